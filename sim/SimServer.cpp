@@ -1,0 +1,204 @@
+#include "SimServer.h"
+
+#include "link/PortMap.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+
+namespace zrvsim {
+
+namespace {
+// Silence that ends a frame whose length the function code does not tell:
+// 3.5 characters at 9600 baud is 3.65 ms; a little more for scheduling.
+constexpr auto kFrameGap = std::chrono::milliseconds(5);
+constexpr std::size_t kMaxFrame = 256;
+}  // namespace
+
+SimServer::SimServer(SimOptions options) : m_options(options)
+{
+    m_slave.setAddress(options.slave);
+    if (options.journalRecords > 0) m_device.preloadJournal(options.journalRecords, options.seed);
+}
+
+SimServer::~SimServer() { stop(); }
+
+bool SimServer::start(std::string* error)
+{
+    const auto fail = [&](const std::string& what) {
+        if (error) *error = what + ": " + std::strerror(errno);
+        return false;
+    };
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0) return fail("posix_openpt");
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return fail("unlockpt");
+    char name[128] = {};
+    if (::ptsname_r(m_master, name, sizeof name) != 0) return fail("ptsname");
+    m_devicePath = name;
+    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slaveKeep < 0) return fail(m_devicePath);
+    // Raw from the start: a cooked pty would echo the requests back.
+    termios t{};
+    ::tcgetattr(m_slaveKeep, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(m_slaveKeep, TCSANOW, &t);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+
+    if (m_options.comNumber >= 1 && m_options.comNumber <= zrv::kComPortCount) {
+        namespace fs = std::filesystem;
+        const fs::path dir = zrv::portsDirectory();
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        const fs::path link = dir / ("COM" + std::to_string(m_options.comNumber));
+        if (fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
+        fs::create_symlink(m_devicePath, link, ec);
+        if (ec) {
+            if (error) *error = link.string() + ": " + ec.message();
+            return false;
+        }
+        m_linkPath = link.string();
+    }
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
+
+void SimServer::stop()
+{
+    if (m_thread.joinable()) {
+        m_stop = true;
+        const char c = 'x';
+        [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
+        m_thread.join();
+    }
+    if (!m_linkPath.empty()) {
+        std::error_code ec;
+        // Only our own link goes; another simulator may have taken the name.
+        if (std::filesystem::read_symlink(m_linkPath, ec) == m_devicePath) std::filesystem::remove(m_linkPath, ec);
+        m_linkPath.clear();
+    }
+    for (int* fd : {&m_master, &m_slaveKeep, &m_wake[0], &m_wake[1]}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+std::vector<SeenRequest> SimServer::requests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void SimServer::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.clear();
+}
+
+bool SimServer::waitUntil(Clock::time_point t)
+{
+    while (!m_stop) {
+        const auto now = Clock::now();
+        if (now >= t) return true;
+        const auto ms = std::chrono::duration_cast<std::chrono::nanoseconds>(t - now).count();
+        timespec ts{time_t(ms / 1000000000), long(ms % 1000000000)};
+        pollfd p{m_wake[0], POLLIN, 0};
+        ::ppoll(&p, 1, &ts, nullptr);
+    }
+    return false;
+}
+
+void SimServer::sendReply(const Frame& reply, Clock::time_point due)
+{
+    if (!m_options.pace) {
+        if (!waitUntil(due)) return;
+        [[maybe_unused]] auto n = ::write(m_master, reply.data(), reply.size());
+        return;
+    }
+    // Each byte leaves when its predecessor has finished on the wire.
+    std::size_t sent = 0;
+    while (sent < reply.size()) {
+        const auto byteDue = due + kByteTime * long(sent);
+        if (!waitUntil(byteDue)) return;
+        std::size_t upTo = sent + 1;
+        const auto now = Clock::now();
+        while (upTo < reply.size() && due + kByteTime * long(upTo) <= now) ++upTo;
+        const ssize_t n = ::write(m_master, reply.data() + sent, upTo - sent);
+        if (n <= 0) return;
+        sent += std::size_t(n);
+    }
+}
+
+void SimServer::serveFrame(const Frame& frame, Clock::time_point firstByte)
+{
+    std::optional<Frame> reply;
+    std::chrono::milliseconds extra{0};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (crcOk(frame)) m_requests.push_back({frame, firstByte});
+        reply = m_slave.handle(frame, Clock::now());
+        extra = m_slave.faults.extraDelay;
+    }
+    if (!reply) return;
+    // The reply cannot start before the request has crossed the wire.
+    auto due = Clock::now();
+    if (m_options.pace) due = std::max(due, firstByte + kByteTime * long(frame.size()));
+    sendReply(*reply, due + m_options.replyDelay + extra);
+}
+
+void SimServer::run()
+{
+    Frame buf;
+    Clock::time_point firstByte{}, lastByte{};
+    while (!m_stop) {
+        int timeoutMs = 200;
+        if (!buf.empty()) {
+            const auto left = lastByte + kFrameGap - Clock::now();
+            timeoutMs = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1));
+        }
+        pollfd p[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        const int r = ::poll(p, 2, timeoutMs);
+        if (m_stop) break;
+        if (r > 0 && (p[0].revents & POLLIN)) {
+            uint8_t chunk[512];
+            const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+            if (n > 0) {
+                if (buf.empty()) firstByte = Clock::now();
+                lastByte = Clock::now();
+                buf.insert(buf.end(), chunk, chunk + n);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_device.advance(Clock::now());
+        }
+        // Complete frames by length first; a frame with a bad CRC loses its
+        // first byte so that the next real frame is found.
+        while (!buf.empty()) {
+            const std::size_t need = ModbusSlave::expectedRequestLength(buf.data(), buf.size());
+            if (need == 0 || buf.size() < need) break;
+            Frame frame(buf.begin(), buf.begin() + long(need));
+            if (crcOk(frame)) {
+                buf.erase(buf.begin(), buf.begin() + long(need));
+                serveFrame(frame, firstByte);
+                firstByte = Clock::now();
+            } else {
+                buf.erase(buf.begin());
+            }
+        }
+        // Whatever is left after a silence is one frame (or noise).
+        if (!buf.empty() && (Clock::now() - lastByte >= kFrameGap || buf.size() > kMaxFrame)) {
+            Frame frame;
+            frame.swap(buf);
+            if (frame.size() <= kMaxFrame) serveFrame(frame, firstByte);
+        }
+    }
+}
+
+}  // namespace zrvsim

@@ -1,0 +1,85 @@
+#pragma once
+// The device model served on a pseudo-terminal. The terminal opens the pty's
+// slave end (directly, or through a COMn link in the ports directory) as if
+// it were a serial port; this side frames requests by length and by line
+// silence, answers them after the device's turnaround time and, when asked,
+// paces its reply at 9600 baud as a real line would.
+
+#include "DeviceModel.h"
+#include "ModbusSlave.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zrvsim {
+
+struct SimOptions {
+    uint8_t slave = 1;
+    bool pace = false;  // send at 9600 baud instead of at once
+    std::chrono::microseconds replyDelay{3000};  // the device's turnaround
+    int comNumber = 0;   // when 1..32, a COMn link in the ports directory
+    int journalRecords = 0;
+    unsigned seed = 1;
+};
+
+struct SeenRequest {
+    Frame frame;
+    Clock::time_point at;
+};
+
+class SimServer {
+public:
+    // One character (start, 8 data, stop) at 9600 baud.
+    static constexpr Clock::duration kByteTime = std::chrono::nanoseconds(1041667);
+
+    explicit SimServer(SimOptions options = {});
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    bool start(std::string* error = nullptr);
+    void stop();
+
+    // The pty slave the terminal opens.
+    const std::string& devicePath() const { return m_devicePath; }
+    // The COMn link, when one was made.
+    const std::string& linkPath() const { return m_linkPath; }
+
+    // Runs f(device, slave) under the server's lock.
+    template <typename F>
+    auto withDevice(F&& f)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return f(m_device, m_slave);
+    }
+
+    // Every well-formed frame the line carried to the device, in order.
+    std::vector<SeenRequest> requests();
+    void clearRequests();
+
+private:
+    void run();
+    void serveFrame(const Frame& frame, Clock::time_point firstByte);
+    bool waitUntil(Clock::time_point t);  // false when asked to stop
+    void sendReply(const Frame& reply, Clock::time_point due);
+
+    SimOptions m_options;
+    DeviceModel m_device;
+    ModbusSlave m_slave{m_device};
+    std::mutex m_mutex;
+    std::vector<SeenRequest> m_requests;
+
+    int m_master = -1;
+    int m_slaveKeep = -1;  // keeps the slave end open so the master never sees a hang-up
+    int m_wake[2] = {-1, -1};
+    std::string m_devicePath;
+    std::string m_linkPath;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+};
+
+}  // namespace zrvsim

@@ -1,0 +1,110 @@
+// zrvsim: the ZRV regulator on a pseudo-terminal, for running and testing the
+// terminal without hardware.
+
+#include "SimServer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+void usage()
+{
+    std::cout << "usage: zrvsim [--com N] [--slave A] [--pace] [--journal RECORDS] [--seed S]\n"
+                 "              [--reply-delay MS] [--valve-delay MS] [--stuck-valves]\n"
+                 "              [--max-coils N] [--battery] [--silent] [--answer-from N]\n"
+                 "  --com N          link COMN in the ports directory to the simulated device\n"
+                 "  --slave A        MODBUS address, 1..247 (default 1)\n"
+                 "  --pace           send replies at 9600 baud, as a real line does\n"
+                 "  --journal R      preload R journal records\n"
+                 "  --reply-delay MS the device's turnaround before a reply (default 3)\n"
+                 "  --valve-delay MS time the valves take to follow a command (default 300)\n"
+                 "  --stuck-valves   valves never follow their commands\n"
+                 "  --max-coils N    refuse coil reads of more than N points\n"
+                 "  --battery        report battery power instead of mains\n"
+                 "  --silent         answer nothing\n"
+                 "  --answer-from N  ignore the first N-1 requests\n";
+}
+
+bool number(const char* text, long lo, long hi, long* out)
+{
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno || *end || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    zrvsim::SimOptions options;
+    zrvsim::FaultPlan faults;
+    long valveDelay = 300;
+    bool stuck = false, battery = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        long v = 0;
+        const auto take = [&](long lo, long hi) {
+            if (!number(next, lo, hi, &v)) {
+                std::cerr << "zrvsim: " << a << " needs a number from " << lo << " to " << hi << "\n";
+                std::exit(2);
+            }
+            ++i;
+            return v;
+        };
+        if (a == "--com") options.comNumber = int(take(1, 32));
+        else if (a == "--slave") options.slave = uint8_t(take(1, 247));
+        else if (a == "--pace") options.pace = true;
+        else if (a == "--journal") options.journalRecords = int(take(0, 100000));
+        else if (a == "--seed") options.seed = unsigned(take(0, 1000000000));
+        else if (a == "--reply-delay") options.replyDelay = std::chrono::milliseconds(take(0, 10000));
+        else if (a == "--valve-delay") valveDelay = take(0, 100000);
+        else if (a == "--stuck-valves") stuck = true;
+        else if (a == "--max-coils") faults.maxCoilRead = int(take(1, 2000));
+        else if (a == "--battery") battery = true;
+        else if (a == "--silent") faults.silent = true;
+        else if (a == "--answer-from") faults.answerFromRequest = int(take(1, 1000000));
+        else if (a == "--help" || a == "-h") { usage(); return 0; }
+        else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }
+    }
+
+    // Signals are taken synchronously below, so that the link is removed.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    zrvsim::SimServer server(options);
+    server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
+        d.valveDelay = std::chrono::milliseconds(valveDelay);
+        d.valvesStuck = stuck;
+        d.mainsPower = !battery;
+        s.faults = faults;
+        return 0;
+    });
+    std::string error;
+    if (!server.start(&error)) {
+        std::cerr << "zrvsim: " << error << "\n";
+        return 1;
+    }
+    std::cout << "zrvsim: ZRV, slave " << int(options.slave) << ", on " << server.devicePath();
+    if (!server.linkPath().empty()) std::cout << " (COM" << options.comNumber << ": " << server.linkPath() << ")";
+    std::cout << (options.pace ? ", 9600-baud pacing" : "") << std::endl;
+
+    int sig = 0;
+    sigwait(&set, &sig);
+    server.stop();
+    std::cout << "zrvsim: stopped" << std::endl;
+    return 0;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The one road to the device: build a request, send it, take one reply, check
+// it, move its data into the register image, count the outcome and report the
+// counts. No retries here; callers loop on the result.
+
+#include "RegisterImage.h"
+#include "SerialLine.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zrv {
+
+inline constexpr uint8_t kTransactOk = 0;
+inline constexpr uint8_t kTransactFailed = 255;
+
+// Outcomes since program start; never reset.
+struct LinkCounters {
+    std::atomic<int32_t> successes{0};
+    std::atomic<int32_t> failures{0};
+};
+
+// "Успешных транзакций 12 /Сбоев 3"
+std::string transactionStatusText(int32_t successes, int32_t failures);
+
+class ModbusLink {
+public:
+    static constexpr std::chrono::milliseconds kReplyTimeout{500};
+    static constexpr std::chrono::milliseconds kReplySilence{50};
+
+    explicit ModbusLink(RegisterImage& image) : m_image(image) {}
+    ModbusLink(const ModbusLink&) = delete;
+    ModbusLink& operator=(const ModbusLink&) = delete;
+
+    // The open port, owned here from connection to disconnection. Set and
+    // cleared only while no transaction runs.
+    void setPort(std::unique_ptr<SerialLine> port) { m_port = std::move(port); }
+    SerialLine* port() const { return m_port.get(); }
+    void closePort();
+
+    // The slave every following transaction talks to (the selection window
+    // keeps it current).
+    void setSlaveAddress(uint8_t address) { m_slave.store(address, std::memory_order_relaxed); }
+    uint8_t slaveAddress() const { return m_slave.load(std::memory_order_relaxed); }
+
+    // Receives the counters' text after every transaction, on whichever thread
+    // ran it. Set once before the first transaction.
+    void setStatusSink(std::function<void(const std::string&)> sink) { m_statusSink = std::move(sink); }
+
+    // Function 1, 2, 3, 4, 5 or 16; the count of points or registers, or for
+    // function 5 the coil value. Returns kTransactOk or kTransactFailed; never
+    // throws.
+    uint8_t transact(uint8_t function, uint16_t start, uint16_t countOrValue);
+
+    const LinkCounters& counters() const { return m_counters; }
+    RegisterImage& image() { return m_image; }
+
+    // The buffers of the last transaction, for tracing.
+    const std::array<uint8_t, 256>& transmitBuffer() const { return m_tx; }
+    const std::array<uint8_t, 256>& receiveBuffer() const { return m_rx; }
+
+private:
+    RegisterImage& m_image;
+    std::unique_ptr<SerialLine> m_port;
+    std::atomic<uint8_t> m_slave{1};
+    std::function<void(const std::string&)> m_statusSink;
+    LinkCounters m_counters;
+    std::array<uint8_t, 256> m_tx{};
+    std::array<uint8_t, 256> m_rx{};
+};
+
+// The process-wide link over registerImage().
+ModbusLink& modbusLink();
+
+// The routine every part of the terminal calls.
+inline uint8_t ModbusTransact(uint8_t function, uint16_t start, uint16_t countOrValue)
+{
+    return modbusLink().transact(function, start, countOrValue);
+}
+
+}  // namespace zrv

@@ -1,0 +1,102 @@
+// ModbusTransact over a real pseudo-terminal against the simulated device.
+
+#include "SimServer.h"
+#include "link/ModbusTransact.h"
+#include "link/PosixSerialLine.h"
+
+#include <gtest/gtest.h>
+
+using namespace zrv;
+using namespace std::chrono_literals;
+
+namespace {
+
+class LinkSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(sim.start(&error)) << error;
+        auto line = PosixSerialLine::open(sim.devicePath(), &error);
+        ASSERT_TRUE(line) << error;
+        ASSERT_TRUE(line->applyLineSettings());
+        line->purge();
+        line->raiseDtr();
+        line->raiseRts();
+        link.setPort(std::move(line));
+    }
+    RegisterImage img;
+    ModbusLink link{img};
+    zrvsim::SimServer sim;
+};
+
+}  // namespace
+
+TEST_F(LinkSim, EveryFunctionTheTerminalUses)
+{
+    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);  // detection
+    EXPECT_EQ(img.holding(0), 2);
+
+    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
+    ASSERT_EQ(link.transact(2, 0, 24), kTransactOk);
+    EXPECT_EQ(img.discrete(16), 1);  // mains
+    ASSERT_EQ(link.transact(3, 0, 114), kTransactOk);
+    EXPECT_EQ(img.holdingF32(62), 1.0f);  // Q1
+    EXPECT_EQ(img.deviceNumber(), 127);
+    ASSERT_EQ(link.transact(4, 0, 28), kTransactOk);
+    EXPECT_NEAR(img.inputF32(10), 3.6f, 0.05f);  // battery voltage
+    EXPECT_EQ(img.input(27), 512);                // empty journal
+
+    ASSERT_EQ(link.transact(5, 15, 1), kTransactOk);
+    ASSERT_EQ(link.transact(5, 2, 1), kTransactOk);
+    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
+    EXPECT_EQ(img.coil(15), 1);
+    EXPECT_EQ(img.coil(2), 1);
+
+    img.setHolding(0, 1);
+    img.setHoldingF32(32, 2.5f);
+    ASSERT_EQ(link.transact(16, 0, 114), kTransactOk);
+    EXPECT_EQ(sim.withDevice([](auto& d, auto&) { return d.holdings[0]; }), 1);
+    img.setHolding(0, 0);
+    img.setHoldingF32(32, 0.0f);
+    ASSERT_EQ(link.transact(3, 0, 114), kTransactOk);
+    EXPECT_EQ(img.holding(0), 1);
+    EXPECT_EQ(img.holdingF32(32), 2.5f);
+
+    ASSERT_EQ(link.transact(4, 512, 125), kTransactOk);
+    EXPECT_EQ(link.transact(4, 512, 0), kTransactFailed);  // the device refuses a zero count
+
+    const auto seen = sim.requests();
+    ASSERT_EQ(seen.size(), 12u);
+    EXPECT_EQ(seen[0].frame, (zrvsim::Frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
+}
+
+TEST_F(LinkSim, SilentDeviceCostsOneTimeoutAndOneFailure)
+{
+    sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 500ms);
+    EXPECT_EQ(link.counters().failures.load(), 1);
+}
+
+TEST_F(LinkSim, StrayAndCorruptRepliesFailAndTheLineRecovers)
+{
+    sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.strayByte = true; });
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    sim.withDevice([](auto&, zrvsim::ModbusSlave& s) {
+        s.faults.strayByte = false;
+        return s.faults.corruptCrc = true;
+    });
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.corruptCrc = false; });
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+}
+
+TEST_F(LinkSim, OtherSlaveAddressGetsNoAnswer)
+{
+    link.setSlaveAddress(5);
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    link.setSlaveAddress(1);
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+}

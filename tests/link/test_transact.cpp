@@ -1,0 +1,295 @@
+// ModbusTransact against an in-memory line: the frames it sends, the replies it
+// accepts and the many it must refuse without touching the image.
+
+#include "link/ModbusCrc16.h"
+#include "link/ModbusTransact.h"
+#include "support/MemoryLine.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace zrv;
+using namespace zrvtest;
+
+namespace {
+
+class Transact : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto owned = std::make_unique<MemoryLine>();
+        line = owned.get();
+        link.setPort(std::move(owned));
+        link.setStatusSink([this](const std::string& s) { statuses.push_back(s); });
+    }
+    // The peer answers every request with `reply` (CRC added) after 10 ms.
+    void replyWith(Bytes reply, bool addCrc = true)
+    {
+        Bytes r = addCrc ? withCrc(std::move(reply)) : std::move(reply);
+        line->peer = [r](const Bytes&) { return std::vector<Chunk>{{milliseconds(10), r}}; };
+    }
+    void echoRequests()
+    {
+        line->peer = [](const Bytes& req) {
+            return std::vector<Chunk>{{milliseconds(10), withCrc(Bytes(req.begin(), req.begin() + 6))}};
+        };
+    }
+    int failures() const { return link.counters().failures.load(); }
+    int successes() const { return link.counters().successes.load(); }
+
+    RegisterImage img;
+    ModbusLink link{img};
+    MemoryLine* line = nullptr;
+    std::vector<std::string> statuses;
+};
+
+}  // namespace
+
+TEST_F(Transact, ReadCoilsFrameAndUnpacking)
+{
+    for (int i = 0; i < 16; ++i) img.setCoil(uint16_t(i), 1);
+    replyWith({0x01, 0x01, 0x02, 0x05, 0x80});
+    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
+    EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}));
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(img.coil(uint16_t(i)), (i == 0 || i == 2 || i == 15) ? 1 : 0) << "coil " << i;
+    EXPECT_EQ(statuses, std::vector<std::string>{"Успешных транзакций 1 /Сбоев 0"});
+}
+
+struct ByteCountCase {
+    uint8_t function;
+    uint16_t count;
+    uint8_t bytes;
+};
+
+class PointByteCount : public Transact, public ::testing::WithParamInterface<ByteCountCase> {};
+
+TEST_P(PointByteCount, ExpectsCountDividedByEightRoundedUp)
+{
+    const auto [fn, count, bytes] = GetParam();
+    Bytes ok{0x01, fn, bytes};
+    ok.resize(3 + bytes, 0xFF);
+    replyWith(ok);
+    EXPECT_EQ(link.transact(fn, 0, count), kTransactOk);
+    Bytes wrong{0x01, fn, uint8_t(bytes + 1)};
+    wrong.resize(3 + bytes + 1, 0xFF);
+    replyWith(wrong);
+    EXPECT_EQ(link.transact(fn, 0, count), kTransactFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, PointByteCount,
+                         ::testing::Values(ByteCountCase{2, 24, 3}, ByteCountCase{1, 16, 2}, ByteCountCase{1, 9, 2},
+                                           ByteCountCase{1, 8, 1}, ByteCountCase{2, 1, 1}));
+
+TEST_F(Transact, ReadRegistersHighByteFirstAtTheirAddresses)
+{
+    img.setHolding(95, 0xAAAA);
+    img.setHolding(104, 0xBBBB);
+    Bytes reply{0x01, 0x03, 16};
+    for (int i = 0; i < 8; ++i) {
+        reply.push_back(uint8_t(i));
+        reply.push_back(uint8_t(0x10 + i));
+    }
+    replyWith(reply);
+    ASSERT_EQ(link.transact(3, 96, 8), kTransactOk);
+    EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x03, 0x00, 0x60, 0x00, 0x08}));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(img.holding(uint16_t(96 + i)), (i << 8) | (0x10 + i));
+    EXPECT_EQ(img.holding(95), 0xAAAA);  // neighbours untouched
+    EXPECT_EQ(img.holding(104), 0xBBBB);
+
+    replyWith({0x01, 0x04, 4, 0x00, 0x00, 0x3F, 0x80});
+    ASSERT_EQ(link.transact(4, 1000, 2), kTransactOk);
+    EXPECT_EQ(img.inputF32(1000), 1.0f);
+}
+
+TEST_F(Transact, WriteSingleCoilSendsFF00ForAnyNonZeroAndNeedsTheEcho)
+{
+    echoRequests();
+    EXPECT_EQ(link.transact(5, 2, 7), kTransactOk);
+    EXPECT_EQ(line->written.back(), withCrc({0x01, 0x05, 0x00, 0x02, 0xFF, 0x00}));
+    EXPECT_EQ(link.transact(5, 15, 0), kTransactOk);
+    EXPECT_EQ(line->written.back(), withCrc({0x01, 0x05, 0x00, 0x0F, 0x00, 0x00}));
+
+    replyWith({0x01, 0x05, 0x00, 0x03, 0xFF, 0x00});  // echoes another coil
+    EXPECT_EQ(link.transact(5, 2, 1), kTransactFailed);
+    replyWith({0x01, 0x05, 0x00, 0x02, 0x00, 0x00});  // echoes another value
+    EXPECT_EQ(link.transact(5, 2, 1), kTransactFailed);
+}
+
+TEST_F(Transact, WriteWholeHoldingBlock)
+{
+    for (int a = 0; a < 114; ++a) img.setHolding(uint16_t(a), uint16_t(a * 257));
+    img.setHoldingF32(32, 1.0f);
+    echoRequests();
+    ASSERT_EQ(link.transact(16, 0, 114), kTransactOk);
+    const Bytes& f = line->written.at(0);
+    ASSERT_EQ(f.size(), 237u);
+    EXPECT_EQ(f[6], 228);
+    EXPECT_EQ(Bytes(f.begin(), f.begin() + 6), (Bytes{0x01, 0x10, 0x00, 0x00, 0x00, 0x72}));
+    // holding 1 high byte first, and the 1.0 float as 00 00 3F 80
+    EXPECT_EQ(f[7 + 2], 0x01);
+    EXPECT_EQ(f[7 + 3], 0x01);
+    EXPECT_EQ(Bytes(f.begin() + 7 + 64, f.begin() + 7 + 68), (Bytes{0x00, 0x00, 0x3F, 0x80}));
+    EXPECT_EQ(ModbusCrc16(f.data(), f.size()), 0);
+}
+
+TEST_F(Transact, FollowsTheSelectedSlaveAddress)
+{
+    link.setSlaveAddress(111);
+    replyWith({111, 0x03, 2, 0x00, 0x02});
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(line->written.at(0)[0], 111);
+    EXPECT_EQ(img.holding(0), 2);
+    link.setSlaveAddress(1);  // the old slave's replies now fail the address check
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+}
+
+TEST_F(Transact, SilenceFailsAfterTheReplyTimeout)
+{
+    line->peer = nullptr;
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(line->lastReadTook, milliseconds(500));
+    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(statuses.back(), "Успешных транзакций 0 /Сбоев 1");
+}
+
+TEST_F(Transact, ReplyEndsAfterFiftyMillisecondsOfSilence)
+{
+    // A reply in two pieces 40 ms apart is one reply; 60 ms apart it is cut.
+    const Bytes r = withCrc({0x01, 0x03, 2, 0x12, 0x34});
+    line->peer = [r](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(5), Bytes(r.begin(), r.begin() + 3)},
+                                  {milliseconds(40), Bytes(r.begin() + 3, r.end())}};
+    };
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(line->lastReadTook, milliseconds(95));
+    line->peer = [r](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(5), Bytes(r.begin(), r.begin() + 3)},
+                                  {milliseconds(60), Bytes(r.begin() + 3, r.end())}};
+    };
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(line->lastReadTook, milliseconds(55));
+}
+
+TEST_F(Transact, LateReplyStartingAfterTimeoutFails)
+{
+    line->peer = [](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(501), withCrc({0x01, 0x03, 2, 0, 1})}};
+    };
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    // The next transaction purges the late bytes and works on its own reply.
+    replyWith({0x01, 0x03, 2, 0, 9});
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(img.holding(0), 9);
+    EXPECT_EQ(line->purges, 2);
+}
+
+TEST_F(Transact, ExceptionAndStrayByteAndWrongFieldsFail)
+{
+    img.setHolding(0, 77);
+    const std::vector<Bytes> bad = {
+        withCrc({0x01, 0x83, 0x02}),                  // exception reply
+        [] { Bytes b = withCrc({0x01, 0x03, 2, 0, 5}); b.push_back(0x01); return b; }(),  // stray byte
+        withCrc({0x02, 0x03, 2, 0, 5}),               // another slave
+        withCrc({0x01, 0x04, 2, 0, 5}),               // another function
+        withCrc({0x01, 0x03, 4, 0, 5, 0, 6}),         // byte count for two registers
+        withCrc({0x01, 0x03, 2, 0, 5, 0, 6}),         // longer than its byte count
+        [] { Bytes b = withCrc({0x01, 0x03, 2, 0, 5}); b.back() ^= 1; return b; }(),  // CRC error
+        Bytes{0x01, 0x03, 2, 0},                      // truncated
+        withCrc({0x01, 0x03, 2, 0}),                  // truncated, its CRC made to fit
+    };
+    for (const Bytes& b : bad) {
+        replyWith(b, false);
+        EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+        EXPECT_EQ(img.holding(0), 77);
+    }
+    EXPECT_EQ(failures(), int(bad.size()));
+    EXPECT_EQ(successes(), 0);
+}
+
+TEST_F(Transact, ClosedPortFailsAtOnceAndCounts)
+{
+    link.closePort();
+    EXPECT_EQ(link.port(), nullptr);
+    EXPECT_EQ(link.transact(1, 0, 16), kTransactFailed);
+    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(statuses.back(), "Успешных транзакций 0 /Сбоев 1");
+}
+
+TEST_F(Transact, WriteRefusedByTheLineFailsWithoutWaiting)
+{
+    line->refuseWrites = true;
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(line->now, milliseconds(0));
+}
+
+TEST_F(Transact, RequestsThatCannotFitOneFrameAreNotSent)
+{
+    // 126 registers would need a 257-byte reply; 124 written registers a
+    // 257-byte request. Neither may overrun the 256-byte buffers.
+    echoRequests();
+    EXPECT_EQ(link.transact(4, 512, 126), kTransactFailed);
+    EXPECT_EQ(link.transact(16, 0, 124), kTransactFailed);
+    EXPECT_EQ(link.transact(3, 0, 65535), kTransactFailed);
+    EXPECT_EQ(link.transact(7, 0, 1), kTransactFailed);  // not a function the terminal uses
+    EXPECT_TRUE(line->written.empty());
+    EXPECT_EQ(failures(), 4);
+}
+
+TEST_F(Transact, ReadOfZeroRegistersGoesOutAndFailsOnTheException)
+{
+    replyWith({0x01, 0x84, 0x03});
+    EXPECT_EQ(link.transact(4, 600, 0), kTransactFailed);
+    EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x04, 0x02, 0x58, 0x00, 0x00}));
+}
+
+TEST_F(Transact, CountersKeepCountingAcrossReconnection)
+{
+    echoRequests();
+    link.transact(5, 0, 1);
+    link.closePort();
+    link.transact(5, 0, 1);
+    link.setPort(std::make_unique<MemoryLine>());
+    link.transact(5, 0, 1);
+    EXPECT_EQ(successes(), 1);
+    EXPECT_EQ(failures(), 2);
+    EXPECT_EQ(statuses.back(), "Успешных транзакций 1 /Сбоев 2");
+}
+
+TEST_F(Transact, AnyReplyBytesAtAllLeaveTheImageAloneUnlessValid)
+{
+    // Random garbage, some of it with the right head or a valid CRC.
+    std::mt19937 rng(7);
+    for (int a = 0; a < 114; ++a) img.setHolding(uint16_t(a), 0x5A5A);
+    int refused = 0;
+    for (int round = 0; round < 3000; ++round) {
+        Bytes b(rng() % 300);
+        if (b.size() == 3 + 228) b.push_back(0);  // never exactly one whole valid frame
+        for (auto& x : b) x = uint8_t(rng());
+        if (round % 2 && b.size() >= 3) {
+            b[0] = 0x01;
+            b[1] = 0x03;
+            b[2] = uint8_t(rng() % 4 ? 228 : rng());
+        }
+        replyWith(b, round % 3 == 0);
+        const int failedBefore = failures();
+        if (link.transact(3, 0, 114) == kTransactOk) {
+            ADD_FAILURE() << "accepted round " << round << " of " << b.size() << " bytes";
+            continue;
+        }
+        ++refused;
+        ASSERT_EQ(failures(), failedBefore + 1);
+        for (int a = 0; a < 114; ++a) ASSERT_EQ(img.holding(uint16_t(a)), 0x5A5A) << "round " << round;
+    }
+    EXPECT_EQ(refused, 3000);  // none has exactly 228 data bytes and its CRC right behind them
+}
+
+TEST_F(Transact, ZeroBytesAfterACompleteFrameAreAccepted)
+{
+    Bytes r = withCrc({0x01, 0x03, 2, 0x00, 0x2A});
+    r.insert(r.end(), {0, 0, 0});
+    replyWith(r, false);
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(img.holding(0), 42);
+}

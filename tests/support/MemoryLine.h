@@ -1,0 +1,111 @@
+#pragma once
+// An in-memory serial line with simulated time. A scripted peer answers each
+// written frame with chunks that arrive after chosen delays; reads follow the
+// same total-deadline and inter-byte-silence rules as the real port, but the
+// clock only moves on paper, so a 500 ms time-out costs nothing.
+
+#include "link/SerialLine.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace zrvtest {
+
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+struct Chunk {
+    milliseconds delay{0};  // after the previous chunk (the first: after the write)
+    Bytes bytes;
+};
+
+class MemoryLine : public zrv::SerialLine {
+public:
+    // Called with every frame written; returns what the peer sends back.
+    std::function<std::vector<Chunk>(const Bytes&)> peer;
+
+    std::vector<Bytes> written;  // every frame written, in order
+    milliseconds now{0};         // the simulated clock
+    milliseconds lastReadTook{0};
+    int purges = 0;
+    bool open = true;
+    bool refuseWrites = false;
+
+    bool isOpen() const override { return open; }
+    void purge() override
+    {
+        ++purges;
+        m_pending.clear();
+    }
+    bool writeAll(const uint8_t* data, std::size_t length) override
+    {
+        if (!open || refuseWrites) return false;
+        written.emplace_back(data, data + length);
+        if (peer) {
+            milliseconds at = now;
+            for (auto& c : peer(written.back())) {
+                at += c.delay;
+                for (uint8_t b : c.bytes) m_pending.push_back({at, b});
+            }
+        }
+        return true;
+    }
+    std::size_t readFor(uint8_t* buf, std::size_t capacity, milliseconds total, milliseconds silence) override
+    {
+        const milliseconds start = now, deadline = now + total;
+        std::size_t got = 0;
+        milliseconds last{0};
+        milliseconds end = deadline;
+        while (got < capacity && !m_pending.empty()) {
+            const auto& p = m_pending.front();
+            milliseconds until = deadline;
+            if (got > 0 && last + silence < until) until = last + silence;
+            if (p.at > until) break;
+            last = std::max(p.at, now);
+            buf[got++] = p.byte;
+            m_pending.pop_front();
+        }
+        if (got == capacity) end = last;
+        else if (got > 0) end = std::min(deadline, last + silence);
+        now = end;
+        lastReadTook = now - start;
+        return got;
+    }
+    std::size_t bytesQueued() override
+    {
+        std::size_t n = 0;
+        for (auto& p : m_pending) n += p.at <= now;
+        return n;
+    }
+    std::size_t readQueued(uint8_t* buf, std::size_t capacity) override
+    {
+        std::size_t got = 0;
+        while (got < capacity && !m_pending.empty() && m_pending.front().at <= now) {
+            buf[got++] = m_pending.front().byte;
+            m_pending.pop_front();
+        }
+        return got;
+    }
+    zrv::LineEvents waitEvents(milliseconds wait) override
+    {
+        now += wait;
+        return {bytesQueued() > 0, false};
+    }
+    void pause(milliseconds time) override { now += time; }
+    void close() override { open = false; }
+
+private:
+    struct Pending {
+        milliseconds at;
+        uint8_t byte;
+    };
+    std::deque<Pending> m_pending;
+};
+
+// A frame with its CRC appended, low-order CRC byte first as on the wire.
+Bytes withCrc(Bytes frame);
+
+}  // namespace zrvtest
