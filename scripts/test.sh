@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the whole suite once, then the logic
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+
+export QT_QPA_PLATFORM=offscreen
+# Tests that place COMn links keep them out of the user's own ports folder.
+export XDG_CONFIG_HOME="$(mktemp -d)"
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
+
+echo "== sanitizers: logic tests under ASan+UBSan"
+"$root/scripts/build.sh" "$root/build-asan" -DZRV_LOGIC_ONLY=ON -DZRV_SANITIZE=address,undefined
+(cd "$root/build-asan" && ctest -L logic -j "$(nproc)" --output-on-failure)
+
+echo "== all tests"
+"$root/scripts/build.sh" "$root/build"
+cd "$root/build"
+ctest -j "$(nproc)" --output-on-failure --timeout 300
