@@ -1,0 +1,20 @@
+#pragma once
+// "Чтение журнала": progress of a journal reading, with its stop button.
+
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+class TMain;
+
+class TLogProgress : public QDialog {
+    Q_OBJECT
+public:
+    explicit TLogProgress(TMain* main);
+
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* ReadCaption = nullptr;
+    QLabel* ReadCount = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+};

@@ -1,0 +1,224 @@
+#include "Front_panel_form.h"
+
+#include "link/ModbusTransact.h"
+#include "link/RegisterImage.h"
+#include "link/Select_form.h"
+#include "monitor/ValveLogic.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+#include "text/NumberText.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+using zrv::ModbusTransact;
+
+TShape::TShape(const QString& name, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(name);
+    setAccessibleName(name);
+    setFixedSize(22, 22);
+}
+
+void TShape::setBrushColor(const QColor& c)
+{
+    if (c == m_color) return;
+    m_color = c;
+    // Screen readers learn the state from the description.
+    setAccessibleDescription(c.name());
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(m_color);
+    p.drawEllipse(QRectF(1.5, 1.5, width() - 3, height() - 3));
+}
+
+TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Управление"), "Front_panel_form", false)
+{
+    StaticText1 = new QLabel(QStringLiteral("Раскрытие:"));
+    StaticText1->setObjectName("StaticText1");
+    Percent = new QLabel(QStringLiteral("0 %"));
+    Percent->setObjectName("Percent");
+    Percent->setAccessibleName("Percent");
+    Percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Percent->setFrameShape(QFrame::Panel);
+    Percent->setFrameShadow(QFrame::Sunken);
+    Percent->setFixedWidth(80);
+
+    Panel1 = new QFrame;
+    Panel1->setObjectName("Panel1");
+    static_cast<QFrame*>(Panel1)->setFrameShape(QFrame::Panel);
+    static_cast<QFrame*>(Panel1)->setFrameShadow(QFrame::Sunken);
+    Panel1->setAutoFillBackground(true);
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    Panel1->setPalette(pal);
+    auto* valves = new QGridLayout(Panel1);
+    valves->setContentsMargins(6, 6, 6, 6);
+    valves->setHorizontalSpacing(4);
+    for (int i = 0; i < 8; ++i) {
+        I[std::size_t(i)] = new TShape(QStringLiteral("I%1").arg(i + 1));
+        V[std::size_t(i)] = new QPushButton(QString::number(i + 1));
+        V[std::size_t(i)]->setObjectName(QStringLiteral("V%1").arg(i + 1));
+        V[std::size_t(i)]->setFixedWidth(26);
+        V[std::size_t(i)]->setEnabled(false);
+        valves->addWidget(I[std::size_t(i)], 0, i, Qt::AlignHCenter);
+        valves->addWidget(V[std::size_t(i)], 1, i, Qt::AlignHCenter);
+        connect(V[std::size_t(i)], &QPushButton::clicked, this, [this, i] { ValveClick(i + 1); });
+    }
+    StepUp = new QPushButton(QStringLiteral("+1"));
+    StepUp->setObjectName("StepUp");
+    StepDown = new QPushButton(QStringLiteral("-1"));
+    StepDown->setObjectName("StepDown");
+    for (QPushButton* b : {StepUp, StepDown}) {
+        b->setFixedWidth(34);
+        b->setEnabled(false);
+    }
+    valves->addWidget(StepUp, 0, 8);
+    valves->addWidget(StepDown, 1, 8);
+    connect(StepUp, &QPushButton::clicked, this, &TFront_Panel::StepUpClick);
+    connect(StepDown, &QPushButton::clicked, this, &TFront_Panel::StepDownClick);
+
+    StaticText3 = new QLabel(QStringLiteral("Источник питания:"));
+    StaticText3->setObjectName("StaticText3");
+    Sourse = new QLabel(QStringLiteral("Сеть"));
+    Sourse->setObjectName("Sourse");
+    Sourse->setAccessibleName("Sourse");
+    Sourse->setFrameShape(QFrame::Panel);
+    Sourse->setFrameShadow(QFrame::Sunken);
+    Sourse->setMinimumWidth(170);
+    StaticText2 = new QLabel(QStringLiteral("Режим:"));
+    StaticText2->setObjectName("StaticText2");
+    Mode = new QComboBox;
+    Mode->setObjectName("Mode");
+    // A list to choose from: typed text could name no mode at all.
+    Mode->setEditable(false);
+    Mode->addItems({QStringLiteral("Ручное управление"), QStringLiteral("Шаговое управление"),
+                    QStringLiteral("Регулятор давления"), QStringLiteral("Регулятор расхода"),
+                    QStringLiteral("Ограничитель расхода")});
+    Mode->setEnabled(false);
+    StaticText2->setBuddy(Mode);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(StaticText1);
+    top->addWidget(Percent);
+    top->addStretch();
+    auto* source = new QHBoxLayout;
+    source->addWidget(StaticText3);
+    source->addWidget(Sourse, 1);
+    auto* mode = new QHBoxLayout;
+    mode->addWidget(StaticText2);
+    mode->addWidget(Mode, 1);
+    auto* box = new QVBoxLayout(content());
+    box->setContentsMargins(8, 8, 8, 8);
+    box->addLayout(top);
+    box->addWidget(Panel1);
+    box->addLayout(source);
+    box->addLayout(mode);
+
+    m_programmaticMode = true;
+    Mode->setCurrentIndex(0);
+    m_programmaticMode = false;
+    connect(Mode, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_programmaticMode) ModeChange(index);
+    });
+
+    setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
+    applyPlacement(zrv::placementFor(zrv::ChildWindow::FrontPanel, main->settings));
+}
+
+void TFront_Panel::DisableButtons()
+{
+    for (QPushButton* b : V) b->setEnabled(false);
+    StepUp->setEnabled(false);
+    StepDown->setEnabled(false);
+}
+
+void TFront_Panel::EnableButtonsForMode()
+{
+    const zrv::ButtonStates s = zrv::buttonsForMode(Mode->currentIndex());
+    for (QPushButton* b : V) b->setEnabled(s.valves);
+    StepUp->setEnabled(s.steps);
+    StepDown->setEnabled(s.steps);
+}
+
+void TFront_Panel::ShowValveStates()
+{
+    const zrv::RegisterImage& img = zrv::registerImage();
+    for (int i = 0; i < 8; ++i) {
+        const zrv::ValveColour c = zrv::valveColour(img.discrete(uint16_t(i)), img.discrete(uint16_t(i + 8)));
+        I[std::size_t(i)]->setBrushColor(c == zrv::ValveColour::Open     ? QColor(0, 255, 0)
+                                         : c == zrv::ValveColour::Closed ? QColor(255, 0, 0)
+                                                                         : QColor(0, 0, 0));
+    }
+}
+
+void TFront_Panel::ShowOpening() { Percent->setText(QString::fromStdString(zrv::openingText(zrv::registerImage()))); }
+
+void TFront_Panel::ShowPowerSource()
+{
+    Sourse->setText(zrv::registerImage().discrete(zrv::reg::kInMainsPower) ? QStringLiteral("Сеть")
+                                                                           : QStringLiteral("Аккумуляторная батарея"));
+}
+
+void TFront_Panel::paintIndicatorsSilver()
+{
+    for (TShape* s : I) s->setBrushColor(QColor(192, 192, 192));
+}
+
+void TFront_Panel::selectModeFromImage()
+{
+    const int mode = zrv::registerImage().holding(zrv::reg::kMode);
+    m_programmaticMode = true;
+    Mode->setCurrentIndex(mode < Mode->count() ? mode : -1);
+    m_programmaticMode = false;
+}
+
+void TFront_Panel::ValveClick(int valve)
+{
+    m_main->withPollingPause([&] {
+        const uint16_t coil = uint16_t(valve - 1);
+        zrv::RegisterImage& img = zrv::registerImage();
+        img.setCoil(coil, img.coil(coil) ? 0 : 1);
+        ModbusTransact(5, coil, img.coil(coil));
+        ValveHoldOff = zrv::kValveHoldOffSteps;
+        DisableButtons();
+    });
+}
+
+void TFront_Panel::step(bool up)
+{
+    m_main->withPollingPause([&] {
+        zrv::RegisterImage& img = zrv::registerImage();
+        ModbusTransact(5, zrv::reg::kCoilStepDirection, up ? 1 : 0);
+        img.setCoil(zrv::reg::kCoilStepStrobe, img.coil(zrv::reg::kCoilStepStrobe) ? 0 : 1);
+        ModbusTransact(5, zrv::reg::kCoilStepStrobe, img.coil(zrv::reg::kCoilStepStrobe));
+        ValveHoldOff = zrv::kValveHoldOffSteps;
+        DisableButtons();
+    });
+}
+
+void TFront_Panel::StepUpClick() { step(true); }
+void TFront_Panel::StepDownClick() { step(false); }
+
+void TFront_Panel::ModeChange(int index)
+{
+    TSelect* select = forms().select;
+    m_main->withPollingPause([&] {
+        if (!select || !select->ExtControl->isChecked()) return;
+        zrv::registerImage().setHolding(zrv::reg::kMode, uint16_t(index < 0 ? 0 : index));
+        ModeHoldOff = zrv::kModeHoldOffSteps;
+        if (ModbusTransact(16, zrv::reg::kMode, 1) != zrv::kTransactOk)
+            ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
+        else
+            EnableButtonsForMode();
+    });
+}

@@ -1,0 +1,80 @@
+#include "Measure_form.h"
+
+#include "link/RegisterImage.h"
+#include "shell/Main_form.h"
+#include "text/NumberText.h"
+
+#include <QGridLayout>
+
+namespace {
+
+struct FieldSpec {
+    const char* name;
+    const char* caption;  // blanks and Cyrillic letters as the device's documents write them
+    const char* unit;     // rich text: the raised digits
+};
+
+constexpr FieldSpec kFields[] = {
+    {"P1", "Давление на входе     Р1=", "кгс/см<sup>2</sup>"},
+    {"P2", "Давление на выходе  Р2=", "кгс/см<sup>2</sup>"},
+    {"Tg", "Температура газа      Тг =", "град. С"},
+    {"Qi", "Расход газа                Qи =", "тыс. нм<sup>3</sup>/ч"},
+    {"Mq", "Коэффициет расхода Mq=", ""},
+    {"Vbat", "Напряжение батареи  V =", "В"},
+};
+
+}  // namespace
+
+TMeasure::TMeasure(TMain* main) : TChildForm(main, QStringLiteral("Измерения"), "Measure_form", false)
+{
+    auto* grid = new QGridLayout(content());
+    grid->setContentsMargins(8, 8, 8, 8);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(6);
+    QLabel** fields[] = {&P1, &P2, &Tg, &Qi, &Mq, &Vbat};
+    int row = 0;
+    for (const FieldSpec& f : kFields) {
+        auto* caption = new QLabel(QString::fromUtf8(f.caption));
+        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        caption->setObjectName(QStringLiteral("Label") + f.name);
+        auto* value = new QLabel(QStringLiteral("0"));
+        value->setObjectName(f.name);
+        value->setAccessibleName(f.name);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setFrameShape(QFrame::Panel);
+        value->setFrameShadow(QFrame::Sunken);
+        // Wide enough for the longest text a float can give ("-3.403E38"),
+        // so no value stretches the window.
+        value->setFixedWidth(72);
+        auto* unit = new QLabel(QString::fromUtf8(f.unit));
+        unit->setTextFormat(Qt::RichText);
+        unit->setObjectName(QStringLiteral("Unit") + f.name);
+        grid->addWidget(caption, row, 0);
+        grid->addWidget(value, row, 1);
+        grid->addWidget(unit, row, 2);
+        caption->setBuddy(value);
+        *fields[row] = value;
+        ++row;
+    }
+    grid->setColumnMinimumWidth(2, 64);
+    setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
+    applyPlacement(zrv::placementFor(zrv::ChildWindow::Measure, main->settings));
+}
+
+void TMeasure::refreshFromImage()
+{
+    using zrv::text::formatFixed;
+    const zrv::RegisterImage& img = zrv::registerImage();
+    // Precision 4 throughout; decimals per field; the flow in thousands.
+    P1->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP1), 4, 2)));
+    P2->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP2), 4, 2)));
+    Tg->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInTg), 4, 1)));
+    Qi->setText(QString::fromStdString(formatFixed(double(img.inputF32(zrv::reg::kInQi)) * 0.001, 4, 1)));
+    Vbat->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInVbat), 4, 1)));
+    Mq->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInMq), 4, 4)));
+}
+
+void TMeasure::resetFields()
+{
+    for (QLabel* f : {P1, P2, Tg, Qi, Vbat, Mq}) f->setText(QStringLiteral("0"));
+}

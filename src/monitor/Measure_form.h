@@ -1,0 +1,24 @@
+#pragma once
+// "Измерения": the six measured values, refreshed by every polling step.
+
+#include "shell/ChildForm.h"
+
+#include <QLabel>
+
+class TMeasure : public TChildForm {
+    Q_OBJECT
+public:
+    explicit TMeasure(TMain* main);
+
+    QLabel* P1 = nullptr;
+    QLabel* P2 = nullptr;
+    QLabel* Tg = nullptr;
+    QLabel* Qi = nullptr;
+    QLabel* Mq = nullptr;
+    QLabel* Vbat = nullptr;
+
+    // Redraws the six fields from the register image.
+    void refreshFromImage();
+    // Sets every field to "0" (disconnection).
+    void resetFields();
+};

@@ -1,0 +1,49 @@
+#include "About.h"
+
+#include "Main_form.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+void placeAboveMainCentre(QWidget* window, const TMain* main)
+{
+    const int left = main->x() + main->width() / 2 - window->width() / 2;
+    const int top = main->y() + main->height() / 2 - window->height() / 2 - 100;
+    window->move(left, top);
+}
+
+TAbout_Form::TAbout_Form(TMain* main) : QDialog(main, Qt::Tool | Qt::WindowStaysOnTopHint)
+{
+    setObjectName("About");
+    setWindowTitle(QStringLiteral("О Программе"));
+    auto* panel = new QFrame;
+    panel->setObjectName("Panel1");
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    auto* lines = new QVBoxLayout(panel);
+    const QString texts[] = {
+        QStringLiteral("MODBUS-терминал регулятора ZRV %1").arg(TMain::kModel),
+        QStringLiteral("Разработка: команда zrvterm"),
+        QStringLiteral("Выпуск 2026 года"),
+        QStringLiteral("Версия 1.6"),
+        QStringLiteral("Программирование: команда zrvterm"),
+        QStringLiteral("Связь: через трекер задач проекта zrvterm"),
+    };
+    int n = 1;
+    for (const QString& t : texts) {
+        auto* label = new QLabel(t);
+        label->setObjectName(QStringLiteral("Label%1").arg(n++));
+        lines->addWidget(label);
+    }
+    auto* cancel = new QPushButton(QStringLiteral("Отмена"));
+    cancel->setObjectName("BitBtn1");
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* box = new QVBoxLayout(this);
+    box->addWidget(panel);
+    box->addWidget(cancel, 0, Qt::AlignHCenter);
+    resize(sizeHint().expandedTo(QSize(330, 0)));
+    // Placed once, at start-up; it does not follow the main window.
+    placeAboveMainCentre(this, main);
+}

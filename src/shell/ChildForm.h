@@ -1,0 +1,37 @@
+#pragma once
+// A child window of the main frame: placed from the settings at creation,
+// minimised rather than closed by its close box, and able to report its
+// place for the settings file.
+
+#include "shell/SettingsFile.h"
+
+#include <QMdiSubWindow>
+
+class TMain;
+
+class TChildForm : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    // `resizable` false gives a fixed single border, as for the measurement
+    // window and the control panel.
+    TChildForm(TMain* main, const QString& caption, const QString& name, bool resizable);
+
+    // Minimised or normal at (left, top) of the frame's client area.
+    void applyPlacement(const zrv::ChildPlacement& placement);
+    // Left, top and state (0 normal, 1 minimised, 2 maximised).
+    zrv::WindowPlace place() const;
+
+    // The content area that the window's own components go into.
+    QWidget* content() const { return m_content; }
+    // Makes the window exactly as big as its content's client size.
+    void setClientSize(int width, int height);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    TMain* m_main;
+
+private:
+    QWidget* m_content;
+    bool m_resizable;
+};
