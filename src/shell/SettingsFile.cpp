@@ -35,15 +35,16 @@ bool toInt32(std::string_view s, int32_t* out)
 class Cursor {
 public:
     explicit Cursor(std::string_view t) : m_text(t) {}
-    // Past the next colon that a blank follows; the blank stays.
-    bool skipKey()
+    // Past the next colon that a blank follows. Numbers keep the blank in
+    // front of them (blanks before digits are allowed); texts start after it.
+    bool skipKey(bool blankToo = false)
     {
         const std::size_t p = m_text.find(": ", m_pos);
         if (p == std::string_view::npos) {
             m_pos = m_text.size();
             return false;
         }
-        m_pos = p + 1;
+        m_pos = p + (blankToo ? 2 : 1);
         return true;
     }
     // The text up to the next semicolon, and past it; nothing when none is left.
@@ -81,7 +82,10 @@ SettingsParse SettingsFile::parse(std::string_view text)
             int32_t n = 0;
             if (!terminated || !toInt32(v, &n)) {
                 result.malformed = true;
-                result.badValue = terminated ? std::string(v) : std::string();
+                if (terminated) {
+                    const std::size_t first = v.find_first_not_of(' ');
+                    result.badValue = first == std::string_view::npos ? std::string() : std::string(v.substr(first));
+                }
                 return false;
             }
             s.values[std::size_t(slot++)] = n;
@@ -94,7 +98,7 @@ SettingsParse SettingsFile::parse(std::string_view text)
         if (!numbers(1)) return result;
     const auto textValue = [&](std::string* out) {
         std::string_view v;
-        if (cursor.skipKey() && cursor.value(&v)) *out = std::string(v);
+        if (cursor.skipKey(true) && cursor.value(&v)) *out = std::string(v);
     };
     textValue(&s.phoneNumber);
     textValue(&s.journalFileName);
