@@ -55,6 +55,14 @@ void DeviceModel::setValveWeights(const std::array<uint16_t, 8>& weights)
     for (int i = 0; i < 8; ++i) holdings[std::size_t(kHoldWeights + i)] = weights[std::size_t(i)];
 }
 
+void DeviceModel::setValveWord(uint8_t word)
+{
+    for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (word >> i) & 1;
+    commandValves(word, m_now);
+    m_valvesSettleAt = m_now;
+    advance(m_now);
+}
+
 void DeviceModel::setInputFloat(uint16_t a, float v)
 {
     const uint32_t b = bitsOf(v);
@@ -89,7 +97,7 @@ void DeviceModel::advance(Clock::time_point now)
     if (!coils[15]) {
         for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (m_commandedWord >> i) & 1;
     }
-    updateMeasurements(t);
+    if (!holdMeasurements) updateMeasurements(t);
     updateClock();
 }
 

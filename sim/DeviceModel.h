@@ -59,6 +59,9 @@ public:
     std::chrono::milliseconds valveDelay{300};
     bool valvesStuck = false;
     bool mainsPower = true;
+    // Keeps the measurements (input registers 0..11) where they were put, so
+    // that a test can set exact values.
+    bool holdMeasurements = false;
 
     // Clock: offset of the device clock from the PC's, in seconds.
     long long clockOffsetSeconds = 0;
@@ -76,6 +79,10 @@ public:
     void setWritePosition(uint16_t position, uint16_t newestStart);
     // The current stamp from the device clock and measurements.
     JournalStamp stampNow() const;
+
+    // Puts every valve at once where the word says (bit 0 is valve 1), coils
+    // and state inputs alike.
+    void setValveWord(uint8_t word);
 
     // Weights written as valve factors 96..103 (low bytes count).
     void setValveWeights(const std::array<uint16_t, 8>& weights);

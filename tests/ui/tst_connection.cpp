@@ -1,0 +1,374 @@
+// Finding, watching and commanding the simulated device through the windows:
+// the selection window, the polling step, the measurements and the control
+// panel, end to end over a pseudo-terminal.
+
+#include "SimServer.h"
+#include "link/ModbusTransact.h"
+#include "link/Select_form.h"
+#include "monitor/Front_panel_form.h"
+#include "monitor/Measure_form.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <bit>
+#include <filesystem>
+
+namespace {
+
+struct Request {
+    int function, start, value;
+    bool operator==(const Request&) const = default;
+};
+
+char* toString(const std::vector<Request>& v);
+
+void setInputFloat(zrvsim::DeviceModel& d, int a, float v)
+{
+    const uint32_t b = std::bit_cast<uint32_t>(v);
+    d.inputs[std::size_t(a)] = uint16_t(b & 0xFFFF);
+    d.inputs[std::size_t(a + 1)] = uint16_t(b >> 16);
+}
+
+}  // namespace
+
+class TestConnection : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<zrvsim::SimServer> m_sim;
+    QStringList m_messages;
+
+    TMain* main() { return forms().main; }
+    TSelect* select() { return forms().select; }
+    TFront_Panel* panel() { return forms().frontPanel; }
+
+    template <typename F>
+    void device(F&& f)
+    {
+        m_sim->withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
+            f(d, s);
+            return 0;
+        });
+    }
+    std::vector<Request> requests()
+    {
+        std::vector<Request> out;
+        for (const auto& r : m_sim->requests())
+            out.push_back({r.frame[1], (r.frame[2] << 8) | r.frame[3], (r.frame[4] << 8) | r.frame[5]});
+        return out;
+    }
+    void connectDevice()
+    {
+        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        // Polling is driven by hand below, step by step.
+        main()->Timer1->stop();
+    }
+    void pollStep()
+    {
+        main()->Timer1Timer();
+        main()->waitForPollingWorker();
+    }
+    int failures() { return zrv::modbusLink().counters().failures.load(); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    }
+    void init()
+    {
+        m_messages.clear();
+        zrv::registerImage().clear();
+        zrvsim::SimOptions o;
+        o.comNumber = 1;
+        m_sim = std::make_unique<zrvsim::SimServer>(o);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        device([](zrvsim::DeviceModel& d, auto&) {
+            d.holdMeasurements = true;
+            d.valveDelay = std::chrono::milliseconds(0);
+        });
+        createForms();
+        main()->show();
+    }
+    void cleanup()
+    {
+        destroyForms();
+        m_sim.reset();
+    }
+
+    void connectFindsTheDeviceAndPollingShowsMeasurements()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) {
+            setInputFloat(d, 0, 1.23456f);
+            setInputFloat(d, 2, 123.456f);
+            setInputFloat(d, 4, -5.27f);
+            setInputFloat(d, 6, 12345.0f);
+            setInputFloat(d, 8, 0.912345f);
+            setInputFloat(d, 10, 3.6f);
+            d.setValveWeights({32, 32, 32, 32, 16, 8, 4, 2});
+        });
+        connectDevice();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-158"));
+        QCOMPARE(requests(), (std::vector<Request>{{3, 0, 1}, {1, 0, 16}, {2, 0, 24}, {3, 0, 114}, {4, 0, 28}}));
+        QVERIFY(!select()->Connect->isEnabled());
+        QVERIFY(select()->Disconnect->isEnabled());
+        QVERIFY(!select()->ModemEnable->isEnabled());
+        QVERIFY(select()->Monitoring->isEnabled() && select()->ExtControl->isEnabled());
+        QVERIFY(select()->Monitoring->isChecked());
+        QVERIFY(main()->N8->isEnabled() && main()->N4->isEnabled());
+
+        m_sim->clearRequests();
+        pollStep();
+        QCOMPARE(requests(),
+                 (std::vector<Request>{{1, 0, 16}, {4, 0, 28}, {2, 0, 24}, {3, 96, 8}, {3, 0, 1}}));
+        TMeasure* m = forms().measure;
+        QCOMPARE(m->P1->text(), QStringLiteral("1.23"));
+        QCOMPARE(m->P2->text(), QStringLiteral("123.50"));
+        QCOMPARE(m->Tg->text(), QStringLiteral("-5.3"));
+        QCOMPARE(m->Qi->text(), QStringLiteral("12.3"));
+        QCOMPARE(m->Mq->text(), QStringLiteral("0.9123"));
+        QCOMPARE(m->Vbat->text(), QStringLiteral("3.6"));
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-158"));
+        QCOMPARE(main()->StatusPanel1->text(), QStringLiteral("Успешных транзакций 10 /Сбоев 0"));
+        QCOMPARE(panel()->Mode->currentIndex(), 2);
+        QCOMPARE(panel()->Sourse->text(), QStringLiteral("Сеть"));
+        // Valves 1-4 open by the device's start-up word: green; 5-8 closed: red.
+        QCOMPARE(panel()->I[0]->brushColor(), QColor(0, 255, 0));
+        QCOMPARE(panel()->I[7]->brushColor(), QColor(255, 0, 0));
+        QCOMPARE(panel()->Percent->text(), QStringLiteral("81.01%"));
+    }
+
+    void deviceAnsweringTheThirdDetectionAttemptIsConnected()
+    {
+        device([](auto&, zrvsim::ModbusSlave& s) { s.faults.answerFromRequest = 3; });
+        connectDevice();
+        QVERIFY(m_messages.isEmpty());
+        const auto r = requests();
+        QVERIFY(r.size() >= 3);
+        QCOMPARE(r[0], (Request{3, 0, 1}));
+        QCOMPARE(r[2], (Request{3, 0, 1}));
+        QCOMPARE(r[3], (Request{1, 0, 16}));
+        QVERIFY(select()->Disconnect->isEnabled());
+    }
+
+    void noDeviceIsReportedAndThePortClosed()
+    {
+        device([](auto&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
+        connectDevice();
+        QCOMPARE(m_messages, QStringList{"Ошибка: Устройство не обнаружено"});
+        QCOMPARE(requests().size(), std::size_t(4));
+        QVERIFY(select()->Connect->isEnabled());
+        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(!main()->Timer1->isActive());
+    }
+
+    void portThatCannotBeOpenedSaysError()
+    {
+        std::filesystem::create_symlink(m_dir.path().toStdString() + "/nowhere",
+                                        m_dir.path().toStdString() + "/cfg/zrvterm/ports/COM5");
+        select()->NameCOM->setCurrentIndex(4);
+        connectDevice();
+        QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
+        QVERIFY(select()->Connect->isEnabled());
+        QVERIFY(requests().empty());
+    }
+
+    void deviceThatRefusesSixteenCoilsIsReadAsFarAsItAllows()
+    {
+        for (uint16_t c = 8; c < 16; ++c) zrv::registerImage().setCoil(c, 1);
+        device([](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
+            s.faults.maxCoilRead = 8;
+            d.coils[9] = 0;
+        });
+        connectDevice();
+        QVERIFY(m_messages.isEmpty());
+        int coilReads = 0;
+        for (const Request& r : requests()) coilReads += r.function == 1;
+        QCOMPARE(coilReads, 9);  // 16, 15, ... 8
+        for (uint16_t c = 8; c < 15; ++c) QCOMPARE(zrv::registerImage().coil(c), uint8_t(1));
+    }
+
+    void externalControlThenValveThreeAndTheButtonsComeBack()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) {
+            d.holdings[0] = 0;  // manual mode
+            d.setValveWord(0);  // all closed
+        });
+        connectDevice();
+        pollStep();
+        m_sim->clearRequests();
+        select()->ExtControl->click();
+        QCOMPARE(requests(), (std::vector<Request>{{5, 15, 0xFF00}}));
+        QVERIFY(panel()->Mode->isEnabled());
+        QVERIFY(panel()->V[2]->isEnabled());
+        QVERIFY(!panel()->StepUp->isEnabled());
+
+        m_sim->clearRequests();
+        QTest::mouseClick(panel()->V[2], Qt::LeftButton);
+        QCOMPARE(requests(), (std::vector<Request>{{5, 2, 0xFF00}}));
+        QVERIFY(!panel()->V[2]->isEnabled());
+        QVERIFY(main()->Timer1->isActive());
+        main()->Timer1->stop();
+        pollStep();  // the device has followed: buttons back at once
+        QVERIFY(panel()->V[2]->isEnabled());
+        QCOMPARE(zrv::registerImage().discrete(2), uint8_t(1));
+
+        device([](zrvsim::DeviceModel& d, auto&) { d.valvesStuck = true; });
+        QTest::mouseClick(panel()->V[2], Qt::LeftButton);
+        main()->Timer1->stop();
+        pollStep();
+        QVERIFY(!panel()->V[2]->isEnabled());
+        pollStep();
+        QVERIFY(!panel()->V[2]->isEnabled());
+        pollStep();  // the third step enables them by mode in any case
+        QVERIFY(panel()->V[2]->isEnabled());
+    }
+
+    void stepUpWritesDirectionThenTogglesTheStrobe()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) { d.holdings[0] = 1; });  // step mode
+        connectDevice();
+        select()->ExtControl->click();
+        main()->Timer1->stop();
+        pollStep();  // reads the mode back after enabling by the old selection ...
+        pollStep();  // ... so the step mode's buttons come with the next step
+        QVERIFY(panel()->StepUp->isEnabled());
+        QVERIFY(!panel()->V[0]->isEnabled());
+        const int strobe = zrv::registerImage().coil(9);
+        m_sim->clearRequests();
+        QTest::mouseClick(panel()->StepUp, Qt::LeftButton);
+        main()->Timer1->stop();
+        QCOMPARE(requests(), (std::vector<Request>{{5, 8, 0xFF00}, {5, 9, strobe ? 0 : 0xFF00}}));
+        QCOMPARE(zrv::registerImage().coil(8), uint8_t(0));  // the direction is not kept in the image
+        pollStep();
+        pollStep();
+        pollStep();
+        m_sim->clearRequests();
+        QTest::mouseClick(panel()->StepUp, Qt::LeftButton);
+        main()->Timer1->stop();
+        QCOMPARE(requests().at(1), (Request{5, 9, strobe ? 0xFF00 : 0}));
+    }
+
+    void modeChangeWritesAndTheListFollowsTheDeviceFromTheSixthStep()
+    {
+        connectDevice();
+        select()->ExtControl->click();
+        main()->Timer1->stop();
+        m_sim->clearRequests();
+        panel()->Mode->setCurrentIndex(1);
+        main()->Timer1->stop();
+        const auto r = m_sim->requests();
+        QCOMPARE(r.size(), std::size_t(1));
+        QCOMPARE(r[0].frame, (zrvsim::Frame{1, 16, 0, 0, 0, 1, 2, 0, 1, r[0].frame[9], r[0].frame[10]}));
+        device([](zrvsim::DeviceModel& d, auto&) {
+            QCOMPARE(d.holdings[0], uint16_t(1));
+            d.holdings[0] = 3;  // changed at the device meanwhile
+        });
+        QVERIFY(panel()->StepUp->isEnabled());
+        for (int step = 1; step <= 5; ++step) {
+            pollStep();
+            QCOMPARE(panel()->Mode->currentIndex(), 1);
+        }
+        m_sim->clearRequests();
+        pollStep();
+        QCOMPARE(panel()->Mode->currentIndex(), 3);
+        QCOMPARE(requests().back(), (Request{3, 0, 1}));
+    }
+
+    void monitoringOnlyWritesNothingOnAModeChange()
+    {
+        connectDevice();
+        m_sim->clearRequests();
+        panel()->Mode->setCurrentIndex(0);
+        main()->Timer1->stop();
+        QVERIFY(requests().empty());
+        pollStep();
+        QCOMPARE(panel()->Mode->currentIndex(), 2);
+    }
+
+    void disconnectUnderExternalControlWritesCoil15Twice()
+    {
+        connectDevice();
+        select()->ExtControl->click();
+        main()->Timer1->stop();
+        pollStep();
+        m_sim->clearRequests();
+        QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
+        QCOMPARE(requests(), (std::vector<Request>{{5, 15, 0}, {5, 15, 0}}));
+        for (TShape* s : panel()->I) QCOMPARE(s->brushColor(), QColor(192, 192, 192));
+        TMeasure* m = forms().measure;
+        for (QLabel* f : {m->P1, m->P2, m->Tg, m->Qi, m->Vbat, m->Mq}) QCOMPARE(f->text(), QStringLiteral("0"));
+        QVERIFY(!panel()->Mode->isEnabled());
+        for (QPushButton* b : panel()->V) QVERIFY(!b->isEnabled());
+        QVERIFY(select()->Monitoring->isChecked());
+        QVERIFY(!select()->Monitoring->isEnabled());
+        QVERIFY(select()->Connect->isEnabled());
+        QVERIFY(select()->ModemEnable->isEnabled());
+        QVERIFY(!main()->N8->isEnabled() && !main()->N4->isEnabled());
+        QVERIFY(!main()->Timer1->isActive());
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Устройство не обнаружено"));
+        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QCOMPARE(zrv::registerImage().coil(15), uint8_t(0));
+    }
+
+    void silentDeviceKeepsTheValuesAndCountsFiveFailuresAStep()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) { setInputFloat(d, 10, 3.6f); });
+        connectDevice();
+        pollStep();
+        QCOMPARE(forms().measure->Vbat->text(), QStringLiteral("3.6"));
+        device([](auto&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
+        const int before = failures();
+        pollStep();
+        QCOMPARE(failures(), before + 5);
+        QCOMPARE(forms().measure->Vbat->text(), QStringLiteral("3.6"));
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+        QCOMPARE(main()->StatusPanel1->text(),
+                 QStringLiteral("Успешных транзакций %1 /Сбоев %2")
+                     .arg(zrv::modbusLink().counters().successes.load())
+                     .arg(before + 5));
+    }
+
+    void garbageMeasurementsShowAsText()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) {
+            setInputFloat(d, 0, std::numeric_limits<float>::quiet_NaN());
+            setInputFloat(d, 2, std::numeric_limits<float>::infinity());
+            setInputFloat(d, 4, -3.4e38f);
+            setInputFloat(d, 6, 3.4e38f);
+        });
+        connectDevice();
+        const int width = forms().measure->width();
+        pollStep();
+        TMeasure* m = forms().measure;
+        QCOMPARE(m->P1->text(), QStringLiteral("NAN"));
+        QCOMPARE(m->P2->text(), QStringLiteral("INF"));
+        QCOMPARE(m->Tg->text(), QStringLiteral("-3.4E38"));
+        QCOMPARE(m->Qi->text(), QStringLiteral("3.4E35"));
+        QCOMPARE(forms().measure->width(), width);
+    }
+};
+
+namespace {
+char* toString(const std::vector<Request>& v)
+{
+    QByteArray s;
+    for (const Request& r : v) s += QByteArray::number(r.function) + "," + QByteArray::number(r.start) + "," +
+                                    QByteArray::number(r.value, 16) + " ";
+    return qstrdup(s.constData());
+}
+}  // namespace
+
+QTEST_MAIN(TestConnection)
+#include "tst_connection.moc"
