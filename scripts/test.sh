@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the whole suite once, then the logic
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: the logic tests under AddressSanitizer
+# with UndefinedBehaviorSanitizer, the logic and link tests under
+# ThreadSanitizer, then the whole suite in a normal build.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -10,9 +11,13 @@ export QT_QPA_PLATFORM=offscreen
 export XDG_CONFIG_HOME="$(mktemp -d)"
 trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 
-echo "== sanitizers: logic tests under ASan+UBSan"
+echo "== sanitizers: logic and link tests under ASan+UBSan"
 "$root/scripts/build.sh" "$root/build-asan" -DZRV_LOGIC_ONLY=ON -DZRV_SANITIZE=address,undefined
-(cd "$root/build-asan" && ctest -L logic -j "$(nproc)" --output-on-failure)
+(cd "$root/build-asan" && ctest -j "$(nproc)" --output-on-failure)
+
+echo "== sanitizers: threaded logic and link tests under ThreadSanitizer"
+"$root/scripts/build.sh" "$root/build-tsan" -DZRV_LOGIC_ONLY=ON -DZRV_SANITIZE=thread
+(cd "$root/build-tsan" && ctest -j "$(nproc)" --output-on-failure)
 
 echo "== all tests"
 "$root/scripts/build.sh" "$root/build"

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace zrv;
 using namespace zrvtest;
@@ -292,4 +293,23 @@ TEST_F(Transact, ZeroBytesAfterACompleteFrameAreAccepted)
     replyWith(r, false);
     EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
     EXPECT_EQ(img.holding(0), 42);
+}
+
+TEST_F(Transact, WindowsMayReadTheImageWhileAWorkerTransacts)
+{
+    // The polling worker rewrites entries that the window thread draws at the
+    // same moment; every entry is atomic, so this is well defined (and clean
+    // under ThreadSanitizer).
+    replyWith({0x01, 0x04, 4, 0x00, 0x00, 0x3F, 0x80});
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i) link.transact(4, 0, 2);
+        done = true;
+    });
+    int seen = 0;
+    while (!done) seen += img.inputF32(0) == 1.0f;
+    worker.join();
+    EXPECT_EQ(img.inputF32(0), 1.0f);
+    EXPECT_EQ(successes(), 200);
+    (void)seen;
 }

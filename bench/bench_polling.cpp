@@ -1,0 +1,87 @@
+// The terminal connected to a paced zrvsim (a separate process, so that only
+// the terminal's own CPU is counted): one polling step against what the wire
+// allows, and the CPU the terminal uses while it polls once a second.
+
+#include "link/Select_form.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/cfg").toUtf8());
+    QApplication app(argc, argv);
+    const int idleSeconds = argc > 1 ? std::atoi(argv[1]) : 10;
+
+    const QString sim = QCoreApplication::applicationDirPath() + "/../sim/zrvsim";
+    QProcess device;
+    device.start(sim, {"--com", "1", "--pace", "--reply-delay", "3"});
+    const std::string link = (dir.path() + "/cfg/zrvterm/ports/COM1").toStdString();
+    for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i) QThread::msleep(20);
+    if (!std::filesystem::exists(link)) {
+        std::fprintf(stderr, "bench: zrvsim did not start (%s)\n", qPrintable(sim));
+        return 1;
+    }
+
+    QDir::setCurrent(dir.path());
+    setMessageBoxHandler([](const QString& text, const QString& title) {
+        std::fprintf(stderr, "bench: %s: %s\n", qPrintable(title), qPrintable(text));
+    });
+    createForms();
+    TMain* main = forms().main;
+    forms().select->ConnectClick();
+    if (!main->Timer1->isActive()) return 1;
+    main->Timer1->stop();
+
+    // Five transactions: requests of 8 bytes; replies of 7, 61, 8, 21 and 7.
+    constexpr double kByte = 10.0 / 9600.0;
+    const double limit = (5 * 8 + 7 + 61 + 8 + 21 + 7) * kByte + 5 * (0.003 + 0.050);
+    const int steps = 10;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < steps; ++i) {
+        main->Timer1Timer();
+        main->waitForPollingWorker();
+    }
+    const double per = double(t.nsecsElapsed()) * 1e-9 / steps;
+    std::printf("polling step at 9600 baud: %.1f ms, wire limit %.1f ms, ratio %.3f\n", per * 1e3, limit * 1e3,
+                per / limit);
+
+    main->Timer1->start();
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QTimer::singleShot(idleSeconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    const double share = (cpuSeconds() - cpu0) / (double(idle.nsecsElapsed()) * 1e-9);
+    std::printf("terminal CPU while connected and polling: %.2f%% of one core over %d s (target < 1%%)\n",
+                100.0 * share, idleSeconds);
+
+    destroyForms();
+    device.terminate();
+    device.waitForFinished(3000);
+    return 0;
+}
