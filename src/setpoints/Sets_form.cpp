@@ -1,22 +1,186 @@
 #include "Sets_form.h"
 
+#include "link/ReadAllTables.h"
+#include "link/Select_form.h"
+#include "setpoints/SetpointCatalogue.h"
+#include "setpoints/SetpointChecks.h"
+#include "shell/Forms.h"
 #include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QResizeEvent>
+
+namespace sp = zrv::setpoints;
 
 TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "Sets_form", true)
 {
-    content()->setMinimumSize(332, 257);
-    Upload = new QPushButton(QStringLiteral("Загрузить из ZRV"), content());
+    // No maximise box: the window keeps within its size limits.
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    QWidget* client = content();
+    client->setMinimumSize(0, 0);
+
+    Tab = new QWidget(client);
+    Tab->setObjectName("Tab");
+    Tab->setGeometry(0, 0, 332, 205);
+    TabBar = new QTabBar(Tab);
+    TabBar->setObjectName("TabBar");
+    for (const char* t : {"Уставки ПП", "Уставки ОП", "Клапаны", "Параметры", "Журнал"})
+        TabBar->addTab(QString::fromUtf8(t));
+    TabBar->setExpanding(false);
+    TabBar->setDrawBase(true);
+    TabBar->setGeometry(0, 0, 332, 21);
+    TabSet = new QTabBar(Tab);
+    TabSet->setObjectName("TabSet");
+    for (const char* t : {"PA", "QA", "QM"}) TabSet->addTab(QString::fromUtf8(t));
+    TabSet->setExpanding(false);
+    TabSet->setGeometry(8, 21, 301, 21);
+
+    Table = new QTableWidget(0, 2, Tab);
+    Table->setObjectName("Table");
+    Table->setGeometry(5, 40, 322, 160);
+    Table->setHorizontalHeaderLabels({QStringLiteral("Параметр"), QStringLiteral("Значение")});
+    Table->verticalHeader()->hide();
+    Table->setShowGrid(true);
+    Table->setColumnWidth(0, 230);
+    Table->setColumnWidth(1, 86);
+    Table->horizontalHeader()->setStretchLastSection(true);
+    Table->verticalHeader()->setDefaultSectionSize(18);
+    Table->setSelectionMode(QAbstractItemView::NoSelection);
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    Upload = new QPushButton(QStringLiteral("Загрузить из ZRV"), client);
     Upload->setObjectName("Upload");
     Upload->setGeometry(8, 224, 137, 25);
     Upload->setEnabled(false);
-    Download = new QPushButton(QStringLiteral("Загрузить в  ZRV"), content());
+    Download = new QPushButton(QStringLiteral("Загрузить в  ZRV"), client);
     Download->setObjectName("Download");
     Download->setGeometry(195, 224, 129, 25);
+    Download->setFixedWidth(129);
     Download->setEnabled(false);
-    resize(sizeHint());
+
+    connect(TabBar, &QTabBar::currentChanged, this, &TSets::TabChange);
+    connect(TabSet, &QTabBar::currentChanged, this, &TSets::TabSetChange);
+    connect(Upload, &QPushButton::clicked, this, &TSets::UploadClick);
+    connect(Download, &QPushButton::clicked, this, &TSets::DownloadClick);
+
+    setClientSize(332, 257);
     setMinimumSize(100, 210);
     setMaximumSize(350, 500);
     applyPlacement(zrv::placementFor(zrv::ChildWindow::Sets, main->settings));
+    BuildTable();
+    Download->setEnabled(false);
+    Table->setColumnWidth(0, width() - 110);
+    Table->resize(width() - 28, Table->height());
 }
 
-void TSets::BuildTable() {}
+bool TSets::connected() const
+{
+    const TSelect* select = forms().select;
+    return select && !select->Connect->isEnabled();
+}
+
+QLineEdit* TSets::valueEditor(int row) const { return qobject_cast<QLineEdit*>(Table->cellWidget(row - 1, 1)); }
+
+void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
+{
+    Rebuilding = true;
+    Table->setRowCount(0);
+    const zrv::RegisterImage& img = zrv::registerImage();
+    int n = 0;
+    for (const sp::Row* r : sp::rowsFor(tab, (tab == 0 || tab == 1) ? subTab : sp::kNoSubTab)) {
+        Table->insertRow(n);
+        auto* name = new QTableWidgetItem(QString::fromStdString(sp::labelFor(*r, bySubTabChange)));
+        name->setFlags(Qt::ItemIsEnabled);
+        Table->setItem(n, 0, name);
+        // The value cell keeps its editor open and reports every keystroke.
+        auto* value = new QLineEdit(QString::fromStdString(sp::displayText(*r, img)));
+        value->setObjectName(QStringLiteral("Value%1").arg(r->row));
+        value->setAccessibleName(name->text());
+        value->setFrame(false);
+        const int rowNumber = r->row;
+        connect(value, &QLineEdit::textChanged, this, [this, rowNumber](const QString& t) { SetEditText(rowNumber, t); });
+        Table->setCellWidget(n, 1, value);
+        ++n;
+    }
+    Rebuilding = false;
+}
+
+void TSets::BuildTable()
+{
+    const int tab = TabBar->currentIndex();
+    TabSet->setVisible(tab == 0 || tab == 1);
+    fillRows(tab, TabSet->currentIndex(), false);
+}
+
+void TSets::TabChange(int) { BuildTable(); }
+
+void TSets::TabSetChange(int index)
+{
+    const int tab = TabBar->currentIndex();
+    if (tab != 0 && tab != 1) return;
+    fillRows(tab, index, true);
+}
+
+void TSets::SetEditText(int row, const QString& text)
+{
+    if (Rebuilding) return;
+    const sp::EditResult r = sp::applyEdit(TabBar->currentIndex(), TabSet->currentIndex(), row, text.toStdString(),
+                                           zrv::registerImage(), zrv::ValveWeights());
+    switch (r.kind) {
+    case sp::EditResult::Ignored:
+        return;
+    case sp::EditResult::NotANumber:
+        ShowMessage(QStringLiteral("EConvertError\n") + QString::fromStdString(r.message),
+                    QString::fromUtf8(kApplicationTitle));
+        return;
+    case sp::EditResult::NotAWhole:
+        ShowMessage(QString::fromStdString(r.message), QString::fromUtf8(kApplicationTitle));
+        return;
+    case sp::EditResult::Stored:
+        if (connected()) Download->setEnabled(true);
+        return;
+    }
+}
+
+void TSets::UploadClick()
+{
+    // A journal reading owns the port until it ends.
+    if (m_main->journalReading) return;
+    m_main->beginPollingPause();
+    if (!sp::readHoldingBlock()) {
+        // Polling stays stopped after a failed read.
+        ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
+        return;
+    }
+    BuildTable();
+    Download->setEnabled(false);
+    if (connected()) m_main->Timer1->start();
+}
+
+void TSets::DownloadClick()
+{
+    if (m_main->journalReading) return;
+    m_main->beginPollingPause();
+    const std::string message = sp::checkBeforeWrite(zrv::registerImage(), zrv::ValveWeights());
+    if (!message.empty())
+        ShowMessage(QString::fromStdString(message), QStringLiteral("Ошибка"));
+    else if (!sp::writeHoldingBlock())
+        ShowMessage(QStringLiteral("Сбой при записи данных"), QStringLiteral("Ошибка"));
+    Download->setEnabled(false);
+    if (connected()) m_main->Timer1->start();
+}
+
+void TSets::resizeEvent(QResizeEvent* event)
+{
+    TChildForm::resizeEvent(event);
+    if (!Table) return;
+    const int w = width(), h = height();
+    Upload->move(Upload->x(), h - 77);
+    Download->move(Download->x(), h - 77);
+    Table->resize(w - 28, h - 148);
+    Tab->resize(w, h - 100);
+    TabBar->resize(w, TabBar->height());
+    Table->setColumnWidth(0, w - 110);
+}

@@ -1,18 +1,44 @@
 #pragma once
-// "Уставки": the setpoints and parameters as a two-column table on five tabs.
+// "Уставки": the setpoints and parameters as a two-column table on five tabs,
+// read from the device and written back after the checks.
 
 #include "shell/ChildForm.h"
 
 #include <QPushButton>
+#include <QTabBar>
+#include <QTableWidget>
 
 class TSets : public TChildForm {
     Q_OBJECT
 public:
     explicit TSets(TMain* main);
 
+    QWidget* Tab = nullptr;        // the tab control's area
+    QTabBar* TabBar = nullptr;     // its five tabs
+    QTabBar* TabSet = nullptr;     // PA, QA, QM on the first two tabs
+    QTableWidget* Table = nullptr;
     QPushButton* Upload = nullptr;
     QPushButton* Download = nullptr;
 
-    // Refills the rows of the current tab from the register image.
+    // Set while the rows are replaced; edits arriving meanwhile are ignored.
+    bool Rebuilding = false;
+
+    // Refills the rows of the current tab and sub-tab from the register image.
     void BuildTable();
+    // The value cell's editor of a row (1 = first row).
+    QLineEdit* valueEditor(int row) const;
+
+public slots:
+    void TabChange(int index);
+    void TabSetChange(int index);
+    void SetEditText(int row, const QString& text);
+    void UploadClick();
+    void DownloadClick();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void fillRows(int tab, int subTab, bool bySubTabChange);
+    bool connected() const;
 };

@@ -15,6 +15,10 @@ class TTimeZRV;
 class TLogView;
 class TLogProgress;
 
+// The application title: the task bar's name for the program and the title
+// of its plain messages.
+inline constexpr const char* kApplicationTitle = "MODBUS Terminal";
+
 struct Forms {
     TMain* main = nullptr;
     TSets* sets = nullptr;

@@ -9,7 +9,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("MODBUS Terminal"));
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     createForms();
     TMain* main = forms().main;
     main->show();

@@ -1,0 +1,24 @@
+#pragma once
+// The checks before the setpoints are written to the device, and the block
+// transfers that read and write all holding registers.
+
+#include "link/ModbusTransact.h"
+#include "link/ReadAllTables.h"
+
+#include <string>
+
+namespace zrv::setpoints {
+
+// Runs the checks in their fixed order: the 20 cross-checks, the flow
+// coefficients Q1..Q8 (a failure there skips every later step), the valve
+// weights (each weight that passes is copied into holding registers 96..103
+// at once), the 14 parameter checks and the 2 journal checks. Returns the
+// message of the last failing check, or "" when the set may be written.
+std::string checkBeforeWrite(RegisterImage& image, const ValveWeightArray& weights);
+
+// Holding registers 0..n-1, n from 114 down to 11 until one attempt succeeds.
+// Returns false when all 104 attempts failed.
+bool readHoldingBlock(ModbusLink& link = modbusLink());
+bool writeHoldingBlock(ModbusLink& link = modbusLink());
+
+}  // namespace zrv::setpoints

@@ -1,0 +1,215 @@
+// The setpoints window: tabs and sub-tabs, labels, resize, and the block read
+// and write against the simulated device.
+
+#include "SimServer.h"
+#include "link/ModbusTransact.h"
+#include "link/ReadAllTables.h"
+#include "link/Select_form.h"
+#include "setpoints/Sets_form.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <bit>
+
+class TestSetpoints : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<zrvsim::SimServer> m_sim;
+    QStringList m_messages;
+
+    TSets* sets() { return forms().sets; }
+    QStringList labels()
+    {
+        QStringList out;
+        for (int r = 0; r < sets()->Table->rowCount(); ++r) out << sets()->Table->item(r, 0)->text();
+        return out;
+    }
+    QString value(int row) { return sets()->valueEditor(row)->text(); }
+    void type(int row, const QString& text)
+    {
+        QLineEdit* e = sets()->valueEditor(row);
+        e->selectAll();
+        e->del();
+        QTest::keyClicks(e, text);
+    }
+    void connectDevice()
+    {
+        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
+        forms().main->Timer1->stop();
+    }
+    float deviceFloat(int a)
+    {
+        return m_sim->withDevice([a](zrvsim::DeviceModel& d, auto&) {
+            return std::bit_cast<float>((uint32_t(d.holdings[std::size_t(a + 1)]) << 16) | d.holdings[std::size_t(a)]);
+        });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    }
+    void init()
+    {
+        m_messages.clear();
+        zrv::registerImage().clear();
+        zrvsim::SimOptions o;
+        o.comNumber = 1;
+        m_sim = std::make_unique<zrvsim::SimServer>(o);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        createForms();
+        forms().main->show();
+        sets()->showNormal();
+    }
+    void cleanup()
+    {
+        destroyForms();
+        m_sim.reset();
+    }
+
+    void startsMinimisedAtItsDefaultPlace()
+    {
+        destroyForms();
+        createForms();
+        QVERIFY(sets()->isMinimized());
+        sets()->showNormal();
+        QCOMPARE(sets()->pos(), QPoint(0, 203));
+        QVERIFY(!sets()->Upload->isEnabled());
+        QVERIFY(!sets()->Download->isEnabled());
+        QCOMPARE(sets()->Download->text(), QStringLiteral("Загрузить в  ZRV"));
+        QCOMPARE(labels(), (QStringList{"P2В (кгс/кв.см)", "P2Н (кгс/кв.см)"}));
+        QCOMPARE(value(1), QStringLiteral("0"));
+    }
+
+    void switchingTabsKeepsTheSubTabAndTheQaLabelDiffers()
+    {
+        sets()->TabSet->setCurrentIndex(1);  // QA, built by the sub-tab change
+        QCOMPARE(labels(), (QStringList{"P2В (кгс/кв.см)", "P2Н (кгс/кв.см)", "Qy"}));
+        sets()->TabBar->setCurrentIndex(3);
+        QVERIFY(sets()->TabSet->isHidden());
+        QCOMPARE(sets()->Table->rowCount(), 14);
+        sets()->TabBar->setCurrentIndex(1);
+        QVERIFY(!sets()->TabSet->isHidden());
+        QCOMPARE(sets()->TabSet->currentIndex(), 1);
+        QCOMPARE(labels(), (QStringList{"P1В (кгс/кв.см)", "P1Н (кгс/кв.см)", "Qyr (тыс. нм3/ч)"}));
+        sets()->TabBar->setCurrentIndex(0);
+        QCOMPARE(labels().at(2), QStringLiteral("Qy (тыс. нм3/ч)"));
+        sets()->TabBar->setCurrentIndex(2);
+        QCOMPARE(sets()->Table->rowCount(), 17);
+        QCOMPARE(labels().at(16), QStringLiteral("Вес клапана 8"));
+    }
+
+    void resizeRule()
+    {
+        sets()->resize(300, 300);
+        QCOMPARE(sets()->Upload->y(), 223);
+        QCOMPARE(sets()->Download->y(), 223);
+        QCOMPARE(sets()->Table->height(), 152);
+        QCOMPARE(sets()->Table->width(), 272);
+        QCOMPARE(sets()->Table->columnWidth(0), 190);
+        sets()->resize(1000, 1000);
+        QVERIFY(sets()->width() <= 350 && sets()->height() <= 500);
+    }
+
+    void editsGoIntoTheImageAndBadTextIsReported()
+    {
+        type(1, "1.5");
+        QCOMPARE(zrv::registerImage().holdingF32(32), 1.5f);
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!sets()->Download->isEnabled());  // not connected
+        type(2, "x");
+        QCOMPARE(m_messages, QStringList{"MODBUS Terminal: EConvertError\n'x' is not a valid floating point value"});
+        // A rebuild replaces the rows without treating them as edits.
+        m_messages.clear();
+        zrv::registerImage().setHoldingF32(32, 2.0f);
+        sets()->BuildTable();
+        QCOMPARE(value(1), QStringLiteral("2"));
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void readEditThreeTabsWriteAndReadBack()
+    {
+        connectDevice();
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(sets()->Upload->isEnabled());
+        QCOMPARE(value(1), QStringLiteral("3"));  // the device's P2B(PA)
+
+        sets()->TabBar->setCurrentIndex(0);
+        sets()->TabSet->setCurrentIndex(2);
+        type(4, "2.5");  // Qm = 2500 nm3/h
+        QVERIFY(sets()->Download->isEnabled());
+        sets()->TabBar->setCurrentIndex(3);
+        type(3, "120");  // TPA
+        sets()->TabBar->setCurrentIndex(4);
+        type(1, "30");   // Log_Period
+        m_sim->clearRequests();
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QVERIFY(!sets()->Download->isEnabled());
+        QVERIFY(forms().main->Timer1->isActive());
+        forms().main->Timer1->stop();
+        QCOMPARE(m_sim->requests().size(), std::size_t(1));
+        QCOMPARE(m_sim->requests()[0].frame.size(), std::size_t(237));
+        QCOMPARE(deviceFloat(48), 2500.0f);
+        QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[4]; }), uint16_t(120));
+
+        // Read back into a cleared image.
+        for (uint16_t a = 0; a < 114; ++a) zrv::registerImage().setHolding(a, 0);
+        QTest::mouseClick(sets()->Upload, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QCOMPARE(value(1), QStringLiteral("30"));  // still on the journal tab
+        sets()->TabBar->setCurrentIndex(3);
+        QCOMPARE(value(3), QStringLiteral("120"));
+        sets()->TabBar->setCurrentIndex(0);
+        QCOMPARE(value(4), QStringLiteral("2.5"));
+    }
+
+    void refusedWriteSendsNothing()
+    {
+        connectDevice();
+        sets()->TabBar->setCurrentIndex(2);
+        type(2, "0.4");  // Q1
+        m_sim->clearRequests();
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка коэффициента Q1"});
+        QVERIFY(m_sim->requests().empty());
+        QVERIFY(!sets()->Download->isEnabled());
+    }
+
+    void weightEditsAreWrittenByTheNextDownload()
+    {
+        connectDevice();
+        sets()->TabBar->setCurrentIndex(2);
+        type(10, "300");
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(zrv::ValveWeights()[0].load(), uint8_t(44));
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка весового коэффициента клапана 1"});
+        m_messages.clear();
+        type(10, "2.5");
+        QCOMPARE(m_messages, QStringList{"MODBUS Terminal: '2.5' is not a valid integer value"});
+        m_messages.clear();
+        type(10, "257");
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[96]; }), uint16_t(1));
+    }
+};
+
+QTEST_MAIN(TestSetpoints)
+#include "tst_setpoints.moc"
