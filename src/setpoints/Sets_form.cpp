@@ -31,6 +31,7 @@ TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "
     TabBar->setExpanding(false);
     TabBar->setDrawBase(true);
     TabBar->setGeometry(0, 0, 332, 21);
+    TabBar->setUsesScrollButtons(true);
     TabSet = new QTabBar(Tab);
     TabSet->setObjectName("TabSet");
     for (const char* t : {"PA", "QA", "QM"}) TabSet->addTab(QString::fromUtf8(t));
@@ -49,6 +50,7 @@ TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "
     Table->verticalHeader()->setDefaultSectionSize(18);
     Table->setSelectionMode(QAbstractItemView::NoSelection);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     Upload = new QPushButton(QStringLiteral("Загрузить из ZRV"), client);
     Upload->setObjectName("Upload");

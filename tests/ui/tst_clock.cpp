@@ -1,0 +1,183 @@
+// The clock window against the simulated device.
+
+#include "SimServer.h"
+#include "clock/ClockLogic.h"
+#include "clock/Time_form.h"
+#include "link/ModbusTransact.h"
+#include "link/Select_form.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestClock : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<zrvsim::SimServer> m_sim;
+    QStringList m_messages;
+
+    TTimeZRV* clockWindow() { return forms().timeZRV; }
+    // The device clock set through its own MODBUS slave.
+    void setDeviceClock(int y, int mo, int d, int h, int mi, int s)
+    {
+        m_sim->withDevice([&](zrvsim::DeviceModel& dev, auto&) {
+            dev.writeHoldings(10, {uint16_t(s), uint16_t(mi), uint16_t(h), uint16_t(d), uint16_t(mo), uint16_t(y - 2000)},
+                              zrvsim::Clock::now());
+            return 0;
+        });
+    }
+    std::vector<zrvsim::Frame> frames()
+    {
+        std::vector<zrvsim::Frame> out;
+        for (const auto& r : m_sim->requests()) out.push_back(r.frame);
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    }
+    void init()
+    {
+        m_messages.clear();
+        zrv::clock::clockState() = {};
+        zrvsim::SimOptions o;
+        o.comNumber = 1;
+        m_sim = std::make_unique<zrvsim::SimServer>(o);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        createForms();
+        forms().main->show();
+        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QVERIFY(m_messages.isEmpty());
+        m_sim->clearRequests();
+        clockWindow()->show();  // not modal here, so the test can drive it
+    }
+    void cleanup()
+    {
+        destroyForms();
+        m_sim.reset();
+    }
+
+    void layoutAndCaptions()
+    {
+        TTimeZRV* w = clockWindow();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Время ZRV"));
+        QCOMPARE(w->StaticText1->text(), QStringLiteral("Текущее время ZRV:"));
+        QCOMPARE(w->Sync->text(), QStringLiteral("Синхронизировать с PC"));
+        QCOMPARE(w->Download->text(), QStringLiteral("Установить"));
+        QCOMPARE(w->Calendar->displayFormat(), QStringLiteral("dd.MM.yyyy"));
+        QVERIFY(w->Calendar->calendarPopup());
+        QCOMPARE(w->size(), QSize(206, 161));
+        QCOMPARE(w->Timer1->interval(), 500);
+        QVERIFY(w->Download->isEnabled());
+    }
+
+    void followsTheDeviceClockWithTwoReadsATick()
+    {
+        setDeviceClock(2009, 2, 15, 14, 30, 45);
+        clockWindow()->SecondTik();
+        QCOMPARE(clockWindow()->Calendar->date(), QDate(2009, 2, 15));
+        QCOMPARE(clockWindow()->TimePicker->time().hour(), 14);
+        QCOMPARE(clockWindow()->TimePicker->time().minute(), 30);
+        const auto f = frames();
+        QCOMPARE(f.size(), std::size_t(2));
+        for (const auto& r : f) QCOMPARE(zrvsim::Frame(r.begin(), r.begin() + 6), (zrvsim::Frame{1, 4, 0, 20, 0, 6}));
+    }
+
+    void syncThenSetPutsThePcTimeIntoTheDevice()
+    {
+        setDeviceClock(2009, 2, 15, 14, 30, 45);
+        clockWindow()->SyncClick();
+        clockWindow()->SecondTik();
+        QCOMPARE(clockWindow()->Calendar->date(), QDate::currentDate());
+        QVERIFY(frames().empty());  // the PC's clock needs no reads
+        clockWindow()->DownloadClick();
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!zrv::clock::clockState().SyncWithPC);
+        QVERIFY(!clockWindow()->Download->isEnabled());
+        const auto f = frames();
+        QCOMPARE(f.size(), std::size_t(1));
+        QCOMPARE(zrvsim::Frame(f[0].begin(), f[0].begin() + 7), (zrvsim::Frame{1, 16, 0, 10, 0, 6, 12}));
+        const int deviceYear = m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.advance(zrvsim::Clock::now());
+            return 2000 + d.inputs[25];
+        });
+        QCOMPARE(deviceYear, QDate::currentDate().year());
+        m_sim->clearRequests();
+        clockWindow()->SecondTik();  // back to reading the device
+        QCOMPARE(frames().size(), std::size_t(2));
+    }
+
+    void pickedTimeGoesOutWithTheShownDate()
+    {
+        setDeviceClock(2009, 2, 15, 14, 30, 45);
+        clockWindow()->SecondTik();
+        clockWindow()->TimePicker->setTime(QTime(10, 11, 12));  // the operator's change
+        QVERIFY(clockWindow()->Download->isEnabled());
+        QCOMPARE(int(zrv::clock::clockState().TimeHoldOff), 10);
+        clockWindow()->SecondTik();  // within five seconds: the time half is held
+        QCOMPARE(clockWindow()->TimePicker->time(), QTime(10, 11, 12));
+        m_sim->clearRequests();
+        clockWindow()->DownloadClick();
+        const auto f = frames();
+        QCOMPARE(f.size(), std::size_t(1));
+        QCOMPARE(zrvsim::Frame(f[0].begin(), f[0].begin() + 19),
+                 (zrvsim::Frame{1, 16, 0, 10, 0, 6, 12, 0, 12, 0, 11, 0, 10, 0, 15, 0, 2, 0, 9}));
+        for (uint16_t a = 10; a < 16; ++a) QVERIFY(zrv::registerImage().holding(a) < 60);
+    }
+
+    void failedSetKeepsSyncAndSaysSo()
+    {
+        clockWindow()->SyncClick();
+        m_sim->withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
+        clockWindow()->DownloadClick();
+        QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
+        QVERIFY(zrv::clock::clockState().SyncWithPC);
+        QVERIFY(!clockWindow()->Download->isEnabled());
+    }
+
+    void invalidDeviceValuesShowTheFallbacks()
+    {
+        m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.clockOffsetSeconds = 0;
+            return 0;
+        });
+        // Registers beyond any calendar: the image is what the window reads.
+        m_sim->withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
+        for (uint16_t a = 20; a < 26; ++a) zrv::registerImage().setInput(a, 0xFFFF);
+        clockWindow()->SecondTik();
+        QCOMPARE(clockWindow()->TimePicker->time(), QTime(0, 0, 0));
+        QCOMPARE(clockWindow()->Calendar->date(), QDate(2000, 1, 1));
+    }
+
+    void menuOpensItModallyInAPollingPauseAndRestartsPolling()
+    {
+        clockWindow()->hide();
+        TMain* m = forms().main;
+        m->Timer1->start();
+        bool timerRanInside = false;
+        QTimer::singleShot(50, clockWindow(), [&] {
+            timerRanInside = clockWindow()->Timer1->isActive() && !m->Timer1->isActive() && clockWindow()->isModal();
+            clockWindow()->CancelClick();
+        });
+        m->N8Click();
+        QVERIFY(timerRanInside);
+        QVERIFY(!clockWindow()->Timer1->isActive());
+        QVERIFY(m->Timer1->isActive());
+        m->Timer1->stop();
+    }
+};
+
+QTEST_MAIN(TestClock)
+#include "tst_clock.moc"
