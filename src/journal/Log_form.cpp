@@ -1,22 +1,130 @@
 #include "Log_form.h"
 
+#include "journal/ReportFile.h"
 #include "shell/Main_form.h"
+#include "shell/MessageBox.h"
 
-#include <QVBoxLayout>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QResizeEvent>
+#include <QStyle>
+#include <QTextBlock>
 
 TLogView::TLogView(TMain* main) : TChildForm(main, QStringLiteral("Журнал событий"), "Log_form", true)
 {
-    Log = new QPlainTextEdit;
+    QWidget* client = content();
+    ToolBar1 = new QToolBar(client);
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setIconSize(QSize(16, 16));
+    FileOpen1 = ToolBar1->addAction(style()->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("&Open..."));
+    FileOpen1->setObjectName("FileOpen1");
+    FileOpen1->setToolTip(QStringLiteral("Open"));
+    FileOpen1->setStatusTip(QStringLiteral("Opens an existing file"));
+    FileOpen1->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    FileSaveAs1 = ToolBar1->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Save &As..."));
+    FileSaveAs1->setObjectName("FileSaveAs1");
+    FileSaveAs1->setToolTip(QStringLiteral("Save As"));
+    FileSaveAs1->setStatusTip(QStringLiteral("Saves the active file with a new name"));
+
+    Log = new QPlainTextEdit(client);
     Log->setObjectName("Log");
     Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    auto* box = new QVBoxLayout(content());
-    box->setContentsMargins(0, 0, 0, 0);
-    box->addWidget(Log);
-    content()->setMinimumSize(400, 435);
-    resize(sizeHint());
-    content()->setMinimumSize(0, 0);
-    // The viewer starts minimised; "Вид" / "Журнал" brings it up.
+    StatusBar1 = new QLabel(client);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setAccessibleName("StatusBar1");
+    StatusBar1->setFrameShape(QFrame::Panel);
+    StatusBar1->setFrameShadow(QFrame::Sunken);
+
+    connect(FileOpen1, &QAction::triggered, this, [this] {
+        const QString path = askForFile(false);
+        if (!path.isEmpty()) ToolButton1Click(path);
+    });
+    connect(FileSaveAs1, &QAction::triggered, this, [this] {
+        const QString path = askForFile(true);
+        if (!path.isEmpty()) ToolButton2Click(path);
+    });
+
+    // Both dialogs start where the last report was opened or saved.
+    const QString remembered = QString::fromUtf8(main->settings.journalFileName.c_str());
+    if (!remembered.isEmpty()) m_openDirectory = m_saveDirectory = QFileInfo(remembered).absolutePath();
+
+    setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
+}
+
+void TLogView::resizeEvent(QResizeEvent* event)
+{
+    TChildForm::resizeEvent(event);
+    if (!Log) return;
+    const int w = content()->width();
+    ToolBar1->setGeometry(0, 0, w, 23);
+    // The text area keeps the window's outer height less 75 pixels.
+    Log->setGeometry(0, 23, w, std::max(0, height() - 75));
+    StatusBar1->setGeometry(0, content()->height() - 19, w, 19);
+}
+
+void TLogView::appendPiece(const QString& piece)
+{
+    QString text = piece;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Log->appendPlainText(text);
+}
+
+QStringList TLogView::lines() const
+{
+    QStringList out;
+    const QTextDocument* doc = Log->document();
+    if (doc->isEmpty()) return out;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) out << b.text();
+    return out;
+}
+
+QString TLogView::askForFile(bool forSaving)
+{
+    if (chooseFile) return chooseFile(forSaving);
+    QFileDialog dialog(this);
+    dialog.setWindowTitle(forSaving ? QStringLiteral("Сохранить журнал как...") : QStringLiteral("Открыть файл журнала..."));
+    dialog.setNameFilter(QStringLiteral("LOG File (*.log)"));
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    dialog.setDirectory(forSaving ? m_saveDirectory : m_openDirectory);
+    dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+void TLogView::ToolButton1Click(const QString& path)
+{
+    Log->clear();
+    m_main->settings.journalFileName = path.toStdString();
+    std::vector<std::string> lines;
+    std::string error;
+    if (zrv::journal::loadReport(path.toStdString(), &lines, &error)) {
+        QStringList text;
+        for (const std::string& l : lines) text << QString::fromUtf8(l.c_str());
+        // Each line was closed by its line end; the last one gives no extra line.
+        Log->setPlainText(text.join(QLatin1Char('\n')));
+    } else {
+        ShowMessage(QStringLiteral("Не удалось открыть файл %1: %2").arg(path, QString::fromStdString(error)),
+                    QStringLiteral("Ошибка"));
+    }
+    setStatusText(path);
+    m_openDirectory = QFileInfo(path).absolutePath();
+}
+
+void TLogView::ToolButton2Click(const QString& path)
+{
+    m_main->settings.journalFileName = path.toStdString();
+    std::vector<std::string> out;
+    for (const QString& l : lines()) out.push_back(l.toStdString());
+    std::string error;
+    if (!zrv::journal::saveReport(path.toStdString(), out, &error))
+        ShowMessage(QStringLiteral("Не удалось сохранить журнал в файл %1: %2").arg(path, QString::fromStdString(error)),
+                    QStringLiteral("Ошибка"));
+    setStatusText(path);
+    m_saveDirectory = QFileInfo(path).absolutePath();
 }

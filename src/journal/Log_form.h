@@ -1,14 +1,47 @@
 #pragma once
-// "Журнал событий": the journal report, read from the device or from a file.
+// "Журнал событий": the journal report, as it is read from the device or as
+// a .log file opened again; saved as a .log file.
 
 #include "shell/ChildForm.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QToolBar>
+
+#include <functional>
 
 class TLogView : public TChildForm {
     Q_OBJECT
 public:
     explicit TLogView(TMain* main);
 
+    QToolBar* ToolBar1 = nullptr;
+    QAction* FileOpen1 = nullptr;
+    QAction* FileSaveAs1 = nullptr;
     QPlainTextEdit* Log = nullptr;
+    QLabel* StatusBar1 = nullptr;  // the status line's one field
+
+    // Appends one piece of report text on its own lines, followed by one
+    // line end.
+    void appendPiece(const QString& piece);
+    void setStatusText(const QString& text) { StatusBar1->setText(text); }
+    // The text area's lines as it holds them (not as wrapped for display).
+    QStringList lines() const;
+
+    // After the open dialog was accepted: clear, remember, load, show the path.
+    void ToolButton1Click(const QString& path);
+    // After the save dialog was accepted: remember, write, show the path.
+    void ToolButton2Click(const QString& path);
+
+    // Asks for a file name (the dialogs); tests put their own answer here.
+    std::function<QString(bool forSaving)> chooseFile;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QString askForFile(bool forSaving);
+    QString m_openDirectory;
+    QString m_saveDirectory;
 };

@@ -1,6 +1,10 @@
 #include "Logprocessform.h"
 
+#include "journal/Readlog.h"
+#include "link/Select_form.h"
+#include "monitor/Front_panel_form.h"
 #include "shell/About.h"
+#include "shell/Forms.h"
 #include "shell/Main_form.h"
 
 TLogProgress::TLogProgress(TMain* main)
@@ -19,10 +23,24 @@ TLogProgress::TLogProgress(TMain* main)
     ReadCaption->setGeometry(16, 8, 112, 17);
     ReadCount = new QLabel(QStringLiteral("0"), this);
     ReadCount->setObjectName("ReadCount");
+    ReadCount->setAccessibleName("ReadCount");
     ReadCount->setGeometry(128, 8, 57, 17);
-    BitBtn1 = new QPushButton(QStringLiteral("Остановить"), this);
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), QStringLiteral("Остановить"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setGeometry(80, 62, 121, 25);
+    connect(BitBtn1, &QPushButton::clicked, this, &TLogProgress::BitBtn1Click);
     resize(282, 105);
     placeAboveMainCentre(this, main);
+}
+
+void TLogProgress::BitBtn1Click()
+{
+    if (TReadLog* reader = ReadLogThread()) reader->requestInterruption();
+    if (TSelect* s = forms().select) {
+        s->Monitoring->setEnabled(true);
+        s->ExtControl->setEnabled(true);
+        s->Disconnect->setEnabled(true);
+    }
+    if (TFront_Panel* p = forms().frontPanel) p->EnableButtonsForMode();
+    hide();
 }

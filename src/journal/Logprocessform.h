@@ -17,4 +17,11 @@ public:
     QLabel* ReadCaption = nullptr;
     QLabel* ReadCount = nullptr;
     QPushButton* BitBtn1 = nullptr;
+
+public slots:
+    // Stop: the reader ends after its current request; the controls come back.
+    void BitBtn1Click();
+
+protected:
+    void reject() override {}  // no close box; only the stop button ends it
 };

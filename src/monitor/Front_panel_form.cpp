@@ -211,6 +211,9 @@ void TFront_Panel::StepDownClick() { step(false); }
 
 void TFront_Panel::ModeChange(int index)
 {
+    // A journal reading owns the port; the next polling step after it puts
+    // the device's mode back into the list.
+    if (m_main->journalReading) return;
     TSelect* select = forms().select;
     m_main->withPollingPause([&] {
         if (!select || !select->ExtControl->isChecked()) return;

@@ -6,6 +6,7 @@
 #include "clock/Time_form.h"
 #include "journal/Log_form.h"
 #include "journal/Logprocessform.h"
+#include "journal/Readlog.h"
 #include "link/ModbusTransact.h"
 #include "link/Select_form.h"
 #include "modem/Modem.h"
@@ -49,6 +50,8 @@ void createForms()
         const QString t = QString::fromStdString(text);
         QMetaObject::invokeMethod(main, [main, t] { main->setLinkStatus(t); }, Qt::QueuedConnection);
     });
+    main->startJournalReading = [main] { N4Click(main); };
+    main->stopJournalReader = [] { stopJournalReaderAndWait(); };
     main->setPollingWorkerFactory([&f]() -> QThread* { return TUpdate1::start(f.main, f.measure, f.frontPanel); });
 }
 

@@ -74,25 +74,30 @@ std::string nonFinite(double v)
     return v < 0 ? "-INF" : "INF";
 }
 
-std::string scientific(Decimal d)
+std::string scientific(Decimal d, int exponentDigits = 1)
 {
     stripTrailingZeros(d.digits);
     std::string out = d.negative ? "-" : "";
     out += d.digits.empty() ? '0' : d.digits[0];
     if (d.digits.size() > 1) out += "." + d.digits.substr(1);
-    out += "E" + std::to_string(d.pointPos - 1);
+    const int exponent = d.pointPos - 1;
+    std::string digits = std::to_string(exponent < 0 ? -exponent : exponent);
+    if (int(digits.size()) < exponentDigits) digits.insert(0, std::size_t(exponentDigits) - digits.size(), '0');
+    out += "E" + std::string(exponent < 0 ? "-" : "") + digits;
     return out;
 }
 
 }  // namespace
 
-std::string formatGeneral(double value, int precision)
+std::string formatGeneral(double value, int precision) { return formatGeneral(value, precision, 0.0001, 1); }
+
+std::string formatGeneral(double value, int precision, double fixedFrom, int exponentDigits)
 {
     if (!std::isfinite(value)) return nonFinite(value);
     if (value == 0) return "0";
     Decimal d = toDecimal(value);
     roundTo(d, precision);
-    if (std::fabs(value) < 0.0001 || d.pointPos > precision) return scientific(d);
+    if (std::fabs(value) < fixedFrom || d.pointPos > precision) return scientific(d, exponentDigits);
     stripTrailingZeros(d.digits);
     std::string out = d.negative ? "-" : "";
     if (d.pointPos <= 0) {

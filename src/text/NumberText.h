@@ -20,4 +20,9 @@ std::string formatFixed(double value, int precision, int decimals);
 // mantissa, "E" and the exponent ("1E4", "3.277E4", "5E-5"). Zero is "0".
 std::string formatGeneral(double value, int precision);
 
+// The same with the limits spelled out: fixed notation needs a magnitude of
+// at least `fixedFrom`, and the exponent has at least `exponentDigits`
+// digits. The report's G is (7, 0.00001, 1) and its G2 (7, 0.00001, 2).
+std::string formatGeneral(double value, int precision, double fixedFrom, int exponentDigits);
+
 }  // namespace zrv::text
