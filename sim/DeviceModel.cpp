@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <ctime>
+#include <string>
 
 namespace zrvsim {
 
@@ -99,6 +100,61 @@ void DeviceModel::advance(Clock::time_point now)
     }
     if (!holdMeasurements) updateMeasurements(t);
     updateClock();
+    logDeviations(now);
+}
+
+void DeviceModel::logDeviations(Clock::time_point now)
+{
+    // Every Log_Period seconds, the measured values that moved by more than
+    // Log_Tolerance per cent since they were last written go into the journal.
+    const unsigned period = holdings[8], tolerance = holdings[9];
+    if (period == 0 || now - m_lastLog < std::chrono::seconds(period)) return;
+    m_lastLog = now;
+    const JournalStamp s = stampNow();
+    const float values[4] = {s.p1, s.p2, s.t, s.q};
+    std::vector<JournalEntry> entries;
+    for (int i = 0; i < 4; ++i) {
+        const float base = std::fabs(m_logged[std::size_t(i)]);
+        const float moved = std::fabs(values[i] - m_logged[std::size_t(i)]);
+        if (base == 0 || moved * 100.0f > base * float(tolerance)) {
+            const uint32_t b = bitsOf(values[i]);
+            entries.push_back({0, uint16_t(0xC000 | (2 * i)), uint16_t(b & 0xFFFF), uint16_t(b >> 16)});
+            m_logged[std::size_t(i)] = values[i];
+        }
+    }
+    if (!entries.empty()) appendRecord(s, entries);
+}
+
+bool DeviceModel::prepareJournalCase(const std::string& name)
+{
+    clearJournal();
+    JournalStamp s = stampNow();
+    if (name == "wrap") {
+        setWritePosition(32700, 32700);
+        preloadJournal(0, 1);
+        std::vector<JournalEntry> entries;
+        for (int i = 0; i < 40; ++i) entries.push_back({uint16_t(i), uint16_t(0x4000 | 2), uint16_t(i), 0});
+        appendRecord(s, entries);  // 12 + 120 words from 32700: past the end to 512
+    } else if (name == "block125") {
+        // 12 + 78 * 3 + 4 = 250 registers: two full requests and one for 0.
+        std::vector<JournalEntry> entries(78, {1, 0, 2, 0});
+        entries.push_back({3, 0x8000 | 34, 0, 0x4000});
+        appendRecord(s, entries);
+    } else if (name == "short") {
+        appendRecord(s, {});
+    } else if (name == "loop") {
+        appendRecord(s, {{1, 0, 1, 0}});
+        appendRecord(s, {{2, 0, 2, 0}});
+        // The oldest record's link points at the newest: the chain never ends.
+        const uint16_t newest = inputs[inputs[27]];
+        inputs[kRingFirst] = newest;
+    } else if (name == "outside") {
+        appendRecord(s, {});
+        inputs[27] = 100;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void DeviceModel::updateMeasurements(double t)

@@ -79,6 +79,11 @@ public:
     void setWritePosition(uint16_t position, uint16_t newestStart);
     // The current stamp from the device clock and measurements.
     JournalStamp stampNow() const;
+    // Journals that test the reader's edges: "wrap" (the newest record runs
+    // past 32766 to 512), "block125" (one record of exactly 250 registers),
+    // "short" (one record of 12 words), "loop" (a chain that loops),
+    // "outside" (a write position outside the ring). False for other names.
+    bool prepareJournalCase(const std::string& name);
 
     // Puts every valve at once where the word says (bit 0 is valve 1), coils
     // and state inputs alike.
@@ -94,9 +99,13 @@ private:
     void setHoldingFloat(uint16_t address, float v);
     void commandValves(uint8_t word, Clock::time_point now);
     void logEvent(std::vector<JournalEntry> entries);
+    void logDeviations(Clock::time_point now);
+
+    std::array<float, 4> m_logged{};  // P1, P2, T, Q as last written to the journal
 
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_now = m_start;
+    Clock::time_point m_lastLog = m_start;
     // Valve states settle to the last command at this time.
     uint8_t m_commandedWord = 0;
     Clock::time_point m_valvesSettleAt{};

@@ -21,6 +21,8 @@ void usage()
                  "  --slave A        MODBUS address, 1..247 (default 1)\n"
                  "  --pace           send replies at 9600 baud, as a real line does\n"
                  "  --journal R      preload R journal records\n"
+                 "  --journal-case C a journal for the reader's edges: wrap, block125, short,\n"
+                 "                   loop or outside\n"
                  "  --reply-delay MS the device's turnaround before a reply (default 3)\n"
                  "  --valve-delay MS time the valves take to follow a command (default 300)\n"
                  "  --stuck-valves   valves never follow their commands\n"
@@ -49,6 +51,7 @@ int main(int argc, char** argv)
     zrvsim::FaultPlan faults;
     long valveDelay = 300;
     bool stuck = false, battery = false;
+    std::string journalCase;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -66,6 +69,7 @@ int main(int argc, char** argv)
         else if (a == "--pace") options.pace = true;
         else if (a == "--journal") options.journalRecords = int(take(0, 100000));
         else if (a == "--seed") options.seed = unsigned(take(0, 1000000000));
+        else if (a == "--journal-case" && next) journalCase = argv[++i];
         else if (a == "--reply-delay") options.replyDelay = std::chrono::milliseconds(take(0, 10000));
         else if (a == "--valve-delay") valveDelay = take(0, 100000);
         else if (a == "--stuck-valves") stuck = true;
@@ -86,13 +90,17 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
     zrvsim::SimServer server(options);
-    server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
+    const bool journalOk = server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
         d.valveDelay = std::chrono::milliseconds(valveDelay);
         d.valvesStuck = stuck;
         d.mainsPower = !battery;
         s.faults = faults;
-        return 0;
+        return journalCase.empty() || d.prepareJournalCase(journalCase);
     });
+    if (!journalOk) {
+        std::cerr << "zrvsim: unknown journal case " << journalCase << "\n";
+        return 2;
+    }
     std::string error;
     if (!server.start(&error)) {
         std::cerr << "zrvsim: " << error << "\n";

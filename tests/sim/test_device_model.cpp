@@ -168,3 +168,39 @@ TEST(DeviceJournal, PreloadedJournalIsAChainInsideTheRing)
     }
     EXPECT_EQ(records, 400);
 }
+
+TEST(DeviceJournal, PreparedCasesForTheReader)
+{
+    DeviceModel dev;
+    ASSERT_TRUE(dev.prepareJournalCase("block125"));
+    const uint16_t end = dev.writePosition();
+    EXPECT_EQ(end - dev.inputs[end], 250);
+    ASSERT_TRUE(dev.prepareJournalCase("wrap"));
+    EXPECT_LT(dev.writePosition(), dev.inputs[dev.writePosition()]);  // the newest record wraps
+    ASSERT_TRUE(dev.prepareJournalCase("short"));
+    EXPECT_EQ(dev.writePosition() - dev.inputs[dev.writePosition()], 12);
+    ASSERT_TRUE(dev.prepareJournalCase("outside"));
+    EXPECT_LT(dev.writePosition(), 512);
+    ASSERT_TRUE(dev.prepareJournalCase("loop"));
+    EXPECT_NE(dev.inputs[512], 512);
+    EXPECT_FALSE(dev.prepareJournalCase("nonsense"));
+}
+
+TEST(DeviceJournal, DeviationsAreLoggedEveryLogPeriod)
+{
+    DeviceModel dev;
+    dev.holdMeasurements = true;
+    dev.holdings[8] = 1;  // every second
+    dev.holdings[9] = 5;  // 5 %
+    const auto t0 = Clock::now();
+    dev.advance(t0 + 2s);  // the first time every value counts as moved
+    const uint16_t first = dev.writePosition();
+    EXPECT_GT(first, 512);
+    dev.advance(t0 + 4s);  // nothing moved
+    EXPECT_EQ(dev.writePosition(), first);
+    const uint32_t b = std::bit_cast<uint32_t>(100.0f);  // P1 jumps
+    dev.inputs[0] = uint16_t(b & 0xFFFF);
+    dev.inputs[1] = uint16_t(b >> 16);
+    dev.advance(t0 + 6s);
+    EXPECT_EQ(dev.writePosition(), first + 12 + 4);
+}

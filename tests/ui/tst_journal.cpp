@@ -1,0 +1,274 @@
+// Reading the simulated device's journal into the viewer, stopping it, and
+// saving and reopening reports.
+
+#include "SimServer.h"
+#include "journal/JournalReading.h"
+#include "journal/Log_form.h"
+#include "journal/Logprocessform.h"
+#include "clock/Time_form.h"
+#include "journal/ReportBuilder.h"
+#include "link/ModbusTransact.h"
+#include "link/Select_form.h"
+#include "monitor/Front_panel_form.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+#include "text/Cp1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+class TestJournal : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<zrvsim::SimServer> m_sim;
+    QStringList m_messages;
+
+    TMain* main() { return forms().main; }
+    TLogView* view() { return forms().logView; }
+
+    void startDevice(int records)
+    {
+        zrvsim::SimOptions o;
+        o.comNumber = 1;
+        o.journalRecords = records;
+        o.seed = 7;
+        m_sim = std::make_unique<zrvsim::SimServer>(o);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        createForms();
+        main()->show();
+        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
+        main()->Timer1->stop();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+    }
+    bool waitForTheReading(int ms) { return QTest::qWaitFor([this] { return !main()->journalReading; }, ms); }
+    QByteArray fileBytes(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // The device's own date, as the header shows it.
+    QString deviceDate()
+    {
+        return m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.advance(zrvsim::Clock::now());
+            return QString::asprintf("%02d.%02d.%04d", d.inputs[23], d.inputs[24], 2000 + d.inputs[25]);
+        });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    }
+    void init() { m_messages.clear(); }
+    void cleanup()
+    {
+        destroyForms();
+        m_sim.reset();
+    }
+
+    void readsAPreloadedJournalSavesAndReopensIt()
+    {
+        startDevice(300);
+        main()->N4->trigger();
+        QVERIFY(main()->journalReading);
+        QVERIFY(forms().logProgress->isVisible());
+        QVERIFY(!view()->isMinimized());
+        QVERIFY(!forms().select->Disconnect->isEnabled());
+        QVERIFY(!main()->Timer1->isActive());
+        QVERIFY(waitForTheReading(60000));
+        QVERIFY(!forms().logProgress->isVisible());
+        QVERIFY(main()->Timer1->isActive());
+        main()->Timer1->stop();
+        QVERIFY(forms().select->Disconnect->isEnabled());
+        QVERIFY(view()->StatusBar1->text().startsWith(QStringLiteral("Загружено 300 записей в период c 01.11.2026 по ")));
+        QVERIFY(view()->StatusBar1->text().endsWith(deviceDate()));
+        QCOMPARE(forms().logProgress->ReadCount->text(), QStringLiteral("299"));
+
+        // What the viewer shows is what the device holds: decode the
+        // simulator's own ring the same way and compare the record pieces.
+        const QStringList shown = view()->lines();
+        std::string expected;
+        m_sim->withDevice([&](zrvsim::DeviceModel& d, auto&) {
+            zrv::RegisterImage ring;
+            for (uint32_t a = 0; a < 65536; ++a) ring.setInput(uint16_t(a), d.inputs[a]);
+            zrv::journal::ReportBuilder b;
+            ring.setInput(20, 0);  // any valid base: only the record pieces are compared
+            ring.setInput(23, 1);
+            ring.setInput(24, 1);
+            b.header(ring, 1);
+            zrv::journal::JournalHooks h;
+            h.readInputs = [](uint16_t, uint16_t) {};
+            h.stopRequested = [] { return false; };
+            h.showProgress = [](uint16_t, int32_t) {};
+            h.append = [&expected](const std::string& p) { expected += p + "\r\n"; };
+            const uint16_t end = d.inputs[27];
+            zrv::journal::readRecords(end, d.inputs[end], ring, b, h);
+            return 0;
+        });
+        const QString viewerText = shown.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+        const QString records = QString::fromStdString(expected);
+        // The first record's entries sit on the device clock, so compare from
+        // its stamp line on.
+        const int firstStamp = records.indexOf(QStringLiteral("  P1="));
+        QVERIFY(firstStamp > 0);
+        QVERIFY(viewerText.contains(records.mid(firstStamp)));
+        QVERIFY(shown.at(0).endsWith(QStringLiteral("     ZRV-127")));  // the header comes first
+        QCOMPARE(shown.at(1), QStringLiteral("MODBUS Address: 1"));
+
+        // Save as, then open again.
+        const QString path = m_dir.path() + "/report.log";
+        view()->chooseFile = [path](bool) { return path; };
+        view()->FileSaveAs1->trigger();
+        QCOMPARE(view()->StatusBar1->text(), path);
+        QCOMPARE(QString::fromStdString(main()->settings.journalFileName), path);
+        const QByteArray bytes = fileBytes(path);
+        QCOMPARE(bytes, QByteArray::fromStdString(zrv::text::utf8ToCp1251(viewerText.toStdString())));
+        QVERIFY(bytes.contains("\r\n\r\n"));
+        QVERIFY(!bytes.contains("\xD0\x97"));  // no UTF-8 in the file
+        view()->Log->clear();
+        view()->FileOpen1->trigger();
+        QCOMPARE(view()->lines(), shown);
+    }
+
+    void stopMidReadingGivesTheControlsBackAndASummary()
+    {
+        startDevice(300);
+        main()->N4->trigger();
+        QVERIFY(QTest::qWaitFor([] { return forms().logProgress->ReadCount->text().toInt() >= 3; }, 20000));
+        forms().logProgress->BitBtn1Click();
+        QVERIFY(forms().select->Disconnect->isEnabled());
+        QVERIFY(!forms().logProgress->isVisible());
+        QVERIFY(waitForTheReading(10000));
+        const QString summary = view()->StatusBar1->text();
+        QVERIFY2(summary.startsWith(QStringLiteral("Загружен")), qPrintable(summary));
+        const int n = summary.section(' ', 1, 1).toInt();
+        QVERIFY(n >= 3 && n < 300);
+        QVERIFY(main()->Timer1->isActive());
+        main()->Timer1->stop();
+    }
+
+    void emptyJournalGivesTheHeaderAlone()
+    {
+        startDevice(0);
+        main()->N4->trigger();
+        QVERIFY(waitForTheReading(20000));
+        main()->Timer1->stop();
+        QCOMPARE(view()->StatusBar1->text(), QStringLiteral("Загружено 0 записей в период c  по ") + deviceDate());
+        const QStringList lines = view()->lines();
+        QCOMPARE(lines.size(), 2 + 55 + 1);  // header lines, then the empty line after the piece
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("     ZRV-127")));
+    }
+
+    void otherCommandsWaitWhileAReadingRuns()
+    {
+        startDevice(100);
+        main()->N4->trigger();
+        QVERIFY(main()->journalReading);
+        const int before = int(m_sim->requests().size());
+        main()->N8Click();  // the clock window does not open
+        QVERIFY(!forms().timeZRV->isVisible());
+        main()->N4Click();  // no second reading
+        QVERIFY(waitForTheReading(30000));
+        main()->Timer1->stop();
+        QVERIFY(int(m_sim->requests().size()) > before);
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void closingDuringAReadingStopsTheReaderFirst()
+    {
+        startDevice(300);
+        main()->N4->trigger();
+        QVERIFY(QTest::qWaitFor([] { return forms().logProgress->ReadCount->text().toInt() >= 1; }, 20000));
+        main()->close();  // must not hang, must not crash
+        QVERIFY(ReadLogThreadGone());
+    }
+
+    void viewerFiles()
+    {
+        createForms();
+        main()->show();
+        const QString path = m_dir.path() + "/v.log";
+        view()->appendPiece(QStringLiteral("Первая\r\nвторая\r\n"));
+        view()->appendPiece(QStringLiteral("третья\r\n"));
+        view()->chooseFile = [path](bool) { return path; };
+        view()->FileSaveAs1->trigger();
+        const QByteArray saved = fileBytes(path);
+        QCOMPARE(saved, QByteArray("\xCF\xE5\xF0\xE2\xE0\xFF\r\n\xE2\xF2\xEE\xF0\xE0\xFF\r\n\r\n\xF2\xF0\xE5\xF2\xFC\xFF\r\n\r\n"));
+
+        // A save that cannot be made reports it and leaves the old file whole.
+        QDir().mkpath(path + ".tmp");
+        view()->appendPiece(QStringLiteral("x"));
+        view()->FileSaveAs1->trigger();
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].startsWith(QStringLiteral("Ошибка: Не удалось сохранить журнал")));
+        QCOMPARE(fileBytes(path), saved);
+        m_messages.clear();
+
+        // Not a report at all: shown as far as it goes, no crash.
+        const QString binary = m_dir.path() + "/binary.log";
+        QFile b(binary);
+        QVERIFY(b.open(QIODevice::WriteOnly));
+        QByteArray junk;
+        for (int i = 0; i < 4096; ++i) junk += char(i * 37 + 11);
+        b.write(junk);
+        b.close();
+        view()->chooseFile = [binary](bool) { return binary; };
+        view()->FileOpen1->trigger();
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!view()->lines().isEmpty());
+
+        // Far too large: refused with a message.
+        const QString huge = m_dir.path() + "/huge.log";
+        QFile h(huge);
+        QVERIFY(h.open(QIODevice::WriteOnly));
+        QVERIFY(h.resize(qint64(80) << 20));
+        h.close();
+        view()->chooseFile = [huge](bool) { return huge; };
+        view()->FileOpen1->trigger();
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].contains(QStringLiteral("too large")));
+    }
+
+    void openDialogTitleAndFilter()
+    {
+        createForms();
+        QString title;
+        QStringList filters;
+        QTimer::singleShot(200, this, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                title = d->windowTitle();
+                filters = d->nameFilters();
+                d->reject();
+            }
+        });
+        view()->FileOpen1->trigger();
+        QCOMPARE(title, QStringLiteral("Открыть файл журнала..."));
+        QCOMPARE(filters, QStringList{QStringLiteral("LOG File (*.log)")});
+    }
+
+private:
+    static bool ReadLogThreadGone();
+};
+
+#include "journal/Readlog.h"
+bool TestJournal::ReadLogThreadGone()
+{
+    TReadLog* r = ReadLogThread();
+    return !r || r->isFinished();
+}
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"
