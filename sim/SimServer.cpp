@@ -21,7 +21,9 @@ constexpr auto kFrameGap = std::chrono::milliseconds(5);
 constexpr std::size_t kMaxFrame = 256;
 }  // namespace
 
-SimServer::SimServer(SimOptions options) : m_options(options)
+SimServer::SimServer(SimOptions options)
+    : m_options(options), m_modem(HayesModem::Options{options.modemEcho, std::chrono::milliseconds(300),
+                                                     std::chrono::milliseconds(1000)})
 {
     m_slave.setAddress(options.slave);
     if (options.journalRecords > 0) m_device.preloadJournal(options.journalRecords, options.seed);
@@ -99,6 +101,18 @@ void SimServer::clearRequests()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.clear();
+    m_lineBytes.clear();
+}
+
+std::vector<std::pair<Clock::time_point, uint8_t>> SimServer::lineBytes()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lineBytes;
+}
+
+void SimServer::sendNow(const std::string& bytes)
+{
+    if (!bytes.empty()) [[maybe_unused]] auto n = ::write(m_master, bytes.data(), bytes.size());
 }
 
 bool SimServer::waitUntil(Clock::time_point t)
@@ -157,11 +171,15 @@ void SimServer::run()
     Frame buf;
     Clock::time_point firstByte{}, lastByte{};
     while (!m_stop) {
-        int timeoutMs = 200;
-        if (!buf.empty()) {
-            const auto left = lastByte + kFrameGap - Clock::now();
-            timeoutMs = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1));
+        Clock::time_point wake = Clock::now() + std::chrono::milliseconds(200);
+        if (!buf.empty()) wake = std::min(wake, lastByte + kFrameGap);
+        if (m_options.modem) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            wake = std::min(wake, m_modem.nextDeadline());
         }
+        const auto left = wake - Clock::now();
+        const int timeoutMs =
+            int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1));
         pollfd p[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         const int r = ::poll(p, 2, timeoutMs);
         if (m_stop) break;
@@ -169,14 +187,28 @@ void SimServer::run()
             uint8_t chunk[512];
             const ssize_t n = ::read(m_master, chunk, sizeof chunk);
             if (n > 0) {
-                if (buf.empty()) firstByte = Clock::now();
-                lastByte = Clock::now();
-                buf.insert(buf.end(), chunk, chunk + n);
+                const auto now = Clock::now();
+                std::string toDevice(reinterpret_cast<const char*>(chunk), std::size_t(n));
+                std::string toTerminal;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    for (ssize_t i = 0; i < n; ++i) m_lineBytes.emplace_back(now, chunk[i]);
+                    if (m_options.modem) toDevice = m_modem.input(toDevice, now, toTerminal);
+                }
+                sendNow(toTerminal);
+                if (!toDevice.empty()) {
+                    if (buf.empty()) firstByte = now;
+                    lastByte = now;
+                    buf.insert(buf.end(), toDevice.begin(), toDevice.end());
+                }
             }
         }
         {
+            std::string toTerminal;
             std::lock_guard<std::mutex> lock(m_mutex);
             m_device.advance(Clock::now());
+            if (m_options.modem) m_modem.advance(Clock::now(), toTerminal);
+            sendNow(toTerminal);
         }
         // Complete frames by length first; a frame with a bad CRC loses its
         // first byte so that the next real frame is found.

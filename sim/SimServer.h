@@ -6,6 +6,7 @@
 // paces its reply at 9600 baud as a real line would.
 
 #include "DeviceModel.h"
+#include "HayesModem.h"
 #include "ModbusSlave.h"
 
 #include <atomic>
@@ -24,6 +25,8 @@ struct SimOptions {
     int comNumber = 0;   // when 1..32, a COMn link in the ports directory
     int journalRecords = 0;
     unsigned seed = 1;
+    bool modem = false;      // a Hayes modem stands in front of the device
+    bool modemEcho = true;
 };
 
 struct SeenRequest {
@@ -57,6 +60,16 @@ public:
         return f(m_device, m_slave);
     }
 
+    // Runs f(modem) under the server's lock (modem mode only).
+    template <typename F>
+    auto withModem(F&& f)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return f(m_modem);
+    }
+    // Every byte the terminal sent, with when it arrived.
+    std::vector<std::pair<Clock::time_point, uint8_t>> lineBytes();
+
     // Every well-formed frame the line carried to the device, in order.
     std::vector<SeenRequest> requests();
     void clearRequests();
@@ -66,12 +79,15 @@ private:
     void serveFrame(const Frame& frame, Clock::time_point firstByte);
     bool waitUntil(Clock::time_point t);  // false when asked to stop
     void sendReply(const Frame& reply, Clock::time_point due);
+    void sendNow(const std::string& bytes);
 
     SimOptions m_options;
     DeviceModel m_device;
     ModbusSlave m_slave{m_device};
     std::mutex m_mutex;
     std::vector<SeenRequest> m_requests;
+    HayesModem m_modem;
+    std::vector<std::pair<Clock::time_point, uint8_t>> m_lineBytes;
 
     int m_master = -1;
     int m_slaveKeep = -1;  // keeps the slave end open so the master never sees a hang-up

@@ -20,6 +20,9 @@ void usage()
                  "  --com N          link COMN in the ports directory to the simulated device\n"
                  "  --slave A        MODBUS address, 1..247 (default 1)\n"
                  "  --pace           send replies at 9600 baud, as a real line does\n"
+                 "  --modem          a Hayes modem in front of the device (ATDP...; numbers\n"
+                 "                   ending in 1 BUSY, 2 NO CARRIER, 3 NO DIALTONE, 4 no answer)\n"
+                 "  --no-echo        the modem does not echo commands\n"
                  "  --journal R      preload R journal records\n"
                  "  --journal-case C a journal for the reader's edges: wrap, block125, short,\n"
                  "                   loop or outside\n"
@@ -67,6 +70,8 @@ int main(int argc, char** argv)
         if (a == "--com") options.comNumber = int(take(1, 32));
         else if (a == "--slave") options.slave = uint8_t(take(1, 247));
         else if (a == "--pace") options.pace = true;
+        else if (a == "--modem") options.modem = true;
+        else if (a == "--no-echo") options.modemEcho = false;
         else if (a == "--journal") options.journalRecords = int(take(0, 100000));
         else if (a == "--seed") options.seed = unsigned(take(0, 1000000000));
         else if (a == "--journal-case" && next) journalCase = argv[++i];

@@ -50,6 +50,9 @@ void createForms()
         const QString t = QString::fromStdString(text);
         QMetaObject::invokeMethod(main, [main, t] { main->setLinkStatus(t); }, Qt::QueuedConnection);
     });
+    TConnectModem* modem = f.connectModem;
+    f.select->dialModem = [modem] { return modem->runDialogue(); };
+    f.select->hangUpModem = [modem] { modem->HangUp(); };
     main->startJournalReading = [main] { N4Click(main); };
     main->stopJournalReader = [] { stopJournalReaderAndWait(); };
     main->setPollingWorkerFactory([&f]() -> QThread* { return TUpdate1::start(f.main, f.measure, f.frontPanel); });

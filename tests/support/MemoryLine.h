@@ -33,6 +33,8 @@ public:
     int purges = 0;
     bool open = true;
     bool refuseWrites = false;
+    bool carrierChange = false;  // reported (once) by the next event look
+    std::vector<milliseconds> pauses;
 
     bool isOpen() const override { return open; }
     void purge() override
@@ -92,9 +94,20 @@ public:
     zrv::LineEvents waitEvents(milliseconds wait) override
     {
         now += wait;
-        return {bytesQueued() > 0, false};
+        const bool carrier = carrierChange;
+        carrierChange = false;
+        return {bytesQueued() > 0, carrier};
     }
-    void pause(milliseconds time) override { now += time; }
+    void pause(milliseconds time) override
+    {
+        pauses.push_back(time);
+        now += time;
+    }
+    // Bytes that arrive from the peer at the current simulated time.
+    void arrive(const Bytes& bytes)
+    {
+        for (uint8_t b : bytes) m_pending.push_back({now, b});
+    }
     void close() override { open = false; }
 
 private:

@@ -1,0 +1,154 @@
+// Reaching the simulated device through its simulated Hayes modem: dialling,
+// the failures, cancelling, and the hang-up with its guard times.
+
+#include "SimServer.h"
+#include "link/ModbusTransact.h"
+#include "link/Select_form.h"
+#include "modem/Modem.h"
+#include "shell/Forms.h"
+#include "shell/Main_form.h"
+#include "shell/MessageBox.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+class TestModem : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<zrvsim::SimServer> m_sim;
+    QStringList m_messages;
+
+    TConnectModem* modem() { return forms().connectModem; }
+    TSelect* select() { return forms().select; }
+    std::string lineText()
+    {
+        std::string s;
+        for (const auto& [at, b] : m_sim->lineBytes()) s += char(b);
+        return s;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    }
+    void init()
+    {
+        m_messages.clear();
+        zrvsim::SimOptions o;
+        o.comNumber = 1;
+        o.modem = true;
+        m_sim = std::make_unique<zrvsim::SimServer>(o);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        createForms();
+        forms().main->show();
+        select()->ModemEnable->setChecked(true);
+    }
+    void cleanup()
+    {
+        destroyForms();
+        m_sim.reset();
+    }
+
+    void windowLayout()
+    {
+        QCOMPARE(modem()->windowTitle(), QStringLiteral("Удаленное подключение"));
+        QCOMPARE(modem()->Button1->text(), QStringLiteral("Отмена"));
+        QCOMPARE(modem()->Button2->text(), QStringLiteral("Соединить"));
+        QCOMPARE(modem()->StaticText1->text(), QStringLiteral("Подключение к"));
+        QCOMPARE(modem()->StaticText2->text(), QStringLiteral("Состояние:"));
+        QCOMPARE(modem()->Timer1->interval(), 20);
+        QVERIFY(modem()->minimumSize() == modem()->maximumSize());
+    }
+
+    void dialReachPollAndHangUp()
+    {
+        modem()->Number->setText(QStringLiteral("5550"));
+        QTimer::singleShot(100, modem(), [this] { modem()->Button2->click(); });
+        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        forms().main->Timer1->stop();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QCOMPARE(modem()->State->text(), QStringLiteral("Соединение успешно"));
+        QCOMPARE(forms().main->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+        QVERIFY(lineText().rfind("ATDP5550\r", 0) == 0);
+        forms().main->Timer1Timer();
+        forms().main->waitForPollingWorker();
+        QCOMPARE(zrv::modbusLink().counters().failures.load(), 0);
+
+        m_sim->clearRequests();
+        QString duringHangUp;
+        QTimer::singleShot(1000, this, [&] { duringHangUp = forms().main->StatusPanel0->text(); });
+        QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
+        QCOMPARE(duringHangUp, QStringLiteral("Разрываю соединение..."));
+        QCOMPARE(forms().main->StatusPanel0->text(), QStringLiteral("Усторйство не обнаружено"));
+        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(select()->Connect->isEnabled());
+
+        // The bytes and the guard times the modem saw: the coil write, then
+        // 3.5 s of silence, "+++", 3.5 s, "ath0" CR LF.
+        const auto bytes = m_sim->lineBytes();
+        std::string text;
+        for (const auto& [at, b] : bytes) text += char(b);
+        const std::size_t plus = text.find("+++");
+        QVERIFY(plus != std::string::npos && plus > 0);
+        QCOMPARE(text.substr(plus), std::string("+++ath0\r\n"));
+        const auto gapBefore = bytes[plus].first - bytes[plus - 1].first;
+        const auto gapAfter = bytes[plus + 3].first - bytes[plus + 2].first;
+        QVERIFY(gapBefore >= 3400ms);
+        QVERIFY(gapAfter >= 3400ms);
+        const bool hungUp = m_sim->withModem([](zrvsim::HayesModem& m) { return !m.callUp(); });
+        QVERIFY(hungUp);
+    }
+
+    void busyKeepsTheDialogueOpenAndCancelClosesThePort()
+    {
+        modem()->Number->setText(QStringLiteral("5551"));
+        bool stillOpen = false, canDialAgain = false;
+        QString state;
+        QTimer::singleShot(100, modem(), [this] { modem()->Button2->click(); });
+        QTimer::singleShot(1200, modem(), [&] {
+            state = modem()->State->text();
+            stillOpen = modem()->isVisible();
+            canDialAgain = modem()->Button2->isEnabled();
+            modem()->Button1->click();
+        });
+        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        QCOMPARE(state, QStringLiteral("Занято"));
+        QVERIFY(stillOpen);
+        QVERIFY(canDialAgain);
+        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(select()->Connect->isEnabled());
+        QVERIFY(!forms().main->Timer1->isActive());
+        QVERIFY(m_messages.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(lineText().find("ath0\r\n") != std::string::npos, 2000);
+        QCOMPARE(modem()->State->text(), QString());
+    }
+
+    void noAnswerLeavesItOpenAndTheCloseBoxCancels()
+    {
+        modem()->Number->setText(QStringLiteral("5554"));
+        bool dialling = false;
+        QTimer::singleShot(100, modem(), [this] { modem()->Button2->click(); });
+        QTimer::singleShot(700, modem(), [&] {
+            dialling = modem()->Timer1->isActive() && !modem()->Button2->isEnabled();
+            modem()->close();  // the close box
+        });
+        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        QVERIFY(dialling);
+        QVERIFY(!modem()->Timer1->isActive());
+        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(select()->Connect->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestModem)
+#include "tst_modem.moc"
