@@ -15,17 +15,6 @@ namespace {
 
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-// Ticks like the window's 20 ms timer until something is decided.
-TickOutcome tickUntilDecided(ModemDialogue& d, MemoryLine& line, int maxTicks = 10)
-{
-    TickOutcome r;
-    for (int i = 0; i < maxTicks && !r.finished(); ++i) {
-        r = d.tick();
-        line.now += kTickInterval;
-    }
-    return r;
-}
-
 }  // namespace
 
 TEST(ModemDialogue, DialCommandBytes)
