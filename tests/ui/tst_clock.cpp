@@ -8,19 +8,16 @@
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "support/SimulatedTerminal.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestClock : public QObject {
+class TestClock : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<zrvsim::SimServer> m_sim;
-    QStringList m_messages;
-
     TTimeZRV* clockWindow() { return forms().timeZRV; }
     // The device clock set through its own MODBUS slave.
     void setDeviceClock(int y, int mo, int d, int h, int mi, int s)
@@ -39,35 +36,20 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        m_messages.clear();
         zrv::clock::clockState() = {};
-        zrvsim::SimOptions o;
-        o.comNumber = 1;
-        m_sim = std::make_unique<zrvsim::SimServer>(o);
-        std::string error;
-        QVERIFY2(m_sim->start(&error), error.c_str());
+        const std::string error = startSim();
+        QVERIFY2(error.empty(), error.c_str());
         createForms();
         forms().main->show();
-        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        connectDevice();
         QVERIFY(m_messages.isEmpty());
         m_sim->clearRequests();
         clockWindow()->show();  // not modal here, so the test can drive it
     }
-    void cleanup()
-    {
-        destroyForms();
-        m_sim.reset();
-    }
+    void cleanup() { shutDown(); }
 
     void layoutAndCaptions()
     {

@@ -10,6 +10,7 @@
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "support/SimulatedTerminal.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -36,26 +37,14 @@ void setInputFloat(zrvsim::DeviceModel& d, int a, float v)
 
 }  // namespace
 
-class TestConnection : public QObject {
+class TestConnection : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<zrvsim::SimServer> m_sim;
-    QStringList m_messages;
-
     TMain* main() { return forms().main; }
     TSelect* select() { return forms().select; }
     TFront_Panel* panel() { return forms().frontPanel; }
 
-    template <typename F>
-    void device(F&& f)
-    {
-        m_sim->withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
-            f(d, s);
-            return 0;
-        });
-    }
     std::vector<Request> requests()
     {
         std::vector<Request> out;
@@ -63,36 +52,15 @@ private:
             out.push_back({r.frame[1], (r.frame[2] << 8) | r.frame[3], (r.frame[4] << 8) | r.frame[5]});
         return out;
     }
-    void connectDevice()
-    {
-        QTest::mouseClick(select()->Connect, Qt::LeftButton);
-        // Polling is driven by hand below, step by step.
-        main()->Timer1->stop();
-    }
-    void pollStep()
-    {
-        main()->Timer1Timer();
-        main()->waitForPollingWorker();
-    }
     int failures() { return zrv::modbusLink().counters().failures.load(); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        m_messages.clear();
         zrv::registerImage().clear();
-        zrvsim::SimOptions o;
-        o.comNumber = 1;
-        m_sim = std::make_unique<zrvsim::SimServer>(o);
-        std::string error;
-        QVERIFY2(m_sim->start(&error), error.c_str());
+        const std::string error = startSim();
+        QVERIFY2(error.empty(), error.c_str());
         device([](zrvsim::DeviceModel& d, auto&) {
             d.holdMeasurements = true;
             d.valveDelay = std::chrono::milliseconds(0);
@@ -100,11 +68,7 @@ private slots:
         createForms();
         main()->show();
     }
-    void cleanup()
-    {
-        destroyForms();
-        m_sim.reset();
-    }
+    void cleanup() { shutDown(); }
 
     void connectFindsTheDeviceAndPollingShowsMeasurements()
     {

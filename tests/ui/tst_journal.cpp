@@ -13,6 +13,7 @@
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
 
 #include <QDir>
@@ -23,30 +24,23 @@
 
 #include <unistd.h>
 
-class TestJournal : public QObject {
+class TestJournal : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<zrvsim::SimServer> m_sim;
-    QStringList m_messages;
-
     TMain* main() { return forms().main; }
     TLogView* view() { return forms().logView; }
 
     void startDevice(int records)
     {
         zrvsim::SimOptions o;
-        o.comNumber = 1;
         o.journalRecords = records;
         o.seed = 7;
-        m_sim = std::make_unique<zrvsim::SimServer>(o);
-        std::string error;
-        QVERIFY2(m_sim->start(&error), error.c_str());
+        const std::string error = startSim(o);
+        QVERIFY2(error.empty(), error.c_str());
         createForms();
         main()->show();
-        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
-        main()->Timer1->stop();
+        connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
     }
     bool waitForTheReading(int ms) { return QTest::qWaitFor([this] { return !main()->journalReading; }, ms); }
@@ -65,19 +59,9 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init() { m_messages.clear(); }
-    void cleanup()
-    {
-        destroyForms();
-        m_sim.reset();
-    }
+    void cleanup() { shutDown(); }
 
     void readsAPreloadedJournalSavesAndReopensIt()
     {

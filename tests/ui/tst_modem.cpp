@@ -8,6 +8,7 @@
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "support/SimulatedTerminal.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -15,14 +16,10 @@
 
 using namespace std::chrono_literals;
 
-class TestModem : public QObject {
+class TestModem : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<zrvsim::SimServer> m_sim;
-    QStringList m_messages;
-
     TConnectModem* modem() { return forms().connectModem; }
     TSelect* select() { return forms().select; }
     std::string lineText()
@@ -33,31 +30,18 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        m_messages.clear();
         zrvsim::SimOptions o;
-        o.comNumber = 1;
         o.modem = true;
-        m_sim = std::make_unique<zrvsim::SimServer>(o);
-        std::string error;
-        QVERIFY2(m_sim->start(&error), error.c_str());
+        const std::string error = startSim(o);
+        QVERIFY2(error.empty(), error.c_str());
         createForms();
         forms().main->show();
         select()->ModemEnable->setChecked(true);
     }
-    void cleanup()
-    {
-        destroyForms();
-        m_sim.reset();
-    }
+    void cleanup() { shutDown(); }
 
     void windowLayout()
     {

@@ -9,6 +9,7 @@
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "support/SimulatedTerminal.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -17,14 +18,10 @@
 
 #include <bit>
 
-class TestSetpoints : public QObject {
+class TestSetpoints : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<zrvsim::SimServer> m_sim;
-    QStringList m_messages;
-
     TSets* sets() { return forms().sets; }
     QStringList labels()
     {
@@ -40,11 +37,6 @@ private:
         e->del();
         QTest::keyClicks(e, text);
     }
-    void connectDevice()
-    {
-        QTest::mouseClick(forms().select->Connect, Qt::LeftButton);
-        forms().main->Timer1->stop();
-    }
     float deviceFloat(int a)
     {
         return m_sim->withDevice([a](zrvsim::DeviceModel& d, auto&) {
@@ -53,31 +45,17 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        m_messages.clear();
         zrv::registerImage().clear();
-        zrvsim::SimOptions o;
-        o.comNumber = 1;
-        m_sim = std::make_unique<zrvsim::SimServer>(o);
-        std::string error;
-        QVERIFY2(m_sim->start(&error), error.c_str());
+        const std::string error = startSim();
+        QVERIFY2(error.empty(), error.c_str());
         createForms();
         forms().main->show();
         sets()->showNormal();
     }
-    void cleanup()
-    {
-        destroyForms();
-        m_sim.reset();
-    }
+    void cleanup() { shutDown(); }
 
     void startsMinimisedAtItsDefaultPlace()
     {
