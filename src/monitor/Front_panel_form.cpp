@@ -9,6 +9,7 @@
 #include "shell/MessageBox.h"
 #include "text/NumberText.h"
 
+#include <QAccessibleWidget>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -16,8 +17,42 @@
 
 using zrv::ModbusTransact;
 
+namespace {
+
+// The indicators are drawn by hand; screen readers get them as indicators
+// whose description says what the colour means.
+class ShapeAccessible : public QAccessibleWidget {
+public:
+    explicit ShapeAccessible(TShape* shape) : QAccessibleWidget(shape, QAccessible::Indicator) {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) return widget()->objectName();
+        if (t != QAccessible::Description) return QAccessibleWidget::text(t);
+        const QColor c = static_cast<TShape*>(widget())->brushColor();
+        if (c == QColor(0, 255, 0)) return QStringLiteral("открыт");
+        if (c == QColor(255, 0, 0)) return QStringLiteral("закрыт");
+        if (c == QColor(0, 0, 0)) return QStringLiteral("состояние не определено");
+        if (c == QColor(192, 192, 192)) return QStringLiteral("нет связи");
+        return QString();
+    }
+};
+
+QAccessibleInterface* shapeAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("TShape") && object && object->isWidgetType())
+        return new ShapeAccessible(static_cast<TShape*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 TShape::TShape(const QString& name, QWidget* parent) : QWidget(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(shapeAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     setObjectName(name);
     setAccessibleName(name);
     setFixedSize(22, 22);
@@ -27,8 +62,6 @@ void TShape::setBrushColor(const QColor& c)
 {
     if (c == m_color) return;
     m_color = c;
-    // Screen readers learn the state from the description.
-    setAccessibleDescription(c.name());
     update();
 }
 

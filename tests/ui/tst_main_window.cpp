@@ -13,6 +13,7 @@
 #include "shell/MessageBox.h"
 #include "shell/SettingsFile.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
@@ -224,6 +225,20 @@ private slots:
         const zrv::SettingsParse again = zrv::SettingsFile::read();
         QVERIFY(again.settings.loaded);
         QVERIFY(!again.malformed);
+    }
+
+    void indicatorsAreReachableByScreenReaders()
+    {
+        createForms();
+        TShape* i3 = forms().frontPanel->I[2];
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(i3);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::Indicator);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("I3"));
+        i3->setBrushColor(QColor(0, 255, 0));
+        QCOMPARE(a->text(QAccessible::Description), QStringLiteral("открыт"));
+        forms().frontPanel->paintIndicatorsSilver();
+        QCOMPARE(a->text(QAccessible::Description), QStringLiteral("нет связи"));
     }
 
     void bogusStoredChoicesSelectTheFirstEntries()
