@@ -10,9 +10,23 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QResizeEvent>
 
 namespace sp = zrv::setpoints;
+
+namespace {
+// The platform's tab look with less padding around the captions.
+class CompactTabStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace) return 10;
+        if (metric == PM_TabBarTabVSpace) return 4;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+}  // namespace
 
 TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "Sets_form", true)
 {
@@ -37,6 +51,11 @@ TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "
     for (const char* t : {"PA", "QA", "QM"}) TabSet->addTab(QString::fromUtf8(t));
     TabSet->setExpanding(false);
     TabSet->setGeometry(8, 21, 301, 21);
+    // Compact tabs, so all five fit the 332-pixel strip and the sub-tabs
+    // sit below the tabs as laid out.
+    auto* compact = new CompactTabStyle;
+    compact->setParent(this);
+    for (QTabBar* bar : {TabBar, TabSet}) bar->setStyle(compact);
 
     Table = new QTableWidget(0, 2, Tab);
     Table->setObjectName("Table");
