@@ -10,6 +10,7 @@
 #include "monitor/Front_panel_form.h"
 #include "shell/Forms.h"
 #include "shell/Main_form.h"
+#include "shell/PostToWindow.h"
 
 #include <QCoreApplication>
 
@@ -23,11 +24,6 @@ QPointer<TReadLog>& readerRef()
     return reader;
 }
 
-template <typename F>
-void post(QObject* target, F&& f)
-{
-    QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::QueuedConnection);
-}
 
 void setSelectAndPanelCommands(bool enabled)
 {
@@ -55,12 +51,12 @@ void TReadLog::Execute()
     TLogProgress* progress = forms().logProgress;
 
     zrv::ReadAllTables();
-    post(view, [view] { view->setStatusText(QStringLiteral("Идет загрузка...")); });
+    postToWindow(view, [view] { view->setStatusText(QStringLiteral("Идет загрузка...")); });
 
     zrv::journal::ReportBuilder builder;
     const QString header =
         QString::fromStdString(builder.header(zrv::registerImage(), zrv::modbusLink().slaveAddress()));
-    post(view, [view, header] { view->appendPiece(header); });
+    postToWindow(view, [view, header] { view->appendPiece(header); });
 
     zrv::journal::JournalHooks hooks;
     hooks.readInputs = [](uint16_t start, uint16_t count) { ModbusTransact(4, start, count); };
@@ -81,12 +77,12 @@ void TReadLog::Execute()
     };
     hooks.append = [view](const std::string& piece) {
         const QString text = QString::fromStdString(piece);
-        post(view, [view, text] { view->appendPiece(text); });
+        postToWindow(view, [view, text] { view->appendPiece(text); });
     };
     const int32_t recordsRead = zrv::journal::readRecords(RecordEnd, RecordStart, zrv::registerImage(), builder, hooks);
 
     const QString summary = QString::fromStdString(builder.summary(recordsRead));
-    post(main, [main, progress, view, summary] {
+    postToWindow(main, [main, progress, view, summary] {
         progress->hide();
         main->Timer1->start();
         view->setStatusText(summary);

@@ -1,13 +1,13 @@
 #include "ReportFile.h"
 
 #include "text/Cp1251.h"
+#include "text/ReplaceFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace zrv::journal {
@@ -16,31 +16,7 @@ bool saveReport(const std::string& path, const std::vector<std::string>& lines, 
 {
     std::string bytes;
     for (const std::string& line : lines) bytes += text::utf8ToCp1251(line) + "\r\n";
-    const std::string temp = path + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (error) *error = std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    int failure = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) done += std::size_t(n);
-        else if (!(n < 0 && errno == EINTR)) {
-            failure = n < 0 ? errno : EIO;
-            break;
-        }
-    }
-    if (!failure && ::fsync(fd) != 0) failure = errno;
-    if (::close(fd) != 0 && !failure) failure = errno;
-    if (!failure && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
-    if (failure) {
-        ::unlink(temp.c_str());
-        if (error) *error = std::strerror(failure);
-        return false;
-    }
-    return true;
+    return text::replaceFile(path, bytes, error);
 }
 
 bool loadReport(const std::string& path, std::vector<std::string>* lines, std::string* error, std::size_t maxBytes)

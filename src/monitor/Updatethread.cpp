@@ -5,18 +5,9 @@
 #include "monitor/Measure_form.h"
 #include "monitor/ValveLogic.h"
 #include "shell/Main_form.h"
+#include "shell/PostToWindow.h"
 
 using zrv::ModbusTransact;
-
-namespace {
-// Window updates go to the window thread in the order they are posted; the
-// worker never waits for them.
-template <typename F>
-void post(QObject* target, F&& f)
-{
-    QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::QueuedConnection);
-}
-}  // namespace
 
 TUpdate1::TUpdate1(TMain* main, TMeasure* measure, TFront_Panel* panel)
     : m_main(main), m_measure(measure), m_panel(panel)
@@ -41,21 +32,21 @@ void TUpdate1::Execute()
     ModbusTransact(3, zrv::reg::kZrvFactor1, zrv::reg::kValveCount);
 
     const int number = img.deviceNumber();
-    post(m_main, [main = m_main, number] { main->setDeviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(number)); });
-    if (m_measure) post(m_measure, [m = m_measure] { m->refreshFromImage(); });
+    postToWindow(m_main, [main = m_main, number] { main->setDeviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(number)); });
+    if (m_measure) postToWindow(m_measure, [m = m_measure] { m->refreshFromImage(); });
     if (!m_panel) return;
-    post(m_panel, [p = m_panel] {
+    postToWindow(m_panel, [p = m_panel] {
         p->ShowValveStates();
         p->ShowOpening();
         p->ShowPowerSource();
     });
 
     const zrv::ValveHoldOffStep hold = zrv::runValveHoldOff(m_panel->ValveHoldOff, img);
-    if (hold.disableButtons) post(m_panel, [p = m_panel] { p->DisableButtons(); });
-    if (hold.enableButtonsForMode) post(m_panel, [p = m_panel] { p->EnableButtonsForMode(); });
+    if (hold.disableButtons) postToWindow(m_panel, [p = m_panel] { p->DisableButtons(); });
+    if (hold.enableButtonsForMode) postToWindow(m_panel, [p = m_panel] { p->EnableButtonsForMode(); });
 
     if (zrv::runModeHoldOff(m_panel->ModeHoldOff)) {
         ModbusTransact(3, zrv::reg::kMode, 1);
-        post(m_panel, [p = m_panel] { p->selectModeFromImage(); });
+        postToWindow(m_panel, [p = m_panel] { p->selectModeFromImage(); });
     }
 }

@@ -1,10 +1,10 @@
 #include "SettingsFile.h"
 
+#include "text/ReplaceFile.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <limits>
 
 namespace zrv {
@@ -146,21 +146,7 @@ std::string SettingsFile::compose(const SettingsSnapshot& live)
 
 bool SettingsFile::write(const std::string& text, const std::string& path)
 {
-    const std::string temp = path + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0) done += std::size_t(n);
-        else if (!(n < 0 && errno == EINTR)) ok = false;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temp.c_str());
-    return false;
+    return text::replaceFile(path, text);
 }
 
 ChildPlacement placementFor(ChildWindow window, const Settings& s)
