@@ -31,10 +31,12 @@ TTimeZRV::TTimeZRV(TMain* main) : QDialog(main, Qt::Tool)
     Calendar->setCalendarPopup(true);
     Calendar->setMinimumDate(QDate(1, 1, 1));
     Calendar->setGeometry(8, 31, 100, 21);
+    Calendar->setAccessibleName(QStringLiteral("Дата ZRV"));
     TimePicker = new QTimeEdit(this);
     TimePicker->setObjectName("TimePicker");
     TimePicker->setDisplayFormat(QStringLiteral("H:mm:ss"));
     TimePicker->setGeometry(116, 31, 80, 21);
+    TimePicker->setAccessibleName(QStringLiteral("Время ZRV"));
     Sync = new QPushButton(QStringLiteral("Синхронизировать с PC"), this);
     Sync->setObjectName("Sync");
     Sync->setGeometry(30, 64, 149, 21);

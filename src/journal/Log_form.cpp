@@ -33,7 +33,6 @@ TLogView::TLogView(TMain* main) : TChildForm(main, QStringLiteral("Журнал 
     Log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     StatusBar1 = new QLabel(client);
     StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setAccessibleName("StatusBar1");
     StatusBar1->setFrameShape(QFrame::Panel);
     StatusBar1->setFrameShadow(QFrame::Sunken);
 

@@ -23,7 +23,7 @@ TLogProgress::TLogProgress(TMain* main)
     ReadCaption->setGeometry(16, 8, 112, 17);
     ReadCount = new QLabel(QStringLiteral("0"), this);
     ReadCount->setObjectName("ReadCount");
-    ReadCount->setAccessibleName("ReadCount");
+    ReadCaption->setBuddy(ReadCount);
     ReadCount->setGeometry(128, 8, 57, 17);
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), QStringLiteral("Остановить"), this);
     BitBtn1->setObjectName("BitBtn1");

@@ -32,11 +32,11 @@ TConnectModem::TConnectModem(TMain* main)
     StaticText2->setObjectName("StaticText2");
     Number = new QLineEdit(QString::fromUtf8(main->settings.phoneNumber.c_str()));
     Number->setObjectName("Number");
-    Number->setAccessibleName("Number");
+    Number->setAccessibleName(QStringLiteral("Номер телефона"));
     StaticText1->setBuddy(Number);
     State = new QLabel;
     State->setObjectName("State");
-    State->setAccessibleName("State");
+    StaticText2->setBuddy(State);
     State->setFrameShape(QFrame::Panel);
     State->setFrameShadow(QFrame::Sunken);
     State->setMinimumWidth(150);

@@ -26,7 +26,7 @@ public:
     explicit ShapeAccessible(TShape* shape) : QAccessibleWidget(shape, QAccessible::Indicator) {}
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Name) return widget()->objectName();
+        if (t == QAccessible::Name) return widget()->accessibleName();
         if (t != QAccessible::Description) return QAccessibleWidget::text(t);
         const QColor c = static_cast<TShape*>(widget())->brushColor();
         if (c == QColor(0, 255, 0)) return QStringLiteral("открыт");
@@ -46,7 +46,7 @@ QAccessibleInterface* shapeAccessibleFactory(const QString& className, QObject* 
 
 }  // namespace
 
-TShape::TShape(const QString& name, QWidget* parent) : QWidget(parent)
+TShape::TShape(const QString& name, const QString& caption, QWidget* parent) : QWidget(parent)
 {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(shapeAccessibleFactory);
@@ -54,7 +54,7 @@ TShape::TShape(const QString& name, QWidget* parent) : QWidget(parent)
     }();
     (void)factoryInstalled;
     setObjectName(name);
-    setAccessibleName(name);
+    setAccessibleName(caption);
     setFixedSize(22, 22);
 }
 
@@ -80,7 +80,8 @@ TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Уп�
     StaticText1->setObjectName("StaticText1");
     Percent = new QLabel(QStringLiteral("0 %"));
     Percent->setObjectName("Percent");
-    Percent->setAccessibleName("Percent");
+    Percent->setAccessibleDescription(QStringLiteral("Раскрытие"));
+    StaticText1->setBuddy(Percent);
     Percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Percent->setFrameShape(QFrame::Panel);
     Percent->setFrameShadow(QFrame::Sunken);
@@ -98,7 +99,7 @@ TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Уп�
     valves->setContentsMargins(6, 6, 6, 6);
     valves->setHorizontalSpacing(4);
     for (int i = 0; i < 8; ++i) {
-        I[std::size_t(i)] = new TShape(QStringLiteral("I%1").arg(i + 1));
+        I[std::size_t(i)] = new TShape(QStringLiteral("I%1").arg(i + 1), QStringLiteral("Клапан %1").arg(i + 1));
         V[std::size_t(i)] = new QPushButton(QString::number(i + 1));
         V[std::size_t(i)]->setObjectName(QStringLiteral("V%1").arg(i + 1));
         V[std::size_t(i)]->setFixedWidth(26);
@@ -124,10 +125,11 @@ TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Уп�
     StaticText3->setObjectName("StaticText3");
     Sourse = new QLabel(QStringLiteral("Сеть"));
     Sourse->setObjectName("Sourse");
-    Sourse->setAccessibleName("Sourse");
+    Sourse->setAccessibleDescription(QStringLiteral("Источник питания"));
     Sourse->setFrameShape(QFrame::Panel);
     Sourse->setFrameShadow(QFrame::Sunken);
     Sourse->setMinimumWidth(170);
+    StaticText3->setBuddy(Sourse);
     StaticText2 = new QLabel(QStringLiteral("Режим:"));
     StaticText2->setObjectName("StaticText2");
     Mode = new QComboBox;

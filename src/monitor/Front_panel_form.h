@@ -17,7 +17,8 @@
 class TShape : public QWidget {
     Q_OBJECT
 public:
-    explicit TShape(const QString& name, QWidget* parent = nullptr);
+    // `name` is for code and tests, `caption` what a screen reader says.
+    TShape(const QString& name, const QString& caption, QWidget* parent = nullptr);
     void setBrushColor(const QColor& c);
     QColor brushColor() const { return m_color; }
 

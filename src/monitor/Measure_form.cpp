@@ -12,15 +12,16 @@ struct FieldSpec {
     const char* name;
     const char* caption;  // blanks and Cyrillic letters as the device's documents write them
     const char* unit;     // rich text: the raised digits
+    const char* spoken;   // what the field is, for a screen reader
 };
 
 constexpr FieldSpec kFields[] = {
-    {"P1", "Давление на входе     Р1=", "кгс/см<sup>2</sup>"},
-    {"P2", "Давление на выходе  Р2=", "кгс/см<sup>2</sup>"},
-    {"Tg", "Температура газа      Тг =", "град. С"},
-    {"Qi", "Расход газа                Qи =", "тыс. нм<sup>3</sup>/ч"},
-    {"Mq", "Коэффициет расхода Mq=", ""},
-    {"Vbat", "Напряжение батареи  V =", "В"},
+    {"P1", "Давление на входе     Р1=", "кгс/см<sup>2</sup>", "Давление на входе P1"},
+    {"P2", "Давление на выходе  Р2=", "кгс/см<sup>2</sup>", "Давление на выходе P2"},
+    {"Tg", "Температура газа      Тг =", "град. С", "Температура газа"},
+    {"Qi", "Расход газа                Qи =", "тыс. нм<sup>3</sup>/ч", "Расход газа"},
+    {"Mq", "Коэффициет расхода Mq=", "", "Коэффициент расхода"},
+    {"Vbat", "Напряжение батареи  V =", "В", "Напряжение батареи"},
 };
 
 }  // namespace
@@ -39,7 +40,7 @@ TMeasure::TMeasure(TMain* main) : TChildForm(main, QStringLiteral("Измере�
         caption->setObjectName(QStringLiteral("Label") + f.name);
         auto* value = new QLabel(QStringLiteral("0"));
         value->setObjectName(f.name);
-        value->setAccessibleName(f.name);
+        value->setAccessibleDescription(QString::fromUtf8(f.spoken));
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setFrameShape(QFrame::Panel);
         value->setFrameShadow(QFrame::Sunken);

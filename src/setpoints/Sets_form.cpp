@@ -9,6 +9,8 @@
 #include "shell/MessageBox.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QStyledItemDelegate>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QResizeEvent>
@@ -16,6 +18,53 @@
 namespace sp = zrv::setpoints;
 
 namespace {
+
+// Where a value cell keeps the row number its edits are reported under.
+constexpr int kRowNumberRole = Qt::UserRole + 1;
+
+// The value cells' editors: frameless line edits that report each keystroke
+// to the window and are not rewritten with the text they already show.
+class ValueDelegate : public QStyledItemDelegate {
+public:
+    ValueDelegate(TSets* sets, std::function<void(QLineEdit*)> typed)
+        : QStyledItemDelegate(sets), m_sets(sets), m_typed(std::move(typed))
+    {
+    }
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        auto* editor = new QLineEdit(parent);
+        editor->setFrame(false);
+        // Named by its row's caption, as a person would call the field.
+        editor->setAccessibleName(index.siblingAtColumn(0).data().toString());
+        editor->setObjectName(QStringLiteral("Value%1").arg(index.data(kRowNumberRole).toInt()));
+        editor->installEventFilter(m_sets);
+        connect(editor, &QLineEdit::textChanged, editor, [this, editor] { m_typed(editor); });
+        return editor;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* line = static_cast<QLineEdit*>(editor);
+        const QString text = index.data(Qt::EditRole).toString();
+        if (line->text() != text) line->setText(text);
+    }
+    // Every keystroke has already gone into the cell.
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+
+protected:
+    // Tab is the window's (it leaves the table), not the view's "next cell".
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Tab || key == Qt::Key_Backtab) return false;
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
+private:
+    TSets* m_sets;
+    std::function<void(QLineEdit*)> m_typed;
+};
 // The platform's tab look with less padding around the captions.
 class CompactTabStyle : public QProxyStyle {
 public:
@@ -70,6 +119,8 @@ TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "
     Table->setSelectionMode(QAbstractItemView::NoSelection);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Table->setTabKeyNavigation(false);
+    Table->setItemDelegateForColumn(1, new ValueDelegate(this, [this](QLineEdit* e) { valueTyped(e); }));
 
     Upload = new QPushButton(QStringLiteral("Загрузить из ZRV"), client);
     Upload->setObjectName("Upload");
@@ -104,6 +155,52 @@ bool TSets::connected() const
 
 QLineEdit* TSets::valueEditor(int row) const { return qobject_cast<QLineEdit*>(Table->cellWidget(row - 1, 1)); }
 
+void TSets::valueTyped(QLineEdit* editor)
+{
+    const QModelIndex index = Table->indexAt(editor->geometry().center());
+    QTableWidgetItem* item = Table->item(index.row(), 1);
+    if (!item) return;
+    // The cell's text follows the editor; the editor keeps its cursor since
+    // the delegate leaves an equal text alone.
+    item->setText(editor->text());
+    SetEditText(item->data(kRowNumberRole).toInt(), editor->text());
+}
+
+bool TSets::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* editor = qobject_cast<QLineEdit*>(watched);
+    if (editor && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int row = Table->indexAt(editor->geometry().center()).row();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            // As in a grid editor: the editor moves to the row above or below.
+            const int to = row + (key == Qt::Key_Up ? -1 : 1);
+            if (QLineEdit* next = valueEditor(to + 1)) {
+                next->setFocus(Qt::TabFocusReason);
+                next->selectAll();
+                Table->scrollToItem(Table->item(to, 1));
+            }
+            return true;
+        }
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            // Tab leaves the table for the next control of the window.
+            const bool forward = key == Qt::Key_Tab;
+            QWidget* w = editor;
+            for (int guard = 0; guard < 1000; ++guard) {
+                w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+                if (!w || w == editor) break;
+                if (w != Table && !Table->isAncestorOf(w) && w->isVisible() && w->isEnabled() &&
+                    (w->focusPolicy() & Qt::TabFocus)) {
+                    w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                    break;
+                }
+            }
+            return true;
+        }
+    }
+    return TChildForm::eventFilter(watched, event);
+}
+
 void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
 {
     Rebuilding = true;
@@ -115,14 +212,14 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
         auto* name = new QTableWidgetItem(QString::fromStdString(sp::labelFor(*r, bySubTabChange)));
         name->setFlags(Qt::ItemIsEnabled);
         Table->setItem(n, 0, name);
-        // The value cell keeps its editor open and reports every keystroke.
-        auto* value = new QLineEdit(QString::fromStdString(sp::displayText(*r, img)));
-        value->setObjectName(QStringLiteral("Value%1").arg(r->row));
-        value->setAccessibleName(name->text());
-        value->setFrame(false);
-        const int rowNumber = r->row;
-        connect(value, &QLineEdit::textChanged, this, [this, rowNumber](const QString& t) { SetEditText(rowNumber, t); });
-        Table->setCellWidget(n, 1, value);
+        // The value is the cell's own text, so the table reads as name and
+        // value row by row; its editor stays open over it and reports every
+        // keystroke.
+        auto* value = new QTableWidgetItem(QString::fromStdString(sp::displayText(*r, img)));
+        value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsEditable);
+        value->setData(kRowNumberRole, r->row);
+        Table->setItem(n, 1, value);
+        Table->openPersistentEditor(value);
         ++n;
     }
     Rebuilding = false;

@@ -37,8 +37,11 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Up and Down move the open editor between rows; Tab leaves the table.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void fillRows(int tab, int subTab, bool bySubTabChange);
     bool connected() const;
+    void valueTyped(QLineEdit* editor);
 };

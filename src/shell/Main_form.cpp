@@ -31,11 +31,15 @@ TMain::TMain(QWidget* parent) : QMainWindow(parent)
     StatusBar1->setObjectName("StatusBar1");
     StatusPanel0 = new QLabel(QStringLiteral("Устройство не обнаружено"));
     StatusPanel0->setObjectName("StatusPanel0");
-    StatusPanel0->setAccessibleName("StatusPanel0");
+    // Screen readers speak a label's name instead of its text, so the
+    // panels keep no name of their own: their text is what an operator hears.
+    // The same holds for every value field of the terminal; accessible names,
+    // where set, are captions for people, never object names.
+    StatusPanel0->setAccessibleDescription(QStringLiteral("Состояние устройства"));
     StatusPanel0->setMinimumWidth(150);
     StatusPanel1 = new QLabel(QStringLiteral("Успешных транзакций 0/сбоев 0"));
     StatusPanel1->setObjectName("StatusPanel1");
-    StatusPanel1->setAccessibleName("StatusPanel1");
+    StatusPanel1->setAccessibleDescription(QStringLiteral("Счётчики транзакций"));
     StatusPanel1->setMinimumWidth(200);
     for (QLabel* panel : {StatusPanel0, StatusPanel1}) {
         panel->setFrameShape(QFrame::Panel);

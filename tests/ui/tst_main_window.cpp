@@ -234,7 +234,7 @@ private slots:
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(i3);
         QVERIFY(a);
         QCOMPARE(a->role(), QAccessible::Indicator);
-        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("I3"));
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("Клапан 3"));
         i3->setBrushColor(QColor(0, 255, 0));
         QCOMPARE(a->text(QAccessible::Description), QStringLiteral("открыт"));
         forms().frontPanel->paintIndicatorsSilver();
