@@ -3,10 +3,11 @@
 // allows, the CPU the terminal uses while it polls once a second, and how long
 // the window thread is ever kept from repainting while a journal is read.
 
-#include "link/Select_form.h"
-#include "shell/Forms.h"
+#include "connection/Select_form.h"
+#include "session/Session.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "shell/Terminal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,8 +21,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 namespace {
+// Runs the window thread's loop until the session has nothing left to do.
+void runUntilIdle(zrv::Session& s)
+{
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    } while (!s.isIdle());
+    QCoreApplication::sendPostedEvents();
+}
+
 double cpuSeconds()
 {
     rusage u{};
@@ -52,9 +64,11 @@ int main(int argc, char** argv)
     setMessageBoxHandler([](const QString& text, const QString& title) {
         std::fprintf(stderr, "bench: %s: %s\n", qPrintable(title), qPrintable(text));
     });
-    createForms();
-    TMain* main = forms().main;
-    forms().select->ConnectClick();
+    auto terminal = std::make_unique<Terminal>();
+    TMain* main = terminal->main;
+    zrv::Session& session = terminal->session();
+    terminal->select->ConnectClick();
+    runUntilIdle(session);
     if (!main->Timer1->isActive()) return 1;
     main->Timer1->stop();
 
@@ -66,7 +80,7 @@ int main(int argc, char** argv)
     t.start();
     for (int i = 0; i < steps; ++i) {
         main->Timer1Timer();
-        main->waitForPollingWorker();
+        runUntilIdle(session);
     }
     const double per = double(t.nsecsElapsed()) * 1e-9 / steps;
     std::printf("polling step at 9600 baud: %.1f ms, wire limit %.1f ms, ratio %.3f\n", per * 1e3, limit * 1e3,
@@ -82,8 +96,8 @@ int main(int argc, char** argv)
     std::printf("terminal CPU while connected and polling: %.2f%% of one core over %d s (target < 1%%)\n",
                 100.0 * share, idleSeconds);
 
-    // A journal reading runs on its worker; the window thread should only ever
-    // be busy for the moment it takes to draw a piece or the progress.
+    // A journal reading runs on the session's thread; the window thread should
+    // only ever be busy for the moment it takes to draw a piece or the progress.
     main->Timer1->stop();
     main->N4->trigger();
     QElapsedTimer sinceTick;
@@ -92,14 +106,14 @@ int main(int argc, char** argv)
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, sinceTick.restart());
-        if (!main->journalReading) app.quit();
+        if (session.state() != zrv::LinkState::ReadingJournal && session.isIdle()) app.quit();
     });
     probe.start(10);
     app.exec();
     std::printf("longest window-thread gap during a journal reading: %lld ms (probe every 10 ms)\n",
                 static_cast<long long>(longestGap));
 
-    destroyForms();
+    terminal.reset();
     device.terminate();
     device.waitForFinished(3000);
     return 0;

@@ -99,7 +99,7 @@ void DeviceModel::advance(Clock::time_point now)
         for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (m_commandedWord >> i) & 1;
     }
     if (!holdMeasurements) updateMeasurements(t);
-    updateClock();
+    if (!holdClock) updateClock();
     logDeviations(now);
 }
 

@@ -6,6 +6,8 @@
 // Not thread-safe: the simulator's serving thread owns it; others reach it
 // under SimServer's lock.
 
+#include "link/RegisterMap.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -35,8 +37,8 @@ public:
     static constexpr int kCoils = 16;
     static constexpr int kDiscretes = 24;
     static constexpr int kHoldings = 114;
-    static constexpr uint16_t kRingFirst = 512;
-    static constexpr uint16_t kRingEnd = 32767;
+    static constexpr uint16_t kRingFirst = zrv::reg::kRingFirst;
+    static constexpr uint16_t kRingEnd = zrv::reg::kRingEnd;
 
     DeviceModel();
 
@@ -62,6 +64,8 @@ public:
     // Keeps the measurements (input registers 0..11) where they were put, so
     // that a test can set exact values.
     bool holdMeasurements = false;
+    // The clock registers keep whatever was put there (a clock chip gone bad).
+    bool holdClock = false;
 
     // Clock: offset of the device clock from the PC's, in seconds.
     long long clockOffsetSeconds = 0;

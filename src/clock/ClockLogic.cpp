@@ -21,10 +21,4 @@ std::array<uint16_t, 6> clockSetRegisters(const TimeOfDay& t, const CivilDate& d
             uint16_t(d.day),     uint16_t(d.month),   uint16_t(d.year - 2000)};
 }
 
-ClockState& clockState()
-{
-    static ClockState state;
-    return state;
-}
-
 }  // namespace zrv::clock

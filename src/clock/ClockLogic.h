@@ -25,7 +25,8 @@ CivilDate dateFromRegisters(uint16_t day, uint16_t month, uint16_t yearMinus2000
 // year - 2000 modulo 65536.
 std::array<uint16_t, 6> clockSetRegisters(const TimeOfDay& time, const CivilDate& date);
 
-// What the window holds; it outlives the window's closing.
+// What the clock window holds; the session keeps it, so it outlives the
+// window's closing. Window thread only.
 struct ClockState {
     TimeOfDay ClockTime;
     CivilDate ClockDate;
@@ -33,7 +34,5 @@ struct ClockState {
     uint8_t TimeHoldOff = 0;
     uint8_t DateHoldOff = 0;
 };
-
-ClockState& clockState();
 
 }  // namespace zrv::clock

@@ -1,17 +1,14 @@
 #include "Time_form.h"
 
 #include "clock/ClockLogic.h"
-#include "link/ModbusTransact.h"
-#include "shell/About.h"
-#include "shell/Main_form.h"
+#include "shell/ChildForm.h"
 #include "shell/MessageBox.h"
 
 #include <QDateTime>
 
-using zrv::ModbusTransact;
 namespace clk = zrv::clock;
 
-TTimeZRV::TTimeZRV(TMain* main) : QDialog(main, Qt::Tool)
+TTimeZRV::TTimeZRV(QWidget* main, zrv::Session& session) : QDialog(main, Qt::Tool), m_session(session)
 {
     setObjectName("Time_form");
     setWindowTitle(QStringLiteral("Время ZRV"));
@@ -58,13 +55,16 @@ TTimeZRV::TTimeZRV(TMain* main) : QDialog(main, Qt::Tool)
     connect(Download, &QPushButton::clicked, this, &TTimeZRV::DownloadClick);
     connect(Cancel, &QPushButton::clicked, this, &TTimeZRV::CancelClick);
 
+    connect(&m_session, &zrv::Session::clockRead, this, &TTimeZRV::ShowClock);
+    connect(&m_session, &zrv::Session::clockSet, this, &TTimeZRV::SetDone);
+
     setFixedSize(206, 161);
     placeAboveMainCentre(this, main);
 }
 
 void TTimeZRV::showTime()
 {
-    const clk::TimeOfDay t = clk::clockState().ClockTime;
+    const clk::TimeOfDay t = m_session.clockState().ClockTime;
     m_settingPickers = true;
     TimePicker->setTime(QTime(t.hours, t.minutes, t.seconds));
     m_settingPickers = false;
@@ -72,7 +72,7 @@ void TTimeZRV::showTime()
 
 void TTimeZRV::showDate()
 {
-    const clk::CivilDate d = clk::clockState().ClockDate;
+    const clk::CivilDate d = m_session.clockState().ClockDate;
     m_settingPickers = true;
     Calendar->setDate(QDate(d.year, d.month, d.day));
     m_settingPickers = false;
@@ -80,33 +80,45 @@ void TTimeZRV::showDate()
 
 void TTimeZRV::SecondTik()
 {
-    clk::ClockState& st = clk::clockState();
-    const zrv::RegisterImage& img = zrv::registerImage();
+    clk::ClockState& st = m_session.clockState();
+    bool wantTime = false;
     if (st.TimeHoldOff != 0) {
         --st.TimeHoldOff;
-    } else {
-        if (st.SyncWithPC) {
-            const QTime now = QTime::currentTime();
-            st.ClockTime = {now.hour(), now.minute(), now.second()};
-        } else {
-            ModbusTransact(4, zrv::reg::kInClockSec, zrv::reg::kInClockCount);
-            st.ClockTime = clk::timeFromRegisters(img.input(20), img.input(21), img.input(22));
-        }
+    } else if (st.SyncWithPC) {
+        const QTime now = QTime::currentTime();
+        st.ClockTime = {now.hour(), now.minute(), now.second()};
         if (!TimePicker->hasFocus()) showTime();
+    } else {
+        wantTime = true;
     }
 
+    bool wantDate = false;
     if (st.DateHoldOff != 0) {
         --st.DateHoldOff;
-        return;
-    }
-    if (st.SyncWithPC) {
+    } else if (st.SyncWithPC) {
         const QDate today = QDate::currentDate();
         st.ClockDate = {today.year(), today.month(), today.day()};
+        if (!Calendar->hasFocus()) showDate();
     } else {
-        ModbusTransact(4, zrv::reg::kInClockSec, zrv::reg::kInClockCount);
-        st.ClockDate = clk::dateFromRegisters(img.input(23), img.input(24), img.input(25));
+        wantDate = true;
     }
-    if (!Calendar->hasFocus()) showDate();
+    // The device's halves come back through ShowClock; a tick whose read is
+    // still on its way asks for nothing more.
+    m_session.readClock(wantTime, wantDate);
+}
+
+void TTimeZRV::ShowClock(const zrv::ClockReading& r)
+{
+    clk::ClockState& st = m_session.clockState();
+    // A half the operator changed while the read was on its way stays his.
+    if (r.hasTime && st.TimeHoldOff == 0 && !st.SyncWithPC) {
+        st.ClockTime = r.time;
+        if (!TimePicker->hasFocus()) showTime();
+    }
+    if (r.hasDate && st.DateHoldOff == 0 && !st.SyncWithPC) {
+        st.ClockDate = r.date;
+        if (!Calendar->hasFocus()) showDate();
+    }
 }
 
 // A change of one picker holds that half only; the other half goes on
@@ -114,7 +126,7 @@ void TTimeZRV::SecondTik()
 // pickers or the live clock shows.
 void TTimeZRV::TimeChange()
 {
-    clk::ClockState& st = clk::clockState();
+    clk::ClockState& st = m_session.clockState();
     Download->setEnabled(true);
     st.SyncWithPC = false;
     st.TimeHoldOff = clk::kPickerHoldOffTicks;
@@ -124,7 +136,7 @@ void TTimeZRV::TimeChange()
 
 void TTimeZRV::ChangeDate()
 {
-    clk::ClockState& st = clk::clockState();
+    clk::ClockState& st = m_session.clockState();
     Download->setEnabled(true);
     st.SyncWithPC = false;
     st.DateHoldOff = clk::kPickerHoldOffTicks;
@@ -134,7 +146,7 @@ void TTimeZRV::ChangeDate()
 
 void TTimeZRV::SyncClick()
 {
-    clk::ClockState& st = clk::clockState();
+    clk::ClockState& st = m_session.clockState();
     Download->setEnabled(true);
     st.SyncWithPC = true;
     st.TimeHoldOff = 0;
@@ -143,18 +155,20 @@ void TTimeZRV::SyncClick()
 
 void TTimeZRV::DownloadClick()
 {
-    clk::ClockState& st = clk::clockState();
-    zrv::RegisterImage& img = zrv::registerImage();
-    const auto regs = clk::clockSetRegisters(st.ClockTime, st.ClockDate);
-    for (uint16_t i = 0; i < regs.size(); ++i) img.setHolding(uint16_t(zrv::reg::kSetSec + i), regs[i]);
-    if (ModbusTransact(16, zrv::reg::kSetSec, zrv::reg::kClockSetCount) != zrv::kTransactOk)
-        ShowMessage(QStringLiteral("Сбой при записи данных"), QStringLiteral("Ошибка"));
-    else
-        st.SyncWithPC = false;
+    clk::ClockState& st = m_session.clockState();
+    m_session.setClock(st.ClockTime, st.ClockDate);
     Download->setEnabled(false);
     st.TimeHoldOff = 0;
     st.DateHoldOff = 0;
     Cancel->setFocus();
+}
+
+void TTimeZRV::SetDone(bool ok)
+{
+    if (!ok)
+        ShowMessage(QStringLiteral("Сбой при записи данных"), QStringLiteral("Ошибка"));
+    else
+        m_session.clockState().SyncWithPC = false;
 }
 
 void TTimeZRV::CancelClick()

@@ -2,6 +2,8 @@
 // "Время ZRV": the device clock, shown live twice a second and set from the
 // pickers or from the PC's clock. Shown only modally, from the main window.
 
+#include "session/Session.h"
+
 #include <QDateEdit>
 #include <QDialog>
 #include <QFrame>
@@ -10,12 +12,10 @@
 #include <QTimeEdit>
 #include <QTimer>
 
-class TMain;
-
 class TTimeZRV : public QDialog {
     Q_OBJECT
 public:
-    explicit TTimeZRV(TMain* main);
+    TTimeZRV(QWidget* main, zrv::Session& session);
 
     QFrame* Bevel1 = nullptr;
     QLabel* StaticText1 = nullptr;
@@ -33,6 +33,9 @@ public slots:
     void SyncClick();
     void DownloadClick();
     void CancelClick();
+    // The session's answers: a reading of the device clock, a set's outcome.
+    void ShowClock(const zrv::ClockReading& reading);
+    void SetDone(bool ok);
 
 protected:
     void done(int result) override;  // Close: every way of closing ends here
@@ -41,5 +44,6 @@ protected:
 private:
     void showTime();
     void showDate();
+    zrv::Session& m_session;
     bool m_settingPickers = false;
 };

@@ -13,9 +13,9 @@
 
 namespace zrv::journal {
 
-inline constexpr uint16_t kRingFirst = 512;
-inline constexpr uint16_t kRingEnd = 32767;            // first address past the ring
-inline constexpr uint16_t kRingSize = kRingEnd - kRingFirst;  // 32255
+using reg::kRingEnd;    // first address past the ring
+using reg::kRingFirst;
+using reg::kRingSize;  // 32255
 inline constexpr uint16_t kRecordHead = 12;            // link, stamp, four floats
 inline constexpr uint16_t kMaxRequest = 125;
 inline constexpr uint16_t kWordsReadLimit = kRingSize - 16;  // 32239
@@ -45,7 +45,7 @@ struct JournalHooks {
     std::function<void(uint16_t start, uint16_t count)> readInputs;
     // The operator's stop.
     std::function<bool()> stopRequested;
-    // Shows progress and waits until it is shown.
+    // Hands the progress on to be shown.
     std::function<void(uint16_t wordsRead, int32_t recordsRead)> showProgress;
     // One finished piece of report text.
     std::function<void(const std::string& piece)> append;

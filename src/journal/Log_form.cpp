@@ -1,7 +1,6 @@
 #include "Log_form.h"
 
 #include "journal/ReportFile.h"
-#include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 
 #include <QFileDialog>
@@ -10,7 +9,8 @@
 #include <QStyle>
 #include <QTextBlock>
 
-TLogView::TLogView(TMain* main) : TChildForm(main, QStringLiteral("Журнал событий"), "Log_form", true)
+TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Журнал событий"), "Log_form", true), m_journalFileName(settings.journalFileName)
 {
     QWidget* client = content();
     ToolBar1 = new QToolBar(client);
@@ -46,8 +46,17 @@ TLogView::TLogView(TMain* main) : TChildForm(main, QStringLiteral("Журнал 
     });
 
     // Both dialogs start where the last report was opened or saved.
-    const QString remembered = QString::fromUtf8(main->settings.journalFileName.c_str());
+    const QString remembered = QString::fromUtf8(m_journalFileName.c_str());
     if (!remembered.isEmpty()) m_openDirectory = m_saveDirectory = QFileInfo(remembered).absolutePath();
+
+    // A reading shows the viewer emptied, then the report as it comes.
+    connect(&session, &zrv::Session::journalStarted, this, [this] {
+        showNormal();
+        Log->clear();
+    });
+    connect(&session, &zrv::Session::journalStatus, this, &TLogView::setStatusText);
+    connect(&session, &zrv::Session::journalPiece, this, &TLogView::appendPiece);
+    connect(&session, &zrv::Session::journalFinished, this, &TLogView::setStatusText);
 
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
@@ -99,7 +108,7 @@ QString TLogView::askForFile(bool forSaving)
 void TLogView::ToolButton1Click(const QString& path)
 {
     Log->clear();
-    m_main->settings.journalFileName = path.toStdString();
+    m_journalFileName = path.toStdString();
     std::vector<std::string> lines;
     std::string error;
     if (zrv::journal::loadReport(path.toStdString(), &lines, &error)) {
@@ -117,7 +126,7 @@ void TLogView::ToolButton1Click(const QString& path)
 
 void TLogView::ToolButton2Click(const QString& path)
 {
-    m_main->settings.journalFileName = path.toStdString();
+    m_journalFileName = path.toStdString();
     std::vector<std::string> out;
     for (const QString& l : lines()) out.push_back(l.toStdString());
     std::string error;

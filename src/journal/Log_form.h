@@ -2,6 +2,7 @@
 // "Журнал событий": the journal report, as it is read from the device or as
 // a .log file opened again; saved as a .log file.
 
+#include "session/Session.h"
 #include "shell/ChildForm.h"
 
 #include <QAction>
@@ -14,7 +15,7 @@
 class TLogView : public TChildForm {
     Q_OBJECT
 public:
-    explicit TLogView(TMain* main);
+    TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
 
     QToolBar* ToolBar1 = nullptr;
     QAction* FileOpen1 = nullptr;
@@ -37,11 +38,15 @@ public:
     // Asks for a file name (the dialogs); tests put their own answer here.
     std::function<QString(bool forSaving)> chooseFile;
 
+    // The report file last opened or saved, for the settings file.
+    const std::string& journalFileName() const { return m_journalFileName; }
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     QString askForFile(bool forSaving);
+    std::string m_journalFileName;
     QString m_openDirectory;
     QString m_saveDirectory;
 };

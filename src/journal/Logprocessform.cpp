@@ -1,14 +1,12 @@
 #include "Logprocessform.h"
 
-#include "journal/Readlog.h"
-#include "link/Select_form.h"
-#include "monitor/Front_panel_form.h"
-#include "shell/About.h"
-#include "shell/Forms.h"
-#include "shell/Main_form.h"
+#include "shell/ChildForm.h"
 
-TLogProgress::TLogProgress(TMain* main)
-    : QDialog(main, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+#include <QStyle>
+
+TLogProgress::TLogProgress(QWidget* main, zrv::Session& session)
+    : QDialog(main, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_session(session)
 {
     setObjectName("Logprocessform");
     setWindowTitle(QStringLiteral("Чтение журнала"));
@@ -29,18 +27,25 @@ TLogProgress::TLogProgress(TMain* main)
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setGeometry(80, 62, 121, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &TLogProgress::BitBtn1Click);
+    connect(&m_session, &zrv::Session::journalStarted, this, [this] {
+        ProgressBar1->setValue(0);
+        ReadCount->setText(QStringLiteral("0"));
+        show();
+    });
+    connect(&m_session, &zrv::Session::journalProgress, this, [this](int wordsRead, int recordsRead) {
+        ProgressBar1->setValue(wordsRead);
+        ReadCaption->setText(QStringLiteral("Прочитано записей: "));
+        ReadCount->setText(QString::number(recordsRead));
+    });
+    connect(&m_session, &zrv::Session::journalFinished, this, &QWidget::hide);
     resize(282, 105);
     placeAboveMainCentre(this, main);
 }
 
 void TLogProgress::BitBtn1Click()
 {
-    if (TReadLog* reader = ReadLogThread()) reader->requestInterruption();
-    if (TSelect* s = forms().select) {
-        s->Monitoring->setEnabled(true);
-        s->ExtControl->setEnabled(true);
-        s->Disconnect->setEnabled(true);
-    }
-    if (TFront_Panel* p = forms().frontPanel) p->EnableButtonsForMode();
+    // The reader ends after its current request; the commands come back at
+    // once, and whatever they ask waits for that request.
+    m_session.stopJournal();
     hide();
 }

@@ -1,17 +1,17 @@
 #pragma once
 // "Чтение журнала": progress of a journal reading, with its stop button.
 
+#include "session/Session.h"
+
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
-class TMain;
-
 class TLogProgress : public QDialog {
     Q_OBJECT
 public:
-    explicit TLogProgress(TMain* main);
+    TLogProgress(QWidget* main, zrv::Session& session);
 
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* ReadCaption = nullptr;
@@ -24,4 +24,7 @@ public slots:
 
 protected:
     void reject() override {}  // no close box; only the stop button ends it
+
+private:
+    zrv::Session& m_session;
 };

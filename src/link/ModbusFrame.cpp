@@ -23,7 +23,7 @@ bool isRead(uint8_t function)
 std::size_t expectedReplyLength(uint8_t function, uint16_t countOrValue)
 {
     const std::size_t n = isRead(function) ? kReadHeader + replyDataBytes(function, countOrValue) + kCrcLength
-                                           : 6 + kCrcLength;
+                                           : kEchoLength + kCrcLength;
     return n < kAduMax ? n : kAduMax;
 }
 
@@ -67,23 +67,39 @@ std::size_t buildRequest(uint8_t* tx, uint8_t slave, uint8_t function, uint16_t 
 bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
                  uint16_t start, uint16_t countOrValue, RegisterImage& image)
 {
-    if (rx[0] != slave) return false;
-    if (rx[1] != function) return false;  // exception replies end here too
+    return checkReply(tx, rx, received, slave, function, start, countOrValue, image).ok();
+}
+
+ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
+                        uint16_t start, uint16_t countOrValue, RegisterImage& image)
+{
+    using O = TransactOutcome;
+    const auto refuse = [](O why) { return ReplyVerdict{why, 0}; };
+    if (received == 0) return refuse(O::Timeout);
+    if (rx[0] != slave) return refuse(O::Malformed);
+    if (rx[1] != function) {
+        // An exception reply is refused like any other, but named.
+        if (rx[1] == (function | kExceptionFlag) && received >= kExceptionLength &&
+            ModbusCrc16(rx, kExceptionLength) == 0)
+            return {O::Exception, rx[2]};
+        return refuse(O::Malformed);
+    }
+    const std::size_t length = expectedReplyLength(function, countOrValue);
     // A good frame leaves the CRC at zero, and the zero fill behind it keeps it
     // there; any stray byte after the frame spoils it.
-    if (ModbusCrc16(rx, kAduMax) != 0) return false;
+    if (ModbusCrc16(rx, kAduMax) != 0) return refuse(received < length ? O::Malformed : O::CrcError);
     // The frame must also be whole and end where its own length says: a
     // truncated reply padded by the zero fill, or one longer than its byte
     // count whose last two bytes happen to close the CRC, would pass the
     // check above. Zero bytes after a complete frame still do.
-    const std::size_t length = expectedReplyLength(function, countOrValue);
-    if (received < length || ModbusCrc16(rx, length) != 0) return false;
+    if (received < length) return refuse(O::Malformed);
+    if (ModbusCrc16(rx, length) != 0) return refuse(O::CrcError);
 
     switch (function) {
     case kReadCoils:
     case kReadDiscreteInputs: {
         const std::size_t bytes = replyDataBytes(function, countOrValue);
-        if (rx[2] != bytes || kReadHeader + bytes + kCrcLength > kAduMax) return false;
+        if (rx[2] != bytes || kReadHeader + bytes + kCrcLength > kAduMax) return refuse(O::Malformed);
         for (uint32_t i = 0; i < countOrValue; ++i) {
             const uint8_t bit = (rx[kReadHeader + i / 8] >> (i % 8)) & 1;
             if (function == kReadCoils)
@@ -91,12 +107,12 @@ bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uin
             else
                 image.setDiscrete(uint16_t(start + i), bit);
         }
-        return true;
+        return {O::Ok, 0};
     }
     case kReadHoldingRegisters:
     case kReadInputRegisters: {
         const std::size_t bytes = replyDataBytes(function, countOrValue);
-        if (rx[2] != uint8_t(bytes) || kReadHeader + bytes + kCrcLength > kAduMax) return false;
+        if (rx[2] != uint8_t(bytes) || kReadHeader + bytes + kCrcLength > kAduMax) return refuse(O::Malformed);
         for (uint32_t i = 0; i < countOrValue; ++i) {
             const uint8_t* p = rx + kReadHeader + 2 * i;
             const uint16_t v = uint16_t((p[0] << 8) | p[1]);
@@ -105,13 +121,13 @@ bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uin
             else
                 image.setInput(uint16_t(start + i), v);
         }
-        return true;
+        return {O::Ok, 0};
     }
     case kWriteSingleCoil:
     case kWriteMultipleRegisters:
-        return std::memcmp(rx, tx, 6) == 0;
+        return std::memcmp(rx, tx, kEchoLength) == 0 ? ReplyVerdict{O::Ok, 0} : refuse(O::EchoMismatch);
     default:
-        return false;
+        return refuse(O::NotSent);
     }
 }
 

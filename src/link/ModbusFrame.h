@@ -11,6 +11,7 @@
 // Exception reply: slave(1) function|0x80(1) code(1) crc(2).
 
 #include "RegisterImage.h"
+#include "TransactOutcome.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@ inline constexpr std::size_t kAduMax = 256;   // RTU frames never exceed this
 inline constexpr std::size_t kReadHeader = 3;  // slave, function, byte count
 inline constexpr std::size_t kCrcLength = 2;
 inline constexpr std::size_t kWriteBlockHeader = 7;  // slave fn start(2) count(2) bytes
+inline constexpr std::size_t kEchoLength = 6;        // slave fn address(2) value-or-count(2)
 
 enum Function : uint8_t {
     kReadCoils = 1,
@@ -45,9 +47,23 @@ constexpr std::size_t replyDataBytes(uint8_t function, uint16_t count)
 std::size_t buildRequest(uint8_t* tx, uint8_t slave, uint8_t function, uint16_t start, uint16_t countOrValue,
                          const RegisterImage& image);
 
+// Exception reply: slave, function | 0x80, code, CRC.
+inline constexpr std::size_t kExceptionLength = 5;
+inline constexpr uint8_t kExceptionFlag = 0x80;
+
+struct ReplyVerdict {
+    TransactOutcome outcome = TransactOutcome::Malformed;
+    uint8_t exceptionCode = 0;
+    bool ok() const { return outcome == TransactOutcome::Ok; }
+};
+
 // Checks the reply in rx (all kAduMax bytes, zero after the `received`
 // bytes) against the request in tx and, only if every check passes, stores the
-// read data in the image. Returns true on success.
+// read data in the image. Says why a reply was refused.
+ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
+                        uint16_t start, uint16_t countOrValue, RegisterImage& image);
+
+// The same, as the flag the transaction counts.
 bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
                  uint16_t start, uint16_t countOrValue, RegisterImage& image);
 

@@ -2,6 +2,8 @@
 
 #include "ModbusFrame.h"
 
+#include <algorithm>
+
 namespace zrv {
 
 std::string transactionStatusText(int32_t successes, int32_t failures)
@@ -17,6 +19,7 @@ void ModbusLink::closePort()
 
 uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrValue)
 {
+    const auto started = std::chrono::steady_clock::now();
     m_tx.fill(0);
     m_rx.fill(0);
     SerialLine* line = (m_port && m_port->isOpen()) ? m_port.get() : nullptr;
@@ -28,12 +31,22 @@ uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrV
     // Without a port, or with a request that cannot be framed, nothing goes
     // out and the zero-filled receive buffer fails the checks at once.
     std::size_t received = 0;
-    if (line && length > 0 && line->writeAll(m_tx.data(), length))
+    TransactOutcome outcome = TransactOutcome::NotSent;
+    uint8_t exceptionCode = 0;
+    if (!line || length == 0) {
+        outcome = (m_port && length > 0) ? TransactOutcome::PortLost : TransactOutcome::NotSent;
+    } else if (!line->writeAll(m_tx.data(), length)) {
+        outcome = TransactOutcome::PortLost;
+    } else {
         received = line->readFor(m_rx.data(), m_rx.size(), kReplyTimeout, kReplySilence);
-
-    const bool ok = length > 0 && modbus::acceptReply(m_tx.data(), m_rx.data(), received, slave, function, start,
-                                                      countOrValue, m_image);
+        const modbus::ReplyVerdict v =
+            modbus::checkReply(m_tx.data(), m_rx.data(), received, slave, function, start, countOrValue, m_image);
+        outcome = v.outcome;
+        exceptionCode = v.exceptionCode;
+    }
+    const bool ok = outcome == TransactOutcome::Ok;
     const uint8_t result = ok ? kTransactOk : kTransactFailed;
+    m_lastOutcome = outcome;
 
     if (ok)
         m_counters.successes.fetch_add(1, std::memory_order_relaxed);
@@ -42,13 +55,21 @@ uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrV
     if (m_statusSink)
         m_statusSink(transactionStatusText(m_counters.successes.load(std::memory_order_relaxed),
                                            m_counters.failures.load(std::memory_order_relaxed)));
+    if (m_traceSink) {
+        TransactionRecord r;
+        r.started = started;
+        r.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+        r.slave = slave;
+        r.function = function;
+        r.start = start;
+        r.countOrValue = countOrValue;
+        r.request.assign(m_tx.begin(), m_tx.begin() + std::ptrdiff_t(length));
+        r.reply.assign(m_rx.begin(), m_rx.begin() + std::ptrdiff_t(std::min(received, m_rx.size())));
+        r.outcome = outcome;
+        r.exceptionCode = exceptionCode;
+        m_traceSink(r);
+    }
     return result;
-}
-
-ModbusLink& modbusLink()
-{
-    static ModbusLink link(registerImage());
-    return link;
 }
 
 }  // namespace zrv

@@ -5,6 +5,7 @@
 
 #include "RegisterImage.h"
 #include "SerialLine.h"
+#include "TransactOutcome.h"
 
 #include <array>
 #include <atomic>
@@ -51,6 +52,9 @@ public:
     // Receives the counters' text after every transaction, on whichever thread
     // ran it. Set once before the first transaction.
     void setStatusSink(std::function<void(const std::string&)> sink) { m_statusSink = std::move(sink); }
+    // Receives every transaction as one record, on the transacting thread,
+    // right after it is counted. It must not block: hand the record on.
+    void setTraceSink(std::function<void(const TransactionRecord&)> sink) { m_traceSink = std::move(sink); }
 
     // Function 1, 2, 3, 4, 5 or 16; the count of points or registers, or for
     // function 5 the coil value. Returns kTransactOk or kTransactFailed; never
@@ -59,6 +63,8 @@ public:
 
     const LinkCounters& counters() const { return m_counters; }
     RegisterImage& image() { return m_image; }
+    // Why the last transaction ended as it did.
+    TransactOutcome lastOutcome() const { return m_lastOutcome; }
 
     // The buffers of the last transaction, for tracing.
     const std::array<uint8_t, 256>& transmitBuffer() const { return m_tx; }
@@ -69,18 +75,17 @@ private:
     std::unique_ptr<SerialLine> m_port;
     std::atomic<uint8_t> m_slave{1};
     std::function<void(const std::string&)> m_statusSink;
+    std::function<void(const TransactionRecord&)> m_traceSink;
+    TransactOutcome m_lastOutcome = TransactOutcome::NotSent;
     LinkCounters m_counters;
     std::array<uint8_t, 256> m_tx{};
     std::array<uint8_t, 256> m_rx{};
 };
 
-// The process-wide link over registerImage().
-ModbusLink& modbusLink();
-
-// The routine every part of the terminal calls.
-inline uint8_t ModbusTransact(uint8_t function, uint16_t start, uint16_t countOrValue)
+// The routine every part of the terminal calls, on the session's I/O thread.
+inline uint8_t ModbusTransact(ModbusLink& link, uint8_t function, uint16_t start, uint16_t countOrValue)
 {
-    return modbusLink().transact(function, start, countOrValue);
+    return link.transact(function, start, countOrValue);
 }
 
 }  // namespace zrv

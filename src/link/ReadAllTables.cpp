@@ -1,32 +1,28 @@
 #include "ReadAllTables.h"
 
+#include "ModbusFrame.h"
+
 namespace zrv {
 
-ValveWeightArray& ValveWeights()
-{
-    static ValveWeightArray weights{};
-    return weights;
-}
-
-bool ReadAllTables(ModbusLink& link, ValveWeightArray& weights)
+bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks)
 {
     struct Table {
         uint8_t function;
         uint16_t count;
     };
-    constexpr Table tables[] = {{1, reg::kCoilCount}, {2, reg::kDiscreteCount}, {3, reg::kHoldingCount},
-                                {4, reg::kLiveInputCount}};
+    constexpr Table tables[] = {{modbus::kReadCoils, reg::kCoilCount},
+                                {modbus::kReadDiscreteInputs, reg::kDiscreteCount},
+                                {modbus::kReadHoldingRegisters, reg::kHoldingCount},
+                                {modbus::kReadInputRegisters, reg::kLiveInputCount}};
     for (const Table& t : tables) {
         uint16_t count = t.count;
-        while (link.transact(t.function, 0, count) != kTransactOk) {
+        for (;;) {
+            if (hooks.stopRequested && hooks.stopRequested()) return true;
+            if (link.transact(t.function, 0, count) == kTransactOk) break;
             if (count == 1) return true;
             --count;
         }
-        if (t.function == 3) {
-            for (int i = 0; i < 8; ++i)
-                weights[std::size_t(i)].store(uint8_t(link.image().holding(uint16_t(reg::kZrvFactor1 + i)) & 0xFF),
-                                              std::memory_order_relaxed);
-        }
+        if (t.function == modbus::kReadHoldingRegisters && hooks.afterHolding) hooks.afterHolding();
     }
     return false;
 }

@@ -6,21 +6,21 @@
 
 #include "ModbusTransact.h"
 
-#include <array>
-#include <atomic>
-#include <cstdint>
+#include <functional>
 
 namespace zrv {
 
-// The setpoint editor's pending valve weights: low bytes of holding registers
-// 96..103 as last read, or as last edited. Shared with the journal reader's
-// thread, hence atomic.
-using ValveWeightArray = std::array<std::atomic<uint8_t>, 8>;
-ValveWeightArray& ValveWeights();
+struct ReadAllTablesHooks {
+    // Called once the holding registers have been read (the setpoint editor
+    // takes its pending valve weights from them).
+    std::function<void()> afterHolding;
+    // Asked before each request; true ends the reading as failed.
+    std::function<bool()> stopRequested;
+};
 
 // Tables in this order: coils 16, discrete inputs 24, holding registers 114,
 // input registers 28. Returns false when all four were read, true at the
 // first table that failed even with a count of 1 (the rest are not read).
-bool ReadAllTables(ModbusLink& link = modbusLink(), ValveWeightArray& weights = ValveWeights());
+bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks = {});
 
 }  // namespace zrv

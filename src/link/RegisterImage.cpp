@@ -51,10 +51,4 @@ void RegisterImage::clear()
     for (auto& e : *m_input) store(e, uint16_t(0));
 }
 
-RegisterImage& registerImage()
-{
-    static RegisterImage image;
-    return image;
-}
-
 }  // namespace zrv

@@ -1,11 +1,9 @@
 #pragma once
 // The terminal's copy of the device's four MODBUS tables.
 //
-// One process-wide instance is shared by the window thread and the workers
-// without a lock: the polling pause keeps transactions apart, and windows may
-// read an entry while a worker rewrites it. Every entry is a relaxed atomic so
-// that those accepted overlaps are well defined; a reader sees either the old
-// or the new value of each entry.
+// The session owns one; its I/O thread writes it while the windows read it,
+// without a lock. Every entry is a relaxed atomic so that those overlaps are
+// well defined; a reader sees either the old or the new value of each entry.
 
 #include "RegisterMap.h"
 
@@ -69,9 +67,6 @@ private:
     std::unique_ptr<std::array<std::atomic<uint16_t>, reg::kInputCount>> m_input =
         std::make_unique<std::array<std::atomic<uint16_t>, reg::kInputCount>>();
 };
-
-// The process-wide image every window and worker reads.
-RegisterImage& registerImage();
 
 // Bit-exact float <-> two register halves.
 uint32_t floatBits(float v);

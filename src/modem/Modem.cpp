@@ -1,20 +1,17 @@
 #include "Modem.h"
 
-#include "link/ModbusTransact.h"
 #include "modem/ModemDialogue.h"
-#include "shell/About.h"
-#include "shell/Main_form.h"
+#include "shell/ChildForm.h"
 
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
 namespace mdm = zrv::modem;
 
-TConnectModem::TConnectModem(TMain* main)
+TConnectModem::TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::Session& session)
     : QDialog(main, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_main(main)
+      m_session(session)
 {
     setObjectName("Modem");
     setWindowTitle(QStringLiteral("Удаленное подключение"));
@@ -30,7 +27,7 @@ TConnectModem::TConnectModem(TMain* main)
     StaticText1->setObjectName("StaticText1");
     StaticText2 = new QLabel(QStringLiteral("Состояние:"));
     StaticText2->setObjectName("StaticText2");
-    Number = new QLineEdit(QString::fromUtf8(main->settings.phoneNumber.c_str()));
+    Number = new QLineEdit(QString::fromUtf8(settings.phoneNumber.c_str()));
     Number->setObjectName("Number");
     Number->setAccessibleName(QStringLiteral("Номер телефона"));
     StaticText1->setBuddy(Number);
@@ -63,58 +60,50 @@ TConnectModem::TConnectModem(TMain* main)
     connect(Button1, &QPushButton::clicked, this, &TConnectModem::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TConnectModem::Button2Click);
     connect(Timer1, &QTimer::timeout, this, &TConnectModem::Timer1Timer);
+    connect(&m_session, &zrv::Session::modemDialogueWanted, this, &TConnectModem::runDialogue);
+    connect(&m_session, &zrv::Session::modemResult, this, &TConnectModem::DialResult);
 
     setFixedSize(300, sizeHint().height());
     placeAboveMainCentre(this, main);
 }
 
-TConnectModem::~TConnectModem() = default;
-
-bool TConnectModem::runDialogue()
+void TConnectModem::runDialogue()
 {
-    zrv::SerialLine* line = zrv::modbusLink().port();
-    if (!line) return false;
-    m_dialogue = std::make_unique<mdm::ModemDialogue>(*line);
     State->clear();
     Button2->setEnabled(true);
-    const bool accepted = exec() == QDialog::Accepted;
+    exec();
     Timer1->stop();
-    m_dialogue.reset();
-    return accepted;
 }
 
 void TConnectModem::Button2Click()
 {
-    if (!m_dialogue) return;
     Timer1->stop();
     State->setText(QStringLiteral("Набор номера..."));
-    m_dialogue->dial(Number->text().toUtf8().toStdString());
+    m_session.dial(Number->text());
     Timer1->start();
     Button2->setEnabled(false);
 }
 
-void TConnectModem::Timer1Timer()
+// Each tick looks at the line once, on the session's thread, without waiting.
+void TConnectModem::Timer1Timer() { m_session.modemTick(); }
+
+void TConnectModem::DialResult(bool success, const QString& state)
 {
-    if (!m_dialogue) return;
-    const mdm::TickOutcome r = m_dialogue->tick();
-    if (!r.finished()) return;
     // Nothing stays pending on the line: the next transaction owns it.
     Timer1->stop();
-    State->setText(QString::fromStdString(r.state));
-    if (r.success()) {
+    State->setText(state);
+    if (success)
         accept();
-    } else {
+    else
         Button2->setEnabled(true);
-    }
 }
 
 void TConnectModem::Button1Click()
 {
     Timer1->stop();
     Button2->setEnabled(true);
-    if (m_dialogue) m_dialogue->abandon();
     State->clear();
-    zrv::modbusLink().closePort();
+    m_session.cancelDial();
     m_cancelling = true;
     QDialog::reject();
     m_cancelling = false;
@@ -127,25 +116,4 @@ void TConnectModem::reject()
         return;
     }
     Button1Click();
-}
-
-void TConnectModem::HangUp()
-{
-    zrv::SerialLine* line = zrv::modbusLink().port();
-    if (!line) return;
-    TMain* main = m_main;
-    mdm::HangUp(
-        *line,
-        [main](const std::string& text) {
-            main->setDeviceStatus(QString::fromStdString(text));
-            main->StatusPanel0->repaint();
-        },
-        [](std::chrono::milliseconds t) {
-            // The window repaints and its timers run; no operator input gets
-            // in while the disconnection is half done.
-            QEventLoop loop;
-            // Precise: a coarse timer may end a guard time up to 5 % early.
-            QTimer::singleShot(t, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
-        });
 }

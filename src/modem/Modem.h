@@ -2,6 +2,9 @@
 // "Удаленное подключение": dials the device through a Hayes modem on the open
 // port, watches the answer and reports it; hangs up on disconnection.
 
+#include "session/Session.h"
+#include "shell/SettingsFile.h"
+
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
@@ -9,18 +12,11 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <memory>
-
-namespace zrv::modem {
-class ModemDialogue;
-}
-class TMain;
 
 class TConnectModem : public QDialog {
     Q_OBJECT
 public:
-    explicit TConnectModem(TMain* main);
-    ~TConnectModem() override;
+    TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::Session& session);
 
     QPushButton* Button1 = nullptr;  // "Отмена"
     QFrame* Bevel1 = nullptr;
@@ -31,17 +27,17 @@ public:
     QPushButton* Button2 = nullptr;  // "Соединить"
     QTimer* Timer1 = nullptr;        // supervision, every 20 ms
 
-    // Shows the dialogue modally on the open port; false when it ended
-    // cancelled (the port is then closed).
-    bool runDialogue();
-    // Back to command mode and on-hook, through the still open port. The
-    // window keeps repainting meanwhile, but takes no input.
-    void HangUp();
+    // Shows the dialogue modally once the session has opened the port for
+    // dialling; it ends accepted on a connection, or cancelled (the session
+    // then closes the port).
+    void runDialogue();
 
 public slots:
     void Button2Click();
     void Timer1Timer();
     void Button1Click();
+    // The session's word on the dial: CONNECT or carrier, or why not.
+    void DialResult(bool success, const QString& state);
 
 protected:
     // The close box (and Escape) cancel as Button1 does, so the connection
@@ -49,7 +45,6 @@ protected:
     void reject() override;
 
 private:
-    TMain* m_main;
-    std::unique_ptr<zrv::modem::ModemDialogue> m_dialogue;
+    zrv::Session& m_session;
     bool m_cancelling = false;
 };

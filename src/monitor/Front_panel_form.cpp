@@ -1,21 +1,13 @@
 #include "Front_panel_form.h"
 
-#include "link/ModbusTransact.h"
-#include "link/RegisterImage.h"
-#include "link/Select_form.h"
 #include "monitor/ValveLogic.h"
-#include "shell/Forms.h"
-#include "shell/Main_form.h"
 #include "shell/MessageBox.h"
-#include "text/NumberText.h"
 
 #include <QAccessibleWidget>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
-
-using zrv::ModbusTransact;
 
 namespace {
 
@@ -74,7 +66,8 @@ void TShape::paintEvent(QPaintEvent*)
     p.drawEllipse(QRectF(1.5, 1.5, width() - 3, height() - 3));
 }
 
-TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Управление"), "Front_panel_form", false)
+TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Управление"), "Front_panel_form", false), m_session(session)
 {
     StaticText1 = new QLabel(QStringLiteral("Раскрытие:"));
     StaticText1->setObjectName("StaticText1");
@@ -166,8 +159,21 @@ TFront_Panel::TFront_Panel(TMain* main) : TChildForm(main, QStringLiteral("Уп�
         if (!m_programmaticMode) ModeChange(index);
     });
 
+    connect(&m_session, &zrv::Session::stateChanged, this, &TFront_Panel::SessionStateChange);
+    connect(&m_session, &zrv::Session::polled, this, &TFront_Panel::ShowPolled);
+    connect(&m_session, &zrv::Session::deviceFound, this, [this] {
+        ShowValveStates();
+        if (m_session.image().coil(zrv::reg::kCoilExternalControl) == 1) EnableButtonsForMode();
+    });
+    connect(&m_session, &zrv::Session::modeSet, this, [this](bool ok) {
+        if (!ok)
+            ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
+        else if (m_commandsOn)
+            EnableButtonsForMode();
+    });
+
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
-    applyPlacement(zrv::placementFor(zrv::ChildWindow::FrontPanel, main->settings));
+    applyPlacement(zrv::placementFor(zrv::ChildWindow::FrontPanel, settings));
 }
 
 void TFront_Panel::DisableButtons()
@@ -187,7 +193,7 @@ void TFront_Panel::EnableButtonsForMode()
 
 void TFront_Panel::ShowValveStates()
 {
-    const zrv::RegisterImage& img = zrv::registerImage();
+    const zrv::RegisterImage& img = m_session.image();
     for (int i = 0; i < 8; ++i) {
         const zrv::ValveColour c = zrv::valveColour(img.discrete(uint16_t(i)), img.discrete(uint16_t(i + 8)));
         I[std::size_t(i)]->setBrushColor(c == zrv::ValveColour::Open     ? QColor(0, 255, 0)
@@ -196,11 +202,11 @@ void TFront_Panel::ShowValveStates()
     }
 }
 
-void TFront_Panel::ShowOpening() { Percent->setText(QString::fromStdString(zrv::openingText(zrv::registerImage()))); }
+void TFront_Panel::ShowOpening() { Percent->setText(QString::fromStdString(zrv::openingText(m_session.image()))); }
 
 void TFront_Panel::ShowPowerSource()
 {
-    Sourse->setText(zrv::registerImage().discrete(zrv::reg::kInMainsPower) ? QStringLiteral("Сеть")
+    Sourse->setText(m_session.image().discrete(zrv::reg::kInMainsPower) ? QStringLiteral("Сеть")
                                                                            : QStringLiteral("Аккумуляторная батарея"));
 }
 
@@ -211,52 +217,64 @@ void TFront_Panel::paintIndicatorsSilver()
 
 void TFront_Panel::selectModeFromImage()
 {
-    const int mode = zrv::registerImage().holding(zrv::reg::kMode);
+    const int mode = m_session.image().holding(zrv::reg::kMode);
     m_programmaticMode = true;
     Mode->setCurrentIndex(mode < Mode->count() ? mode : -1);
     m_programmaticMode = false;
 }
 
+void TFront_Panel::ShowPolled(const zrv::PollResult& r)
+{
+    ShowValveStates();
+    ShowOpening();
+    ShowPowerSource();
+    // Only while commands are allowed: the hold-off counts on regardless.
+    if (m_commandsOn) {
+        if (r.disableButtons) DisableButtons();
+        if (r.enableButtonsForMode) EnableButtonsForMode();
+    }
+    if (r.modeReadBack) selectModeFromImage();
+}
+
+void TFront_Panel::SessionStateChange(zrv::LinkState state)
+{
+    using S = zrv::LinkState;
+    // Commands only under external control with nothing else on the line.
+    const bool on = state == S::ExternalControl;
+    if (state == S::HangingUp || state == S::Disconnected) paintIndicatorsSilver();
+    Mode->setEnabled(on);
+    if (on && !m_commandsOn)
+        EnableButtonsForMode();
+    else if (!on)
+        DisableButtons();
+    m_commandsOn = on;
+}
+
 void TFront_Panel::ValveClick(int valve)
 {
-    m_main->withPollingPause([&] {
-        const uint16_t coil = uint16_t(valve - 1);
-        zrv::RegisterImage& img = zrv::registerImage();
-        img.setCoil(coil, img.coil(coil) ? 0 : 1);
-        ModbusTransact(5, coil, img.coil(coil));
-        ValveHoldOff = zrv::kValveHoldOffSteps;
-        DisableButtons();
-    });
+    if (!m_commandsOn) return;
+    m_session.toggleValve(valve);
+    DisableButtons();
 }
 
-void TFront_Panel::step(bool up)
+void TFront_Panel::StepUpClick()
 {
-    m_main->withPollingPause([&] {
-        zrv::RegisterImage& img = zrv::registerImage();
-        ModbusTransact(5, zrv::reg::kCoilStepDirection, up ? 1 : 0);
-        img.setCoil(zrv::reg::kCoilStepStrobe, img.coil(zrv::reg::kCoilStepStrobe) ? 0 : 1);
-        ModbusTransact(5, zrv::reg::kCoilStepStrobe, img.coil(zrv::reg::kCoilStepStrobe));
-        ValveHoldOff = zrv::kValveHoldOffSteps;
-        DisableButtons();
-    });
+    if (!m_commandsOn) return;
+    m_session.step(true);
+    DisableButtons();
 }
 
-void TFront_Panel::StepUpClick() { step(true); }
-void TFront_Panel::StepDownClick() { step(false); }
-
-void TFront_Panel::ModeChange(int index)
+void TFront_Panel::StepDownClick()
 {
-    // A journal reading owns the port; the next polling step after it puts
-    // the device's mode back into the list.
-    if (m_main->journalReading) return;
-    TSelect* select = forms().select;
-    m_main->withPollingPause([&] {
-        if (!select || !select->ExtControl->isChecked()) return;
-        zrv::registerImage().setHolding(zrv::reg::kMode, uint16_t(index < 0 ? 0 : index));
-        ModeHoldOff = zrv::kModeHoldOffSteps;
-        if (ModbusTransact(16, zrv::reg::kMode, 1) != zrv::kTransactOk)
-            ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
-        else
-            EnableButtonsForMode();
-    });
+    if (!m_commandsOn) return;
+    m_session.step(false);
+    DisableButtons();
+}
+
+void TFront_Panel::ModeChange(int)
+{
+    // Only under external control, and not while a journal reading has the
+    // line: the next polling step puts the device's mode back into the list.
+    if (!m_commandsOn) return;
+    m_session.setMode(Mode->currentIndex());
 }

@@ -2,6 +2,7 @@
 // "Управление": valve states, opening, power source and mode; the valve,
 // step and mode commands under external control.
 
+#include "session/Session.h"
 #include "shell/ChildForm.h"
 
 #include <QColor>
@@ -32,7 +33,7 @@ private:
 class TFront_Panel : public TChildForm {
     Q_OBJECT
 public:
-    explicit TFront_Panel(TMain* main);
+    TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
 
     QLabel* StaticText1 = nullptr;
     QLabel* Percent = nullptr;
@@ -46,12 +47,6 @@ public:
     QComboBox* Mode = nullptr;
     QLabel* StaticText2 = nullptr;
 
-    // Polling steps to wait after a valve or step command, and during which
-    // the mode is not read back after a mode change. Changed only by the
-    // handlers inside a polling pause or by the polling step while it runs.
-    std::atomic<uint8_t> ValveHoldOff{0};
-    std::atomic<uint8_t> ModeHoldOff{0};
-
     void DisableButtons();
     void EnableButtonsForMode();
     void ShowValveStates();
@@ -62,6 +57,9 @@ public:
     // The polling step's read-back: selects the entry at the image's mode,
     // or none, without counting as an operator's change.
     void selectModeFromImage();
+    // What a polling step found, in the order the step reports it.
+    void ShowPolled(const zrv::PollResult& result);
+    void SessionStateChange(zrv::LinkState state);
 
 public slots:
     void ValveClick(int valve);  // V1Click .. V8Click
@@ -70,6 +68,7 @@ public slots:
     void ModeChange(int index);
 
 private:
-    void step(bool up);
+    zrv::Session& m_session;
     bool m_programmaticMode = false;
+    bool m_commandsOn = false;  // external control, nothing else running
 };

@@ -1,7 +1,5 @@
 #include "Measure_form.h"
 
-#include "link/RegisterImage.h"
-#include "shell/Main_form.h"
 #include "text/NumberText.h"
 
 #include <QGridLayout>
@@ -26,7 +24,8 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-TMeasure::TMeasure(TMain* main) : TChildForm(main, QStringLiteral("Измерения"), "Measure_form", false)
+TMeasure::TMeasure(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Измерения"), "Measure_form", false), m_session(session)
 {
     auto* grid = new QGridLayout(content());
     grid->setContentsMargins(8, 8, 8, 8);
@@ -59,13 +58,17 @@ TMeasure::TMeasure(TMain* main) : TChildForm(main, QStringLiteral("Измере�
     }
     grid->setColumnMinimumWidth(2, 64);
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
-    applyPlacement(zrv::placementFor(zrv::ChildWindow::Measure, main->settings));
+    applyPlacement(zrv::placementFor(zrv::ChildWindow::Measure, settings));
+    connect(&m_session, &zrv::Session::polled, this, &TMeasure::refreshFromImage);
+    connect(&m_session, &zrv::Session::stateChanged, this, [this](zrv::LinkState state) {
+        if (state == zrv::LinkState::HangingUp) resetFields();
+    });
 }
 
 void TMeasure::refreshFromImage()
 {
     using zrv::text::formatFixed;
-    const zrv::RegisterImage& img = zrv::registerImage();
+    const zrv::RegisterImage& img = m_session.image();
     // Precision 4 throughout; decimals per field; the flow in thousands.
     P1->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP1), 4, 2)));
     P2->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP2), 4, 2)));

@@ -1,6 +1,7 @@
 #pragma once
 // "Измерения": the six measured values, refreshed by every polling step.
 
+#include "session/Session.h"
 #include "shell/ChildForm.h"
 
 #include <QLabel>
@@ -8,7 +9,7 @@
 class TMeasure : public TChildForm {
     Q_OBJECT
 public:
-    explicit TMeasure(TMain* main);
+    TMeasure(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
 
     QLabel* P1 = nullptr;
     QLabel* P2 = nullptr;
@@ -21,4 +22,7 @@ public:
     void refreshFromImage();
     // Sets every field to "0" (disconnection).
     void resetFields();
+
+private:
+    zrv::Session& m_session;
 };

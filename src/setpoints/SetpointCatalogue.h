@@ -3,7 +3,7 @@
 // label, from which holding register, in which format, and what an edit of
 // the row stores. The window and the edit handler both read this one table.
 
-#include "link/ReadAllTables.h"
+#include "setpoints/ValveWeights.h"
 #include "link/RegisterImage.h"
 
 #include <cstdint>

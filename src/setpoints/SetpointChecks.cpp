@@ -1,5 +1,7 @@
 #include "SetpointChecks.h"
 
+#include "link/ModbusFrame.h"
+
 namespace zrv::setpoints {
 
 namespace {
@@ -100,18 +102,25 @@ std::string checkBeforeWrite(RegisterImage& img, const ValveWeightArray& weights
     return message;
 }
 
-bool readHoldingBlock(ModbusLink& link)
+namespace {
+bool blockTransfer(ModbusLink& link, uint8_t function, const std::function<bool()>& stop)
 {
-    for (uint16_t n = kFirstBlockCount; n >= kLastBlockCount; --n)
-        if (link.transact(3, 0, n) == kTransactOk) return true;
+    for (uint16_t n = kFirstBlockCount; n >= kLastBlockCount; --n) {
+        if (stop && stop()) return false;
+        if (link.transact(function, 0, n) == kTransactOk) return true;
+    }
     return false;
 }
+}  // namespace
 
-bool writeHoldingBlock(ModbusLink& link)
+bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop)
 {
-    for (uint16_t n = kFirstBlockCount; n >= kLastBlockCount; --n)
-        if (link.transact(16, 0, n) == kTransactOk) return true;
-    return false;
+    return blockTransfer(link, modbus::kReadHoldingRegisters, stop);
+}
+
+bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop)
+{
+    return blockTransfer(link, modbus::kWriteMultipleRegisters, stop);
 }
 
 }  // namespace zrv::setpoints

@@ -3,7 +3,9 @@
 // transfers that read and write all holding registers.
 
 #include "link/ModbusTransact.h"
-#include "link/ReadAllTables.h"
+#include "setpoints/ValveWeights.h"
+
+#include <functional>
 
 #include <string>
 
@@ -17,8 +19,9 @@ namespace zrv::setpoints {
 std::string checkBeforeWrite(RegisterImage& image, const ValveWeightArray& weights);
 
 // Holding registers 0..n-1, n from 114 down to 11 until one attempt succeeds.
-// Returns false when all 104 attempts failed.
-bool readHoldingBlock(ModbusLink& link = modbusLink());
-bool writeHoldingBlock(ModbusLink& link = modbusLink());
+// Returns false when all 104 attempts failed, or when `stop` said so before
+// an attempt (the operator ended the connection meanwhile).
+bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {});
+bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {});
 
 }  // namespace zrv::setpoints

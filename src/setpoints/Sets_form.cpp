@@ -1,12 +1,8 @@
 #include "Sets_form.h"
 
-#include "link/ReadAllTables.h"
-#include "link/Select_form.h"
 #include "setpoints/SetpointCatalogue.h"
-#include "setpoints/SetpointChecks.h"
-#include "shell/Forms.h"
-#include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "shell/Product.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -77,7 +73,8 @@ public:
 };
 }  // namespace
 
-TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "Sets_form", true)
+TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Уставки"), "Sets_form", true), m_session(session)
 {
     // No maximise box: the window keeps within its size limits.
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
@@ -136,21 +133,32 @@ TSets::TSets(TMain* main) : TChildForm(main, QStringLiteral("Уставки"), "
     connect(TabSet, &QTabBar::currentChanged, this, &TSets::TabSetChange);
     connect(Upload, &QPushButton::clicked, this, &TSets::UploadClick);
     connect(Download, &QPushButton::clicked, this, &TSets::DownloadClick);
+    connect(&m_session, &zrv::Session::stateChanged, this, &TSets::SessionStateChange);
+    connect(&m_session, &zrv::Session::setpointsRead, this, &TSets::ReadDone);
+    connect(&m_session, &zrv::Session::setpointsWritten, this, &TSets::WriteDone);
+    connect(&m_session, &zrv::Session::deviceFound, this, [this] {
+        BuildTable();
+        m_edited = false;
+        SessionStateChange(m_session.state());
+    });
 
     setClientSize(332, 257);
     setMinimumSize(100, 210);
     setMaximumSize(350, 500);
-    applyPlacement(zrv::placementFor(zrv::ChildWindow::Sets, main->settings));
+    applyPlacement(zrv::placementFor(zrv::ChildWindow::Sets, settings));
     BuildTable();
     Download->setEnabled(false);
     Table->setColumnWidth(0, width() - 110);
     Table->resize(width() - 28, Table->height());
 }
 
-bool TSets::connected() const
+bool TSets::connected() const { return m_session.connected(); }
+
+void TSets::SessionStateChange(zrv::LinkState)
 {
-    const TSelect* select = forms().select;
-    return select && !select->Connect->isEnabled();
+    const bool free = m_session.idleConnected();
+    Upload->setEnabled(free);
+    Download->setEnabled(free && m_edited);
 }
 
 QLineEdit* TSets::valueEditor(int row) const { return qobject_cast<QLineEdit*>(Table->cellWidget(row - 1, 1)); }
@@ -205,7 +213,7 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
 {
     Rebuilding = true;
     Table->setRowCount(0);
-    const zrv::RegisterImage& img = zrv::registerImage();
+    const zrv::RegisterImage& img = m_session.image();
     int n = 0;
     for (const sp::Row* r : sp::rowsFor(tab, (tab == 0 || tab == 1) ? subTab : sp::kNoSubTab)) {
         Table->insertRow(n);
@@ -244,8 +252,7 @@ void TSets::TabSetChange(int index)
 void TSets::SetEditText(int row, const QString& text)
 {
     if (Rebuilding) return;
-    const sp::EditResult r = sp::applyEdit(TabBar->currentIndex(), TabSet->currentIndex(), row, text.toStdString(),
-                                           zrv::registerImage(), zrv::ValveWeights());
+    const sp::EditResult r = m_session.applyEdit(TabBar->currentIndex(), TabSet->currentIndex(), row, text.toStdString());
     switch (r.kind) {
     case sp::EditResult::Ignored:
         return;
@@ -257,37 +264,44 @@ void TSets::SetEditText(int row, const QString& text)
         ShowMessage(QString::fromStdString(r.message), QString::fromUtf8(kApplicationTitle));
         return;
     case sp::EditResult::Stored:
-        if (connected()) Download->setEnabled(true);
+        if (connected()) {
+            m_edited = true;
+            Download->setEnabled(m_session.idleConnected());
+        }
         return;
     }
 }
 
 void TSets::UploadClick()
 {
-    // A journal reading owns the port until it ends.
-    if (m_main->journalReading) return;
-    m_main->beginPollingPause();
-    if (!sp::readHoldingBlock()) {
+    // Refused while anything else has the line (a journal reading, say).
+    if (!m_session.idleConnected()) return;
+    m_session.readSetpoints();
+}
+
+void TSets::ReadDone(bool ok)
+{
+    if (!ok) {
         // Polling stays stopped after a failed read.
         ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
         return;
     }
     BuildTable();
+    m_edited = false;
     Download->setEnabled(false);
-    if (connected()) m_main->Timer1->start();
 }
 
 void TSets::DownloadClick()
 {
-    if (m_main->journalReading) return;
-    m_main->beginPollingPause();
-    const std::string message = sp::checkBeforeWrite(zrv::registerImage(), zrv::ValveWeights());
-    if (!message.empty())
-        ShowMessage(QString::fromStdString(message), QStringLiteral("Ошибка"));
-    else if (!sp::writeHoldingBlock())
-        ShowMessage(QStringLiteral("Сбой при записи данных"), QStringLiteral("Ошибка"));
+    if (!m_session.idleConnected()) return;
+    m_edited = false;
     Download->setEnabled(false);
-    if (connected()) m_main->Timer1->start();
+    m_session.writeSetpoints();
+}
+
+void TSets::WriteDone(const QString& message)
+{
+    if (!message.isEmpty()) ShowMessage(message, QStringLiteral("Ошибка"));
 }
 
 void TSets::resizeEvent(QResizeEvent* event)

@@ -2,6 +2,7 @@
 // "Уставки": the setpoints and parameters as a two-column table on five tabs,
 // read from the device and written back after the checks.
 
+#include "session/Session.h"
 #include "shell/ChildForm.h"
 
 #include <QPushButton>
@@ -11,7 +12,7 @@
 class TSets : public TChildForm {
     Q_OBJECT
 public:
-    explicit TSets(TMain* main);
+    TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
 
     QWidget* Tab = nullptr;        // the tab control's area
     QTabBar* TabBar = nullptr;     // its five tabs
@@ -34,6 +35,10 @@ public slots:
     void SetEditText(int row, const QString& text);
     void UploadClick();
     void DownloadClick();
+    // The session's answers to the two transfers.
+    void ReadDone(bool ok);
+    void WriteDone(const QString& message);
+    void SessionStateChange(zrv::LinkState state);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -43,5 +48,7 @@ protected:
 private:
     void fillRows(int tab, int subTab, bool bySubTabChange);
     bool connected() const;
+    zrv::Session& m_session;
+    bool m_edited = false;  // an edit since the last transfer
     void valueTyped(QLineEdit* editor);
 };

@@ -1,20 +1,14 @@
 #include "About.h"
 
-#include "Main_form.h"
+#include "ChildForm.h"
+#include "Product.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-void placeAboveMainCentre(QWidget* window, const TMain* main)
-{
-    const int left = main->x() + main->width() / 2 - window->width() / 2;
-    const int top = main->y() + main->height() / 2 - window->height() / 2 - 100;
-    window->move(left, top);
-}
-
-TAbout_Form::TAbout_Form(TMain* main) : QDialog(main, Qt::Tool | Qt::WindowStaysOnTopHint)
+TAbout_Form::TAbout_Form(QWidget* main) : QDialog(main, Qt::Tool | Qt::WindowStaysOnTopHint)
 {
     setObjectName("About");
     setWindowTitle(QStringLiteral("О Программе"));
@@ -24,7 +18,7 @@ TAbout_Form::TAbout_Form(TMain* main) : QDialog(main, Qt::Tool | Qt::WindowStays
     panel->setFrameShadow(QFrame::Sunken);
     auto* lines = new QVBoxLayout(panel);
     const QString texts[] = {
-        QStringLiteral("MODBUS-терминал регулятора ZRV %1").arg(TMain::kModel),
+        QStringLiteral("MODBUS-терминал регулятора ZRV %1").arg(QString::fromUtf8(kModel)),
         QStringLiteral("Разработка: команда zrvterm"),
         QStringLiteral("Выпуск 2026 года"),
         QStringLiteral("Версия 1.6"),

@@ -1,13 +1,11 @@
 #include "ChildForm.h"
 
-#include "Main_form.h"
-
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMdiArea>
 
-TChildForm::TChildForm(TMain* main, const QString& caption, const QString& name, bool resizable)
-    : QMdiSubWindow(nullptr), m_main(main), m_content(new QWidget), m_resizable(resizable)
+TChildForm::TChildForm(QMdiArea* area, const QString& caption, const QString& name, bool resizable)
+    : QMdiSubWindow(nullptr), m_content(new QWidget), m_resizable(resizable)
 {
     setObjectName(name);
     setWindowTitle(caption);
@@ -18,7 +16,14 @@ TChildForm::TChildForm(TMain* main, const QString& caption, const QString& name,
     setWidget(m_content);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setOption(QMdiSubWindow::RubberBandResize, false);
-    main->mdiArea()->addSubWindow(this);
+    area->addSubWindow(this);
+}
+
+void placeAboveMainCentre(QWidget* window, const QWidget* main)
+{
+    const int left = main->x() + main->width() / 2 - window->width() / 2;
+    const int top = main->y() + main->height() / 2 - window->height() / 2 - 100;
+    window->move(left, top);
 }
 
 void TChildForm::setClientSize(int width, int height)

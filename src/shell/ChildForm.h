@@ -7,14 +7,15 @@
 
 #include <QMdiSubWindow>
 
-class TMain;
+class QMdiArea;
 
 class TChildForm : public QMdiSubWindow {
     Q_OBJECT
 public:
     // `resizable` false gives a fixed single border, as for the measurement
     // window and the control panel.
-    TChildForm(TMain* main, const QString& caption, const QString& name, bool resizable);
+    // The window joins the frame's area at once.
+    TChildForm(QMdiArea* area, const QString& caption, const QString& name, bool resizable);
 
     // Minimised or normal at (left, top) of the frame's client area.
     void applyPlacement(const zrv::ChildPlacement& placement);
@@ -29,9 +30,11 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
-    TMain* m_main;
-
 private:
     QWidget* m_content;
     bool m_resizable;
 };
+
+// Places a top-level window once: centred horizontally on the main window and
+// 100 pixels above its centre, halves truncated toward zero.
+void placeAboveMainCentre(QWidget* window, const QWidget* main);

@@ -1,27 +1,22 @@
 #include "Main_form.h"
 
-#include "About.h"
-#include "Forms.h"
 #include "MessageBox.h"
-#include "clock/Time_form.h"
-#include "journal/Log_form.h"
-#include "link/Select_form.h"
-#include "modem/Modem.h"
-#include "monitor/Front_panel_form.h"
-#include "monitor/Measure_form.h"
-#include "setpoints/Sets_form.h"
+#include "Product.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 
-TMain::TMain(QWidget* parent) : QMainWindow(parent)
+#include <cstdio>
+
+TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_session(session)
 {
     setObjectName("Main_form");
-    setWindowTitle(QStringLiteral("Терминал ZRV ") + kModel);
+    setWindowTitle(QStringLiteral("Терминал ZRV ") + QString::fromUtf8(kModel));
 
     m_mdi = new QMdiArea(this);
     m_mdi->setObjectName("ClientArea");
@@ -85,9 +80,36 @@ TMain::TMain(QWidget* parent) : QMainWindow(parent)
 
     N8->setEnabled(false);
     N4->setEnabled(false);
+
+    connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
+    connect(&m_session, &zrv::Session::deviceStatus, this, &TMain::setDeviceStatus);
+    connect(&m_session, &zrv::Session::linkStatus, this, &TMain::setLinkStatus);
+    connect(&m_session, &zrv::Session::pollingChanged, this, [this](bool on) {
+        if (on)
+            Timer1->start();
+        else
+            Timer1->stop();
+    });
 }
 
-TMain::~TMain() { stopWorkers(); }
+void TMain::setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSubWindow* frontPanel,
+                           QMdiSubWindow* sets, QMdiSubWindow* log)
+{
+    m_select = select;
+    m_measure = measure;
+    m_frontPanel = frontPanel;
+    m_sets = sets;
+    m_log = log;
+}
+
+void TMain::SessionStateChange(zrv::LinkState state)
+{
+    // The clock and the journal need the line to themselves: offered only
+    // while nothing else runs.
+    const bool free = state == zrv::LinkState::Monitoring || state == zrv::LinkState::ExternalControl;
+    N8->setEnabled(free);
+    N4->setEnabled(free);
+}
 
 void TMain::buildMenus()
 {
@@ -141,24 +163,10 @@ void TMain::buildMenus()
     connect(N11, &QAction::triggered, this, &TMain::N11Click);
 }
 
-void TMain::waitForPollingWorker()
-{
-    if (m_pollingWorker) m_pollingWorker->wait();
-    // The step's window updates were posted to this thread; deliver them now
-    // so that none of them lands after what the caller does next.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-}
-
-void TMain::beginPollingPause()
-{
-    Timer1->stop();
-    waitForPollingWorker();
-}
-
 void TMain::Timer1Timer()
 {
-    waitForPollingWorker();
-    if (m_pollingFactory) m_pollingWorker = m_pollingFactory();
+    // Asks for one step; a step still queued or running takes this tick's place.
+    m_session.poll();
 }
 
 void TMain::toggleView(QAction* item, QMdiSubWindow* window, bool nowTicked)
@@ -175,80 +183,54 @@ void TMain::toggleView(QAction* item, QMdiSubWindow* window, bool nowTicked)
     }
 }
 
-void TMain::SelectFClick(bool t) { toggleView(SelectF, forms().select, t); }
-void TMain::MeasureFClick(bool t) { toggleView(MeasureF, forms().measure, t); }
-void TMain::Front_PanelFClick(bool t)
-{
-    toggleView(Front_PanelF, forms().frontPanel, t);
-}
-void TMain::SetsFClick(bool t) { toggleView(SetsF, forms().sets, t); }
-void TMain::LogFClick(bool t) { toggleView(LogF, forms().logView, t); }
+void TMain::SelectFClick(bool t) { toggleView(SelectF, m_select, t); }
+void TMain::MeasureFClick(bool t) { toggleView(MeasureF, m_measure, t); }
+void TMain::Front_PanelFClick(bool t) { toggleView(Front_PanelF, m_frontPanel, t); }
+void TMain::SetsFClick(bool t) { toggleView(SetsF, m_sets, t); }
+void TMain::LogFClick(bool t) { toggleView(LogF, m_log, t); }
 
 void TMain::Timer2Timer()
 {
     const auto sync = [](QAction* item, QMdiSubWindow* window) {
         if (window) item->setChecked(!window->isMinimized());
     };
-    sync(SelectF, forms().select);
-    sync(MeasureF, forms().measure);
-    sync(SetsF, forms().sets);
-    sync(Front_PanelF, forms().frontPanel);
-    sync(LogF, forms().logView);
+    sync(SelectF, m_select);
+    sync(MeasureF, m_measure);
+    sync(SetsF, m_sets);
+    sync(Front_PanelF, m_frontPanel);
+    sync(LogF, m_log);
 }
 
 void TMain::N8Click()
 {
-    TTimeZRV* clock = forms().timeZRV;
-    // The clock window transacts; a journal reading owns the port meanwhile.
-    if (!clock || journalReading) return;
-    beginPollingPause();
-    clock->Timer1->start();
-    clock->exec();
-    Timer1->start();
+    if (!m_session.idleConnected()) return;
+    // Polling pauses while the clock window has the line.
+    Timer1->stop();
+    emit clockWindowRequested();
+    if (m_session.connected()) Timer1->start();
 }
 
-void TMain::N4Click()
-{
-    if (startJournalReading && !journalReading) startJournalReading();
-}
+void TMain::N4Click() { m_session.readJournal(); }
 
-void TMain::N11Click()
-{
-    if (TAbout_Form* about = forms().about) {
-        about->show();
-        about->raise();
-    }
-}
+void TMain::N11Click() { emit aboutRequested(); }
 
 void TMain::N12Click() { m_mdi->cascadeSubWindows(); }
 
-zrv::SettingsSnapshot TMain::settingsSnapshot() const
+bool TMain::Exit()
 {
-    zrv::SettingsSnapshot s;
-    const Forms& f = forms();
-    if (f.select) {
-        s.select = f.select->place();
-        s.modemEnable = f.select->ModemEnable->isChecked();
-        s.comIndex = f.select->NameCOM->currentIndex();
-        s.addressIndex = f.select->Address->currentIndex();
-    }
-    if (f.measure) s.measure = f.measure->place();
-    if (f.sets) s.sets = f.sets->place();
-    if (f.frontPanel) s.frontPanel = f.frontPanel->place();
-    s.mainHeight = height();
-    s.mainWidth = width();
-    if (f.connectModem) s.phoneNumber = f.connectModem->Number->text().toStdString();
-    s.journalFileName = settings.journalFileName;
-    return s;
-}
-
-void TMain::Exit() { zrv::SettingsFile::write(zrv::SettingsFile::compose(settingsSnapshot())); }
-
-void TMain::stopWorkers()
-{
-    Timer1->stop();
-    if (stopJournalReader) stopJournalReader();
-    if (m_pollingWorker) m_pollingWorker->wait();
+    zrv::SettingsSnapshot live;
+    if (settingsSource) live = settingsSource();
+    live.mainHeight = height();
+    live.mainWidth = width();
+    std::string why;
+    if (zrv::SettingsFile::write(zrv::SettingsFile::compose(live), zrv::SettingsFile::kFileName, &why)) return true;
+    // The operator's port, address, phone number and layout would be gone
+    // at the next start without a word; the old file stays as it was.
+    const QString text = QStringLiteral("Не удалось сохранить файл настроек %1: %2")
+                             .arg(QString::fromUtf8(zrv::SettingsFile::kFileName), QString::fromStdString(why));
+    std::fprintf(stderr, "zrvterm: %s\n", qPrintable(text));
+    ShowMessage(text, QStringLiteral("Ошибка"));
+    return false;
 }
 
 void TMain::closeEvent(QCloseEvent* event)
@@ -256,7 +238,7 @@ void TMain::closeEvent(QCloseEvent* event)
     if (!m_closed) {
         m_closed = true;
         Exit();
-        stopWorkers();
+        Timer1->stop();
     }
     event->accept();
 }

@@ -1,13 +1,12 @@
 #pragma once
 // The multi-document frame: menus, the two-panel status bar, the polling timer
-// and the view timer, the settings, the polling pause and the close sequence.
+// and the view timer, the settings and the close.
 
+#include "session/Session.h"
 #include "shell/SettingsFile.h"
 
 #include <QLabel>
 #include <QMainWindow>
-#include <QPointer>
-#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -18,11 +17,7 @@ class QMdiSubWindow;
 class TMain : public QMainWindow {
     Q_OBJECT
 public:
-    // The device's model designation, in the title and the About box.
-    static constexpr const char* kModel = "DGR-8";
-
-    explicit TMain(QWidget* parent = nullptr);
-    ~TMain() override;
+    explicit TMain(zrv::Session& session, QWidget* parent = nullptr);
 
     QMdiArea* mdiArea() const { return m_mdi; }
 
@@ -54,37 +49,22 @@ public:
     void setDeviceStatus(const QString& text) { StatusPanel0->setText(text); }
     void setLinkStatus(const QString& text) { StatusPanel1->setText(text); }
 
-    // Polling. The factory starts one polling step and returns its worker.
-    void setPollingWorkerFactory(std::function<QThread*()> factory) { m_pollingFactory = std::move(factory); }
-    QThread* pollingWorker() const { return m_pollingWorker.data(); }
-    // Waits until the running polling step, if any, has ended, then lets its
-    // window updates take effect, so that nothing it posted lands later.
-    void waitForPollingWorker();
-    // The polling pause: Timer1 off and the running step awaited ...
-    void beginPollingPause();
-    // ... and Timer1 on again.
-    void endPollingPause() { Timer1->start(); }
-    template <typename F>
-    void withPollingPause(F&& transactions)
-    {
-        beginPollingPause();
-        transactions();
-        endPollingPause();
-    }
+    // The child windows that the "Вид" items show and put aside.
+    void setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSubWindow* frontPanel, QMdiSubWindow* sets,
+                        QMdiSubWindow* log);
+    // What the close handler writes; the wiring gathers it from the windows.
+    std::function<zrv::SettingsSnapshot()> settingsSource;
 
-    // Journal reading (filled by the journal window): start, and stop-and-wait
-    // for the close sequence.
-    std::function<void()> startJournalReading;
-    std::function<void()> stopJournalReader;
-    bool journalReading = false;
+    // Writes zrvterm.ini from the live windows; false (after saying why) when
+    // the file could not be written.
+    bool Exit();
 
-    // What the close handler writes.
-    zrv::SettingsSnapshot settingsSnapshot() const;
-    // Writes zrvterm.ini from the live windows.
-    void Exit();
-    // Ends the polling and any journal reading, so no worker outlives the
-    // windows it updates.
-    void stopWorkers();
+    // Which commands apply, from the connection's state.
+    void SessionStateChange(zrv::LinkState state);
+
+signals:
+    void clockWindowRequested();  // shown modally while the signal is handled
+    void aboutRequested();
 
 public slots:
     void Timer1Timer();
@@ -107,8 +87,12 @@ private:
     void toggleView(QAction* item, QMdiSubWindow* window, bool ticked);
     void buildMenus();
 
+    zrv::Session& m_session;
     QMdiArea* m_mdi = nullptr;
-    QPointer<QThread> m_pollingWorker;
-    std::function<QThread*()> m_pollingFactory;
+    QMdiSubWindow* m_select = nullptr;
+    QMdiSubWindow* m_measure = nullptr;
+    QMdiSubWindow* m_frontPanel = nullptr;
+    QMdiSubWindow* m_sets = nullptr;
+    QMdiSubWindow* m_log = nullptr;
     bool m_closed = false;
 };

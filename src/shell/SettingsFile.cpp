@@ -144,9 +144,9 @@ std::string SettingsFile::compose(const SettingsSnapshot& live)
     return out;
 }
 
-bool SettingsFile::write(const std::string& text, const std::string& path)
+bool SettingsFile::write(const std::string& text, const std::string& path, std::string* error)
 {
-    return text::replaceFile(path, text);
+    return text::replaceFile(path, text, error);
 }
 
 ChildPlacement placementFor(ChildWindow window, const Settings& s)

@@ -89,8 +89,8 @@ public:
 
     // Writes through a temporary file beside the target and a rename, so a
     // failure never leaves a truncated file. False when it could not write;
-    // the old file then stays as it was.
-    static bool write(const std::string& text, const std::string& path = kFileName);
+    // the old file then stays as it was, and `error` says why.
+    static bool write(const std::string& text, const std::string& path = kFileName, std::string* error = nullptr);
 };
 
 // Where a child window starts, by the settings.

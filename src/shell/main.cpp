@@ -1,8 +1,9 @@
 // zrvterm: the operator's terminal for the ZRV regulator.
 
-#include "Forms.h"
 #include "Main_form.h"
 #include "MessageBox.h"
+#include "Product.h"
+#include "Terminal.h"
 
 #include <QApplication>
 
@@ -10,11 +11,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-    createForms();
-    TMain* main = forms().main;
-    main->show();
-    if (!main->settingsProblem.isEmpty()) ShowMessage(main->settingsProblem, QStringLiteral("Ошибка"));
-    const int rc = QApplication::exec();
-    destroyForms();
-    return rc;
+    Terminal terminal;
+    terminal.main->show();
+    if (!terminal.main->settingsProblem.isEmpty())
+        ShowMessage(terminal.main->settingsProblem, QStringLiteral("Ошибка"));
+    return QApplication::exec();
 }

@@ -1,9 +1,10 @@
 #pragma once
-// The common ground of the window tests: a working folder for zrvterm.ini, a
-// ports folder where the simulator links COM1, message boxes recorded instead
-// of shown, and the simulated device itself.
+// The common ground of the end-to-end window tests: a working folder for
+// zrvterm.ini, a ports folder where the simulator links COM1, message boxes
+// recorded instead of shown, the simulated device and the whole terminal.
 
 #include "SimServer.h"
+#include "shell/Terminal.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,18 +13,35 @@
 #include <memory>
 #include <string>
 
+namespace zrv {
+class Session;
+}
+
+// Waits until the session has nothing queued or running and every result it
+// posted has reached the windows.
+void settle(zrv::Session& session);
+
 class SimulatedTerminal : public QObject {
 protected:
     // Once per test run: working folder, ports folder, message recorder.
     bool prepareProcess();
     // A simulated device on COM1; returns the error text, empty on success.
     std::string startSim(zrvsim::SimOptions options = {});
-    // Presses Connect; polling is then driven by hand, step by step.
+    // The terminal's windows and session, the main window shown.
+    void createTerminal();
+    // Presses Connect and waits for the outcome; polling is then driven by
+    // hand, step by step.
     void connectDevice();
-    // One polling step, as a Timer1 tick makes it, waited for.
+    // One polling step, as a Timer1 tick asks for it, waited for.
     void pollStep();
+    // Waits for the session and delivers its results.
+    void settle();
     // Windows first, then the device.
     void shutDown();
+
+    Terminal& t() { return *m_terminal; }
+    zrv::Session& session() { return m_terminal->session(); }
+    const zrv::RegisterImage& image() { return m_terminal->session().image(); }
 
     template <typename F>
     void device(F&& f)
@@ -37,4 +55,5 @@ protected:
     QTemporaryDir m_dir;
     QStringList m_messages;  // "title: text" of every message box
     std::unique_ptr<zrvsim::SimServer> m_sim;
+    std::unique_ptr<Terminal> m_terminal;
 };

@@ -6,13 +6,13 @@
 #include "journal/Log_form.h"
 #include "journal/Logprocessform.h"
 #include "link/ModbusTransact.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "modem/Modem.h"
 #include "monitor/Front_panel_form.h"
 #include "monitor/Measure_form.h"
 #include "setpoints/Sets_form.h"
 #include "shell/About.h"
-#include "shell/Forms.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "support/AccessibilityAudit.h"
 #include "support/SimulatedTerminal.h"
@@ -28,11 +28,9 @@ private slots:
     void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        zrv::registerImage().clear();
         const std::string error = startSim();
         QVERIFY2(error.empty(), error.c_str());
-        createForms();
-        forms().main->show();
+        createTerminal();
     }
     void cleanup() { shutDown(); }
 
@@ -47,7 +45,7 @@ private slots:
         QFETCH(QString, window);
         connectDevice();
         pollStep();
-        const Forms& f = forms();
+        Terminal& f = t();
         const QHash<QString, QWidget*> windows{
             {"main", f.main},        {"select", f.select},    {"measure", f.measure},      {"panel", f.frontPanel},
             {"sets", f.sets},        {"clock", f.timeZRV},    {"modem", f.connectModem},   {"viewer", f.logView},
@@ -62,8 +60,8 @@ private slots:
     {
         connectDevice();
         pollStep();
-        const Forms& f = forms();
-        QCOMPARE(spokenName(f.main->StatusPanel0), QStringLiteral("Обнаружен ZRV-%1").arg(zrv::registerImage().deviceNumber()));
+        Terminal& f = t();
+        QCOMPARE(spokenName(f.main->StatusPanel0), QStringLiteral("Обнаружен ZRV-%1").arg(image().deviceNumber()));
         QVERIFY(spokenName(f.main->StatusPanel1).startsWith(QStringLiteral("Успешных транзакций ")));
         for (QLabel* value : {f.measure->P1, f.measure->P2, f.measure->Tg, f.measure->Qi, f.measure->Mq, f.measure->Vbat}) {
             QVERIFY(!value->text().isEmpty());
@@ -83,10 +81,10 @@ private slots:
 
     void setpointsTableReadsNameAndValueAndKeepsItsEditor()
     {
-        TSets* sets = forms().sets;
+        TSets* sets = t().sets;
         sets->showNormal();
-        forms().main->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(forms().main));
+        t().main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(t().main));
         connectDevice();
         sets->TabBar->setCurrentIndex(3);  // parameters: fourteen rows
         QAccessibleInterface* table = QAccessible::queryAccessibleInterface(sets->Table);
@@ -109,9 +107,9 @@ private slots:
         tpa->setFocus();
         tpa->selectAll();
         QTest::keyClick(tpa, Qt::Key_1);
-        QCOMPARE(zrv::registerImage().holding(4), uint16_t(1));
+        QCOMPARE(image().holding(4), uint16_t(1));
         QTest::keyClick(tpa, Qt::Key_2);
-        QCOMPARE(zrv::registerImage().holding(4), uint16_t(12));
+        QCOMPARE(image().holding(4), uint16_t(12));
         QCOMPARE(t->cellAt(2, 1)->text(QAccessible::Name), QStringLiteral("12"));
         QVERIFY(sets->Download->isEnabled());
 

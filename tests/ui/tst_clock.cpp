@@ -4,8 +4,8 @@
 #include "clock/ClockLogic.h"
 #include "clock/Time_form.h"
 #include "link/ModbusTransact.h"
-#include "link/Select_form.h"
-#include "shell/Forms.h"
+#include "connection/Select_form.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/SimulatedTerminal.h"
@@ -18,7 +18,7 @@ class TestClock : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    TTimeZRV* clockWindow() { return forms().timeZRV; }
+    TTimeZRV* clockWindow() { return t().timeZRV; }
     // The device clock set through its own MODBUS slave.
     void setDeviceClock(int y, int mo, int d, int h, int mi, int s)
     {
@@ -35,15 +35,19 @@ private:
         return out;
     }
 
+    void tick()
+    {
+        clockWindow()->SecondTik();
+        settle();
+    }
+
 private slots:
     void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        zrv::clock::clockState() = {};
         const std::string error = startSim();
         QVERIFY2(error.empty(), error.c_str());
-        createForms();
-        forms().main->show();
+        createTerminal();
         connectDevice();
         QVERIFY(m_messages.isEmpty());
         m_sim->clearRequests();
@@ -68,7 +72,7 @@ private slots:
     void followsTheDeviceClockWithTwoReadsATick()
     {
         setDeviceClock(2009, 2, 15, 14, 30, 45);
-        clockWindow()->SecondTik();
+        tick();
         QCOMPARE(clockWindow()->Calendar->date(), QDate(2009, 2, 15));
         QCOMPARE(clockWindow()->TimePicker->time().hour(), 14);
         QCOMPARE(clockWindow()->TimePicker->time().minute(), 30);
@@ -81,12 +85,13 @@ private slots:
     {
         setDeviceClock(2009, 2, 15, 14, 30, 45);
         clockWindow()->SyncClick();
-        clockWindow()->SecondTik();
+        tick();
         QCOMPARE(clockWindow()->Calendar->date(), QDate::currentDate());
         QVERIFY(frames().empty());  // the PC's clock needs no reads
         clockWindow()->DownloadClick();
+        settle();
         QVERIFY(m_messages.isEmpty());
-        QVERIFY(!zrv::clock::clockState().SyncWithPC);
+        QVERIFY(!session().clockState().SyncWithPC);
         QVERIFY(!clockWindow()->Download->isEnabled());
         const auto f = frames();
         QCOMPARE(f.size(), std::size_t(1));
@@ -97,26 +102,27 @@ private slots:
         });
         QCOMPARE(deviceYear, QDate::currentDate().year());
         m_sim->clearRequests();
-        clockWindow()->SecondTik();  // back to reading the device
+        tick();  // back to reading the device
         QCOMPARE(frames().size(), std::size_t(2));
     }
 
     void pickedTimeGoesOutWithTheShownDate()
     {
         setDeviceClock(2009, 2, 15, 14, 30, 45);
-        clockWindow()->SecondTik();
+        tick();
         clockWindow()->TimePicker->setTime(QTime(10, 11, 12));  // the operator's change
         QVERIFY(clockWindow()->Download->isEnabled());
-        QCOMPARE(int(zrv::clock::clockState().TimeHoldOff), 10);
-        clockWindow()->SecondTik();  // within five seconds: the time half is held
+        QCOMPARE(int(session().clockState().TimeHoldOff), 10);
+        tick();  // within five seconds: the time half is held
         QCOMPARE(clockWindow()->TimePicker->time(), QTime(10, 11, 12));
         m_sim->clearRequests();
         clockWindow()->DownloadClick();
+        settle();
         const auto f = frames();
         QCOMPARE(f.size(), std::size_t(1));
         QCOMPARE(zrvsim::Frame(f[0].begin(), f[0].begin() + 19),
                  (zrvsim::Frame{1, 16, 0, 10, 0, 6, 12, 0, 12, 0, 11, 0, 10, 0, 15, 0, 2, 0, 9}));
-        for (uint16_t a = 10; a < 16; ++a) QVERIFY(zrv::registerImage().holding(a) < 60);
+        for (uint16_t a = 10; a < 16; ++a) QVERIFY(image().holding(a) < 60);
     }
 
     void failedSetKeepsSyncAndSaysSo()
@@ -124,21 +130,20 @@ private slots:
         clockWindow()->SyncClick();
         m_sim->withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
         clockWindow()->DownloadClick();
+        settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
-        QVERIFY(zrv::clock::clockState().SyncWithPC);
+        QVERIFY(session().clockState().SyncWithPC);
         QVERIFY(!clockWindow()->Download->isEnabled());
     }
 
     void invalidDeviceValuesShowTheFallbacks()
     {
-        m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) {
-            d.clockOffsetSeconds = 0;
-            return 0;
+        // Registers beyond any calendar.
+        device([](zrvsim::DeviceModel& d, auto&) {
+            d.holdClock = true;
+            for (std::size_t a = 20; a < 26; ++a) d.inputs[a] = 0xFFFF;
         });
-        // Registers beyond any calendar: the image is what the window reads.
-        m_sim->withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
-        for (uint16_t a = 20; a < 26; ++a) zrv::registerImage().setInput(a, 0xFFFF);
-        clockWindow()->SecondTik();
+        tick();
         QCOMPARE(clockWindow()->TimePicker->time(), QTime(0, 0, 0));
         QCOMPARE(clockWindow()->Calendar->date(), QDate(2000, 1, 1));
     }
@@ -146,7 +151,7 @@ private slots:
     void menuOpensItModallyInAPollingPauseAndRestartsPolling()
     {
         clockWindow()->hide();
-        TMain* m = forms().main;
+        TMain* m = t().main;
         m->Timer1->start();
         bool timerRanInside = false;
         QTimer::singleShot(50, clockWindow(), [&] {

@@ -4,10 +4,10 @@
 
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "monitor/Front_panel_form.h"
 #include "monitor/Measure_form.h"
-#include "shell/Forms.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/SimulatedTerminal.h"
@@ -41,9 +41,9 @@ class TestConnection : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    TMain* main() { return forms().main; }
-    TSelect* select() { return forms().select; }
-    TFront_Panel* panel() { return forms().frontPanel; }
+    TMain* main() { return t().main; }
+    TSelect* select() { return t().select; }
+    TFront_Panel* panel() { return t().frontPanel; }
 
     std::vector<Request> requests()
     {
@@ -52,21 +52,19 @@ private:
             out.push_back({r.frame[1], (r.frame[2] << 8) | r.frame[3], (r.frame[4] << 8) | r.frame[5]});
         return out;
     }
-    int failures() { return zrv::modbusLink().counters().failures.load(); }
+    int failures() { return session().counters().failures.load(); }
 
 private slots:
     void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        zrv::registerImage().clear();
         const std::string error = startSim();
         QVERIFY2(error.empty(), error.c_str());
         device([](zrvsim::DeviceModel& d, auto&) {
             d.holdMeasurements = true;
             d.valveDelay = std::chrono::milliseconds(0);
         });
-        createForms();
-        main()->show();
+        createTerminal();
     }
     void cleanup() { shutDown(); }
 
@@ -96,7 +94,7 @@ private slots:
         pollStep();
         QCOMPARE(requests(),
                  (std::vector<Request>{{1, 0, 16}, {4, 0, 28}, {2, 0, 24}, {3, 96, 8}, {3, 0, 1}}));
-        TMeasure* m = forms().measure;
+        TMeasure* m = t().measure;
         QCOMPARE(m->P1->text(), QStringLiteral("1.23"));
         QCOMPARE(m->P2->text(), QStringLiteral("123.50"));
         QCOMPARE(m->Tg->text(), QStringLiteral("-5.3"));
@@ -119,7 +117,7 @@ private slots:
         connectDevice();
         QVERIFY(m_messages.isEmpty());
         const auto r = requests();
-        QVERIFY(r.size() >= 3);
+        QVERIFY(r.size() >= 4);
         QCOMPARE(r[0], (Request{3, 0, 1}));
         QCOMPARE(r[2], (Request{3, 0, 1}));
         QCOMPARE(r[3], (Request{1, 0, 16}));
@@ -133,7 +131,7 @@ private slots:
         QCOMPARE(m_messages, QStringList{"Ошибка: Устройство не обнаружено"});
         QCOMPARE(requests().size(), std::size_t(4));
         QVERIFY(select()->Connect->isEnabled());
-        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(!session().portOpen());
         QVERIFY(!main()->Timer1->isActive());
     }
 
@@ -150,17 +148,16 @@ private slots:
 
     void deviceThatRefusesSixteenCoilsIsReadAsFarAsItAllows()
     {
-        for (uint16_t c = 8; c < 16; ++c) zrv::registerImage().setCoil(c, 1);
         device([](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
             s.faults.maxCoilRead = 8;
-            d.coils[9] = 0;
+            for (int c = 10; c < 15; ++c) d.coils[std::size_t(c)] = 1;  // beyond what it lets be read
         });
         connectDevice();
         QVERIFY(m_messages.isEmpty());
         int coilReads = 0;
         for (const Request& r : requests()) coilReads += r.function == 1;
         QCOMPARE(coilReads, 9);  // 16, 15, ... 8
-        for (uint16_t c = 8; c < 15; ++c) QCOMPARE(zrv::registerImage().coil(c), uint8_t(1));
+        for (uint16_t c = 8; c < 15; ++c) QCOMPARE(image().coil(c), uint8_t(0));
     }
 
     void externalControlThenValveThreeAndTheButtonsComeBack()
@@ -173,6 +170,7 @@ private slots:
         pollStep();
         m_sim->clearRequests();
         select()->ExtControl->click();
+        settle();
         QCOMPARE(requests(), (std::vector<Request>{{5, 15, 0xFF00}}));
         QVERIFY(panel()->Mode->isEnabled());
         QVERIFY(panel()->V[2]->isEnabled());
@@ -180,17 +178,17 @@ private slots:
 
         m_sim->clearRequests();
         QTest::mouseClick(panel()->V[2], Qt::LeftButton);
-        QCOMPARE(requests(), (std::vector<Request>{{5, 2, 0xFF00}}));
         QVERIFY(!panel()->V[2]->isEnabled());
+        settle();
+        QCOMPARE(requests(), (std::vector<Request>{{5, 2, 0xFF00}}));
         QVERIFY(main()->Timer1->isActive());
-        main()->Timer1->stop();
         pollStep();  // the device has followed: buttons back at once
         QVERIFY(panel()->V[2]->isEnabled());
-        QCOMPARE(zrv::registerImage().discrete(2), uint8_t(1));
+        QCOMPARE(image().discrete(2), uint8_t(1));
 
         device([](zrvsim::DeviceModel& d, auto&) { d.valvesStuck = true; });
         QTest::mouseClick(panel()->V[2], Qt::LeftButton);
-        main()->Timer1->stop();
+        settle();
         pollStep();
         QVERIFY(!panel()->V[2]->isEnabled());
         pollStep();
@@ -204,23 +202,23 @@ private slots:
         device([](zrvsim::DeviceModel& d, auto&) { d.holdings[0] = 1; });  // step mode
         connectDevice();
         select()->ExtControl->click();
-        main()->Timer1->stop();
+        settle();
         pollStep();  // reads the mode back after enabling by the old selection ...
         pollStep();  // ... so the step mode's buttons come with the next step
         QVERIFY(panel()->StepUp->isEnabled());
         QVERIFY(!panel()->V[0]->isEnabled());
-        const int strobe = zrv::registerImage().coil(9);
+        const int strobe = image().coil(9);
         m_sim->clearRequests();
         QTest::mouseClick(panel()->StepUp, Qt::LeftButton);
-        main()->Timer1->stop();
+        settle();
         QCOMPARE(requests(), (std::vector<Request>{{5, 8, 0xFF00}, {5, 9, strobe ? 0 : 0xFF00}}));
-        QCOMPARE(zrv::registerImage().coil(8), uint8_t(0));  // the direction is not kept in the image
+        QCOMPARE(image().coil(8), uint8_t(0));  // the direction is not kept in the image
         pollStep();
         pollStep();
         pollStep();
         m_sim->clearRequests();
         QTest::mouseClick(panel()->StepUp, Qt::LeftButton);
-        main()->Timer1->stop();
+        settle();
         QCOMPARE(requests().at(1), (Request{5, 9, strobe ? 0xFF00 : 0}));
     }
 
@@ -228,10 +226,10 @@ private slots:
     {
         connectDevice();
         select()->ExtControl->click();
-        main()->Timer1->stop();
+        settle();
         m_sim->clearRequests();
         panel()->Mode->setCurrentIndex(1);
-        main()->Timer1->stop();
+        settle();
         const auto r = m_sim->requests();
         QCOMPARE(r.size(), std::size_t(1));
         QCOMPARE(r[0].frame, (zrvsim::Frame{1, 16, 0, 0, 0, 1, 2, 0, 1, r[0].frame[9], r[0].frame[10]}));
@@ -255,7 +253,7 @@ private slots:
         connectDevice();
         m_sim->clearRequests();
         panel()->Mode->setCurrentIndex(0);
-        main()->Timer1->stop();
+        settle();
         QVERIFY(requests().empty());
         pollStep();
         QCOMPARE(panel()->Mode->currentIndex(), 2);
@@ -265,13 +263,14 @@ private slots:
     {
         connectDevice();
         select()->ExtControl->click();
-        main()->Timer1->stop();
+        settle();
         pollStep();
         m_sim->clearRequests();
         QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
+        settle();
         QCOMPARE(requests(), (std::vector<Request>{{5, 15, 0}, {5, 15, 0}}));
         for (TShape* s : panel()->I) QCOMPARE(s->brushColor(), QColor(192, 192, 192));
-        TMeasure* m = forms().measure;
+        TMeasure* m = t().measure;
         for (QLabel* f : {m->P1, m->P2, m->Tg, m->Qi, m->Vbat, m->Mq}) QCOMPARE(f->text(), QStringLiteral("0"));
         QVERIFY(!panel()->Mode->isEnabled());
         for (QPushButton* b : panel()->V) QVERIFY(!b->isEnabled());
@@ -282,8 +281,8 @@ private slots:
         QVERIFY(!main()->N8->isEnabled() && !main()->N4->isEnabled());
         QVERIFY(!main()->Timer1->isActive());
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Устройство не обнаружено"));
-        QVERIFY(zrv::modbusLink().port() == nullptr);
-        QCOMPARE(zrv::registerImage().coil(15), uint8_t(0));
+        QVERIFY(!session().portOpen());
+        QCOMPARE(image().coil(15), uint8_t(0));
     }
 
     void silentDeviceKeepsTheValuesAndCountsFiveFailuresAStep()
@@ -291,16 +290,16 @@ private slots:
         device([](zrvsim::DeviceModel& d, auto&) { setInputFloat(d, 10, 3.6f); });
         connectDevice();
         pollStep();
-        QCOMPARE(forms().measure->Vbat->text(), QStringLiteral("3.6"));
+        QCOMPARE(t().measure->Vbat->text(), QStringLiteral("3.6"));
         device([](auto&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
         const int before = failures();
         pollStep();
         QCOMPARE(failures(), before + 5);
-        QCOMPARE(forms().measure->Vbat->text(), QStringLiteral("3.6"));
+        QCOMPARE(t().measure->Vbat->text(), QStringLiteral("3.6"));
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
         QCOMPARE(main()->StatusPanel1->text(),
                  QStringLiteral("Успешных транзакций %1 /Сбоев %2")
-                     .arg(zrv::modbusLink().counters().successes.load())
+                     .arg(session().counters().successes.load())
                      .arg(before + 5));
     }
 
@@ -313,14 +312,14 @@ private slots:
             setInputFloat(d, 6, 3.4e38f);
         });
         connectDevice();
-        const int width = forms().measure->width();
+        const int width = t().measure->width();
         pollStep();
-        TMeasure* m = forms().measure;
+        TMeasure* m = t().measure;
         QCOMPARE(m->P1->text(), QStringLiteral("NAN"));
         QCOMPARE(m->P2->text(), QStringLiteral("INF"));
         QCOMPARE(m->Tg->text(), QStringLiteral("-3.4E38"));
         QCOMPARE(m->Qi->text(), QStringLiteral("3.4E35"));
-        QCOMPARE(forms().measure->width(), width);
+        QCOMPARE(t().measure->width(), width);
     }
 };
 

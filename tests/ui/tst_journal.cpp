@@ -8,9 +8,10 @@
 #include "clock/Time_form.h"
 #include "journal/ReportBuilder.h"
 #include "link/ModbusTransact.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "monitor/Front_panel_form.h"
-#include "shell/Forms.h"
+#include "setpoints/Sets_form.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/SimulatedTerminal.h"
@@ -28,8 +29,8 @@ class TestJournal : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    TMain* main() { return forms().main; }
-    TLogView* view() { return forms().logView; }
+    TMain* main() { return t().main; }
+    TLogView* view() { return t().logView; }
 
     void startDevice(int records)
     {
@@ -38,12 +39,26 @@ private:
         o.seed = 7;
         const std::string error = startSim(o);
         QVERIFY2(error.empty(), error.c_str());
-        createForms();
-        main()->show();
+        createTerminal();
         connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
     }
-    bool waitForTheReading(int ms) { return QTest::qWaitFor([this] { return !main()->journalReading; }, ms); }
+    bool reading() { return session().state() == zrv::LinkState::ReadingJournal; }
+    // Until the reader has ended and all it said has reached the windows.
+    bool waitForTheReading(int ms)
+    {
+        if (!QTest::qWaitFor([this] { return session().isIdle() && !reading(); }, ms)) return false;
+        settle();
+        return true;
+    }
+    int requestsFor(int function, int start, int count)
+    {
+        int n = 0;
+        for (const auto& r : m_sim->requests())
+            n += r.frame[1] == function && ((r.frame[2] << 8) | r.frame[3]) == start &&
+                 ((r.frame[4] << 8) | r.frame[5]) == count;
+        return n;
+    }
     QByteArray fileBytes(const QString& path)
     {
         QFile f(path);
@@ -67,19 +82,18 @@ private slots:
     {
         startDevice(300);
         main()->N4->trigger();
-        QVERIFY(main()->journalReading);
-        QVERIFY(forms().logProgress->isVisible());
+        QVERIFY(reading());
+        QVERIFY(t().logProgress->isVisible());
         QVERIFY(!view()->isMinimized());
-        QVERIFY(!forms().select->Disconnect->isEnabled());
+        QVERIFY(!t().select->Disconnect->isEnabled());
         QVERIFY(!main()->Timer1->isActive());
         QVERIFY(waitForTheReading(60000));
-        QVERIFY(!forms().logProgress->isVisible());
+        QVERIFY(!t().logProgress->isVisible());
         QVERIFY(main()->Timer1->isActive());
-        main()->Timer1->stop();
-        QVERIFY(forms().select->Disconnect->isEnabled());
+        QVERIFY(t().select->Disconnect->isEnabled());
         QVERIFY(view()->StatusBar1->text().startsWith(QStringLiteral("Загружено 300 записей в период c 01.11.2026 по ")));
         QVERIFY(view()->StatusBar1->text().endsWith(deviceDate()));
-        QCOMPARE(forms().logProgress->ReadCount->text(), QStringLiteral("299"));
+        QCOMPARE(t().logProgress->ReadCount->text(), QStringLiteral("299"));
 
         // What the viewer shows is what the device holds: decode the
         // simulator's own ring the same way and compare the record pieces.
@@ -117,7 +131,7 @@ private slots:
         view()->chooseFile = [path](bool) { return path; };
         view()->FileSaveAs1->trigger();
         QCOMPARE(view()->StatusBar1->text(), path);
-        QCOMPARE(QString::fromStdString(main()->settings.journalFileName), path);
+        QCOMPARE(QString::fromStdString(view()->journalFileName()), path);
         const QByteArray bytes = fileBytes(path);
         QCOMPARE(bytes, QByteArray::fromStdString(zrv::text::utf8ToCp1251(viewerText.toStdString())));
         QVERIFY(bytes.contains("\r\n\r\n"));
@@ -131,17 +145,16 @@ private slots:
     {
         startDevice(300);
         main()->N4->trigger();
-        QVERIFY(QTest::qWaitFor([] { return forms().logProgress->ReadCount->text().toInt() >= 3; }, 20000));
-        forms().logProgress->BitBtn1Click();
-        QVERIFY(forms().select->Disconnect->isEnabled());
-        QVERIFY(!forms().logProgress->isVisible());
+        QVERIFY(QTest::qWaitFor([this] { return t().logProgress->ReadCount->text().toInt() >= 3; }, 20000));
+        t().logProgress->BitBtn1Click();
+        QVERIFY(t().select->Disconnect->isEnabled());
+        QVERIFY(!t().logProgress->isVisible());
         QVERIFY(waitForTheReading(10000));
         const QString summary = view()->StatusBar1->text();
         QVERIFY2(summary.startsWith(QStringLiteral("Загружен")), qPrintable(summary));
         const int n = summary.section(' ', 1, 1).toInt();
         QVERIFY(n >= 3 && n < 300);
         QVERIFY(main()->Timer1->isActive());
-        main()->Timer1->stop();
     }
 
     void emptyJournalGivesTheHeaderAlone()
@@ -149,25 +162,37 @@ private slots:
         startDevice(0);
         main()->N4->trigger();
         QVERIFY(waitForTheReading(20000));
-        main()->Timer1->stop();
         QCOMPARE(view()->StatusBar1->text(), QStringLiteral("Загружено 0 записей в период c  по ") + deviceDate());
         const QStringList lines = view()->lines();
         QCOMPARE(lines.size(), 2 + 55 + 1);  // header lines, then the empty line after the piece
         QVERIFY(lines.at(0).endsWith(QStringLiteral("     ZRV-127")));
     }
 
-    void otherCommandsWaitWhileAReadingRuns()
+    void otherCommandsAreRefusedWhileAReadingRuns()
     {
         startDevice(100);
+        t().select->ExtControl->click();
+        settle();
+        t().sets->showNormal();
+        m_sim->clearRequests();
         main()->N4->trigger();
-        QVERIFY(main()->journalReading);
-        const int before = int(m_sim->requests().size());
+        QVERIFY(reading());
+        // None of these may reach the line while the reader has it, and none
+        // of them is offered.
+        QVERIFY(!main()->N8->isEnabled() && !main()->N4->isEnabled());
+        QVERIFY(!t().sets->Upload->isEnabled() && !t().frontPanel->Mode->isEnabled());
         main()->N8Click();  // the clock window does not open
-        QVERIFY(!forms().timeZRV->isVisible());
+        QVERIFY(!t().timeZRV->isVisible());
         main()->N4Click();  // no second reading
+        t().sets->UploadClick();
+        t().sets->DownloadClick();
+        t().frontPanel->Mode->setCurrentIndex(0);
+        t().frontPanel->ModeChange(0);
         QVERIFY(waitForTheReading(30000));
-        main()->Timer1->stop();
-        QVERIFY(int(m_sim->requests().size()) > before);
+        QCOMPARE(requestsFor(4, 27, 1), 1);       // the write position: one reading
+        QCOMPARE(requestsFor(4, 20, 6), 0);       // no clock read
+        QCOMPARE(requestsFor(3, 0, 114), 1);      // the reader's own refresh, no Upload
+        for (const auto& r : m_sim->requests()) QVERIFY(r.frame[1] != 16);  // no mode, no Download
         QVERIFY(m_messages.isEmpty());
     }
 
@@ -175,15 +200,18 @@ private slots:
     {
         startDevice(300);
         main()->N4->trigger();
-        QVERIFY(QTest::qWaitFor([] { return forms().logProgress->ReadCount->text().toInt() >= 1; }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return t().logProgress->ReadCount->text().toInt() >= 1; }, 20000));
         main()->close();  // must not hang, must not crash
-        QVERIFY(ReadLogThreadGone());
+        QVERIFY(QFile::exists(QStringLiteral("zrvterm.ini")));
+        m_terminal.reset();  // waits for the reader's request in flight, no more
+        const std::size_t after = m_sim->requests().size();
+        QTest::qWait(700);  // longer than any reply time-out
+        QCOMPARE(m_sim->requests().size(), after);
     }
 
     void viewerFiles()
     {
-        createForms();
-        main()->show();
+        createTerminal();
         const QString path = m_dir.path() + "/v.log";
         view()->appendPiece(QStringLiteral("Первая\r\nвторая\r\n"));
         view()->appendPiece(QStringLiteral("третья\r\n"));
@@ -228,7 +256,7 @@ private slots:
 
     void openDialogTitleAndFilter()
     {
-        createForms();
+        createTerminal();
         QString title;
         QStringList filters;
         QTimer::singleShot(200, this, [&] {
@@ -243,16 +271,7 @@ private slots:
         QCOMPARE(filters, QStringList{QStringLiteral("LOG File (*.log)")});
     }
 
-private:
-    static bool ReadLogThreadGone();
 };
-
-#include "journal/Readlog.h"
-bool TestJournal::ReadLogThreadGone()
-{
-    TReadLog* r = ReadLogThread();
-    return !r || r->isFinished();
-}
 
 QTEST_MAIN(TestJournal)
 #include "tst_journal.moc"

@@ -2,16 +2,17 @@
 // the About box and the settings file written at close.
 
 #include "journal/Log_form.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "modem/Modem.h"
 #include "monitor/Front_panel_form.h"
 #include "monitor/Measure_form.h"
 #include "setpoints/Sets_form.h"
 #include "shell/About.h"
-#include "shell/Forms.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "shell/SettingsFile.h"
+#include "support/SimulatedTerminal.h"
 
 #include <QAccessible>
 #include <QDir>
@@ -21,13 +22,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QStringList m_messages;
-
     void writeIni(const QByteArray& bytes)
     {
         QFile f(QString::fromUtf8(zrv::SettingsFile::kFileName));
@@ -46,23 +44,22 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
-    }
+    void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
         QFile::remove(QString::fromUtf8(zrv::SettingsFile::kFileName));
         m_messages.clear();
     }
-    void cleanup() { destroyForms(); }
+    void cleanup()
+    {
+        m_terminal.reset();
+        QDir().rmdir(QStringLiteral("zrvterm.ini.tmp"));
+    }
 
     void menuTreeAndStartState()
     {
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         QCOMPARE(m->windowTitle(), QStringLiteral("Терминал ZRV DGR-8"));
         QStringList menus;
         for (QAction* a : m->menuBar()->actions()) menus << a->text();
@@ -90,36 +87,36 @@ private slots:
         QVERIFY(m->StatusPanel0->minimumWidth() >= 150);
         QVERIFY(m->StatusPanel1->minimumWidth() >= 200);
         // Children stand at their defaults: sets minimised, the rest normal.
-        QCOMPARE(forms().measure->pos(), QPoint(216, 0));
-        QCOMPARE(forms().frontPanel->pos(), QPoint(215, 201));
-        QVERIFY(forms().sets->isMinimized());
-        QVERIFY(forms().logView->isMinimized());
-        QVERIFY(!forms().select->isMinimized());
-        QCOMPARE(forms().select->windowTitle(), QStringLiteral("Выбор устройства"));
-        QCOMPARE(forms().measure->windowTitle(), QStringLiteral("Измерения"));
-        QCOMPARE(forms().frontPanel->windowTitle(), QStringLiteral("Управление"));
-        QCOMPARE(forms().sets->windowTitle(), QStringLiteral("Уставки"));
-        QCOMPARE(forms().logView->windowTitle(), QStringLiteral("Журнал событий"));
+        QCOMPARE(t().measure->pos(), QPoint(216, 0));
+        QCOMPARE(t().frontPanel->pos(), QPoint(215, 201));
+        QVERIFY(t().sets->isMinimized());
+        QVERIFY(t().logView->isMinimized());
+        QVERIFY(!t().select->isMinimized());
+        QCOMPARE(t().select->windowTitle(), QStringLiteral("Выбор устройства"));
+        QCOMPARE(t().measure->windowTitle(), QStringLiteral("Измерения"));
+        QCOMPARE(t().frontPanel->windowTitle(), QStringLiteral("Управление"));
+        QCOMPARE(t().sets->windowTitle(), QStringLiteral("Уставки"));
+        QCOMPARE(t().logView->windowTitle(), QStringLiteral("Журнал событий"));
         QVERIFY(m_messages.isEmpty());
     }
 
     void viewToggleMinimisesAndTimer2FollowsTheWindow()
     {
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         m->show();
         m->MeasureF->trigger();
-        QVERIFY(forms().measure->isMinimized());
+        QVERIFY(t().measure->isMinimized());
         QVERIFY(!m->MeasureF->isChecked());
-        forms().measure->showNormal();  // by the window's own button
+        t().measure->showNormal();  // by the window's own button
         QTRY_VERIFY_WITH_TIMEOUT(m->MeasureF->isChecked(), 1000);
         m->SetsF->trigger();
-        QVERIFY(!forms().sets->isMinimized());
+        QVERIFY(!t().sets->isMinimized());
         QVERIFY(m->SetsF->isChecked());
-        forms().sets->showMaximized();  // maximised counts as not minimised
+        t().sets->showMaximized();  // maximised counts as not minimised
         m->Timer2Timer();
         QVERIFY(m->SetsF->isChecked());
-        forms().logView->showMinimized();
+        t().logView->showMinimized();
         m->LogF->setChecked(true);
         m->Timer2Timer();
         QVERIFY(!m->LogF->isChecked());
@@ -127,8 +124,8 @@ private slots:
 
     void defaultSizeIsCentred()
     {
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         QCOMPARE(m->size(), QSize(570, 650));
         QCOMPARE(m->pos(), centredOnScreen(QSize(570, 650)));
     }
@@ -144,24 +141,24 @@ private slots:
         s.modemEnable = true;
         s.phoneNumber = "5551234";
         writeIni(QByteArray::fromStdString(zrv::SettingsFile::compose(s)));
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         QCOMPARE(m->size(), QSize(640, 480));
         QCOMPARE(m->pos(), centredOnScreen(QSize(640, 480)));
-        TSelect* sel = forms().select;
+        TSelect* sel = t().select;
         QCOMPARE(sel->pos(), QPoint(30, 40));
         QCOMPARE(sel->portName(), QStringLiteral("COM10"));
         QCOMPARE(sel->slaveAddress(), 111);
         QCOMPARE(sel->Address->currentText(), QStringLiteral("111"));
         QVERIFY(sel->ModemEnable->isChecked());
-        QCOMPARE(forms().connectModem->Number->text(), QStringLiteral("5551234"));
-        QVERIFY(forms().sets->isMinimized() == false);  // stored state 0: normal
+        QCOMPARE(t().connectModem->Number->text(), QStringLiteral("5551234"));
+        QVERIFY(t().sets->isMinimized() == false);  // stored state 0: normal
     }
 
     void openAndSaveDoNothing()
     {
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         const int windows = QApplication::topLevelWidgets().size();
         m->N10->trigger();
         m->N9->trigger();
@@ -172,9 +169,9 @@ private slots:
 
     void aboutBoxIsPlacedOnceAtStartUp()
     {
-        createForms();
-        TMain* m = forms().main;
-        TAbout_Form* about = forms().about;
+        createTerminal();
+        TMain* m = t().main;
+        TAbout_Form* about = t().about;
         const QPoint expected(m->x() + m->width() / 2 - about->width() / 2,
                               m->y() + m->height() / 2 - about->height() / 2 - 100);
         QCOMPARE(about->pos(), expected);
@@ -189,16 +186,16 @@ private slots:
 
     void settingsWrittenAtCloseMatchTheLiveWindows()
     {
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         m->show();
-        TSelect* sel = forms().select;
+        TSelect* sel = t().select;
         sel->move(8, 16);
         sel->NameCOM->setCurrentIndex(4);
         sel->Address->setCurrentIndex(9);
         sel->ModemEnable->setChecked(true);
-        forms().measure->showMinimized();
-        forms().connectModem->Number->setText(QStringLiteral("8-800-000"));
+        t().measure->showMinimized();
+        t().connectModem->Number->setText(QStringLiteral("8-800-000"));
         m->resize(600, 700);
         m->close();
         const QByteArray bytes = readIni();
@@ -211,16 +208,34 @@ private slots:
         QVERIFY(!m->Timer1->isActive());
     }
 
+    void settingsThatCannotBeWrittenAreReportedAndTheOldFileKept()
+    {
+        const QByteArray old = "Select: 1;2;0;\r\nMeasure: 216;0;0;\r\nSets: 0;203;1;\r\nFront_Panel: 215;201;0;\r\n"
+                               "Special: 0;0;0;\r\nModemEnable: 0;\r\nCOM: 3;\r\nAddress: 4;\r\nMainHeight: 650;\r\n"
+                               "MainWidth: 570;\r\nPhoneNumber: 123;\r\nFileName: ;\r\n";
+        writeIni(old);
+        createTerminal();
+        t().select->NameCOM->setCurrentIndex(7);
+        // Where the new file would be made, something that is no file: the
+        // write fails even for root.
+        QVERIFY(QDir().mkdir(QStringLiteral("zrvterm.ini.tmp")));
+        t().main->close();
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages.first().startsWith(QStringLiteral("Ошибка: Не удалось сохранить файл настроек zrvterm.ini: ")),
+                 qPrintable(m_messages.first()));
+        QCOMPARE(readIni(), old);
+    }
+
     void malformedSettingsAreReportedOnceAndReplaced()
     {
         writeIni("Select: 8;abc;0;\r\nMeasure: 1;2;0;\r\n");
-        createForms();
-        TMain* m = forms().main;
+        createTerminal();
+        TMain* m = t().main;
         QVERIFY(m->settingsProblem.contains(QStringLiteral("zrvterm.ini")));
         QVERIFY(m->settingsProblem.contains(QStringLiteral("\"abc\"")));
         QVERIFY(!m->settings.loaded);
         QCOMPARE(m->size(), QSize(570, 650));
-        QCOMPARE(forms().select->pos(), QPoint(0, 0));
+        QCOMPARE(t().select->pos(), QPoint(0, 0));
         m->close();
         const zrv::SettingsParse again = zrv::SettingsFile::read();
         QVERIFY(again.settings.loaded);
@@ -229,15 +244,15 @@ private slots:
 
     void indicatorsAreReachableByScreenReaders()
     {
-        createForms();
-        TShape* i3 = forms().frontPanel->I[2];
+        createTerminal();
+        TShape* i3 = t().frontPanel->I[2];
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(i3);
         QVERIFY(a);
         QCOMPARE(a->role(), QAccessible::Indicator);
         QCOMPARE(a->text(QAccessible::Name), QStringLiteral("Клапан 3"));
         i3->setBrushColor(QColor(0, 255, 0));
         QCOMPARE(a->text(QAccessible::Description), QStringLiteral("открыт"));
-        forms().frontPanel->paintIndicatorsSilver();
+        t().frontPanel->paintIndicatorsSilver();
         QCOMPARE(a->text(QAccessible::Description), QStringLiteral("нет связи"));
     }
 
@@ -246,11 +261,11 @@ private slots:
         writeIni("Select: 0;0;0;\r\nMeasure: 216;0;0;\r\nSets: 0;203;1;\r\nFront_Panel: 215;201;0;\r\n"
                  "Special: 0;0;0;\r\nModemEnable: 0;\r\nCOM: 77;\r\nAddress: -1;\r\nMainHeight: 99999;\r\n"
                  "MainWidth: -5;\r\nPhoneNumber: ;\r\nFileName: ;\r\n");
-        createForms();
-        QCOMPARE(forms().select->portName(), QStringLiteral("COM1"));
-        QCOMPARE(forms().select->slaveAddress(), 1);
-        QVERIFY(forms().main->width() >= 200);
-        QVERIFY(forms().main->height() <= 10000);
+        createTerminal();
+        QCOMPARE(t().select->portName(), QStringLiteral("COM1"));
+        QCOMPARE(t().select->slaveAddress(), 1);
+        QVERIFY(t().main->width() >= 200);
+        QVERIFY(t().main->height() <= 10000);
     }
 };
 

@@ -3,9 +3,9 @@
 
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "modem/Modem.h"
-#include "shell/Forms.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/SimulatedTerminal.h"
@@ -20,8 +20,8 @@ class TestModem : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    TConnectModem* modem() { return forms().connectModem; }
-    TSelect* select() { return forms().select; }
+    TConnectModem* modem() { return t().connectModem; }
+    TSelect* select() { return t().select; }
     std::string lineText()
     {
         std::string s;
@@ -37,8 +37,7 @@ private slots:
         o.modem = true;
         const std::string error = startSim(o);
         QVERIFY2(error.empty(), error.c_str());
-        createForms();
-        forms().main->show();
+        createTerminal();
         select()->ModemEnable->setChecked(true);
     }
     void cleanup() { shutDown(); }
@@ -58,23 +57,22 @@ private slots:
     {
         modem()->Number->setText(QStringLiteral("5550"));
         QTimer::singleShot(100, modem(), [this] { modem()->Button2->click(); });
-        QTest::mouseClick(select()->Connect, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
         QCOMPARE(modem()->State->text(), QStringLiteral("Соединение успешно"));
-        QCOMPARE(forms().main->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+        QCOMPARE(t().main->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
         QVERIFY(lineText().rfind("ATDP5550\r", 0) == 0);
-        forms().main->Timer1Timer();
-        forms().main->waitForPollingWorker();
-        QCOMPARE(zrv::modbusLink().counters().failures.load(), 0);
+        pollStep();
+        QCOMPARE(session().counters().failures.load(), 0);
 
         m_sim->clearRequests();
         QString duringHangUp;
-        QTimer::singleShot(1000, this, [&] { duringHangUp = forms().main->StatusPanel0->text(); });
+        QTimer::singleShot(1000, this, [&] { duringHangUp = t().main->StatusPanel0->text(); });
         QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
+        settle();
         QCOMPARE(duringHangUp, QStringLiteral("Разрываю соединение..."));
-        QCOMPARE(forms().main->StatusPanel0->text(), QStringLiteral("Усторйство не обнаружено"));
-        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QCOMPARE(t().main->StatusPanel0->text(), QStringLiteral("Усторйство не обнаружено"));
+        QVERIFY(!session().portOpen());
         QVERIFY(select()->Connect->isEnabled());
 
         // The bytes and the guard times the modem saw: the coil write, then
@@ -105,13 +103,13 @@ private slots:
             canDialAgain = modem()->Button2->isEnabled();
             modem()->Button1->click();
         });
-        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        connectDevice();
         QCOMPARE(state, QStringLiteral("Занято"));
         QVERIFY(stillOpen);
         QVERIFY(canDialAgain);
-        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(!session().portOpen());
         QVERIFY(select()->Connect->isEnabled());
-        QVERIFY(!forms().main->Timer1->isActive());
+        QVERIFY(!t().main->Timer1->isActive());
         QVERIFY(m_messages.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(lineText().find("ath0\r\n") != std::string::npos, 2000);
         QCOMPARE(modem()->State->text(), QString());
@@ -126,10 +124,10 @@ private slots:
             dialling = modem()->Timer1->isActive() && !modem()->Button2->isEnabled();
             modem()->close();  // the close box
         });
-        QTest::mouseClick(select()->Connect, Qt::LeftButton);
+        connectDevice();
         QVERIFY(dialling);
         QVERIFY(!modem()->Timer1->isActive());
-        QVERIFY(zrv::modbusLink().port() == nullptr);
+        QVERIFY(!session().portOpen());
         QVERIFY(select()->Connect->isEnabled());
     }
 };

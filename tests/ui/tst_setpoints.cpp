@@ -4,9 +4,9 @@
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
 #include "link/ReadAllTables.h"
-#include "link/Select_form.h"
+#include "connection/Select_form.h"
 #include "setpoints/Sets_form.h"
-#include "shell/Forms.h"
+#include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/SimulatedTerminal.h"
@@ -22,7 +22,7 @@ class TestSetpoints : public SimulatedTerminal {
     Q_OBJECT
 
 private:
-    TSets* sets() { return forms().sets; }
+    TSets* sets() { return t().sets; }
     QStringList labels()
     {
         QStringList out;
@@ -48,19 +48,17 @@ private slots:
     void initTestCase() { QVERIFY(prepareProcess()); }
     void init()
     {
-        zrv::registerImage().clear();
         const std::string error = startSim();
         QVERIFY2(error.empty(), error.c_str());
-        createForms();
-        forms().main->show();
+        createTerminal();
         sets()->showNormal();
     }
     void cleanup() { shutDown(); }
 
     void startsMinimisedAtItsDefaultPlace()
     {
-        destroyForms();
-        createForms();
+        m_terminal.reset();
+        createTerminal();
         QVERIFY(sets()->isMinimized());
         sets()->showNormal();
         QCOMPARE(sets()->pos(), QPoint(0, 203));
@@ -104,14 +102,14 @@ private slots:
     void editsGoIntoTheImageAndBadTextIsReported()
     {
         type(1, "1.5");
-        QCOMPARE(zrv::registerImage().holdingF32(32), 1.5f);
+        QCOMPARE(image().holdingF32(32), 1.5f);
         QVERIFY(m_messages.isEmpty());
         QVERIFY(!sets()->Download->isEnabled());  // not connected
         type(2, "x");
         QCOMPARE(m_messages, QStringList{"MODBUS Terminal: EConvertError\n'x' is not a valid floating point value"});
         // A rebuild replaces the rows without treating them as edits.
         m_messages.clear();
-        zrv::registerImage().setHoldingF32(32, 2.0f);
+        QCOMPARE(session().applyEdit(0, 0, 1, "2").kind, zrv::setpoints::EditResult::Stored);
         sets()->BuildTable();
         QCOMPARE(value(1), QStringLiteral("2"));
         QVERIFY(m_messages.isEmpty());
@@ -134,19 +132,20 @@ private slots:
         type(1, "30");   // Log_Period
         m_sim->clearRequests();
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
         QVERIFY(!sets()->Download->isEnabled());
-        QVERIFY(forms().main->Timer1->isActive());
-        forms().main->Timer1->stop();
+        settle();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QVERIFY(t().main->Timer1->isActive());
         QCOMPARE(m_sim->requests().size(), std::size_t(1));
         QCOMPARE(m_sim->requests()[0].frame.size(), std::size_t(237));
         QCOMPARE(deviceFloat(48), 2500.0f);
         QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[4]; }), uint16_t(120));
 
-        // Read back into a cleared image.
-        for (uint16_t a = 0; a < 114; ++a) zrv::registerImage().setHolding(a, 0);
+        // Read back after the device changed.
+        device([](zrvsim::DeviceModel& d, auto&) { d.holdings[8] = 30; d.holdings[4] = 120; });
+        type(1, "7");  // an edit that the read replaces
         QTest::mouseClick(sets()->Upload, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        settle();
         QCOMPARE(value(1), QStringLiteral("30"));  // still on the journal tab
         sets()->TabBar->setCurrentIndex(3);
         QCOMPARE(value(3), QStringLiteral("120"));
@@ -161,7 +160,7 @@ private slots:
         type(2, "0.4");  // Q1
         m_sim->clearRequests();
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка коэффициента Q1"});
         QVERIFY(m_sim->requests().empty());
         QVERIFY(!sets()->Download->isEnabled());
@@ -173,9 +172,9 @@ private slots:
         sets()->TabBar->setCurrentIndex(2);
         type(10, "300");
         QVERIFY(m_messages.isEmpty());
-        QCOMPARE(zrv::ValveWeights()[0].load(), uint8_t(44));
+        QCOMPARE(session().valveWeights()[0].load(), uint8_t(44));
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка весового коэффициента клапана 1"});
         m_messages.clear();
         type(10, "2.5");
@@ -183,7 +182,7 @@ private slots:
         m_messages.clear();
         type(10, "257");
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
-        forms().main->Timer1->stop();
+        settle();
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[96]; }), uint16_t(1));
     }

@@ -10,12 +10,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <functional>
+#include "session/Session.h"
 
 class TSelect : public TChildForm {
     Q_OBJECT
 public:
-    explicit TSelect(TMain* main);
+    TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
 
     QComboBox* NameCOM = nullptr;
     QComboBox* Address = nullptr;
@@ -30,18 +30,15 @@ public:
     // The selected entry's position + 1.
     int slaveAddress() const;
 
-    // The modem dialogue and its hang-up, filled by the modem window: the
-    // dialogue returns false when it ended cancelled (the port is then closed).
-    std::function<bool()> dialModem;
-    std::function<void()> hangUpModem;
-
 public slots:
     void ConnectClick();
     void DisconnectClick();
     void MonitoringClick();
     void ExtControlClick();
 
+    // Which commands apply, from the connection's state.
+    void SessionStateChange(zrv::LinkState state);
+
 private:
-    void setIdle();
-    void controlChoice(bool external);
+    zrv::Session& m_session;
 };

@@ -1,0 +1,124 @@
+#include "Select_form.h"
+
+#include "link/PortMap.h"
+#include "shell/MessageBox.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Выбор устройства"), "Select_form", false), m_session(session)
+{
+    NameCOM = new QComboBox;
+    NameCOM->setObjectName("NameCOM");
+    NameCOM->setEditable(true);
+    NameCOM->setInsertPolicy(QComboBox::NoInsert);
+    for (int i = 1; i <= zrv::kComPortCount; ++i) NameCOM->addItem(QStringLiteral("COM%1").arg(i));
+    Address = new QComboBox;
+    Address->setObjectName("Address");
+    Address->setEditable(true);
+    Address->setInsertPolicy(QComboBox::NoInsert);
+    for (int i = 1; i <= 128; ++i) Address->addItem(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
+    ModemEnable = new QCheckBox(QStringLiteral("Модем 9600 бит/c"));
+    ModemEnable->setObjectName("ModemEnable");
+    Monitoring = new QRadioButton(QStringLiteral("&Мониторинг ZRV"));
+    Monitoring->setObjectName("Monitoring");
+    ExtControl = new QRadioButton(QStringLiteral("&Разрешить внешнее управление"));
+    ExtControl->setObjectName("ExtControl");
+    Connect = new QPushButton(QStringLiteral("Connect"));
+    Connect->setObjectName("Connect");
+    Disconnect = new QPushButton(QStringLiteral("Stop"));
+    Disconnect->setObjectName("Disconnect");
+
+    auto* form = new QFormLayout;
+    auto* portLabel = new QLabel(QStringLiteral("&Порт:"));
+    portLabel->setBuddy(NameCOM);
+    auto* addressLabel = new QLabel(QStringLiteral("&Адрес:"));
+    addressLabel->setBuddy(Address);
+    form->addRow(portLabel, NameCOM);
+    form->addRow(addressLabel, Address);
+    NameCOM->setFixedWidth(100);
+    Address->setFixedWidth(100);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Connect);
+    buttons->addWidget(Disconnect);
+    auto* box = new QVBoxLayout(content());
+    box->setContentsMargins(8, 8, 8, 8);
+    box->addLayout(form);
+    box->addWidget(ModemEnable);
+    box->addWidget(Monitoring);
+    box->addWidget(ExtControl);
+    box->addLayout(buttons);
+
+    Monitoring->setChecked(true);
+    Monitoring->setEnabled(false);
+    ExtControl->setEnabled(false);
+    Disconnect->setEnabled(false);
+    NameCOM->setCurrentIndex(0);
+    Address->setCurrentIndex(0);
+
+    const zrv::ChildPlacement place = zrv::placementFor(zrv::ChildWindow::Select, settings);
+    if (place.applyStoredChoices) {
+        // An index the lists do not have selects the first entry: never an
+        // empty choice, so never slave 0, which every device would obey.
+        const auto pick = [](QComboBox* list, int index) { list->setCurrentIndex(index >= 0 && index < list->count() ? index : 0); };
+        pick(NameCOM, settings.values[zrv::kSlotCom]);
+        pick(Address, settings.values[zrv::kSlotAddress]);
+        ModemEnable->setChecked(settings.values[zrv::kSlotModemEnable] != 0);
+    }
+    m_session.setSlaveAddress(slaveAddress());
+    connect(Address, &QComboBox::currentIndexChanged, this, [this](int) { m_session.setSlaveAddress(slaveAddress()); });
+    connect(Connect, &QPushButton::clicked, this, &TSelect::ConnectClick);
+    connect(Disconnect, &QPushButton::clicked, this, &TSelect::DisconnectClick);
+    connect(Monitoring, &QRadioButton::toggled, this, [this](bool on) { if (on) MonitoringClick(); });
+    connect(ExtControl, &QRadioButton::toggled, this, [this](bool on) { if (on) ExtControlClick(); });
+    connect(&m_session, &zrv::Session::stateChanged, this, &TSelect::SessionStateChange);
+    connect(&m_session, &zrv::Session::connectionFailed, this,
+            [](const QString& text, const QString& title) { ShowMessage(text, title); });
+
+    // Narrow enough to stand beside the measurement window at its default place.
+    setClientSize(204, content()->sizeHint().height());
+    applyPlacement(place);
+}
+
+QString TSelect::portName() const { return QStringLiteral("COM%1").arg(NameCOM->currentIndex() + 1); }
+
+int TSelect::slaveAddress() const { return std::max(Address->currentIndex(), 0) + 1; }
+
+void TSelect::ConnectClick()
+{
+    // Numbers are always shown and parsed with "." here; nothing to switch.
+    m_session.connectDevice(portName(), ModemEnable->isChecked());
+}
+
+void TSelect::DisconnectClick()
+{
+    // Choosing monitoring runs its handler in full when external control was
+    // on, so coil 15 is written twice then, as the device's documents say.
+    Monitoring->setChecked(true);
+    m_session.disconnectDevice(ModemEnable->isChecked());
+}
+
+void TSelect::MonitoringClick() { m_session.setExternalControl(false); }
+void TSelect::ExtControlClick() { m_session.setExternalControl(true); }
+
+void TSelect::SessionStateChange(zrv::LinkState state)
+{
+    using S = zrv::LinkState;
+    const bool choosing = state == S::Monitoring || state == S::ExternalControl;
+    Connect->setEnabled(state == S::Disconnected);
+    // Stop also ends a detection that finds nobody, without waiting for it.
+    Disconnect->setEnabled(choosing || state == S::Busy || state == S::Detecting);
+    ModemEnable->setEnabled(state == S::Disconnected);
+    Monitoring->setEnabled(choosing);
+    ExtControl->setEnabled(choosing);
+    if (state == S::Disconnected || state == S::HangingUp) {
+        const QSignalBlocker block(Monitoring);
+        Monitoring->setChecked(true);
+    }
+}

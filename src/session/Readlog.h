@@ -1,0 +1,44 @@
+#pragma once
+// Reading the device's journal into report text, run by the session on its
+// I/O thread: find the newest record, refresh all tables, then the header
+// and the records newest first until the chain ends or the operator stops.
+
+#include "journal/ReportBuilder.h"
+#include "link/ReadAllTables.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zrv {
+
+struct JournalSink {
+    std::function<void(const std::string&)> status;   // the viewer's status line
+    std::function<void(const std::string&)> piece;    // one finished piece of report
+    std::function<void(uint16_t wordsRead, int32_t recordsRead)> progress;
+};
+
+class TReadLog {
+public:
+    TReadLog(ModbusLink& link, const std::atomic<bool>& stop, JournalSink sink, ReadAllTablesHooks refresh)
+        : m_link(link), m_stop(stop), m_sink(std::move(sink)), m_refresh(std::move(refresh))
+    {
+    }
+
+    uint16_t RecordEnd = 0;
+    uint16_t RecordStart = 0;
+
+    // The write position, and the start of the newest record it points at.
+    void findNewest();
+    // Returns the summary line.
+    std::string Execute();
+
+private:
+    ModbusLink& m_link;
+    const std::atomic<bool>& m_stop;
+    JournalSink m_sink;
+    ReadAllTablesHooks m_refresh;
+};
+
+}  // namespace zrv

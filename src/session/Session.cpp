@@ -1,0 +1,484 @@
+#include "Session.h"
+
+#include "journal/ReportBuilder.h"
+#include "link/ModbusFrame.h"
+#include "link/PortMap.h"
+#include "link/PosixSerialLine.h"
+#include "link/ReadAllTables.h"
+#include "modem/ModemDialogue.h"
+#include "monitor/ValveLogic.h"
+#include "session/Readlog.h"
+#include "setpoints/SetpointChecks.h"
+
+#include <cstdio>
+
+namespace zrv {
+
+namespace {
+
+std::unique_ptr<SerialLine> openSerialPort(const std::string& portName, std::string* why)
+{
+    auto line = PosixSerialLine::open(resolvePortName(portName), why);
+    if (!line) return nullptr;
+    line->applyLineSettings();
+    line->purge();
+    line->raiseDtr();
+    line->raiseRts();
+    return line;
+}
+
+QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+}  // namespace
+
+QString Session::counterText(int successes, int failures)
+{
+    return fromUtf8(transactionStatusText(successes, failures));
+}
+
+Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
+{
+    // Both sinks run on the I/O thread; they only hand their text on.
+    m_link.setStatusSink([this](const std::string& text) {
+        const QString t = fromUtf8(text);
+        post([this, t] { emit linkStatus(t); });
+    });
+    m_link.setTraceSink([this](const TransactionRecord& record) {
+        post([this, record] { emit transaction(record); });
+    });
+    m_thread = std::thread([this] { ioLoop(); });
+}
+
+Session::~Session() { shutdown(); }
+
+bool Session::connected() const
+{
+    switch (m_state) {
+    case LinkState::Monitoring:
+    case LinkState::ExternalControl:
+    case LinkState::Busy:
+    case LinkState::ReadingJournal:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---- the queue --------------------------------------------------------------
+
+void Session::enqueue(std::function<void()> run, bool runsAtClose)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return;
+    m_queue.push_back({std::move(run), runsAtClose});
+    m_cv.notify_all();
+}
+
+void Session::ioLoop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+        if (m_queue.empty()) break;  // stopping, nothing left
+        Op op = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_running = true;
+        lock.unlock();
+        op.run();
+        lock.lock();
+        m_running = false;
+        m_cv.notify_all();
+    }
+}
+
+bool Session::isIdle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.empty() && !m_running;
+}
+
+void Session::waitUntilIdle()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait(lock, [this] { return m_queue.empty() && !m_running; });
+}
+
+void Session::shutdown()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping && !m_thread.joinable()) return;
+        m_stopping = true;
+        // Long work gives up at its next request; a connection's end still
+        // runs, so the device is not left under external control and a
+        // dialled line is hung up.
+        m_abort = true;
+        m_journalStop = true;
+        std::erase_if(m_queue, [](const Op& op) { return !op.runsAtClose; });
+        m_cv.notify_all();
+    }
+    if (m_thread.joinable()) m_thread.join();
+    closePort();
+    m_link.setStatusSink(nullptr);
+    m_link.setTraceSink(nullptr);
+}
+
+void Session::takePort(std::unique_ptr<SerialLine> line)
+{
+    m_link.setPort(std::move(line));
+    m_portOpen.store(true, std::memory_order_release);
+}
+
+void Session::closePort()
+{
+    m_link.closePort();
+    m_portOpen.store(false, std::memory_order_release);
+}
+
+// ---- state --------------------------------------------------------------------
+
+void Session::setState(LinkState state)
+{
+    if (state == m_state) return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void Session::setPolling(bool on)
+{
+    if (on == m_polling) return;
+    m_polling = on;
+    emit pollingChanged(on);
+}
+
+// ---- connection ---------------------------------------------------------------
+
+void Session::connectDevice(const QString& portName, bool viaModem)
+{
+    if (m_state != LinkState::Disconnected) return;
+    m_abort = false;
+    m_externalControl = false;
+    setState(viaModem ? LinkState::Dialling : LinkState::Detecting);
+    const std::string name = portName.toStdString();
+    enqueue([this, name, viaModem] {
+        std::string why;
+        std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, &why) : nullptr;
+        if (!line) {
+            std::fprintf(stderr, "zrvterm: %s: %s\n", name.c_str(), why.c_str());
+            post([this] {
+                emit connectionFailed(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
+                setState(LinkState::Disconnected);
+            });
+            return;
+        }
+        takePort(std::move(line));
+        if (viaModem) {
+            m_dialogue = std::make_unique<modem::ModemDialogue>(*m_link.port());
+            post([this] { emit modemDialogueWanted(); });
+            return;
+        }
+        detectDevice();
+    });
+}
+
+void Session::detectDevice()
+{
+    post([this] {
+        if (m_state == LinkState::Dialling) setState(LinkState::Detecting);
+    });
+    bool found = false;
+    for (int attempt = 0; attempt < 4 && !found && !aborted(); ++attempt)
+        found = ModbusTransact(m_link, modbus::kReadHoldingRegisters, reg::kMode, 1) == kTransactOk;
+    if (aborted()) return;  // the disconnection queued behind closes the port
+    const auto fail = [this](const char* text) {
+        closePort();
+        const QString t = QString::fromUtf8(text);
+        post([this, t] {
+            emit connectionFailed(t, QStringLiteral("Ошибка"));
+            setState(LinkState::Disconnected);
+        });
+    };
+    if (!found) return fail("Устройство не обнаружено");
+    ReadAllTablesHooks hooks;
+    hooks.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
+    hooks.stopRequested = [this] { return aborted(); };
+    if (ReadAllTables(m_link, hooks)) {
+        if (aborted()) return;
+        return fail("Сбой при чтении данных");
+    }
+    m_deviceFound = true;
+    const int number = m_image.deviceNumber();
+    post([this, number] {
+        if (m_state != LinkState::Detecting) return;
+        setState(LinkState::Monitoring);
+        emit deviceFound();
+        emit deviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(number));
+        setPolling(true);
+    });
+}
+
+void Session::disconnectDevice(bool viaModem)
+{
+    if (m_state == LinkState::Disconnected || m_state == LinkState::HangingUp) return;
+    m_abort = true;
+    m_journalStop = true;
+    setPolling(false);
+    setState(LinkState::HangingUp);
+    emit deviceStatus(QStringLiteral("Устройство не обнаружено"));
+    enqueue(
+        [this, viaModem] {
+            SerialLine* line = m_link.port();
+            if (m_deviceFound) {
+                m_image.setCoil(reg::kCoilExternalControl, 0);
+                ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, 0);
+            }
+            if (viaModem && line) {
+                modem::HangUp(*line, [this](const std::string& text) {
+                    const QString t = fromUtf8(text);
+                    post([this, t] { emit deviceStatus(t); });
+                });
+            }
+            m_dialogue.reset();
+            closePort();
+            m_deviceFound = false;
+            post([this] { setState(LinkState::Disconnected); });
+        },
+        true);
+}
+
+void Session::setExternalControl(bool on)
+{
+    if (!idleConnected() || on == m_externalControl) return;
+    m_externalControl = on;
+    setState(controlState());
+    enqueue([this, on] {
+        m_image.setCoil(reg::kCoilExternalControl, on ? 1 : 0);
+        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, on ? 1 : 0);
+    });
+}
+
+// ---- modem --------------------------------------------------------------------
+
+void Session::dial(const QString& number)
+{
+    if (m_state != LinkState::Dialling) return;
+    const std::string digits = number.toStdString();
+    enqueue([this, digits] {
+        if (m_dialogue) m_dialogue->dial(digits);
+    });
+}
+
+void Session::modemTick()
+{
+    if (m_state != LinkState::Dialling || m_tickQueued.exchange(true)) return;
+    enqueue([this] {
+        m_tickQueued = false;
+        if (!m_dialogue) return;
+        const modem::TickOutcome r = m_dialogue->tick();
+        if (!r.finished()) return;
+        const bool success = r.success();
+        const QString state = fromUtf8(r.state);
+        post([this, success, state] { emit modemResult(success, state); });
+        if (!success) return;
+        m_dialogue.reset();
+        detectDevice();
+    });
+}
+
+void Session::cancelDial()
+{
+    if (m_state != LinkState::Dialling) return;
+    enqueue(
+        [this] {
+            if (m_dialogue) m_dialogue->abandon();
+            m_dialogue.reset();
+            closePort();
+            post([this] { setState(LinkState::Disconnected); });
+        },
+        true);
+}
+
+// ---- polling and commands -----------------------------------------------------
+
+void Session::poll()
+{
+    if (!idleConnected() || m_pollQueued.exchange(true)) return;
+    enqueue([this] {
+        m_pollQueued = false;
+        if (!m_deviceFound || aborted()) return;
+        const PollResult r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
+        post([this, r] {
+            // A step that ran before a disconnection shows nothing after it.
+            if (!connected()) return;
+            emit deviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(r.deviceNumber));
+            emit polled(r);
+        });
+    });
+}
+
+void Session::toggleValve(int valve)
+{
+    if (m_state != LinkState::ExternalControl || valve < 1 || valve > reg::kValveCount) return;
+    const uint16_t coil = uint16_t(reg::kCoilValve1 + valve - 1);
+    enqueue([this, coil] {
+        m_image.setCoil(coil, m_image.coil(coil) ? 0 : 1);
+        ModbusTransact(m_link, modbus::kWriteSingleCoil, coil, m_image.coil(coil));
+        ValveHoldOff = kValveHoldOffSteps;
+    });
+}
+
+void Session::step(bool up)
+{
+    if (m_state != LinkState::ExternalControl) return;
+    enqueue([this, up] {
+        // The direction goes out without being kept in the image; each
+        // change of the strobe is one step.
+        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilStepDirection, up ? 1 : 0);
+        m_image.setCoil(reg::kCoilStepStrobe, m_image.coil(reg::kCoilStepStrobe) ? 0 : 1);
+        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilStepStrobe, m_image.coil(reg::kCoilStepStrobe));
+        ValveHoldOff = kValveHoldOffSteps;
+    });
+}
+
+void Session::setMode(int index)
+{
+    if (m_state != LinkState::ExternalControl) return;
+    const uint16_t mode = uint16_t(index < 0 ? 0 : index);
+    enqueue([this, mode] {
+        m_image.setHolding(reg::kMode, mode);
+        ModeHoldOff = kModeHoldOffSteps;
+        const bool ok = ModbusTransact(m_link, modbus::kWriteMultipleRegisters, reg::kMode, 1) == kTransactOk;
+        post([this, ok] { emit modeSet(ok); });
+    });
+}
+
+// ---- setpoints ----------------------------------------------------------------
+
+setpoints::EditResult Session::applyEdit(int tab, int subTab, int row, const std::string& text)
+{
+    return setpoints::applyEdit(tab, subTab, row, text, m_image, m_weights);
+}
+
+void Session::readSetpoints()
+{
+    if (!idleConnected()) return;
+    setPolling(false);
+    setState(LinkState::Busy);
+    enqueue([this] {
+        const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); });
+        if (aborted()) return;
+        post([this, ok] {
+            if (m_state != LinkState::Busy) return;
+            setState(controlState());
+            // After a failed read polling stays stopped.
+            if (ok) setPolling(true);
+            emit setpointsRead(ok);
+        });
+    });
+}
+
+void Session::writeSetpoints()
+{
+    if (!idleConnected()) return;
+    setPolling(false);
+    setState(LinkState::Busy);
+    enqueue([this] {
+        // The checks copy the pending weights into the image, so they run here,
+        // right before the write, where no polling step can come between.
+        std::string message = setpoints::checkBeforeWrite(m_image, m_weights);
+        if (message.empty() && !setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }))
+            message = "Сбой при записи данных";
+        if (aborted()) return;
+        const QString text = fromUtf8(message);
+        post([this, text] {
+            if (m_state != LinkState::Busy) return;
+            setState(controlState());
+            setPolling(true);
+            emit setpointsWritten(text);
+        });
+    });
+}
+
+// ---- clock --------------------------------------------------------------------
+
+void Session::readClock(bool time, bool date)
+{
+    if (!connected() || (!time && !date) || m_clockQueued.exchange(true)) return;
+    enqueue([this, time, date] {
+        m_clockQueued = false;
+        ClockReading r;
+        const auto readClockRegisters = [this] {
+            ModbusTransact(m_link, modbus::kReadInputRegisters, reg::kInClockSec, reg::kInClockCount);
+        };
+        const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
+        if (time) {
+            readClockRegisters();
+            r.hasTime = true;
+            r.time = clock::timeFromRegisters(in(0), in(1), in(2));
+        }
+        if (date) {
+            readClockRegisters();
+            r.hasDate = true;
+            r.date = clock::dateFromRegisters(in(3), in(4), in(5));
+        }
+        post([this, r] { emit clockRead(r); });
+    });
+}
+
+void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
+{
+    if (!connected()) return;
+    enqueue([this, time, date] {
+        const auto regs = clock::clockSetRegisters(time, date);
+        for (uint16_t i = 0; i < regs.size(); ++i) m_image.setHolding(uint16_t(reg::kSetSec + i), regs[i]);
+        const bool ok =
+            ModbusTransact(m_link, modbus::kWriteMultipleRegisters, reg::kSetSec, reg::kClockSetCount) == kTransactOk;
+        post([this, ok] { emit clockSet(ok); });
+    });
+}
+
+// ---- journal ------------------------------------------------------------------
+
+void Session::readJournal()
+{
+    if (!idleConnected()) return;
+    setPolling(false);
+    m_journalStop = false;
+    const uint64_t run = ++m_journalRun;
+    setState(LinkState::ReadingJournal);
+    emit journalStarted();
+    enqueue([this, run] {
+        JournalSink sink;
+        sink.status = [this](const std::string& s) {
+            const QString t = fromUtf8(s);
+            post([this, t] { emit journalStatus(t); });
+        };
+        sink.piece = [this](const std::string& s) {
+            const QString t = fromUtf8(s);
+            post([this, t] { emit journalPiece(t); });
+        };
+        sink.progress = [this](uint16_t words, int32_t records) {
+            post([this, words, records] { emit journalProgress(words, records); });
+        };
+        ReadAllTablesHooks refresh;
+        refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
+        TReadLog reader(m_link, m_journalStop, sink, refresh);
+        reader.findNewest();
+        const QString summary = fromUtf8(reader.Execute());
+        post([this, run, summary] {
+            if (run == m_journalRun && m_state == LinkState::ReadingJournal) setState(controlState());
+            if (idleConnected()) setPolling(true);
+            emit journalFinished(summary);
+        });
+    });
+}
+
+void Session::stopJournal()
+{
+    m_journalStop = true;
+    // The commands come back at once; whatever they ask waits in the queue
+    // behind the reader's last request.
+    if (m_state == LinkState::ReadingJournal) setState(controlState());
+}
+
+}  // namespace zrv

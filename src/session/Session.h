@@ -1,0 +1,223 @@
+#pragma once
+// The one owner of the connection.
+//
+// A Session holds what the terminal keeps process-wide: the open line, the
+// MODBUS link with its counters, the register image, the pending valve
+// weights and the clock window's state. Every transaction of the program runs
+// on its one I/O thread, queued in the order asked: detection and the first
+// reading of all tables, polling steps, valve, step, mode and control
+// commands, setpoint transfers, clock reads and sets, the journal reading,
+// modem dialling and hanging up. So a polling step never interleaves with a
+// command and no transaction overlaps a close.
+//
+// The windows sit on top: they read the image (const) and ask the session
+// for operations; every request returns at once, and results come back as
+// signals on the window thread, in the order the device work produced them.
+// One state (stateChanged) tells each window which of its commands apply;
+// the windows never look at each other. shell/Terminal wires them together.
+//
+//   text <- link <- logic (monitor, setpoints, clock, journal, modem)
+//        <- session <- windows <- shell
+
+#include "clock/ClockLogic.h"
+#include "link/ModbusTransact.h"
+#include "link/SerialLine.h"
+#include "link/TransactOutcome.h"
+#include "session/Updatethread.h"
+#include "setpoints/SetpointCatalogue.h"
+#include "setpoints/ValveWeights.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace zrv {
+
+namespace modem {
+class ModemDialogue;
+}
+
+enum class LinkState {
+    Disconnected,
+    Dialling,         // the port is open, the modem dialogue runs
+    Detecting,        // the port is opening, or the device is being looked for
+    Monitoring,       // connected, watching only
+    ExternalControl,  // connected, commands allowed
+    Busy,             // a setpoint transfer runs
+    ReadingJournal,
+    HangingUp,        // the connection is being ended (last coil, modem hang-up)
+};
+
+// The device clock as one read found it.
+struct ClockReading {
+    bool hasTime = false;
+    bool hasDate = false;
+    clock::TimeOfDay time;
+    clock::CivilDate date;
+};
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    // Opens a port by its "COMn" name; nullptr and the reason when it cannot.
+    using LineOpener = std::function<std::unique_ptr<SerialLine>(const std::string& portName, std::string* why)>;
+
+    explicit Session(QObject* parent = nullptr);
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The real serial ports unless replaced (tests put an in-memory line here).
+    void setLineOpener(LineOpener opener) { m_opener = std::move(opener); }
+
+    // Read side, for the windows.
+    const RegisterImage& image() const { return m_image; }
+    const LinkCounters& counters() const { return m_link.counters(); }
+    const ValveWeightArray& valveWeights() const { return m_weights; }
+    clock::ClockState& clockState() { return m_clock; }  // window thread only
+    LinkState state() const { return m_state; }
+    bool externalControl() const { return m_externalControl; }
+    // A device was found and the connection has not been ended.
+    bool connected() const;
+    // Connected and free for an operator's command.
+    bool idleConnected() const { return m_state == LinkState::Monitoring || m_state == LinkState::ExternalControl; }
+    // Whether Timer1 is to run.
+    bool polling() const { return m_polling; }
+    // Whether the line is open (it closes on the I/O thread, a moment after
+    // the state says so).
+    bool portOpen() const { return m_portOpen.load(std::memory_order_acquire); }
+    void setSlaveAddress(int address) { m_link.setSlaveAddress(uint8_t(address)); }
+    int slaveAddress() const { return m_link.slaveAddress(); }
+
+    // Connection.
+    void connectDevice(const QString& portName, bool viaModem);
+    void disconnectDevice(bool viaModem);
+    void setExternalControl(bool on);
+
+    // Modem dialogue, while Dialling.
+    void dial(const QString& number);
+    void modemTick();
+    void cancelDial();
+
+    // Polling and commands.
+    void poll();
+    void toggleValve(int valve);  // 1..8
+    void step(bool up);
+    void setMode(int index);
+
+    // Setpoints. An edit goes into the image at once, on the window thread.
+    setpoints::EditResult applyEdit(int tab, int subTab, int row, const std::string& text);
+    void readSetpoints();
+    void writeSetpoints();
+
+    // Device clock.
+    void readClock(bool time, bool date);
+    void setClock(const clock::TimeOfDay& time, const clock::CivilDate& date);
+
+    // Journal.
+    void readJournal();
+    void stopJournal();
+
+    // No request queued and none running.
+    bool isIdle() const;
+    // Blocks until idle (tests, benchmarks, and the close).
+    void waitUntilIdle();
+    // The close: the request in flight finishes, queued ones are dropped
+    // except the ends of a connection, then the line is closed.
+    void shutdown();
+
+    // The counters' text, "Успешных транзакций S /Сбоев F".
+    static QString counterText(int successes, int failures);
+
+signals:
+    void stateChanged(zrv::LinkState state);
+    void pollingChanged(bool on);                 // Timer1 on or off
+    void deviceStatus(const QString& text);       // status panel 0
+    void linkStatus(const QString& text);         // status panel 1
+    void connectionFailed(const QString& text, const QString& title);
+    void deviceFound();
+    void modemDialogueWanted();
+    void modemResult(bool success, const QString& state);
+    void polled(const zrv::PollResult& result);
+    void modeSet(bool ok);
+    void setpointsRead(bool ok);
+    void setpointsWritten(const QString& message);  // empty: written
+    void clockRead(const zrv::ClockReading& reading);
+    void clockSet(bool ok);
+    void journalStarted();
+    void journalStatus(const QString& text);
+    void journalPiece(const QString& text);
+    void journalProgress(int wordsRead, int recordsRead);
+    void journalFinished(const QString& summary);
+    // Every transaction, after it was counted.
+    void transaction(const zrv::TransactionRecord& record);
+
+private:
+    struct Op {
+        std::function<void()> run;
+        bool runsAtClose = false;  // ends a connection: kept by shutdown
+    };
+
+    void enqueue(std::function<void()> run, bool runsAtClose = false);
+    // Hands f to the window thread; never waits.
+    template <typename F>
+    void post(F&& f)
+    {
+        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    }
+    void ioLoop();
+    void setState(LinkState state);
+    void setPolling(bool on);
+    LinkState controlState() const
+    {
+        return m_externalControl ? LinkState::ExternalControl : LinkState::Monitoring;
+    }
+    // I/O thread: detection and the first reading, after the port opened.
+    void detectDevice();
+    bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
+    // I/O thread: the line taken and let go.
+    void takePort(std::unique_ptr<SerialLine> line);
+    void closePort();
+
+    // Window thread.
+    LinkState m_state = LinkState::Disconnected;
+    bool m_externalControl = false;
+    bool m_polling = false;
+    uint64_t m_journalRun = 0;
+    LineOpener m_opener;
+    clock::ClockState m_clock;
+
+    // Shared, each entry atomic.
+    RegisterImage m_image;
+    ValveWeightArray m_weights{};
+    ModbusLink m_link{m_image};
+    std::atomic<bool> m_abort{false};        // the connection is being ended
+    std::atomic<bool> m_journalStop{false};  // the operator's stop
+    std::atomic<bool> m_pollQueued{false};
+    std::atomic<bool> m_clockQueued{false};
+    std::atomic<bool> m_tickQueued{false};
+    std::atomic<bool> m_portOpen{false};
+
+    // I/O thread.
+    std::atomic<uint8_t> ValveHoldOff{0};
+    std::atomic<uint8_t> ModeHoldOff{0};
+    bool m_deviceFound = false;
+    std::unique_ptr<modem::ModemDialogue> m_dialogue;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Op> m_queue;
+    bool m_running = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+}  // namespace zrv

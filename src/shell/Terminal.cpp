@@ -1,0 +1,78 @@
+#include "Terminal.h"
+
+#include "About.h"
+#include "Main_form.h"
+#include "clock/Time_form.h"
+#include "connection/Select_form.h"
+#include "journal/Log_form.h"
+#include "journal/Logprocessform.h"
+#include "modem/Modem.h"
+#include "monitor/Front_panel_form.h"
+#include "monitor/Measure_form.h"
+#include "setpoints/Sets_form.h"
+
+#include <QApplication>
+
+Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
+{
+    // The children stand side by side at fixed default places; that layout
+    // needs a compact dialog font (Arial-metric), not the wide desktop one.
+    QFont font(QStringLiteral("Liberation Sans"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
+
+    zrv::Session& s = *m_session;
+    main = new TMain(s);
+    const zrv::Settings& settings = main->settings;
+    QMdiArea* area = main->mdiArea();
+    sets = new TSets(area, settings, s);
+    frontPanel = new TFront_Panel(area, settings, s);
+    measure = new TMeasure(area, settings, s);
+    select = new TSelect(area, settings, s);
+    about = new TAbout_Form(main);
+    connectModem = new TConnectModem(main, settings, s);
+    timeZRV = new TTimeZRV(main, s);
+    logView = new TLogView(area, settings, s);
+    logProgress = new TLogProgress(main, s);
+
+    main->setViewWindows(select, measure, frontPanel, sets, logView);
+    main->settingsSource = [this] { return settingsSnapshot(); };
+    TTimeZRV* clock = timeZRV;
+    QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] {
+        clock->Timer1->start();
+        clock->exec();
+    });
+    TAbout_Form* box = about;
+    QObject::connect(main, &TMain::aboutRequested, box, [box] {
+        box->show();
+        box->raise();
+    });
+}
+
+Terminal::~Terminal()
+{
+    if (!main) return;
+    main->Timer1->stop();
+    m_session->stopJournal();
+    m_session->shutdown();
+    // The main window owns the dialogs and, through its frame, the children.
+    delete main;
+    main = nullptr;
+}
+
+zrv::SettingsSnapshot Terminal::settingsSnapshot() const
+{
+    zrv::SettingsSnapshot s;
+    s.select = select->place();
+    s.modemEnable = select->ModemEnable->isChecked();
+    s.comIndex = select->NameCOM->currentIndex();
+    s.addressIndex = select->Address->currentIndex();
+    s.measure = measure->place();
+    s.sets = sets->place();
+    s.frontPanel = frontPanel->place();
+    s.mainHeight = main->height();
+    s.mainWidth = main->width();
+    s.phoneNumber = connectModem->Number->text().toStdString();
+    s.journalFileName = logView->journalFileName();
+    return s;
+}

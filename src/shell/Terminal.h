@@ -1,0 +1,51 @@
+#pragma once
+// The whole terminal: the session and its windows, created in the binding
+// order (TMain, TSets, TFront_Panel, TMeasure, TSelect, TAbout_Form,
+// TConnectModem, TTimeZRV, TLogView, TLogProgress) and wired together here
+// once. The windows know the session, never each other.
+
+#include "session/Session.h"
+#include "shell/SettingsFile.h"
+
+#include <memory>
+
+class TMain;
+class TSets;
+class TFront_Panel;
+class TMeasure;
+class TSelect;
+class TAbout_Form;
+class TConnectModem;
+class TTimeZRV;
+class TLogView;
+class TLogProgress;
+
+class Terminal {
+public:
+    // The main window reads zrvterm.ini first; the others are placed from it.
+    Terminal();
+    // The close: timers off, the journal reader asked to stop, the I/O thread
+    // awaited, then the windows go.
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    zrv::Session& session() { return *m_session; }
+
+    // What the close writes into zrvterm.ini, from the live windows.
+    zrv::SettingsSnapshot settingsSnapshot() const;
+
+    TMain* main = nullptr;
+    TSets* sets = nullptr;
+    TFront_Panel* frontPanel = nullptr;
+    TMeasure* measure = nullptr;
+    TSelect* select = nullptr;
+    TAbout_Form* about = nullptr;
+    TConnectModem* connectModem = nullptr;
+    TTimeZRV* timeZRV = nullptr;
+    TLogView* logView = nullptr;
+    TLogProgress* logProgress = nullptr;
+
+private:
+    std::unique_ptr<zrv::Session> m_session;
+};
