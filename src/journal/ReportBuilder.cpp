@@ -101,15 +101,15 @@ void ReportBuilder::setBase(const Stamp& s)
 std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
 {
     Stamp clock;
-    clock.seconds = img.input(20);
-    clock.minutes = img.input(21);
-    clock.hours = img.input(22);
-    clock.day = img.input(23);
-    clock.month = img.input(24);
-    clock.year = uint16_t(img.input(25) + 2000);
+    clock.seconds = img.input(uint16_t(reg::kInClockSec + 0));
+    clock.minutes = img.input(uint16_t(reg::kInClockSec + 1));
+    clock.hours = img.input(uint16_t(reg::kInClockSec + 2));
+    clock.day = img.input(uint16_t(reg::kInClockSec + 3));
+    clock.month = img.input(uint16_t(reg::kInClockSec + 4));
+    clock.year = uint16_t(img.input(uint16_t(reg::kInClockSec + 5)) + 2000);
 
     unsigned weightSum = 0;
-    for (uint16_t i = 0; i < 8; ++i) weightSum += img.holding(uint16_t(96 + i));
+    for (uint16_t i = 0; i < reg::kValveCount; ++i) weightSum += img.holding(uint16_t(reg::kZrvFactor1 + i));
 
     std::string out = stampText(clock) + "     ZRV-" + u(weightSum) + "\r\nMODBUS Address: " +
                       std::to_string(slaveAddress) + "\r\n";
@@ -119,49 +119,49 @@ std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
     const auto G = [&img](uint16_t a) { return formatG(img.holdingF32(a)); };
 
     // "Р" in Р1, Р2 and РА, and "А" in QА are Cyrillic, as on the device's forms.
-    line("Текущий режим (Mode): ", U(0));
-    line("Тип датчика давления \u04201 (P1_type): ", U(1));
-    line("Тип датчика давления \u04202 (P2_type): ", U(2));
-    line("Задержка формирования исполнительной команды (T zad): ", U(3));
-    line("Период выдачи сигналов управления в режиме \u0420\u0410 (TPA): ", U(4));
-    line("Период выдачи сигналов управления в режиме Q\u0410 (TQA): ", U(5));
-    line("Флаги отказов в работе регулятора (Fault_Word): ", U(6));
-    line("Площадь проходного сечения ZRV (Szrv): H:", u(img.holding(7) >> 8) + " L:" + u(img.holding(7) & 0xFF));
-    line("Период записи в журнал событий измеряемых параметров (Log_Period): ", U(8));
-    line("Предельное отклонение измеряемого параметра (Log_Tolerance): ", U(9));
-    line("P2B(PA): ", F(32));
-    line("P2H(PA): ", F(34));
-    line("P2B(QA): ", F(36));
-    line("P2H(QA): ", F(38));
-    line("P2B(QM): ", F(40));
-    line("P2H(QM): ", F(42));
-    line("P2M(QM): ", F(44));
-    line("Уставка расхода в режиме QA (Qy): ", G(46));
-    line("Уставка расхода в режиме QM (Qm): ", G(48));
-    line("Максимальное давление отсечки (P2 max): ", F(50));
-    line("Минимальное давление отсечки (P2 min): ", F(52));
-    line("Ширина дорожки (DeltaP): ", F(54));
-    line("Ограничение на возможное отклонение \u0420вых (dPkr): ", F(56));
-    line("Коэффициент, определяющий погрешность регулирования (G): ", F(58));
-    line("Площадь сечения первого клапана (Sf1): ", F(60));
+    line("Текущий режим (Mode): ", U(reg::kMode));
+    line("Тип датчика давления \u04201 (P1_type): ", U(reg::kP1Type));
+    line("Тип датчика давления \u04202 (P2_type): ", U(reg::kP2Type));
+    line("Задержка формирования исполнительной команды (T zad): ", U(reg::kTZad));
+    line("Период выдачи сигналов управления в режиме \u0420\u0410 (TPA): ", U(reg::kTPA));
+    line("Период выдачи сигналов управления в режиме Q\u0410 (TQA): ", U(reg::kTQA));
+    line("Флаги отказов в работе регулятора (Fault_Word): ", U(reg::kFaultWord));
+    line("Площадь проходного сечения ZRV (Szrv): H:", u(img.holding(reg::kSzrv) >> 8) + " L:" + u(img.holding(reg::kSzrv) & 0xFF));
+    line("Период записи в журнал событий измеряемых параметров (Log_Period): ", U(reg::kLogPeriod));
+    line("Предельное отклонение измеряемого параметра (Log_Tolerance): ", U(reg::kLogTolerance));
+    line("P2B(PA): ", F(reg::kP2B_PA));
+    line("P2H(PA): ", F(reg::kP2H_PA));
+    line("P2B(QA): ", F(reg::kP2B_QA));
+    line("P2H(QA): ", F(reg::kP2H_QA));
+    line("P2B(QM): ", F(reg::kP2B_QM));
+    line("P2H(QM): ", F(reg::kP2H_QM));
+    line("P2M(QM): ", F(reg::kP2M_QM));
+    line("Уставка расхода в режиме QA (Qy): ", G(reg::kQy));
+    line("Уставка расхода в режиме QM (Qm): ", G(reg::kQm));
+    line("Максимальное давление отсечки (P2 max): ", F(reg::kP2Max));
+    line("Минимальное давление отсечки (P2 min): ", F(reg::kP2Min));
+    line("Ширина дорожки (DeltaP): ", F(reg::kDeltaP));
+    line("Ограничение на возможное отклонение \u0420вых (dPkr): ", F(reg::kDPkr));
+    line("Коэффициент, определяющий погрешность регулирования (G): ", F(reg::kG));
+    line("Площадь сечения первого клапана (Sf1): ", F(reg::kSf1));
     for (int i = 0; i < 8; ++i)
-        line("Масштабный коэффициент расхода (Q" + std::to_string(i) + "): ", F(uint16_t(62 + 2 * i)));
-    line("P1B(PA): ", F(78));
-    line("P1H(PA): ", F(80));
-    line("P1B(QA): ", F(82));
-    line("P1H(QA): ", F(84));
-    line("P1B(QM): ", F(86));
-    line("P1H(QM): ", F(88));
-    line("P1M(QM): ", F(90));
-    line("Уставка обратного расхода в режиме QA (Qy_r): ", G(92));
-    line("Уставка обратного расхода в режиме QM (Qm_r): ", G(94));
+        line("Масштабный коэффициент расхода (Q" + std::to_string(i) + "): ", F(uint16_t(reg::kQ1 + 2 * i)));
+    line("P1B(PA): ", F(reg::kP1B_PA));
+    line("P1H(PA): ", F(reg::kP1H_PA));
+    line("P1B(QA): ", F(reg::kP1B_QA));
+    line("P1H(QA): ", F(reg::kP1H_QA));
+    line("P1B(QM): ", F(reg::kP1B_QM));
+    line("P1H(QM): ", F(reg::kP1H_QM));
+    line("P1M(QM): ", F(reg::kP1M_QM));
+    line("Уставка обратного расхода в режиме QA (Qy_r): ", G(reg::kQy_r));
+    line("Уставка обратного расхода в режиме QM (Qm_r): ", G(reg::kQm_r));
     for (int i = 0; i < 8; ++i)
-        line("Весовой коэффициент клапана (ZRV_factor" + std::to_string(i) + "): ", U(uint16_t(96 + i)));
-    line("Максимальное давление отсечки для обратного потока(P1 max): ", F(104));
-    line("Минимальное давление отсечки для обратного потока(P1 min): ", F(106));
-    line("Поправка масштабного коэффициента Mq для обратного потока (Mu): ", F(108));
-    line("Объем трубы (Pipe_Volume): ", F(110));
-    line("Максимальный шаг изменения слова-состояния (DiffStep_max): ", U(112));
+        line("Весовой коэффициент клапана (ZRV_factor" + std::to_string(i) + "): ", U(uint16_t(reg::kZrvFactor1 + i)));
+    line("Максимальное давление отсечки для обратного потока(P1 max): ", F(reg::kP1Max));
+    line("Минимальное давление отсечки для обратного потока(P1 min): ", F(reg::kP1Min));
+    line("Поправка масштабного коэффициента Mq для обратного потока (Mu): ", F(reg::kMu));
+    line("Объем трубы (Pipe_Volume): ", F(reg::kPipeVolume));
+    line("Максимальный шаг изменения слова-состояния (DiffStep_max): ", U(reg::kDiffStepMax));
 
     setBase(clock);
     m_closing = clock.dateValid() ? dateText({clock.year, clock.month, clock.day}) : "неустановленную дату";
@@ -184,7 +184,7 @@ std::string ReportBuilder::entryLine(const Entry& e) const
     const uint8_t address = uint8_t(e.tag & 0xFF);
     out += e.isInput() ? "Input Register: " : "Holding Register: ";
     out += std::to_string(address) + " ";
-    if (!e.isInput() && address == 7)
+    if (!e.isInput() && address == reg::kSzrv)
         out += "Szrv H:" + u(e.value >> 8) + " L:" + u(e.value & 0xFF);
     else
         out += entryRegisterName(e.isInput(), address);

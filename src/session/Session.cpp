@@ -97,6 +97,12 @@ bool Session::isIdle() const
     return m_queue.empty() && !m_running;
 }
 
+std::size_t Session::queued() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.size();
+}
+
 void Session::waitUntilIdle()
 {
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -128,6 +128,8 @@ public:
 
     // No request queued and none running.
     bool isIdle() const;
+    // Requests waiting behind the one running.
+    std::size_t queued() const;
     // Blocks until idle (tests, benchmarks, and the close).
     void waitUntilIdle();
     // The close: the request in flight finishes, queued ones are dropped

@@ -7,24 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QThread>
 #include <QtTest>
-
-void settle(zrv::Session& session)
-{
-    // The window thread keeps running meanwhile, as in the program: timers
-    // fire, modal windows open. A delivered result may ask for more (a
-    // dial's success detects), so look again until both sides are quiet.
-    for (;;) {
-        while (!session.isIdle()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        if (session.isIdle()) return;
-    }
-}
 
 bool SimulatedTerminal::prepareProcess()
 {

@@ -5,6 +5,7 @@
 
 #include "SimServer.h"
 #include "shell/Terminal.h"
+#include "support/Settle.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,14 +13,6 @@
 
 #include <memory>
 #include <string>
-
-namespace zrv {
-class Session;
-}
-
-// Waits until the session has nothing queued or running and every result it
-// posted has reached the windows.
-void settle(zrv::Session& session);
 
 class SimulatedTerminal : public QObject {
 protected:

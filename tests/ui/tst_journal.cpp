@@ -157,6 +157,42 @@ private slots:
         QVERIFY(main()->Timer1->isActive());
     }
 
+    void stopThenDisconnectAtOnceLeavesTheLineClean()
+    {
+        startDevice(300);
+        main()->N4->trigger();
+        QVERIFY(QTest::qWaitFor([this] { return t().logProgress->ReadCount->text().toInt() >= 2; }, 20000));
+        // "Остановить", then Stop at once: the reader may still be in the
+        // middle of a request.
+        t().logProgress->BitBtn1->click();
+        QVERIFY(t().select->Disconnect->isEnabled());
+        QTest::mouseClick(t().select->Disconnect, Qt::LeftButton);
+        settle();
+        QVERIFY(!session().portOpen());
+        const auto seen = m_sim->requests();
+        const auto bytes = m_sim->lineBytes();
+        QTest::qWait(700);  // longer than a reply time-out: nothing more comes
+        QCOMPARE(m_sim->requests().size(), seen.size());
+        QCOMPARE(m_sim->lineBytes().size(), bytes.size());
+        // The disconnection's coil write is the last frame on the line.
+        QVERIFY(seen.size() >= 2);
+        QCOMPARE(zrvsim::Frame(seen.back().frame.begin(), seen.back().frame.begin() + 6),
+                 (zrvsim::Frame{1, 5, 0, 15, 0, 0}));
+        // Every byte the terminal sent belongs to exactly one whole request,
+        // and each request began only after the one before had ended.
+        std::size_t total = 0;
+        for (const auto& r : seen) total += r.frame.size();
+        QCOMPARE(bytes.size(), total);
+        for (std::size_t i = 1; i < seen.size(); ++i)
+            QVERIFY(seen[i].at >= seen[i - 1].at + zrvsim::SimServer::kByteTime * long(seen[i - 1].frame.size()));
+
+        // And the terminal connects again.
+        connectDevice();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QCOMPARE(session().state(), zrv::LinkState::Monitoring);
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+    }
+
     void emptyJournalGivesTheHeaderAlone()
     {
         startDevice(0);

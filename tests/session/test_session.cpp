@@ -1,0 +1,276 @@
+// The session on its own: one I/O thread, a queue that keeps transactions
+// apart, one state, results handed back in order, typed outcomes, and a close
+// that never overlaps a transaction. The device is the model behind the
+// in-memory line, so silent-device retries cost no real time.
+
+#include "session/Session.h"
+#include "support/MemoryDevice.h"
+#include "support/Settle.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using zrv::LinkState;
+using zrv::Session;
+using zrv::TransactOutcome;
+using zrvtest::Bytes;
+
+// Function, start and count (or value) of a frame.
+std::array<int, 3> fields(const Bytes& f) { return {f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]}; }
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+            d.holdMeasurements = true;
+            d.valveDelay = std::chrono::milliseconds(0);
+            return 0;
+        });
+        session = std::make_unique<Session>();
+        session->setLineOpener(device.opener());
+        QObject::connect(session.get(), &Session::stateChanged, [this](LinkState s) { states.push_back(s); });
+        QObject::connect(session.get(), &Session::transaction,
+                         [this](const zrv::TransactionRecord& r) { records.push_back(r); });
+    }
+    void TearDown() override { session.reset(); }
+
+    void connect()
+    {
+        session->connectDevice(QStringLiteral("COM1"), false);
+        settle(*session);
+        ASSERT_EQ(session->state(), LinkState::Monitoring);
+        device.clearWritten();
+        records.clear();
+        states.clear();
+    }
+    void silence()
+    {
+        device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.silent = true; });
+    }
+
+    zrvtest::MemoryDevice device;
+    std::unique_ptr<Session> session;
+    std::vector<LinkState> states;
+    std::vector<zrv::TransactionRecord> records;
+};
+
+TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnected)
+{
+    session->connectDevice(QStringLiteral("COM1"), false);
+    EXPECT_EQ(session->state(), LinkState::Detecting);  // at once, on the caller's thread
+    settle(*session);
+    EXPECT_EQ(states, (std::vector<LinkState>{LinkState::Detecting, LinkState::Monitoring}));
+    EXPECT_TRUE(session->polling());
+    EXPECT_TRUE(session->portOpen());
+    session->disconnectDevice(false);
+    EXPECT_EQ(session->state(), LinkState::HangingUp);
+    EXPECT_FALSE(session->polling());
+    settle(*session);
+    EXPECT_EQ(session->state(), LinkState::Disconnected);
+    EXPECT_FALSE(session->portOpen());
+}
+
+TEST_F(SessionTest, PollingStepsNeverInterleaveWithCommandsAndTicksDoNotPileUp)
+{
+    connect();
+    session->setExternalControl(true);
+    for (int i = 0; i < 10; ++i) session->poll();  // ticks while a step is queued take its place
+    session->toggleValve(3);
+    session->poll();
+    session->step(true);
+    settle(*session);
+    std::vector<std::array<int, 3>> seen;
+    for (const Bytes& f : device.written()) seen.push_back(fields(f));
+    const std::vector<std::array<int, 3>> step{{1, 0, 16}, {4, 0, 28}, {2, 0, 24}, {3, 96, 8}};
+    // The coil 15 write, one whole step (with the mode read-back) for all
+    // eleven ticks, since each came while that step still waited; then the
+    // valve, then direction and strobe.
+    ASSERT_EQ(seen.size(), 1u + 5u + 1u + 2u);
+    EXPECT_EQ(seen[0], (std::array<int, 3>{5, 15, 0xFF00}));
+    EXPECT_TRUE(std::equal(step.begin(), step.end(), seen.begin() + 1));
+    EXPECT_EQ(seen[5], (std::array<int, 3>{3, 0, 1}));
+    EXPECT_EQ(seen[6], (std::array<int, 3>{5, 2, 0}));  // valve 3 was open: it closes
+    EXPECT_EQ(seen[7], (std::array<int, 3>{5, 8, 0xFF00}));
+    EXPECT_EQ(seen[8][1], 9);
+}
+
+TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
+{
+    connect();
+    session->toggleValve(1);
+    session->step(false);
+    session->setMode(1);
+    settle(*session);
+    EXPECT_TRUE(device.written().empty());
+    session->setExternalControl(true);
+    session->readSetpoints();
+    EXPECT_EQ(session->state(), LinkState::Busy);
+    session->toggleValve(1);  // refused while the transfer runs
+    session->readJournal();
+    settle(*session);
+    for (const Bytes& f : device.written()) EXPECT_NE(fields(f), (std::array<int, 3>{5, 0, 0xFF00}));
+    EXPECT_EQ(session->state(), LinkState::ExternalControl);
+}
+
+TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
+{
+    connect();
+    // A silent device; the first attempt waits on the line until Stop.
+    std::atomic<bool> stopped{false}, onTheLine{false};
+    device.setScript([&](const Bytes&) {
+        onTheLine = true;
+        while (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return std::vector<zrvtest::Chunk>{};
+    });
+    bool readAnswered = false;
+    QObject::connect(session.get(), &Session::setpointsRead, [&](bool) { readAnswered = true; });
+    session->readSetpoints();
+    while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    session->disconnectDevice(false);
+    stopped = true;
+    settle(*session);
+    EXPECT_EQ(session->state(), LinkState::Disconnected);
+    EXPECT_FALSE(readAnswered);  // the operator ended it: no failure box
+    // One attempt of the 104, then the disconnection's coil write.
+    const auto frames = device.written();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(fields(frames.front()), (std::array<int, 3>{3, 0, 114}));
+    EXPECT_EQ(fields(frames.back()), (std::array<int, 3>{5, 15, 0}));
+    EXPECT_FALSE(device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.open; }));
+}
+
+TEST_F(SessionTest, ShutdownDropsQueuedWorkButStillEndsTheConnection)
+{
+    connect();
+    // The first clock read hangs on the line until the close has sorted the
+    // queue, so the close finds work queued behind a request in flight.
+    std::atomic<bool> release{false}, onTheLine{false};
+    zrvtest::MemoryDevice* d = &device;
+    device.setScript([&release, &onTheLine, d](const Bytes& f) {
+        onTheLine = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return d->answer(f);
+    });
+    session->readClock(true, false);
+    while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    session->readSetpoints();
+    session->readClock(true, true);
+    session->disconnectDevice(false);
+    std::thread releaser([&] {
+        while (session->queued() != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        release = true;  // only the disconnection is left
+    });
+    session->shutdown();  // the clock read in flight ends, the disconnection runs, nothing else
+    releaser.join();
+    const auto frames = device.written();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(fields(frames.front()), (std::array<int, 3>{4, 20, 6}));
+    EXPECT_EQ(fields(frames.back()), (std::array<int, 3>{5, 15, 0}));
+    EXPECT_FALSE(session->portOpen());
+}
+
+TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)
+{
+    connect();
+    device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.maxCoilRead = 8; });
+    session->poll();
+    settle(*session);
+    ASSERT_GE(records.size(), 4u);
+    EXPECT_EQ(records[0].outcome, TransactOutcome::Exception);
+    EXPECT_EQ(records[0].exceptionCode, 3);
+    EXPECT_EQ(records[0].request.size(), 8u);
+    EXPECT_EQ(records[0].reply.size(), 5u);
+    EXPECT_EQ(records[1].outcome, TransactOutcome::Ok);
+    EXPECT_EQ(records[1].reply.size(), 3u + 56u + 2u);
+    EXPECT_EQ(records[1].function, 4);
+
+    records.clear();
+    device.with([](auto&, zrvsim::ModbusSlave& s, auto&) {
+        s.faults.maxCoilRead = 16;
+        return s.faults.corruptCrc = true;
+    });
+    session->poll();
+    settle(*session);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].outcome, TransactOutcome::CrcError);
+
+    records.clear();
+    device.with([](auto&, zrvsim::ModbusSlave& s, auto&) {
+        s.faults.corruptCrc = false;
+        return s.faults.silent = true;
+    });
+    session->poll();
+    settle(*session);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].outcome, TransactOutcome::Timeout);
+    EXPECT_TRUE(records[0].reply.empty());
+    // The counters saw all of it.
+    EXPECT_EQ(session->counters().failures.load(), 1 + 5 + int(records.size()));
+}
+
+TEST_F(SessionTest, JournalStopGivesTheCommandsBackAtOnceAndPollingWhenTheReaderEnds)
+{
+    device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("block125"); });
+    connect();
+    QString summary;
+    QObject::connect(session.get(), &Session::journalFinished, [&](const QString& s) { summary = s; });
+    session->readJournal();
+    EXPECT_EQ(session->state(), LinkState::ReadingJournal);
+    EXPECT_FALSE(session->polling());
+    session->stopJournal();
+    EXPECT_EQ(session->state(), LinkState::Monitoring);
+    EXPECT_FALSE(session->polling());  // not before the reader has let go of the line
+    settle(*session);
+    EXPECT_TRUE(session->polling());
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружен")));
+}
+
+TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
+{
+    zrvtest::MemoryDevice* d = &device;
+    device.setScript([d](const Bytes& f) {
+        const std::string text(f.begin(), f.end());
+        if (text.rfind("ATDP", 0) == 0)
+            return std::vector<zrvtest::Chunk>{{std::chrono::milliseconds(0), Bytes{'C', 'O', 'N', 'N', 'E', 'C', 'T', '\r'}}};
+        if (text == "+++" || text.rfind("ath0", 0) == 0) return std::vector<zrvtest::Chunk>{};
+        return d->answer(f);
+    });
+    QStringList statuses;
+    QObject::connect(session.get(), &Session::deviceStatus, [&](const QString& s) { statuses << s; });
+    session->connectDevice(QStringLiteral("COM1"), true);
+    settle(*session);
+    EXPECT_EQ(session->state(), LinkState::Dialling);
+    session->dial(QStringLiteral("123"));
+    for (int i = 0; i < 5 && session->state() == LinkState::Dialling; ++i) {
+        session->modemTick();
+        settle(*session);
+    }
+    ASSERT_EQ(session->state(), LinkState::Monitoring);
+    session->disconnectDevice(true);
+    settle(*session);
+    const auto pauses = device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.pauses; });
+    EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(3500))));
+    EXPECT_EQ(statuses.mid(statuses.size() - 3),
+              (QStringList{"Устройство не обнаружено", "Разрываю соединение...", "Усторйство не обнаружено"}));
+    const auto frames = device.written();
+    EXPECT_EQ(std::string(frames.back().begin(), frames.back().end()), "ath0\r\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
