@@ -1,23 +1,42 @@
 #!/usr/bin/env bash
-# Sets up, builds, starts the simulated ZRV on COM1 and the terminal against
+# Sets up, builds, starts the simulated ZRV on COM1 (or the first COMn the
+# user has not mapped) and the terminal against
 # it. Without a display it starts a virtual one and keeps a screenshot of it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build"
 
+# The ports folder is the user's: whatever links are there stay, and
+# whatever folders this script makes go again at the end.
+config="${XDG_CONFIG_HOME:-$HOME/.config}"
+ports="$config/zrvterm/ports"
+made=()
+for d in "$config" "$config/zrvterm" "$ports"; do [ -d "$d" ] || made+=("$d"); done
+com=""
+for n in $(seq 1 32); do
+  if [ ! -e "$ports/COM$n" ] && [ ! -L "$ports/COM$n" ]; then com=$n; break; fi
+done
+if [ -z "$com" ]; then
+  echo "run: COM1..COM32 are all taken in $ports; remove one for the simulated ZRV." >&2
+  exit 1
+fi
+
 pids=()
 cleanup() {
+  # The simulator removes its own link when it ends.
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  for ((i = ${#made[@]} - 1; i >= 0; i--)); do rmdir "${made[$i]}" 2>/dev/null || true; done
 }
 trap cleanup EXIT INT TERM
 
-# The simulator links COM1 to its pseudo-terminal in the ports folder.
-"$root/build/sim/zrvsim" --com 1 --pace --journal 300 &
+"$root/build/sim/zrvsim" --com "$com" --pace --journal 300 &
 pids+=($!)
-ports="${XDG_CONFIG_HOME:-$HOME/.config}/zrvterm/ports"
-for _ in $(seq 50); do [ -e "$ports/COM1" ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ -e "$ports/COM$com" ] && break; sleep 0.1; done
+if [ "$com" != 1 ]; then
+  echo "run: COM1 is the user's own in $ports, so the simulated ZRV is on COM$com: choose it under \"Порт\"."
+fi
 
 # The terminal keeps zrvterm.ini in its working folder.
 mkdir -p "$root/run"

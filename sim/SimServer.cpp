@@ -59,7 +59,24 @@ bool SimServer::start(std::string* error)
         std::error_code ec;
         fs::create_directories(dir, ec);
         const fs::path link = dir / ("COM" + std::to_string(m_options.comNumber));
-        if (fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
+        // The name may be the user's own mapping of a real adapter, or
+        // another simulator's: never take it. Only a link left dangling into
+        // /dev/pts by a simulator that died goes.
+        const fs::file_status status = fs::symlink_status(link, ec);
+        if (fs::exists(status)) {
+            const fs::path target = fs::is_symlink(status) ? fs::read_symlink(link, ec) : fs::path();
+            const bool stale = !target.empty() && target.string().rfind("/dev/pts/", 0) == 0 && !fs::exists(target, ec);
+            if (!stale) {
+                if (error)
+                    *error = link.string() + " already names " +
+                             (target.empty() ? std::string("a file") : target.string()) +
+                             "; it is left alone (choose another --com number, or remove it first)";
+                stop();
+                return false;
+            }
+            fs::remove(link, ec);
+        }
+        ec.clear();
         fs::create_symlink(m_devicePath, link, ec);
         if (ec) {
             if (error) *error = link.string() + ": " + ec.message();

@@ -85,15 +85,19 @@ ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t receiv
         return refuse(O::Malformed);
     }
     const std::size_t length = expectedReplyLength(function, countOrValue);
-    // A good frame leaves the CRC at zero, and the zero fill behind it keeps it
-    // there; any stray byte after the frame spoils it.
-    if (ModbusCrc16(rx, kAduMax) != 0) return refuse(received < length ? O::Malformed : O::CrcError);
-    // The frame must also be whole and end where its own length says: a
-    // truncated reply padded by the zero fill, or one longer than its byte
-    // count whose last two bytes happen to close the CRC, would pass the
-    // check above. Zero bytes after a complete frame still do.
+    // The frame must be whole and end where the request says it ends. A
+    // good frame leaves the CRC at zero, and the zero fill behind it keeps it
+    // there; a truncated reply padded by the zero fill, or one longer than
+    // its byte count whose last two bytes close the CRC, would pass a CRC
+    // check over the whole buffer alone, and a stray byte that brings its
+    // own CRC along keeps both checks at zero. So: long enough, the CRC at
+    // zero where the frame ends, and nothing but zero fill after it.
     if (received < length) return refuse(O::Malformed);
-    if (ModbusCrc16(rx, length) != 0) return refuse(O::CrcError);
+    if (ModbusCrc16(rx, length) != 0)
+        // A frame whose CRC closes elsewhere is a frame of another length.
+        return refuse(ModbusCrc16(rx, kAduMax) == 0 ? O::Malformed : O::CrcError);
+    for (std::size_t i = length; i < received && i < kAduMax; ++i)
+        if (rx[i] != 0) return refuse(O::Malformed);
 
     switch (function) {
     case kReadCoils:

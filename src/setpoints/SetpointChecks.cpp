@@ -31,7 +31,9 @@ constexpr Compare kCrossChecks[] = {
     {reg::kP1H_QM, true, reg::kP1Min, "P1H(QM)<P1 MIN)"},  {reg::kP1M_QM, false, reg::kP1H_QM, "P1M>P1H(QM)"},
 };
 
-bool outside(double v, double lo, double hi) { return v < lo || v > hi; }
+// Not a number is never within a range: a NaN read from the device must not
+// pass a range check and go back to it.
+bool outside(double v, double lo, double hi) { return !(v >= lo && v <= hi); }
 
 }  // namespace
 
@@ -41,8 +43,9 @@ std::string checkBeforeWrite(RegisterImage& img, const ValveWeightArray& weights
     const auto f = [&img](uint16_t a) { return img.holdingF32(a); };
     const auto u = [&img](uint16_t a) { return unsigned(img.holding(a)); };
 
-    // Every comparison is between the single-precision values. A NaN compares
-    // false and so passes; an edit cannot produce one, only a device can.
+    // Every comparison is between the single-precision values. In these
+    // cross-checks a NaN compares false and passes; the range checks below
+    // refuse it.
     for (const Compare& c : kCrossChecks) {
         const bool fails = c.lessThan ? f(c.a) < f(c.b) : f(c.a) > f(c.b);
         if (fails) {
@@ -79,9 +82,9 @@ std::string checkBeforeWrite(RegisterImage& img, const ValveWeightArray& weights
         {u(reg::kTQA) > 600, "Ошибка TQA"},
         {outside(f(reg::kDPkr), 0.1, 9.9), "Ошибка допустимого отклонения выходного давления"},
         {outside(f(reg::kP2Min), 0.1, 9.9), "Ошибка минимального давления отсечки P2"},
-        {f(reg::kP2Max) < 1.0 || f(reg::kP2Max) > p1Type, "Ошибка максимального давления отсечки P2"},
+        {outside(f(reg::kP2Max), 1.0, p1Type), "Ошибка максимального давления отсечки P2"},
         {outside(f(reg::kP1Min), 0.1, 9.9), "Ошибка минимального давления отсечки P1"},
-        {f(reg::kP1Max) < 1.0 || f(reg::kP1Max) > p1Type, "Ошибка максимального давления отсечки P1"},
+        {outside(f(reg::kP1Max), 1.0, p1Type), "Ошибка максимального давления отсечки P1"},
         {outside(f(reg::kG), 0, 4), "Ошибка коэффициента G"},
         {outside(f(reg::kMu), 0, 2), "Ошибка поправки коэффициента обратного расхода"},
         {outside(f(reg::kPipeVolume), 0, 10000000), "Ошибка объема трубы"},

@@ -75,6 +75,11 @@ std::string utf8ToCp1251(std::string_view in)
             if ((cb & 0xC0) != 0x80) ok = false;
             c = (c << 6) | (cb & 0x3F);
         }
+        // Only the shortest form of a code point is UTF-8 (an overlong C0 80
+        // would smuggle in a zero byte, C1 81 an "A"), and surrogates and
+        // code points past U+10FFFF are none.
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && (c < kLeast[len] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)) ok = false;
         if (!ok) {
             out += '?';
             ++i;

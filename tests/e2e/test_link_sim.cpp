@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 using namespace zrv;
 using namespace std::chrono_literals;
 
@@ -99,4 +104,59 @@ TEST_F(LinkSim, OtherSlaveAddressGetsNoAnswer)
     EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
     link.setSlaveAddress(1);
     EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+}
+
+TEST(SimPortLink, TheUsersOwnLinkIsLeftAloneAndOnlyTheSimulatorsOwnIsRemoved)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("zrvsimlink-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    const fs::path ports = dir / "zrvterm/ports", com3 = ports / "COM3";
+    fs::create_directories(ports);
+    zrvsim::SimOptions o;
+    o.comNumber = 3;
+    std::string error;
+
+    // The user's adapter: refused, and the link stays as it was.
+    fs::create_symlink("/dev/null", com3);
+    {
+        zrvsim::SimServer s(o);
+        EXPECT_FALSE(s.start(&error));
+        EXPECT_NE(error.find("already names /dev/null"), std::string::npos) << error;
+    }
+    EXPECT_EQ(fs::read_symlink(com3), "/dev/null");
+
+    // A plain file of that name is no link to take either.
+    fs::remove(com3);
+    { std::ofstream(com3) << "tcp 127.0.0.1 4001\n"; }
+    {
+        zrvsim::SimServer s(o);
+        EXPECT_FALSE(s.start(&error));
+    }
+    EXPECT_TRUE(fs::is_regular_file(com3));
+
+    // A link a simulator that died left dangling is taken over, and removed
+    // at the end as the simulator's own.
+    fs::remove(com3);
+    fs::create_symlink("/dev/pts/987654", com3);
+    {
+        zrvsim::SimServer s(o);
+        ASSERT_TRUE(s.start(&error)) << error;
+        EXPECT_EQ(fs::read_symlink(com3), s.devicePath());
+    }
+    std::error_code ec;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(com3, ec)));
+
+    // Pointed elsewhere while it ran: no longer its own, so it stays.
+    {
+        zrvsim::SimServer s(o);
+        ASSERT_TRUE(s.start(&error)) << error;
+        fs::remove(com3);
+        fs::create_symlink("/dev/null", com3);
+    }
+    EXPECT_EQ(fs::read_symlink(com3), "/dev/null");
+
+    fs::remove_all(dir);
+    ::unsetenv("XDG_CONFIG_HOME");
 }

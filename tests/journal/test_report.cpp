@@ -166,6 +166,7 @@ struct Ending {
     int n;
     const char* text;
 };
+void PrintTo(const Ending& e, std::ostream* os) { *os << e.n << " records: \"" << e.text << '"'; }
 
 class SummaryEndings : public ::testing::TestWithParam<Ending> {};
 
@@ -216,4 +217,20 @@ TEST(ReportBytes, Cp1251WithTheLookAlikesWhereTheyBelong)
     EXPECT_EQ(text::cp1251ToUtf8(utf8ToCp1251("№ Ёё «x» — €")), "№ Ёё «x» — €");
     EXPECT_EQ(utf8ToCp1251("日本\xFF"), "???");
     EXPECT_EQ(text::cp1251ToUtf8("\x98"), "\xEF\xBF\xBD");
+}
+
+TEST(ReportBytes, OnlyShortestUtf8FormsAreCharacters)
+{
+    using text::utf8ToCp1251;
+    // Overlong forms of NUL, "A" and "А", a surrogate, and past U+10FFFF:
+    // each lead byte becomes "?" and its continuations too.
+    EXPECT_EQ(utf8ToCp1251(std::string("\xC0\x80", 2)), "??");
+    EXPECT_EQ(utf8ToCp1251("\xC1\x81"), "??");
+    EXPECT_EQ(utf8ToCp1251("\xE0\x90\x90"), "???");
+    EXPECT_EQ(utf8ToCp1251("\xF0\x80\x80\x81"), "????");
+    EXPECT_EQ(utf8ToCp1251("\xED\xA0\x80"), "???");
+    EXPECT_EQ(utf8ToCp1251("\xF4\x90\x80\x80"), "????");
+    // The shortest forms at each length's lower edge still decode.
+    EXPECT_EQ(utf8ToCp1251("\xC2\xA0\xD0\x90"), "\xA0\xC0");
+    EXPECT_EQ(utf8ToCp1251("\xE2\x80\x94"), "\x97");
 }

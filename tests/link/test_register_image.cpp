@@ -35,6 +35,12 @@ struct WeightsCase {
     std::array<uint16_t, 8> weights;
     int number;
 };
+void PrintTo(const WeightsCase& c, std::ostream* os)
+{
+    *os << "weights";
+    for (uint16_t w : c.weights) *os << ' ' << w;
+    *os << " -> ZRV-" << c.number;
+}
 
 class DeviceNumber : public ::testing::TestWithParam<WeightsCase> {};
 

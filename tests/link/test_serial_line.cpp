@@ -66,6 +66,31 @@ TEST(PosixSerialLine, ReadEndsOnSilenceAfterTheLastByteAndKeepsZeroBytes)
     EXPECT_TRUE(std::equal(buf, buf + 6, want));
 }
 
+TEST(PosixSerialLine, AGapLongerThanTheSilenceSplitsAReply)
+{
+    zrvtest::PtyPair pty;
+    auto line = PosixSerialLine::open(pty.slavePath);
+    ASSERT_TRUE(line && line->applyLineSettings());
+    std::thread peer([&] {
+        const uint8_t a[] = {0x01, 0x03, 0x02};
+        const uint8_t b[] = {0x00, 0x05};
+        [[maybe_unused]] auto n = ::write(pty.master, a, sizeof a);
+        std::this_thread::sleep_for(150ms);  // three times the 50 ms silence
+        n = ::write(pty.master, b, sizeof b);
+    });
+    uint8_t buf[256] = {};
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(line->readFor(buf, sizeof buf, 500ms, 50ms), 3u);
+    // The read ends once the silence has passed after the last byte, not at
+    // the total time-out and not before the silence.
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, 50ms);
+    EXPECT_EQ(line->readFor(buf, sizeof buf, 500ms, 50ms), 2u);
+    EXPECT_EQ(buf[0], 0x00);
+    EXPECT_EQ(buf[1], 0x05);
+    peer.join();
+}
+
 TEST(PosixSerialLine, ReadWithNothingWaitsTheTotalTimeAndPurgeDropsOldBytes)
 {
     zrvtest::PtyPair pty;

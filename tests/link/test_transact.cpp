@@ -63,6 +63,10 @@ struct ByteCountCase {
     uint16_t count;
     uint8_t bytes;
 };
+void PrintTo(const ByteCountCase& c, std::ostream* os)
+{
+    *os << "function " << int(c.function) << ", " << c.count << " points -> " << int(c.bytes) << " bytes";
+}
 
 class PointByteCount : public Transact, public ::testing::WithParamInterface<ByteCountCase> {};
 
@@ -188,25 +192,65 @@ TEST_F(Transact, LateReplyStartingAfterTimeoutFails)
 
 TEST_F(Transact, ExceptionAndStrayByteAndWrongFieldsFail)
 {
+    using O = TransactOutcome;
     img.setHolding(0, 77);
-    const std::vector<Bytes> bad = {
-        withCrc({0x01, 0x83, 0x02}),                  // exception reply
-        [] { Bytes b = withCrc({0x01, 0x03, 2, 0, 5}); b.push_back(0x01); return b; }(),  // stray byte
-        withCrc({0x02, 0x03, 2, 0, 5}),               // another slave
-        withCrc({0x01, 0x04, 2, 0, 5}),               // another function
-        withCrc({0x01, 0x03, 4, 0, 5, 0, 6}),         // byte count for two registers
-        withCrc({0x01, 0x03, 2, 0, 5, 0, 6}),         // longer than its byte count
-        [] { Bytes b = withCrc({0x01, 0x03, 2, 0, 5}); b.back() ^= 1; return b; }(),  // CRC error
-        Bytes{0x01, 0x03, 2, 0},                      // truncated
-        withCrc({0x01, 0x03, 2, 0}),                  // truncated, its CRC made to fit
+    const auto cat = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
     };
-    for (const Bytes& b : bad) {
+    const std::vector<std::pair<Bytes, O>> bad = {
+        {withCrc({0x01, 0x83, 0x02}), O::Exception},                          // exception reply
+        {cat(withCrc({0x01, 0x03, 2, 0, 5}), {0x01}), O::Malformed},          // stray byte
+        {withCrc({0x02, 0x03, 2, 0, 5}), O::Malformed},                       // another slave
+        {withCrc({0x01, 0x04, 2, 0, 5}), O::Malformed},                       // another function
+        {withCrc({0x01, 0x03, 4, 0, 5, 0, 6}), O::Malformed},                 // byte count for two registers
+        {withCrc({0x01, 0x03, 2, 0, 5, 0, 6}), O::Malformed},                 // longer than its byte count
+        {[] { Bytes b = withCrc({0x01, 0x03, 2, 0, 5}); b.back() ^= 1; return b; }(), O::CrcError},
+        {Bytes{0x01, 0x03, 2, 0}, O::Malformed},                              // truncated
+        {withCrc({0x01, 0x03, 2, 0}), O::Malformed},                          // truncated, its CRC made to fit
+    };
+    for (const auto& [b, why] : bad) {
         replyWith(b, false);
         EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+        EXPECT_EQ(link.lastOutcome(), why) << "reply of " << b.size() << " bytes";
         EXPECT_EQ(img.holding(0), 77);
     }
     EXPECT_EQ(failures(), int(bad.size()));
     EXPECT_EQ(successes(), 0);
+
+    // A stray byte that brings its own CRC along keeps the CRC over the whole
+    // buffer at zero; it is still a byte where the frame has ended. The
+    // example from the field: 01 04 02 02 58 B9 AA, then 41 C0 30.
+    replyWith({0x01, 0x04, 0x02, 0x02, 0x58, 0xB9, 0xAA, 0x41, 0xC0, 0x30}, false);
+    EXPECT_EQ(link.transact(4, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), O::Malformed);
+    EXPECT_EQ(img.input(0), 0);
+    // Zero fill after a whole frame is still a whole frame.
+    replyWith(cat(withCrc({0x01, 0x04, 0x02, 0x02, 0x58}), {0, 0, 0}), false);
+    EXPECT_EQ(link.transact(4, 0, 1), kTransactOk);
+    EXPECT_EQ(img.input(0), 0x0258);
+}
+
+TEST_F(Transact, SilenceAndALostLineAreTold)
+{
+    line->peer = [](const Bytes&) { return std::vector<Chunk>{}; };
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Timeout);
+    line->refuseWrites = true;
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::PortLost);
+    echoRequests();
+    line->refuseWrites = false;
+    line->peer = [](const Bytes& req) {
+        Bytes echo(req.begin(), req.begin() + 6);
+        echo[5] ^= 1;
+        return std::vector<Chunk>{{milliseconds(10), withCrc(echo)}};
+    };
+    EXPECT_EQ(link.transact(5, 3, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::EchoMismatch);
+    link.closePort();
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::NotSent);
 }
 
 TEST_F(Transact, ClosedPortFailsAtOnceAndCounts)

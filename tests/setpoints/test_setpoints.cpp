@@ -96,6 +96,11 @@ struct ShowCase {
     uint16_t u;       // for integer rows
     const char* text;
 };
+void PrintTo(const ShowCase& c, std::ostream* os)
+{
+    *os << "tab " << c.tab << " sub " << c.sub << " row " << c.row << " (register " << c.reg << ") shows \"" << c.text
+        << '"';
+}
 
 class RowDisplay : public ::testing::TestWithParam<ShowCase> {};
 
@@ -161,8 +166,10 @@ TEST(Edit, ConversionsByRow)
     EXPECT_EQ(img.holding(4), 65534);
     applyEdit(3, kNoSubTab, 3, "70000", img, w);  // low 16 bits
     EXPECT_EQ(img.holding(4), 70000 - 65536);
-    applyEdit(4, kNoSubTab, 1, "1e30", img, w);  // huge, still a 16-bit value
-    EXPECT_LE(img.holding(8), 65535);
+    applyEdit(4, kNoSubTab, 1, "1e30", img, w);  // huge: its low 16 bits, and 10^30 is a multiple of 2^16
+    EXPECT_EQ(img.holding(8), 0);
+    applyEdit(4, kNoSubTab, 1, "65537.9", img, w);
+    EXPECT_EQ(img.holding(8), 1);
     // A row the view does not list stores nothing.
     EXPECT_EQ(applyEdit(0, 0, 3, "5", img, w).kind, EditResult::Ignored);
 }
@@ -226,6 +233,17 @@ TEST_F(Checks, FlowCoefficientHidesAnEarlierCrossCheckAndStopsTheRest)
     img.setHolding(reg::kTPA, 60);
     weights[0] = 1;
     EXPECT_EQ(checkBeforeWrite(img, weights), "P2B(PA)<P2H(PA)");
+}
+
+TEST_F(Checks, WeightsUpTo32Pass)
+{
+    weights[4] = 32;
+    EXPECT_EQ(checkBeforeWrite(img, weights), "");
+    EXPECT_EQ(img.holding(100), 32);
+    weights[4] = 33;
+    EXPECT_EQ(checkBeforeWrite(img, weights), "Ошибка весового коэффициента клапана 5");
+    weights[4] = 0;
+    EXPECT_EQ(checkBeforeWrite(img, weights), "Ошибка весового коэффициента клапана 5");
 }
 
 TEST_F(Checks, WeightAbove32IsRefusedAfterCopyingTheOnesBefore)
@@ -300,7 +318,32 @@ INSTANTIATE_TEST_SUITE_P(
         Boundary{"P2MAboveP2H", [](RegisterImage& i) { i.setHoldingF32(reg::kP2M_QM, 2.5f); }, "P2M>P2H(QM)"},
         Boundary{"P1HBelowMin", [](RegisterImage& i) { i.setHoldingF32(reg::kP1H_QM, 0.5f); },
                  "P1H(QM)<P1 MIN)"},
-        Boundary{"Q8High", [](RegisterImage& i) { i.setHoldingF32(76, 2.01f); }, "Ошибка коэффициента Q8"}),
+        Boundary{"Q8High", [](RegisterImage& i) { i.setHoldingF32(76, 2.01f); }, "Ошибка коэффициента Q8"},
+        Boundary{"QAtBothEdges",
+                 [](RegisterImage& i) {
+                     i.setHoldingF32(reg::kQ1, 0.5f);
+                     i.setHoldingF32(reg::kQ1 + 14, 2.0f);
+                 },
+                 ""},
+        Boundary{"Q1Low", [](RegisterImage& i) { i.setHoldingF32(reg::kQ1, 0.49f); }, "Ошибка коэффициента Q1"},
+        Boundary{"Tpa600", [](RegisterImage& i) { i.setHolding(reg::kTPA, 600); }, ""},
+        Boundary{"Tpa601", [](RegisterImage& i) { i.setHolding(reg::kTPA, 601); }, "Ошибка TPA"},
+        Boundary{"Tqa600", [](RegisterImage& i) { i.setHolding(reg::kTQA, 600); }, ""},
+        Boundary{"Tqa601", [](RegisterImage& i) { i.setHolding(reg::kTQA, 601); }, "Ошибка TQA"},
+        Boundary{"LogTolerance20", [](RegisterImage& i) { i.setHolding(reg::kLogTolerance, 20); }, ""},
+        Boundary{"LogTolerance21", [](RegisterImage& i) { i.setHolding(reg::kLogTolerance, 21); },
+                 "Ошибка отклонения измеряемого парамера журнала событий"},
+        Boundary{"GAtItsLimits",
+                 [](RegisterImage& i) { i.setHoldingF32(reg::kG, 4.0f); }, ""},
+        Boundary{"GZero", [](RegisterImage& i) { i.setHoldingF32(reg::kG, 0.0f); }, ""},
+        Boundary{"GAbove", [](RegisterImage& i) { i.setHoldingF32(reg::kG, 4.001f); }, "Ошибка коэффициента G"},
+        // A value that is no number, as only a device can send one.
+        Boundary{"GNotANumber", [](RegisterImage& i) { i.setHoldingF32(reg::kG, std::nanf("")); },
+                 "Ошибка коэффициента G"},
+        Boundary{"P1MaxNotANumber", [](RegisterImage& i) { i.setHoldingF32(reg::kP1Max, std::nanf("")); },
+                 "Ошибка максимального давления отсечки P1"},
+        Boundary{"Q3NotANumber", [](RegisterImage& i) { i.setHoldingF32(reg::kQ1 + 4, std::nanf("")); },
+                 "Ошибка коэффициента Q3"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Transfer, ReadShrinksFrom114AndAFailureOnceAsksFor113)

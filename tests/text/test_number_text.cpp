@@ -13,6 +13,7 @@ struct FixedCase {
     int decimals;
     const char* text;
 };
+void PrintTo(const FixedCase& c, std::ostream* os) { *os << c.value << " with " << c.decimals << " decimals: \"" << c.text << '"'; }
 
 class Fixed : public ::testing::TestWithParam<FixedCase> {};
 
@@ -51,6 +52,7 @@ struct GeneralCase {
     double value;
     const char* text;
 };
+void PrintTo(const GeneralCase& c, std::ostream* os) { *os << c.value << ": \"" << c.text << '"'; }
 
 class General : public ::testing::TestWithParam<GeneralCase> {};
 
