@@ -122,7 +122,62 @@ private slots:
         QCOMPARE(f.size(), std::size_t(1));
         QCOMPARE(zrvsim::Frame(f[0].begin(), f[0].begin() + 19),
                  (zrvsim::Frame{1, 16, 0, 10, 0, 6, 12, 0, 12, 0, 11, 0, 10, 0, 15, 0, 2, 0, 9}));
-        for (uint16_t a = 10; a < 16; ++a) QVERIFY(image().holding(a) < 60);
+        const uint16_t sent[] = {12, 11, 10, 15, 2, 9};
+        for (uint16_t a = 10; a < 16; ++a) QCOMPARE(image().holding(a), sent[a - 10]);
+    }
+
+    void syncFollowsThePcTimeWithoutReadingTheDevice()
+    {
+        setDeviceClock(2009, 2, 15, 3, 4, 5);
+        clockWindow()->SyncClick();
+        const QTime before = QTime::currentTime();
+        tick();
+        const QTime after = QTime::currentTime();
+        const QTime shown = clockWindow()->TimePicker->time();
+        // The PC's time of the tick, to the second.
+        QVERIFY2(shown >= QTime(before.hour(), before.minute(), before.second()) && shown <= after,
+                 qPrintable(shown.toString()));
+        QVERIFY(frames().empty());
+    }
+
+    void aPickedTimeHoldsForTenTicksThenTheDeviceShowsAgain()
+    {
+        device([](zrvsim::DeviceModel& d, auto&) {
+            d.holdClock = true;
+            const uint16_t clock[] = {45, 30, 14, 15, 2, 9};  // 15.02.2009 14:30:45
+            for (std::size_t i = 0; i < 6; ++i) d.inputs[20 + i] = clock[i];
+        });
+        tick();
+        QCOMPARE(clockWindow()->TimePicker->time(), QTime(14, 30, 45));
+        clockWindow()->TimePicker->setTime(QTime(10, 11, 12));
+        m_sim->clearRequests();
+        for (int i = 0; i < 10; ++i) tick();
+        // Ten ticks: only the date half was read, the time stayed the operator's.
+        QCOMPARE(frames().size(), std::size_t(10));
+        QCOMPARE(clockWindow()->TimePicker->time(), QTime(10, 11, 12));
+        QCOMPARE(int(session().clockState().TimeHoldOff), 0);
+        tick();
+        QCOMPARE(frames().size(), std::size_t(12));
+        QCOMPARE(clockWindow()->TimePicker->time(), QTime(14, 30, 45));
+    }
+
+    void yearsOutsideTheCenturyGoOutModulo65536()
+    {
+        // The picker takes any year; the register holds year - 2000 as a
+        // 16-bit number, as the device documents it.
+        clockWindow()->Calendar->setDate(QDate(1999, 12, 31));
+        clockWindow()->DownloadClick();
+        settle();
+        auto f = frames();
+        QCOMPARE(f.size(), std::size_t(1));
+        QCOMPARE(zrvsim::Frame(f[0].begin() + 17, f[0].begin() + 19), (zrvsim::Frame{0xFF, 0xFF}));
+        m_sim->clearRequests();
+        clockWindow()->Calendar->setDate(QDate(2100, 1, 1));
+        clockWindow()->DownloadClick();
+        settle();
+        f = frames();
+        QCOMPARE(f.size(), std::size_t(1));
+        QCOMPARE(zrvsim::Frame(f[0].begin() + 17, f[0].begin() + 19), (zrvsim::Frame{0, 100}));
     }
 
     void failedSetKeepsSyncAndSaysSo()

@@ -4,6 +4,7 @@
 
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
+#include "link/PosixSerialLine.h"
 #include "connection/Select_form.h"
 #include "monitor/Front_panel_form.h"
 #include "monitor/Measure_form.h"
@@ -144,6 +145,22 @@ private slots:
         QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
         QVERIFY(select()->Connect->isEnabled());
         QVERIFY(requests().empty());
+    }
+
+    void portHeldByAnotherProgramSaysErrorAndConnectsOnceFreed()
+    {
+        std::string why;
+        auto other = zrv::PosixSerialLine::open(m_sim->devicePath(), &why);  // another program's hold
+        QVERIFY2(other, why.c_str());
+        connectDevice();
+        QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
+        QVERIFY(select()->Connect->isEnabled());
+        QVERIFY(requests().empty());
+        other->close();
+        m_messages.clear();
+        connectDevice();
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(session().state(), zrv::LinkState::Monitoring);
     }
 
     void deviceThatRefusesSixteenCoilsIsReadAsFarAsItAllows()
