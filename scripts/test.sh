@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the logic tests under AddressSanitizer
-# with UndefinedBehaviorSanitizer, the logic and link tests under
-# ThreadSanitizer, then the whole suite in a normal build.
+# Sets up, builds and runs every test: the logic and session tests under
+# AddressSanitizer with UndefinedBehaviorSanitizer, then under
+# ThreadSanitizer, the fuzz targets for a short while each, then the whole
+# suite in a normal build.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -18,6 +19,9 @@ echo "== sanitizers: logic and link tests under ASan+UBSan"
 echo "== sanitizers: threaded logic and link tests under ThreadSanitizer"
 "$root/scripts/build.sh" "$root/build-tsan" -DZRV_LOGIC_ONLY=ON -DZRV_SANITIZE=thread
 (cd "$root/build-tsan" && ctest -j "$(nproc)" --output-on-failure)
+
+echo "== fuzzing: each target briefly on its corpus under ASan+UBSan"
+"$root/scripts/fuzz.sh" all 20
 
 echo "== all tests"
 "$root/scripts/build.sh" "$root/build"
