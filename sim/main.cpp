@@ -2,6 +2,7 @@
 // terminal without hardware.
 
 #include "SimServer.h"
+#include "text/Version.h"
 
 #include <csignal>
 #include <cstdio>
@@ -32,7 +33,10 @@ void usage()
                  "  --max-coils N    refuse coil reads of more than N points\n"
                  "  --battery        report battery power instead of mains\n"
                  "  --silent         answer nothing\n"
-                 "  --answer-from N  ignore the first N-1 requests\n";
+                 "  --answer-from N  ignore the first N-1 requests\n"
+                 "  --help, --version  this text, or the version, and end\n"
+                 "It serves until Ctrl-C (or SIGTERM), then removes its COMn link. A COMn that\n"
+                 "already names something else (your own adapter) is left alone: it refuses.\n";
 }
 
 bool number(const char* text, long lo, long hi, long* out)
@@ -83,6 +87,7 @@ int main(int argc, char** argv)
         else if (a == "--silent") faults.silent = true;
         else if (a == "--answer-from") faults.answerFromRequest = int(take(1, 1000000));
         else if (a == "--help" || a == "-h") { usage(); return 0; }
+        else if (a == "--version") { std::cout << "zrvsim " << kZrvVersion << "\n"; return 0; }
         else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }
     }
 

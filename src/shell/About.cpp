@@ -2,6 +2,7 @@
 
 #include "ChildForm.h"
 #include "Product.h"
+#include "text/Version.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -21,7 +22,7 @@ TAbout_Form::TAbout_Form(QWidget* main) : QDialog(main, Qt::Tool | Qt::WindowSta
         QStringLiteral("MODBUS-терминал регулятора ZRV %1").arg(QString::fromUtf8(kModel)),
         QStringLiteral("Разработка: команда zrvterm"),
         QStringLiteral("Выпуск 2026 года"),
-        QStringLiteral("Версия 1.6"),
+        QStringLiteral("Версия %1").arg(QString::fromUtf8(kZrvVersion)),
         QStringLiteral("Программирование: команда zrvterm"),
         QStringLiteral("Связь: через трекер задач проекта zrvterm"),
     };
