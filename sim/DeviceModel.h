@@ -95,11 +95,13 @@ public:
 
     // Weights written as valve factors 96..103 (low bytes count).
     void setValveWeights(const std::array<uint16_t, 8>& weights);
+    // A float across two input registers, low half first (with
+    // holdMeasurements, a measurement that stays put).
+    void setInputFloat(uint16_t address, float v);
 
 private:
     void updateMeasurements(double seconds);
     void updateClock();
-    void setInputFloat(uint16_t address, float v);
     void setHoldingFloat(uint16_t address, float v);
     void commandValves(uint8_t word, Clock::time_point now);
     void logEvent(std::vector<JournalEntry> entries);

@@ -168,7 +168,7 @@ TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::S
     connect(&m_session, &zrv::Session::modeSet, this, [this](bool ok) {
         if (!ok)
             ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
-        else if (m_commandsOn)
+        else if (m_session.commandsAllowed())
             EnableButtonsForMode();
     });
 
@@ -228,18 +228,16 @@ void TFront_Panel::ShowPolled(const zrv::PollResult& r)
     ShowValveStates();
     ShowOpening();
     ShowPowerSource();
-    // Only while commands are allowed: the hold-off counts on regardless.
-    if (m_commandsOn) {
-        if (r.disableButtons) DisableButtons();
-        if (r.enableButtonsForMode) EnableButtonsForMode();
-    }
+    // The buttons follow the device's coil 15, as the polling step reads it.
+    if (r.disableButtons) DisableButtons();
+    if (r.enableButtonsForMode) EnableButtonsForMode();
     if (r.modeReadBack) selectModeFromImage();
 }
 
 void TFront_Panel::SessionStateChange(zrv::LinkState state)
 {
     using S = zrv::LinkState;
-    // Commands only under external control with nothing else on the line.
+    // External control chosen here, with nothing else on the line.
     const bool on = state == S::ExternalControl;
     if (state == S::HangingUp || state == S::Disconnected) paintIndicatorsSilver();
     Mode->setEnabled(on);
@@ -252,29 +250,30 @@ void TFront_Panel::SessionStateChange(zrv::LinkState state)
 
 void TFront_Panel::ValveClick(int valve)
 {
-    if (!m_commandsOn) return;
+    if (!m_session.commandsAllowed()) return;
     m_session.toggleValve(valve);
     DisableButtons();
 }
 
 void TFront_Panel::StepUpClick()
 {
-    if (!m_commandsOn) return;
+    if (!m_session.commandsAllowed()) return;
     m_session.step(true);
     DisableButtons();
 }
 
 void TFront_Panel::StepDownClick()
 {
-    if (!m_commandsOn) return;
+    if (!m_session.commandsAllowed()) return;
     m_session.step(false);
     DisableButtons();
 }
 
 void TFront_Panel::ModeChange(int)
 {
-    // Only under external control, and not while a journal reading has the
-    // line: the next polling step puts the device's mode back into the list.
-    if (!m_commandsOn) return;
+    // Only under external control as chosen here, and not while a journal
+    // reading has the line: the next polling step puts the device's mode
+    // back into the list.
+    if (m_session.state() != zrv::LinkState::ExternalControl) return;
     m_session.setMode(Mode->currentIndex());
 }

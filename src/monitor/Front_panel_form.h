@@ -70,5 +70,5 @@ public slots:
 private:
     zrv::Session& m_session;
     bool m_programmaticMode = false;
-    bool m_commandsOn = false;  // external control, nothing else running
+    bool m_commandsOn = false;  // the last state was external control
 };

@@ -324,7 +324,7 @@ void Session::poll()
 
 void Session::toggleValve(int valve)
 {
-    if (m_state != LinkState::ExternalControl || valve < 1 || valve > reg::kValveCount) return;
+    if (!commandsAllowed() || valve < 1 || valve > reg::kValveCount) return;
     const uint16_t coil = uint16_t(reg::kCoilValve1 + valve - 1);
     enqueue([this, coil] {
         m_image.setCoil(coil, m_image.coil(coil) ? 0 : 1);
@@ -335,7 +335,7 @@ void Session::toggleValve(int valve)
 
 void Session::step(bool up)
 {
-    if (m_state != LinkState::ExternalControl) return;
+    if (!commandsAllowed()) return;
     enqueue([this, up] {
         // The direction goes out without being kept in the image; each
         // change of the strobe is one step.

@@ -89,6 +89,13 @@ public:
     bool connected() const;
     // Connected and free for an operator's command.
     bool idleConnected() const { return m_state == LinkState::Monitoring || m_state == LinkState::ExternalControl; }
+    // Valve and step commands: the device grants them while its coil 15 is
+    // set, by this terminal's choice or still from an earlier connection.
+    bool commandsAllowed() const
+    {
+        return idleConnected() &&
+               (m_state == LinkState::ExternalControl || m_image.coil(reg::kCoilExternalControl) == 1);
+    }
     // Whether Timer1 is to run.
     bool polling() const { return m_polling; }
     // Whether the line is open (it closes on the I/O thread, a moment after

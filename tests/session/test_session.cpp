@@ -83,11 +83,20 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
 TEST_F(SessionTest, PollingStepsNeverInterleaveWithCommandsAndTicksDoNotPileUp)
 {
     connect();
+    // The coil 15 write holds the line until everything below is queued, as
+    // a slow line would.
+    std::atomic<bool> queued{false};
+    zrvtest::MemoryDevice* d = &device;
+    device.setScript([&queued, d](const Bytes& f) {
+        while (!queued) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return d->answer(f);
+    });
     session->setExternalControl(true);
     for (int i = 0; i < 10; ++i) session->poll();  // ticks while a step is queued take its place
     session->toggleValve(3);
     session->poll();
     session->step(true);
+    queued = true;
     settle(*session);
     std::vector<std::array<int, 3>> seen;
     for (const Bytes& f : device.written()) seen.push_back(fields(f));

@@ -29,12 +29,6 @@ struct Request {
 
 char* toString(const std::vector<Request>& v);
 
-void setInputFloat(zrvsim::DeviceModel& d, int a, float v)
-{
-    const uint32_t b = std::bit_cast<uint32_t>(v);
-    d.inputs[std::size_t(a)] = uint16_t(b & 0xFFFF);
-    d.inputs[std::size_t(a + 1)] = uint16_t(b >> 16);
-}
 
 }  // namespace
 
@@ -72,12 +66,12 @@ private slots:
     void connectFindsTheDeviceAndPollingShowsMeasurements()
     {
         device([](zrvsim::DeviceModel& d, auto&) {
-            setInputFloat(d, 0, 1.23456f);
-            setInputFloat(d, 2, 123.456f);
-            setInputFloat(d, 4, -5.27f);
-            setInputFloat(d, 6, 12345.0f);
-            setInputFloat(d, 8, 0.912345f);
-            setInputFloat(d, 10, 3.6f);
+            d.setInputFloat(0, 1.23456f);
+            d.setInputFloat(2, 123.456f);
+            d.setInputFloat(4, -5.27f);
+            d.setInputFloat(6, 12345.0f);
+            d.setInputFloat(8, 0.912345f);
+            d.setInputFloat(10, 3.6f);
             d.setValveWeights({32, 32, 32, 32, 16, 8, 4, 2});
         });
         connectDevice();
@@ -304,7 +298,7 @@ private slots:
 
     void silentDeviceKeepsTheValuesAndCountsFiveFailuresAStep()
     {
-        device([](zrvsim::DeviceModel& d, auto&) { setInputFloat(d, 10, 3.6f); });
+        device([](zrvsim::DeviceModel& d, auto&) { d.setInputFloat(10, 3.6f); });
         connectDevice();
         pollStep();
         QCOMPARE(t().measure->Vbat->text(), QStringLiteral("3.6"));
@@ -323,10 +317,10 @@ private slots:
     void garbageMeasurementsShowAsText()
     {
         device([](zrvsim::DeviceModel& d, auto&) {
-            setInputFloat(d, 0, std::numeric_limits<float>::quiet_NaN());
-            setInputFloat(d, 2, std::numeric_limits<float>::infinity());
-            setInputFloat(d, 4, -3.4e38f);
-            setInputFloat(d, 6, 3.4e38f);
+            d.setInputFloat(0, std::numeric_limits<float>::quiet_NaN());
+            d.setInputFloat(2, std::numeric_limits<float>::infinity());
+            d.setInputFloat(4, -3.4e38f);
+            d.setInputFloat(6, 3.4e38f);
         });
         connectDevice();
         const int width = t().measure->width();

@@ -45,12 +45,6 @@ std::vector<std::array<int, 3>> summary(const std::vector<Bytes>& frames)
     return out;
 }
 
-void setInputFloat(zrvsim::DeviceModel& d, int a, float v)
-{
-    const uint32_t b = std::bit_cast<uint32_t>(v);
-    d.inputs[std::size_t(a)] = uint16_t(b & 0xFFFF);
-    d.inputs[std::size_t(a + 1)] = uint16_t(b >> 16);
-}
 
 }  // namespace
 
@@ -183,8 +177,8 @@ private slots:
     {
         TMeasure w(m_area.get(), m_settings, session());
         m_device->with([](zrvsim::DeviceModel& d, auto&, auto&) {
-            setInputFloat(d, 0, 1.23456f);
-            setInputFloat(d, 10, 3.6f);
+            d.setInputFloat(0, 1.23456f);
+            d.setInputFloat(10, 3.6f);
             return 0;
         });
         connect();
