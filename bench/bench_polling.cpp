@@ -30,8 +30,8 @@ void runUntilIdle(zrv::Session& s)
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
-    } while (!s.isIdle());
-    QCoreApplication::sendPostedEvents();
+    } while (!s.isIdle() || s.hasUndelivered());
+    QCoreApplication::processEvents();
 }
 
 double cpuSeconds()
@@ -106,7 +106,8 @@ int main(int argc, char** argv)
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, sinceTick.restart());
-        if (session.state() != zrv::LinkState::ReadingJournal && session.isIdle()) app.quit();
+        if (session.state() != zrv::LinkState::ReadingJournal && session.isIdle() && !session.hasUndelivered())
+            app.quit();
     });
     probe.start(10);
     app.exec();

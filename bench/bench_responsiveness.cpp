@@ -78,7 +78,7 @@ struct Case {
         sim.reset();
     }
     zrv::Session& session() { return terminal->session(); }
-    bool idle() { return session().isIdle(); }
+    bool idle() { return session().isIdle() && !session().hasUndelivered(); }
     void connect()
     {
         terminal->select->ConnectClick();

@@ -10,6 +10,9 @@
 #include "session/Readlog.h"
 #include "setpoints/SetpointChecks.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace zrv {
@@ -38,6 +41,9 @@ QString Session::counterText(int successes, int failures)
 
 Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
 {
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
+    connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
     // Both sinks run on the I/O thread; they only hand their text on.
     m_link.setStatusSink([this](const std::string& text) {
         const QString t = fromUtf8(text);
@@ -49,7 +55,43 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
     m_thread = std::thread([this] { ioLoop(); });
 }
 
-Session::~Session() { shutdown(); }
+Session::~Session()
+{
+    shutdown();
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
+
+void Session::post(std::function<void()> f)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_posted.push_back(std::move(f));
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void Session::deliverPosted()
+{
+    uint64_t count = 0;
+    [[maybe_unused]] const auto n = ::read(m_wakeFd, &count, sizeof count);
+    for (;;) {
+        std::function<void()> f;
+        {
+            std::lock_guard<std::mutex> lock(m_postMutex);
+            if (m_posted.empty()) return;
+            f = std::move(m_posted.front());
+            m_posted.pop_front();
+        }
+        f();
+    }
+}
+
+bool Session::hasUndelivered() const
+{
+    std::lock_guard<std::mutex> lock(m_postMutex);
+    return !m_posted.empty();
+}
 
 bool Session::connected() const
 {

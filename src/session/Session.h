@@ -28,6 +28,7 @@
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <atomic>
@@ -135,6 +136,8 @@ public:
 
     // No request queued and none running.
     bool isIdle() const;
+    // Results handed over by the I/O thread and not yet delivered as signals.
+    bool hasUndelivered() const;
     // Requests waiting behind the one running.
     std::size_t queued() const;
     // Blocks until idle (tests, benchmarks, and the close).
@@ -176,12 +179,15 @@ private:
     };
 
     void enqueue(std::function<void()> run, bool runsAtClose = false);
-    // Hands f to the window thread; never waits.
-    template <typename F>
-    void post(F&& f)
-    {
-        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
-    }
+    // Hands f to the window thread, in order, and never waits. The I/O thread
+    // touches nothing of Qt: f goes into a queue of our own, and a write to
+    // an eventfd wakes the window thread's event loop (a socket notifier),
+    // which runs it. So every handover is a plain mutex and a file
+    // descriptor, which thread checkers see, and no Qt object crosses threads.
+    void post(std::function<void()> f);
+    // Window thread: runs what was handed over, one at a time, so that a
+    // result that opens a modal box lets the later ones through in order.
+    void deliverPosted();
     void ioLoop();
     void setState(LinkState state);
     void setPolling(bool on);
@@ -220,6 +226,10 @@ private:
     std::atomic<uint8_t> ModeHoldOff{0};
     bool m_deviceFound = false;
     std::unique_ptr<modem::ModemDialogue> m_dialogue;
+
+    mutable std::mutex m_postMutex;
+    std::deque<std::function<void()>> m_posted;
+    int m_wakeFd = -1;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;

@@ -9,13 +9,13 @@ void settle(zrv::Session& session)
 {
     // A delivered result may ask for more (a dial's success detects), so
     // look again until both sides are quiet.
+    const auto quiet = [&session] { return session.isIdle() && !session.hasUndelivered(); };
     for (;;) {
-        while (!session.isIdle()) {
+        while (!quiet()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
+            if (!quiet()) QThread::msleep(1);
         }
-        QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        if (session.isIdle()) return;
+        if (quiet()) return;
     }
 }
