@@ -10,6 +10,8 @@
 #include "session/Readlog.h"
 #include "setpoints/SetpointChecks.h"
 
+#include <QSocketNotifier>
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 

@@ -28,7 +28,6 @@
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
 
 #include <atomic>

@@ -70,8 +70,6 @@ zrv::SettingsSnapshot Terminal::settingsSnapshot() const
     s.measure = measure->place();
     s.sets = sets->place();
     s.frontPanel = frontPanel->place();
-    s.mainHeight = main->height();
-    s.mainWidth = main->width();
     s.phoneNumber = connectModem->Number->text().toStdString();
     s.journalFileName = logView->journalFileName();
     return s;

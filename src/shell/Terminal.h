@@ -32,7 +32,8 @@ public:
 
     zrv::Session& session() { return *m_session; }
 
-    // What the close writes into zrvterm.ini, from the live windows.
+    // What the close writes into zrvterm.ini, from the child windows (the
+    // main window adds its own size).
     zrv::SettingsSnapshot settingsSnapshot() const;
 
     TMain* main = nullptr;
