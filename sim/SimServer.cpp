@@ -2,7 +2,10 @@
 
 #include "link/PortMap.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 
 namespace zrvsim {
 
@@ -37,54 +41,97 @@ bool SimServer::start(std::string* error)
         if (error) *error = what + ": " + std::strerror(errno);
         return false;
     };
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0) return fail("posix_openpt");
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return fail("unlockpt");
-    char name[128] = {};
-    if (::ptsname_r(m_master, name, sizeof name) != 0) return fail("ptsname");
-    m_devicePath = name;
-    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slaveKeep < 0) return fail(m_devicePath);
-    // Raw from the start: a cooked pty would echo the requests back.
-    termios t{};
-    ::tcgetattr(m_slaveKeep, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(m_slaveKeep, TCSANOW, &t);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+    if (m_options.tcp) {
+        if (!startTcp(error)) return false;
+    } else {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_master < 0) return fail("posix_openpt");
+        if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return fail("unlockpt");
+        char name[128] = {};
+        if (::ptsname_r(m_master, name, sizeof name) != 0) return fail("ptsname");
+        m_devicePath = name;
+        m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_slaveKeep < 0) return fail(m_devicePath);
+        // Raw from the start: a cooked pty would echo the requests back.
+        termios t{};
+        ::tcgetattr(m_slaveKeep, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(m_slaveKeep, TCSANOW, &t);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    if (m_options.comNumber >= 1 && m_options.comNumber <= zrv::kComPortCount && !placeComEntry(error)) {
+        stop();
+        return false;
+    }
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
 
-    if (m_options.comNumber >= 1 && m_options.comNumber <= zrv::kComPortCount) {
-        namespace fs = std::filesystem;
-        const fs::path dir = zrv::portsDirectory();
-        std::error_code ec;
-        fs::create_directories(dir, ec);
-        const fs::path link = dir / ("COM" + std::to_string(m_options.comNumber));
-        // The name may be the user's own mapping of a real adapter, or
-        // another simulator's: never take it. Only a link left dangling into
-        // /dev/pts by a simulator that died goes.
-        const fs::file_status status = fs::symlink_status(link, ec);
-        if (fs::exists(status)) {
-            const fs::path target = fs::is_symlink(status) ? fs::read_symlink(link, ec) : fs::path();
-            const bool stale = !target.empty() && target.string().rfind("/dev/pts/", 0) == 0 && !fs::exists(target, ec);
-            if (!stale) {
-                if (error)
-                    *error = link.string() + " already names " +
-                             (target.empty() ? std::string("a file") : target.string()) +
-                             "; it is left alone (choose another --com number, or remove it first)";
-                stop();
-                return false;
-            }
-            fs::remove(link, ec);
+bool SimServer::startTcp(std::string* error)
+{
+    const auto fail = [&](const std::string& what) {
+        if (error) *error = what + ": " + std::strerror(errno);
+        return false;
+    };
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listen < 0) return fail("socket");
+    const int one = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(m_options.tcpPort));
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return fail("127.0.0.1:" + std::to_string(m_options.tcpPort));
+    if (::listen(m_listen, 4) != 0) return fail("listen");
+    socklen_t len = sizeof a;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+    m_tcpPort = ntohs(a.sin_port);
+    m_devicePath = "tcp 127.0.0.1 " + std::to_string(m_tcpPort);
+    return true;
+}
+
+bool SimServer::placeComEntry(std::string* error)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = zrv::portsDirectory();
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const fs::path link = dir / ("COM" + std::to_string(m_options.comNumber));
+    // The name may be the user's own mapping of a real adapter, or another
+    // simulator's: never take it. Only a link left dangling into /dev/pts by
+    // a simulator that died goes.
+    const fs::file_status status = fs::symlink_status(link, ec);
+    if (fs::exists(status)) {
+        const fs::path target = fs::is_symlink(status) ? fs::read_symlink(link, ec) : fs::path();
+        const bool stale = !target.empty() && target.string().rfind("/dev/pts/", 0) == 0 && !fs::exists(target, ec);
+        if (!stale) {
+            if (error)
+                *error = link.string() + " already names " +
+                         (target.empty() ? std::string("a file") : target.string()) +
+                         "; it is left alone (choose another --com number, or remove it first)";
+            return false;
         }
-        ec.clear();
+        fs::remove(link, ec);
+    }
+    ec.clear();
+    if (m_options.tcp) {
+        m_entryText = m_devicePath + "\n";
+        std::ofstream out(link, std::ios::binary | std::ios::trunc);
+        out << m_entryText;
+        if (!out.flush()) {
+            if (error) *error = link.string() + ": cannot be written";
+            return false;
+        }
+    } else {
         fs::create_symlink(m_devicePath, link, ec);
         if (ec) {
             if (error) *error = link.string() + ": " + ec.message();
             return false;
         }
-        m_linkPath = link.string();
     }
-    m_thread = std::thread([this] { run(); });
+    m_linkPath = link.string();
     return true;
 }
 
@@ -99,10 +146,16 @@ void SimServer::stop()
     if (!m_linkPath.empty()) {
         std::error_code ec;
         // Only our own link goes; another simulator may have taken the name.
-        if (std::filesystem::read_symlink(m_linkPath, ec) == m_devicePath) std::filesystem::remove(m_linkPath, ec);
+        if (m_options.tcp) {
+            std::string text;
+            if (zrv::readPortEntryFile(m_linkPath, &text) && text == m_entryText)
+                std::filesystem::remove(m_linkPath, ec);
+        } else if (std::filesystem::read_symlink(m_linkPath, ec) == m_devicePath) {
+            std::filesystem::remove(m_linkPath, ec);
+        }
         m_linkPath.clear();
     }
-    for (int* fd : {&m_master, &m_slaveKeep, &m_wake[0], &m_wake[1]}) {
+    for (int* fd : {&m_master, &m_listen, &m_slaveKeep, &m_wake[0], &m_wake[1]}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -127,9 +180,36 @@ std::vector<std::pair<Clock::time_point, uint8_t>> SimServer::lineBytes()
     return m_lineBytes;
 }
 
+ssize_t SimServer::writeOut(const uint8_t* data, std::size_t length)
+{
+    if (m_master < 0) return -1;
+    if (m_options.tcp) return ::send(m_master, data, length, MSG_NOSIGNAL);
+    return ::write(m_master, data, length);
+}
+
 void SimServer::sendNow(const std::string& bytes)
 {
-    if (!bytes.empty()) [[maybe_unused]] auto n = ::write(m_master, bytes.data(), bytes.size());
+    if (!bytes.empty()) writeOut(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+void SimServer::acceptClient()
+{
+    const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    // A serial device server serves one master: a new connection takes the
+    // line over from an old one that may have gone without a word.
+    dropClient();
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    m_master = fd;
+}
+
+void SimServer::dropClient()
+{
+    if (m_options.tcp && m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
 }
 
 bool SimServer::waitUntil(Clock::time_point t)
@@ -149,7 +229,7 @@ void SimServer::sendReply(const Frame& reply, Clock::time_point due)
 {
     if (!m_options.pace) {
         if (!waitUntil(due)) return;
-        [[maybe_unused]] auto n = ::write(m_master, reply.data(), reply.size());
+        writeOut(reply.data(), reply.size());
         return;
     }
     // Each byte leaves when its predecessor has finished on the wire.
@@ -160,7 +240,7 @@ void SimServer::sendReply(const Frame& reply, Clock::time_point due)
         std::size_t upTo = sent + 1;
         const auto now = Clock::now();
         while (upTo < reply.size() && due + kByteTime * long(upTo) <= now) ++upTo;
-        const ssize_t n = ::write(m_master, reply.data() + sent, upTo - sent);
+        const ssize_t n = writeOut(reply.data() + sent, upTo - sent);
         if (n <= 0) return;
         sent += std::size_t(n);
     }
@@ -197,12 +277,23 @@ void SimServer::run()
         const auto left = wake - Clock::now();
         const int timeoutMs =
             int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1));
-        pollfd p[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        const int r = ::poll(p, 2, timeoutMs);
+        pollfd p[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {m_listen, POLLIN, 0}};
+        const int r = ::poll(p, 3, timeoutMs);
         if (m_stop) break;
-        if (r > 0 && (p[0].revents & POLLIN)) {
+        if (r > 0 && (p[2].revents & POLLIN)) {
+            acceptClient();
+            buf.clear();
+            continue;
+        }
+        const short readable = m_options.tcp ? short(POLLIN | POLLHUP | POLLERR) : short(POLLIN);
+        if (r > 0 && (p[0].revents & readable)) {
             uint8_t chunk[512];
             const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+            if (m_options.tcp && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) {
+                dropClient();  // the master went; wait for the next one
+                buf.clear();
+                continue;
+            }
             if (n > 0) {
                 const auto now = Clock::now();
                 std::string toDevice(reinterpret_cast<const char*>(chunk), std::size_t(n));

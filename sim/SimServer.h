@@ -27,6 +27,11 @@ struct SimOptions {
     unsigned seed = 1;
     bool modem = false;      // a Hayes modem stands in front of the device
     bool modemEcho = true;
+    // Serve on a TCP port of 127.0.0.1 instead of a pseudo-terminal, as a
+    // serial device server does (0: any free port, see tcpPort()). With a
+    // COMn number the ports-directory entry is then a "tcp HOST PORT" file.
+    bool tcp = false;
+    int tcpPort = 0;
 };
 
 struct SeenRequest {
@@ -49,7 +54,9 @@ public:
 
     // The pty slave the terminal opens.
     const std::string& devicePath() const { return m_devicePath; }
-    // The COMn link, when one was made.
+    // The TCP port served on, with the tcp option.
+    int tcpPort() const { return m_tcpPort; }
+    // The COMn link (or entry file), when one was made.
     const std::string& linkPath() const { return m_linkPath; }
 
     // Runs f(device, slave) under the server's lock.
@@ -80,6 +87,11 @@ private:
     bool waitUntil(Clock::time_point t);  // false when asked to stop
     void sendReply(const Frame& reply, Clock::time_point due);
     void sendNow(const std::string& bytes);
+    ssize_t writeOut(const uint8_t* data, std::size_t length);
+    bool startTcp(std::string* error);
+    void acceptClient();
+    void dropClient();
+    bool placeComEntry(std::string* error);
 
     SimOptions m_options;
     DeviceModel m_device;
@@ -89,7 +101,10 @@ private:
     HayesModem m_modem;
     std::vector<std::pair<Clock::time_point, uint8_t>> m_lineBytes;
 
-    int m_master = -1;
+    int m_master = -1;  // the pty master, or the TCP client's socket (-1: none)
+    int m_listen = -1;
+    int m_tcpPort = 0;
+    std::string m_entryText;  // what our COMn entry file holds, with the tcp option
     int m_slaveKeep = -1;  // keeps the slave end open so the master never sees a hang-up
     int m_wake[2] = {-1, -1};
     std::string m_devicePath;

@@ -15,10 +15,12 @@ namespace {
 
 void usage()
 {
-    std::cout << "usage: zrvsim [--com N] [--slave A] [--pace] [--journal RECORDS] [--seed S]\n"
+    std::cout << "usage: zrvsim [--com N] [--tcp PORT] [--slave A] [--pace] [--journal RECORDS] [--seed S]\n"
                  "              [--reply-delay MS] [--valve-delay MS] [--stuck-valves]\n"
                  "              [--max-coils N] [--battery] [--silent] [--answer-from N]\n"
                  "  --com N          link COMN in the ports directory to the simulated device\n"
+                 "  --tcp PORT       serve on TCP 127.0.0.1:PORT like a serial device server\n"
+                 "                   (with --com N, COMN becomes the entry file \"tcp 127.0.0.1 PORT\")\n"
                  "  --slave A        MODBUS address, 1..247 (default 1)\n"
                  "  --pace           send replies at 9600 baud, as a real line does\n"
                  "  --modem          a Hayes modem in front of the device (ATDP...; numbers\n"
@@ -72,6 +74,10 @@ int main(int argc, char** argv)
             return v;
         };
         if (a == "--com") options.comNumber = int(take(1, 32));
+        else if (a == "--tcp") {
+            options.tcp = true;
+            options.tcpPort = int(take(1, 65535));
+        }
         else if (a == "--slave") options.slave = uint8_t(take(1, 247));
         else if (a == "--pace") options.pace = true;
         else if (a == "--modem") options.modem = true;

@@ -135,4 +135,27 @@ ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t receiv
     }
 }
 
+std::size_t expectedReplyLength(const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function)
+{
+    if (received < 2) return 0;
+    if (rx[0] != slave) return kLengthUnknown;
+    if (rx[1] == (function | kExceptionFlag)) return kExceptionLength;
+    if (rx[1] != function) return kLengthUnknown;
+    switch (function) {
+    case kReadCoils:
+    case kReadDiscreteInputs:
+    case kReadHoldingRegisters:
+    case kReadInputRegisters: {
+        if (received < kReadHeader) return 0;
+        const std::size_t length = kReadHeader + rx[2] + kCrcLength;
+        return length <= kAduMax ? length : kLengthUnknown;
+    }
+    case kWriteSingleCoil:
+    case kWriteMultipleRegisters:
+        return kEchoLength + kCrcLength;
+    default:
+        return kLengthUnknown;
+    }
+}
+
 }  // namespace zrv::modbus

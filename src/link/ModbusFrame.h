@@ -63,6 +63,13 @@ struct ReplyVerdict {
 ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
                         uint16_t start, uint16_t countOrValue, RegisterImage& image);
 
+// How long the reply to a request of `function` from `slave` will be, told
+// from its first bytes: 0 while too few have come to know, kLengthUnknown when
+// the header cannot start that reply (another slave, another function, a byte
+// count past the frame limit), else the whole frame with its CRC.
+inline constexpr std::size_t kLengthUnknown = std::size_t(-1);
+std::size_t expectedReplyLength(const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function);
+
 // The same, as the flag the transaction counts.
 bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
                  uint16_t start, uint16_t countOrValue, RegisterImage& image);

@@ -38,7 +38,16 @@ uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrV
     } else if (!line->writeAll(m_tx.data(), length)) {
         outcome = TransactOutcome::PortLost;
     } else {
-        received = line->readFor(m_rx.data(), m_rx.size(), kReplyTimeout, kReplySilence);
+        if (fastFraming()) {
+            FrameEnd end;
+            end.gap = kFrameGap;
+            end.length = [slave, function](const uint8_t* rx, std::size_t n) {
+                return modbus::expectedReplyLength(rx, n, slave, function);
+            };
+            received = line->readFrame(m_rx.data(), m_rx.size(), kReplyTimeout, kReplySilence, end);
+        } else {
+            received = line->readFor(m_rx.data(), m_rx.size(), kReplyTimeout, kReplySilence);
+        }
         const modbus::ReplyVerdict v =
             modbus::checkReply(m_tx.data(), m_rx.data(), received, slave, function, start, countOrValue, m_image);
         outcome = v.outcome;

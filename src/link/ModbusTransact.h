@@ -33,6 +33,9 @@ class ModbusLink {
 public:
     static constexpr std::chrono::milliseconds kReplyTimeout{500};
     static constexpr std::chrono::milliseconds kReplySilence{50};
+    // 3.5 characters of 10 bits at 9600 baud (3.65 ms), rounded up to what a
+    // timer reliably waits.
+    static constexpr std::chrono::microseconds kFrameGap{4000};
 
     explicit ModbusLink(RegisterImage& image) : m_image(image) {}
     ModbusLink(const ModbusLink&) = delete;
@@ -48,6 +51,13 @@ public:
     // keeps it current).
     void setSlaveAddress(uint8_t address) { m_slave.store(address, std::memory_order_relaxed); }
     uint8_t slaveAddress() const { return m_slave.load(std::memory_order_relaxed); }
+
+    // Reply-length framing: a reply ends once its length, told by its own
+    // header, is complete and 3.5 characters of silence followed, instead of
+    // after 50 ms of silence. Off by default; may change between transactions
+    // from any thread.
+    void setFastFraming(bool on) { m_fast.store(on, std::memory_order_relaxed); }
+    bool fastFraming() const { return m_fast.load(std::memory_order_relaxed); }
 
     // Receives the counters' text after every transaction, on whichever thread
     // ran it. Set once before the first transaction.
@@ -74,6 +84,7 @@ private:
     RegisterImage& m_image;
     std::unique_ptr<SerialLine> m_port;
     std::atomic<uint8_t> m_slave{1};
+    std::atomic<bool> m_fast{false};
     std::function<void(const std::string&)> m_statusSink;
     std::function<void(const TransactionRecord&)> m_traceSink;
     TransactOutcome m_lastOutcome = TransactOutcome::NotSent;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace zrv {
 
@@ -48,6 +50,41 @@ std::string resolvePortName(const std::string& comName)
         std::filesystem::exists(entry, ec))
         return entry.string();
     return defaultPortDevice(*n);
+}
+
+std::optional<TcpEndpoint> parseTcpEntry(const std::string& text, std::string* why)
+{
+    const auto fail = [why](const std::string& what) -> std::optional<TcpEndpoint> {
+        if (why) *why = what;
+        return std::nullopt;
+    };
+    std::istringstream in(text);
+    std::string kind, host, port, extra;
+    in >> kind >> host >> port;
+    if (kind != "tcp" || host.empty() || port.empty())
+        return fail("not a port entry of the form \"tcp HOST PORT\"");
+    if (in >> extra) return fail("more than \"tcp HOST PORT\" in the port entry");
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stol(port) < 1 ||
+        std::stol(port) > 65535)
+        return fail("TCP port \"" + port + "\" is not a number from 1 to 65535");
+    for (unsigned char c : host)
+        if (c < 0x21 || c > 0x7E) return fail("the host name holds characters a host name cannot have");
+    return TcpEndpoint{host, port};
+}
+
+bool readPortEntryFile(const std::string& path, std::string* text)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    // An entry is one short line; a large file is not one, and is not read
+    // whole.
+    std::string buf(513, '\0');
+    in.read(buf.data(), std::streamsize(buf.size()));
+    buf.resize(std::size_t(in.gcount()));
+    *text = buf.size() > 512 ? std::string() : buf;
+    return true;
 }
 
 }  // namespace zrv

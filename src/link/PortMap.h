@@ -24,4 +24,20 @@ std::optional<int> comNumberFromName(const std::string& name);
 // else the default. Empty for names outside COM1..COM32.
 std::string resolvePortName(const std::string& comName);
 
+// A ports-directory entry may be a small text file "tcp HOST PORT" instead
+// of a device: the port is then a raw TCP connection to a serial device
+// server or a GSM router in transparent mode.
+struct TcpEndpoint {
+    std::string host;
+    std::string port;  // 1..65535, digits
+};
+
+// Parses the entry's text: "tcp", the host, the port, separated by blanks,
+// an end of line allowed. Nothing (and why) for any other text.
+std::optional<TcpEndpoint> parseTcpEntry(const std::string& text, std::string* why = nullptr);
+
+// When `path` is a regular file (a device or a dangling link is not), reads
+// at most a small entry from it into `text` and returns true.
+bool readPortEntryFile(const std::string& path, std::string* text);
+
 }  // namespace zrv

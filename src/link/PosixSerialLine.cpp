@@ -1,7 +1,11 @@
 #include "PosixSerialLine.h"
 
 #include <linux/serial.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -39,7 +43,7 @@ void setError(std::string* error, const std::string& text)
 
 }  // namespace
 
-PosixSerialLine::PosixSerialLine(int fd) : m_fd(fd) { m_lastCarrier = carrierState(); }
+PosixSerialLine::PosixSerialLine(int fd, bool socket) : m_fd(fd), m_socket(socket) { m_lastCarrier = carrierState(); }
 
 PosixSerialLine::~PosixSerialLine() { close(); }
 
@@ -80,6 +84,55 @@ std::unique_ptr<PosixSerialLine> PosixSerialLine::open(const std::string& path, 
     return std::unique_ptr<PosixSerialLine>(new PosixSerialLine(fd));
 }
 
+std::unique_ptr<PosixSerialLine> PosixSerialLine::connectTcp(const std::string& host, const std::string& port,
+                                                             std::chrono::milliseconds timeout, std::string* error)
+{
+    const std::string where = host + ":" + port;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (rc != 0) {
+        setError(error, where + ": " + ::gai_strerror(rc));
+        return nullptr;
+    }
+    std::string why = "no address";
+    int fd = -1;
+    const auto giveUp = Clock::now() + timeout;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+        if (r != 0 && errno == EINPROGRESS) {
+            short revents = 0;
+            r = pollFor(fd, POLLOUT, giveUp - Clock::now(), &revents) > 0 ? 0 : -1;
+            int soError = ETIMEDOUT;
+            socklen_t len = sizeof soError;
+            if (r == 0) ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+            errno = soError;
+            r = soError == 0 ? 0 : -1;
+        }
+        if (r != 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) {
+        setError(error, where + ": " + why);
+        return nullptr;
+    }
+    // Each request goes out as one segment, at once.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return std::unique_ptr<PosixSerialLine>(new PosixSerialLine(fd, true));
+}
+
 std::unique_ptr<PosixSerialLine> PosixSerialLine::adopt(int fd)
 {
     if (fd < 0) return nullptr;
@@ -89,6 +142,7 @@ std::unique_ptr<PosixSerialLine> PosixSerialLine::adopt(int fd)
 bool PosixSerialLine::applyLineSettings()
 {
     if (m_fd < 0) return false;
+    if (m_socket) return true;  // the server's own port carries the line settings
     termios t{};
     if (::tcgetattr(m_fd, &t) != 0) return false;
     ::cfmakeraw(&t);  // no echo, no translation: zero bytes and CR stay data
@@ -113,13 +167,21 @@ void PosixSerialLine::raiseRts() { setModemLine(TIOCM_RTS); }
 int PosixSerialLine::carrierState()
 {
     int bits = 0;
-    if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &bits) != 0) return -1;
+    if (m_fd < 0 || m_socket || ::ioctl(m_fd, TIOCMGET, &bits) != 0) return -1;
     return (bits & TIOCM_CAR) ? 1 : 0;
 }
 
 void PosixSerialLine::purge()
 {
-    if (m_fd >= 0) ::tcflush(m_fd, TCIOFLUSH);
+    if (m_fd < 0) return;
+    if (!m_socket) {
+        ::tcflush(m_fd, TCIOFLUSH);
+        return;
+    }
+    // A socket has no queue to flush: what has arrived is read and dropped.
+    uint8_t sink[256];
+    while (::recv(m_fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
 }
 
 bool PosixSerialLine::writeAll(const uint8_t* data, std::size_t length)
@@ -130,7 +192,9 @@ bool PosixSerialLine::writeAll(const uint8_t* data, std::size_t length)
     // a peer that vanished with its buffer full.
     const auto giveUp = Clock::now() + std::chrono::seconds(5);
     while (sent < length) {
-        const ssize_t n = ::write(m_fd, data + sent, length - sent);
+        // A socket whose peer has gone must fail the write, not raise SIGPIPE.
+        const ssize_t n = m_socket ? ::send(m_fd, data + sent, length - sent, MSG_NOSIGNAL)
+                                   : ::write(m_fd, data + sent, length - sent);
         if (n > 0) {
             sent += std::size_t(n);
             continue;
@@ -144,12 +208,24 @@ bool PosixSerialLine::writeAll(const uint8_t* data, std::size_t length)
     }
     // The reply time-out counts from the end of transmission, not from the
     // moment the bytes were queued in the driver.
-    ::tcdrain(m_fd);
+    if (!m_socket) ::tcdrain(m_fd);
     return true;
 }
 
 std::size_t PosixSerialLine::readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
                                      std::chrono::milliseconds silence)
+{
+    return read(buf, capacity, total, silence, nullptr);
+}
+
+std::size_t PosixSerialLine::readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
+                                       std::chrono::milliseconds silence, const FrameEnd& end)
+{
+    return read(buf, capacity, total, silence, &end);
+}
+
+std::size_t PosixSerialLine::read(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
+                                  std::chrono::milliseconds silence, const FrameEnd* end)
 {
     if (m_fd < 0) return 0;
     const auto deadline = Clock::now() + total;
@@ -158,7 +234,11 @@ std::size_t PosixSerialLine::readFor(uint8_t* buf, std::size_t capacity, std::ch
     while (got < capacity) {
         const auto now = Clock::now();
         auto until = deadline;
-        if (got > 0 && lastByte + silence < until) until = lastByte + silence;
+        if (got > 0) {
+            const Clock::duration quiet =
+                (end && frameComplete(*end, buf, got)) ? Clock::duration(end->gap) : Clock::duration(silence);
+            if (lastByte + quiet < until) until = lastByte + quiet;
+        }
         if (now >= until) break;
         short revents = 0;
         const int r = pollFor(m_fd, POLLIN, until - now, &revents);

@@ -7,8 +7,27 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace zrv {
+
+// Ends a read early, by the frame's own length: once `length` says the bytes
+// so far are exactly one whole frame and `gap` (3.5 characters) has passed
+// without another byte. While `length` cannot tell (0), and after it saw a
+// header it does not know or more bytes than the frame holds, the read goes
+// on under the plain silence rule.
+struct FrameEnd {
+    std::function<std::size_t(const uint8_t* data, std::size_t received)> length;
+    std::chrono::microseconds gap{4000};
+};
+
+// Whether bytes so far make one complete frame by `end`.
+inline bool frameComplete(const FrameEnd& end, const uint8_t* data, std::size_t received)
+{
+    if (!end.length || received == 0) return false;
+    const std::size_t n = end.length(data, received);
+    return n != 0 && n == received;
+}
 
 struct LineEvents {
     bool received = false;        // bytes are waiting to be read
@@ -29,6 +48,14 @@ public:
     // since the call, whichever is first. Returns how many bytes came.
     virtual std::size_t readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
                                 std::chrono::milliseconds silence) = 0;
+    // readFor, ending early at a complete frame (see FrameEnd). A line that
+    // cannot time a gap that short keeps the silence rule.
+    virtual std::size_t readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
+                                  std::chrono::milliseconds silence, const FrameEnd& end)
+    {
+        (void)end;
+        return readFor(buf, capacity, total, silence);
+    }
     // Received bytes waiting in the queue now.
     virtual std::size_t bytesQueued() = 0;
     // Takes at most `capacity` of the waiting bytes without blocking.

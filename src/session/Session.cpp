@@ -21,9 +21,24 @@ namespace zrv {
 
 namespace {
 
+// A serial device server that does not accept within this time reads like a
+// port that cannot be opened.
+constexpr std::chrono::milliseconds kTcpConnectTimeout{5000};
+
 std::unique_ptr<SerialLine> openSerialPort(const std::string& portName, std::string* why)
 {
-    auto line = PosixSerialLine::open(resolvePortName(portName), why);
+    const std::string path = resolvePortName(portName);
+    std::string entry;
+    if (readPortEntryFile(path, &entry)) {
+        std::string problem;
+        const auto endpoint = parseTcpEntry(entry, &problem);
+        if (!endpoint) {
+            if (why) *why = path + ": " + problem;
+            return nullptr;
+        }
+        return PosixSerialLine::connectTcp(endpoint->host, endpoint->port, kTcpConnectTimeout, why);
+    }
+    auto line = PosixSerialLine::open(path, why);
     if (!line) return nullptr;
     line->applyLineSettings();
     line->purge();

@@ -2,6 +2,7 @@
 
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
+#include "link/PortMap.h"
 #include "link/PosixSerialLine.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 using namespace zrv;
@@ -159,4 +161,108 @@ TEST(SimPortLink, TheUsersOwnLinkIsLeftAloneAndOnlyTheSimulatorsOwnIsRemoved)
 
     fs::remove_all(dir);
     ::unsetenv("XDG_CONFIG_HOME");
+}
+
+namespace {
+
+// The outcome of one transaction under each framing rule, the device
+// misbehaving as `fault` says.
+class FramingSim : public LinkSim, public ::testing::WithParamInterface<bool> {};
+
+}  // namespace
+
+TEST_P(FramingSim, FaultsEndTheSameWayUnderEitherRule)
+{
+    link.setFastFraming(GetParam());
+    using O = TransactOutcome;
+    const auto outcome = [&](auto fault, uint8_t function, uint16_t start, uint16_t count) {
+        sim.withDevice([&](auto&, zrvsim::ModbusSlave& s) {
+            s.faults = zrvsim::FaultPlan{};
+            fault(s.faults);
+            return 0;
+        });
+        link.transact(function, start, count);
+        return link.lastOutcome();
+    };
+    const auto none = [](zrvsim::FaultPlan&) {};
+    EXPECT_EQ(outcome(none, 3, 0, 114), O::Ok);
+    EXPECT_EQ(outcome([](zrvsim::FaultPlan& f) { f.strayByte = true; }, 3, 0, 1), O::Malformed);
+    EXPECT_EQ(outcome([](zrvsim::FaultPlan& f) { f.corruptCrc = true; }, 4, 0, 28), O::CrcError);
+    EXPECT_EQ(outcome([](zrvsim::FaultPlan& f) { f.extraDelay = 150ms; }, 3, 0, 1), O::Ok);
+    EXPECT_EQ(outcome([](zrvsim::FaultPlan& f) { f.extraDelay = 650ms; }, 3, 0, 1), O::Timeout);
+    std::this_thread::sleep_for(200ms);  // the late reply lands; the next request purges it
+    EXPECT_EQ(outcome(none, 4, 512, 0), O::Exception);
+    EXPECT_EQ(outcome(none, 5, 15, 0xFF00), O::Ok);
+    EXPECT_EQ(outcome(none, 16, 0, 114), O::Ok);
+    // After the late reply and the faults the line is clean again.
+    EXPECT_EQ(outcome(none, 4, 0, 28), O::Ok);
+    EXPECT_EQ(link.counters().failures.load(), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(SilenceAndLength, FramingSim, ::testing::Bool());
+
+TEST(TcpLink, RtuFramesOverTcpAndTheServerGoingAway)
+{
+    zrvsim::SimOptions o;
+    o.tcp = true;  // any free port
+    zrvsim::SimServer sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    const std::string port = std::to_string(sim.tcpPort());
+
+    RegisterImage img;
+    ModbusLink link{img};
+    auto line = PosixSerialLine::connectTcp("127.0.0.1", port, 2s, &error);
+    ASSERT_TRUE(line) << error;
+    ASSERT_TRUE(line->applyLineSettings());
+    line->purge();
+    link.setPort(std::move(line));
+    for (bool fast : {false, true}) {
+        link.setFastFraming(fast);
+        ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+        ASSERT_EQ(link.transact(4, 0, 28), kTransactOk);
+        EXPECT_EQ(img.input(27), 512);
+        ASSERT_EQ(link.transact(5, 15, 0xFF00), kTransactOk);
+    }
+    ASSERT_EQ(sim.requests().size(), 6u);
+    EXPECT_EQ(sim.requests()[0].frame, (zrvsim::Frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
+
+    // The server goes away mid-session: the transactions fail as with a
+    // silent device or a lost port, never hang, and never raise SIGPIPE.
+    sim.stop();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+        const TransactOutcome why = link.lastOutcome();
+        EXPECT_TRUE(why == TransactOutcome::Timeout || why == TransactOutcome::PortLost) << int(why);
+    }
+    EXPECT_EQ(link.counters().failures.load(), 3);
+
+    // Nobody listens any more: the open is refused with a reason.
+    EXPECT_FALSE(PosixSerialLine::connectTcp("127.0.0.1", port, 2s, &error));
+    EXPECT_NE(error.find("127.0.0.1:" + port), std::string::npos) << error;
+    EXPECT_FALSE(PosixSerialLine::connectTcp("no-such-host.invalid", "502", 2s, &error));
+}
+
+TEST(TcpLink, SimulatorWritesAndRemovesItsOwnEntryFile)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = zrv::portsDirectory();
+    fs::create_directories(dir);
+    const fs::path com = dir / "COM29";
+    fs::remove(com);
+    {
+        zrvsim::SimOptions o;
+        o.tcp = true;
+        o.comNumber = 29;
+        zrvsim::SimServer sim(o);
+        std::string error;
+        ASSERT_TRUE(sim.start(&error)) << error;
+        std::string text;
+        ASSERT_TRUE(zrv::readPortEntryFile(com.string(), &text));
+        const auto endpoint = zrv::parseTcpEntry(text);
+        ASSERT_TRUE(endpoint);
+        EXPECT_EQ(endpoint->host, "127.0.0.1");
+        EXPECT_EQ(endpoint->port, std::to_string(sim.tcpPort()));
+    }
+    EXPECT_FALSE(fs::exists(com));
 }

@@ -47,3 +47,22 @@ TEST(PortMap, PortsDirectoryEntryWins)
     ::unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(dir);
 }
+
+TEST(PortMap, TcpEntries)
+{
+    auto e = parseTcpEntry("tcp 192.168.1.50 4001\n");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->host, "192.168.1.50");
+    EXPECT_EQ(e->port, "4001");
+    e = parseTcpEntry("  tcp\tmoxa.local  502");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->host, "moxa.local");
+    std::string why;
+    for (const char* bad : {"", "tcp", "tcp host", "udp host 502", "tcp host 0", "tcp host 65536", "tcp host 50x2",
+                            "tcp host 502 extra", "tcp host -1", "tcp host 999999999999999999999"}) {
+        why.clear();
+        EXPECT_FALSE(parseTcpEntry(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    EXPECT_FALSE(parseTcpEntry(std::string("tcp h\x01st 502")));
+}

@@ -2,6 +2,7 @@
 // accepts and the many it must refuse without touching the image.
 
 #include "link/ModbusCrc16.h"
+#include "link/ModbusFrame.h"
 #include "link/ModbusTransact.h"
 #include "support/MemoryLine.h"
 
@@ -190,8 +191,13 @@ TEST_F(Transact, LateReplyStartingAfterTimeoutFails)
     EXPECT_EQ(line->purges, 2);
 }
 
-TEST_F(Transact, ExceptionAndStrayByteAndWrongFieldsFail)
+class Framing : public Transact, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Framing, ExceptionAndStrayByteAndWrongFieldsFail)
 {
+    // Whether the reply ends at 50 ms of silence or at its own length, a
+    // reply is refused for the same reasons.
+    link.setFastFraming(GetParam());
     using O = TransactOutcome;
     img.setHolding(0, 77);
     const auto cat = [](Bytes a, const Bytes& b) {
@@ -229,6 +235,81 @@ TEST_F(Transact, ExceptionAndStrayByteAndWrongFieldsFail)
     replyWith(cat(withCrc({0x01, 0x04, 0x02, 0x02, 0x58}), {0, 0, 0}), false);
     EXPECT_EQ(link.transact(4, 0, 1), kTransactOk);
     EXPECT_EQ(img.input(0), 0x0258);
+}
+
+INSTANTIATE_TEST_SUITE_P(SilenceAndLength, Framing, ::testing::Bool());
+
+TEST_F(Transact, LengthFramingEndsAReplyAtItsLength)
+{
+    using us = std::chrono::microseconds;
+    // 01 03 02 00 05 + CRC comes 10 ms after the request, in two pieces
+    // 3 ms apart: the first piece holds the header, so the length is known
+    // but not complete, and the read must not end at the 3.5-character gap.
+    const Bytes reply = withCrc({0x01, 0x03, 2, 0, 5});
+    line->peer = [reply](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(10), Bytes(reply.begin(), reply.begin() + 3)},
+                                  {milliseconds(3), Bytes(reply.begin() + 3, reply.end())}};
+    };
+    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(line->lastReadTookUs, us(63000)) << "the silence rule: last byte + 50 ms";
+    EXPECT_EQ(line->frameReads, 0);
+
+    link.setFastFraming(true);
+    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(line->lastReadTookUs, us(13000) + ModbusLink::kFrameGap);
+    EXPECT_EQ(line->frameReads, 1);
+    EXPECT_EQ(img.holding(0), 5);
+
+    // A pause of 20 ms inside the frame: not a frame end under either rule.
+    line->peer = [reply](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(10), Bytes(reply.begin(), reply.begin() + 4)},
+                                  {milliseconds(20), Bytes(reply.begin() + 4, reply.end())}};
+    };
+    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_EQ(line->lastReadTookUs, us(30000) + ModbusLink::kFrameGap);
+
+    // Exceptions are five bytes; echoes of 5 and 16 eight.
+    replyWith({0x01, 0x83, 0x02});
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Exception);
+    EXPECT_EQ(line->lastReadTookUs, us(10000) + ModbusLink::kFrameGap);
+    echoRequests();
+    EXPECT_EQ(link.transact(5, 15, 0xFF00), kTransactOk);
+    EXPECT_EQ(line->lastReadTookUs, us(10000) + ModbusLink::kFrameGap);
+
+    // Another slave's header cannot tell the length: back to the silence rule.
+    replyWith({0x02, 0x03, 2, 0, 5});
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(line->lastReadTookUs, us(60000));
+    // A byte 2 ms after the complete frame: the line chatters, and the read
+    // runs on to the silence as before, which refuses the frame.
+    line->peer = [reply](const Bytes&) {
+        return std::vector<Chunk>{{milliseconds(10), reply}, {milliseconds(2), Bytes{0x55}}};
+    };
+    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Malformed);
+    EXPECT_EQ(line->lastReadTookUs, us(62000));
+}
+
+TEST(ReplyLength, FromTheHeader)
+{
+    using modbus::expectedReplyLength;
+    using modbus::kLengthUnknown;
+    const uint8_t read[] = {0x01, 0x04, 250};
+    EXPECT_EQ(expectedReplyLength(read, 1, 1, 4), 0u);
+    EXPECT_EQ(expectedReplyLength(read, 2, 1, 4), 0u);
+    EXPECT_EQ(expectedReplyLength(read, 3, 1, 4), 255u);
+    const uint8_t tooLong[] = {0x01, 0x03, 252};
+    EXPECT_EQ(expectedReplyLength(tooLong, 3, 1, 3), kLengthUnknown);
+    const uint8_t coils[] = {0x07, 0x01, 2};
+    EXPECT_EQ(expectedReplyLength(coils, 3, 7, 1), 7u);
+    EXPECT_EQ(expectedReplyLength(coils, 3, 1, 1), kLengthUnknown);
+    EXPECT_EQ(expectedReplyLength(coils, 3, 7, 2), kLengthUnknown);
+    const uint8_t exception[] = {0x01, 0x90};
+    EXPECT_EQ(expectedReplyLength(exception, 2, 1, 16), 5u);
+    const uint8_t echo[] = {0x01, 0x10};
+    EXPECT_EQ(expectedReplyLength(echo, 2, 1, 16), 8u);
+    EXPECT_EQ(expectedReplyLength(echo, 2, 1, 6), kLengthUnknown);
 }
 
 TEST_F(Transact, SilenceAndALostLineAreTold)

@@ -57,24 +57,13 @@ public:
     }
     std::size_t readFor(uint8_t* buf, std::size_t capacity, milliseconds total, milliseconds silence) override
     {
-        const milliseconds start = now, deadline = now + total;
-        std::size_t got = 0;
-        milliseconds last{0};
-        milliseconds end = deadline;
-        while (got < capacity && !m_pending.empty()) {
-            const auto& p = m_pending.front();
-            milliseconds until = deadline;
-            if (got > 0 && last + silence < until) until = last + silence;
-            if (p.at > until) break;
-            last = std::max(p.at, now);
-            buf[got++] = p.byte;
-            m_pending.pop_front();
-        }
-        if (got == capacity) end = last;
-        else if (got > 0) end = std::min(deadline, last + silence);
-        now = end;
-        lastReadTook = now - start;
-        return got;
+        return read(buf, capacity, total, silence, nullptr);
+    }
+    std::size_t readFrame(uint8_t* buf, std::size_t capacity, milliseconds total, milliseconds silence,
+                          const zrv::FrameEnd& end) override
+    {
+        ++frameReads;
+        return read(buf, capacity, total, silence, &end);
     }
     std::size_t bytesQueued() override
     {
@@ -109,6 +98,49 @@ public:
         for (uint8_t b : bytes) m_pending.push_back({now, b});
     }
     void close() override { open = false; }
+
+    int frameReads = 0;  // reads that were told the frame's length
+
+private:
+    // Simulated time moves in microseconds here so that the 3.5-character
+    // gap of a length-framed read is kept as exactly as the 50 ms silence.
+    std::size_t read(uint8_t* buf, std::size_t capacity, milliseconds total, milliseconds silence,
+                     const zrv::FrameEnd* frame)
+    {
+        using us = std::chrono::microseconds;
+        const us start = nowUs(), deadline = start + us(total);
+        std::size_t got = 0;
+        us last{0};
+        const auto quiet = [&] {
+            return (frame && zrv::frameComplete(*frame, buf, got)) ? frame->gap : us(silence);
+        };
+        while (got < capacity && !m_pending.empty()) {
+            const auto& p = m_pending.front();
+            us until = deadline;
+            if (got > 0 && last + quiet() < until) until = last + quiet();
+            if (us(p.at) > until) break;
+            last = std::max(us(p.at), start);
+            buf[got++] = p.byte;
+            m_pending.pop_front();
+        }
+        us end = deadline;
+        if (got == capacity) end = last;
+        else if (got > 0) end = std::min(deadline, last + quiet());
+        setNowUs(end);
+        lastReadTook = std::chrono::duration_cast<milliseconds>(nowUs() - start);
+        lastReadTookUs = nowUs() - start;
+        return got;
+    }
+    std::chrono::microseconds nowUs() const { return std::chrono::microseconds(now) + m_subMs; }
+    void setNowUs(std::chrono::microseconds t)
+    {
+        now = std::chrono::duration_cast<milliseconds>(t);
+        m_subMs = t - std::chrono::microseconds(now);
+    }
+    std::chrono::microseconds m_subMs{0};
+
+public:
+    std::chrono::microseconds lastReadTookUs{0};
 
 private:
     struct Pending {
