@@ -1,5 +1,8 @@
 #include "JournalReading.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace zrv::journal {
 
 namespace {
@@ -19,7 +22,62 @@ void readRun(uint16_t address, uint16_t count, const JournalHooks& h)
     h.readInputs(address, rest);
 }
 
+// The link word and the stamp alone, in ring order.
+void readHead(uint16_t start, const JournalHooks& h)
+{
+    constexpr uint16_t kHead = 4;
+    const uint16_t first = uint16_t(std::min<int>(kHead, kRingEnd - start));
+    h.readInputs(start, first);
+    if (first < kHead) h.readInputs(kRingFirst, uint16_t(kHead - first));
+}
+
+RecordKey keyAt(uint16_t start, const RegisterImage& image)
+{
+    RecordKey k;
+    k.start = start;
+    for (uint32_t i = 0; i < 3; ++i) k.stamp[i] = image.input(ringAddress(start, i + 1));
+    return k;
+}
+
 }  // namespace
+
+std::string formatRecordKeys(const RecordKeys& keys)
+{
+    std::string out;
+    char buf[32];
+    for (const RecordKey& k : keys) {
+        std::snprintf(buf, sizeof buf, "%s%04x:%04x:%04x:%04x", out.empty() ? "" : ",", k.start, k.stamp[0],
+                      k.stamp[1], k.stamp[2]);
+        out += buf;
+    }
+    return out;
+}
+
+RecordKeys parseRecordKeys(const std::string& text)
+{
+    RecordKeys keys;
+    std::size_t pos = 0;
+    while (pos <= text.size() && keys.size() < kKeysKept) {
+        const std::size_t end = std::min(text.find(',', pos), text.size());
+        const std::string item = text.substr(pos, end - pos);
+        unsigned v[4] = {};
+        char tail = 0;
+        if (item.size() == 19 && std::sscanf(item.c_str(), "%4x:%4x:%4x:%4x%c", &v[0], &v[1], &v[2], &v[3], &tail) == 4 &&
+            inRing(uint16_t(v[0])))
+            keys.push_back({uint16_t(v[0]), {uint16_t(v[1]), uint16_t(v[2]), uint16_t(v[3])}});
+        pos = end + 1;
+    }
+    return keys;
+}
+
+RecordKeys mergeRecordKeys(const RecordKeys& newer, const RecordKeys& older, std::size_t limit)
+{
+    RecordKeys out;
+    for (const RecordKeys* list : {&newer, &older})
+        for (const RecordKey& k : *list)
+            if (out.size() < limit && std::find(out.begin(), out.end(), k) == out.end()) out.push_back(k);
+    return out;
+}
 
 void readRecord(uint16_t start, uint16_t end, const JournalHooks& h)
 {
@@ -58,8 +116,11 @@ DecodedRecord decodeRecord(const std::vector<uint16_t>& w)
 }
 
 int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImage& image, ReportBuilder& builder,
-                    const JournalHooks& h)
+                    const JournalHooks& h, const RecordKeys* known, ReadingResult* result)
 {
+    ReadingResult local;
+    ReadingResult& r = result ? *result : local;
+    r = ReadingResult{};
     int32_t recordsRead = 0;
     uint16_t wordsRead = 0;
     std::vector<uint16_t> words;
@@ -71,6 +132,15 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         if (!inRing(recordEnd) || !inRing(recordStart)) break;
         const uint16_t m = recordLength(recordStart, recordEnd);
         if (m < kRecordHead) break;
+        if (known && std::any_of(known->begin(), known->end(),
+                                 [&](const RecordKey& k) { return k.start == recordStart; })) {
+            readHead(recordStart, h);
+            const RecordKey here = keyAt(recordStart, image);
+            if (std::find(known->begin(), known->end(), here) != known->end()) {
+                r.reachedKnown = true;
+                break;
+            }
+        }
         readRecord(recordStart, recordEnd, h);
         wordsRead = uint16_t(wordsRead + m);
         h.showProgress(wordsRead, recordsRead);
@@ -79,6 +149,7 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         for (uint32_t i = 0; i < m; ++i) words[i] = image.input(ringAddress(recordStart, i));
         const DecodedRecord record = decodeRecord(words);
         const std::string piece = builder.recordPiece(record);
+        r.keys.push_back({recordStart, {record.words[1], record.words[2], record.words[3]}});
         recordEnd = recordStart;
         recordStart = record.words[0];
         h.append(piece);
@@ -87,6 +158,7 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         if (h.stopRequested()) break;
         ++recordsRead;
     }
+    r.recordsRead = recordsRead;
     return recordsRead;
 }
 

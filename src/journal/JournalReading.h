@@ -6,8 +6,10 @@
 #include "journal/ReportBuilder.h"
 #include "link/RegisterImage.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,10 +57,38 @@ struct JournalHooks {
 // stop flag tested after each 125-register request.
 void readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
 
+// A record as the device holds it: its start address and its stamp (words
+// 1..3). A record that the ring has since overwritten may come back at the
+// same address, but not with the same stamp.
+struct RecordKey {
+    uint16_t start = 0;
+    std::array<uint16_t, 3> stamp{};
+    bool operator==(const RecordKey&) const = default;
+};
+using RecordKeys = std::vector<RecordKey>;  // newest first
+
+// Kept as text in the preferences: "start:w1:w2:w3" in hex, comma-separated.
+// Parsing skips what is not a key.
+std::string formatRecordKeys(const RecordKeys& keys);
+RecordKeys parseRecordKeys(const std::string& text);
+// The newest keys of both, `newer` first, at most `limit`.
+RecordKeys mergeRecordKeys(const RecordKeys& newer, const RecordKeys& older, std::size_t limit);
+inline constexpr std::size_t kKeysKept = 64;
+
+struct ReadingResult {
+    int32_t recordsRead = 0;
+    RecordKeys keys;           // of every record appended, newest first
+    bool reachedKnown = false;  // stopped at a record already held
+};
+
 // Reads records newest first from the record [recordStart, recordEnd) until
 // the chain ends at an empty record, leaves the ring, more than 32239
 // registers have been read, or the stop flag is set. Returns RecordsRead.
+//
+// With `known`, it also stops before the first record already held: a record
+// whose start address is known has its first four words read alone, and when
+// its stamp matches too, nothing of it is appended or counted.
 int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImage& image, ReportBuilder& builder,
-                    const JournalHooks& hooks);
+                    const JournalHooks& hooks, const RecordKeys* known = nullptr, ReadingResult* result = nullptr);
 
 }  // namespace zrv::journal

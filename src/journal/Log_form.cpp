@@ -1,11 +1,15 @@
 #include "Log_form.h"
 
+#include "journal/JournalCsv.h"
 #include "journal/ReportFile.h"
 #include "shell/MessageBox.h"
+#include "shell/Preferences.h"
+#include "text/ReplaceFile.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QResizeEvent>
+#include <QSettings>
 #include <QStyle>
 #include <QTextBlock>
 
@@ -42,7 +46,11 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     });
     connect(FileSaveAs1, &QAction::triggered, this, [this] {
         const QString path = askForFile(true);
-        if (!path.isEmpty()) ToolButton2Click(path);
+        if (path.isEmpty()) return;
+        if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+            exportCsv(path);
+        else
+            ToolButton2Click(path);
     });
 
     // Both dialogs start where the last report was opened or saved.
@@ -57,6 +65,7 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     connect(&session, &zrv::Session::journalStatus, this, &TLogView::setStatusText);
     connect(&session, &zrv::Session::journalPiece, this, &TLogView::appendPiece);
     connect(&session, &zrv::Session::journalFinished, this, &TLogView::setStatusText);
+    connect(&session, &zrv::Session::journalRecordKeys, this, &TLogView::takeRecordKeys);
 
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
@@ -92,23 +101,49 @@ QStringList TLogView::lines() const
 QString TLogView::askForFile(bool forSaving)
 {
     if (chooseFile) return chooseFile(forSaving);
+    const QString logFilter = QStringLiteral("LOG File (*.log)");
+    const QString csvFilter = QStringLiteral("CSV (*.csv)");
     QFileDialog dialog(this);
     dialog.setWindowTitle(forSaving ? QStringLiteral("Сохранить журнал как...") : QStringLiteral("Открыть файл журнала..."));
-    dialog.setNameFilter(QStringLiteral("LOG File (*.log)"));
+    dialog.setNameFilters(forSaving ? QStringList{logFilter, csvFilter} : QStringList{logFilter});
     dialog.setDefaultSuffix(QStringLiteral("log"));
     dialog.setDirectory(forSaving ? m_saveDirectory : m_openDirectory);
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setSizeGripEnabled(true);
+    // The default suffix follows the chosen filter, so "журнал" becomes
+    // журнал.csv when the table was asked for.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter](const QString& f) {
+        dialog.setDefaultSuffix(f == csvFilter ? QStringLiteral("csv") : QStringLiteral("log"));
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
+    QString chosen = dialog.selectedFiles().first();
+    if (forSaving && dialog.selectedNameFilter() == csvFilter && !chosen.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+        chosen += QStringLiteral(".csv");
+    return chosen;
 }
 
 void TLogView::ToolButton1Click(const QString& path)
 {
     Log->clear();
     m_journalFileName = path.toStdString();
+    // A report file saved here before still tells which records it holds.
+    m_keys.clear();
+    m_keysDevice.reset();
+    {
+        QSettings prefs(zrv::prefs::path(), QSettings::IniFormat);
+        prefs.beginGroup(QStringLiteral("journal"));
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        for (const QString& device : prefs.childGroups()) {
+            if (prefs.value(device + QStringLiteral("/file")).toString() != absolute) continue;
+            bool ok = false;
+            const unsigned n = device.mid(4).toUInt(&ok);  // "ZRV-<n>"
+            if (!ok || !device.startsWith(QLatin1String("ZRV-"))) continue;
+            m_keys = zrv::journal::parseRecordKeys(prefs.value(device + QStringLiteral("/records")).toString().toStdString());
+            m_keysDevice = n;
+        }
+    }
     std::vector<std::string> lines;
     std::string error;
     if (zrv::journal::loadReport(path.toStdString(), &lines, &error)) {
@@ -130,9 +165,46 @@ void TLogView::ToolButton2Click(const QString& path)
     std::vector<std::string> out;
     for (const QString& l : lines()) out.push_back(l.toStdString());
     std::string error;
-    if (!zrv::journal::saveReport(path.toStdString(), out, &error))
+    if (!zrv::journal::saveReport(path.toStdString(), out, &error)) {
         ShowMessage(QStringLiteral("Не удалось сохранить журнал в файл %1: %2").arg(path, QString::fromStdString(error)),
                     QStringLiteral("Ошибка"));
+    } else if (m_keysDevice && !m_keys.empty()) {
+        // The device's records as of this report: a later "Считать новые
+        // записи" reads only what came after them.
+        zrv::prefs::setValue(zrv::prefs::journalKey(*m_keysDevice, "records"),
+                             QString::fromStdString(zrv::journal::formatRecordKeys(m_keys)));
+        zrv::prefs::setValue(zrv::prefs::journalKey(*m_keysDevice, "file"), QFileInfo(path).absoluteFilePath());
+    }
     setStatusText(path);
     m_saveDirectory = QFileInfo(path).absolutePath();
+}
+
+void TLogView::exportCsv(const QString& path)
+{
+    std::vector<std::string> out;
+    for (const QString& l : lines()) out.push_back(l.toStdString());
+    std::string error;
+    // The remembered journal path stays the .log report's: a table cannot be
+    // opened back into the viewer.
+    if (!zrv::text::replaceFile(path.toStdString(), zrv::journal::journalCsv(out), &error)) {
+        ShowMessage(QStringLiteral("Не удалось сохранить журнал в файл %1: %2").arg(path, QString::fromStdString(error)),
+                    QStringLiteral("Ошибка"));
+    }
+    setStatusText(path);
+    m_saveDirectory = QFileInfo(path).absolutePath();
+}
+
+void TLogView::takeRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly)
+{
+    // A report of only the new records still stands on the older ones.
+    const zrv::journal::RecordKeys older = newOnly ? knownRecords(deviceNumber) : zrv::journal::RecordKeys{};
+    m_keys = zrv::journal::mergeRecordKeys(keys, older, zrv::journal::kKeysKept);
+    m_keysDevice = deviceNumber;
+}
+
+zrv::journal::RecordKeys TLogView::knownRecords(unsigned deviceNumber) const
+{
+    if (m_keysDevice == deviceNumber && !m_keys.empty()) return m_keys;
+    return zrv::journal::parseRecordKeys(
+        zrv::prefs::value(zrv::prefs::journalKey(deviceNumber, "records")).toString().toStdString());
 }

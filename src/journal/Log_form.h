@@ -11,6 +11,7 @@
 #include <QToolBar>
 
 #include <functional>
+#include <optional>
 
 class TLogView : public TChildForm {
     Q_OBJECT
@@ -35,8 +36,17 @@ public:
     // After the save dialog was accepted: remember, write, show the path.
     void ToolButton2Click(const QString& path);
 
+    // Writes the report as a table (the save dialog's "CSV (*.csv)").
+    void exportCsv(const QString& path);
+
     // Asks for a file name (the dialogs); tests put their own answer here.
+    // A saving answer ending in ".csv" asks for the table.
     std::function<QString(bool forSaving)> chooseFile;
+
+    // The records of the report held here, or else of the report last saved
+    // for this device: where "Считать новые записи" stops. Empty when no
+    // report of the device is known.
+    zrv::journal::RecordKeys knownRecords(unsigned deviceNumber) const;
 
     // The report file last opened or saved, for the settings file.
     const std::string& journalFileName() const { return m_journalFileName; }
@@ -46,6 +56,11 @@ protected:
 
 private:
     QString askForFile(bool forSaving);
+    void takeRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
+    // The records of the report in the viewer, when it came from a reading
+    // or from a saved file the preferences know.
+    zrv::journal::RecordKeys m_keys;
+    std::optional<unsigned> m_keysDevice;
     std::string m_journalFileName;
     QString m_openDirectory;
     QString m_saveDirectory;

@@ -98,6 +98,13 @@ void ReportBuilder::setBase(const Stamp& s)
     m_baseTimeValid = s.timeValid();
 }
 
+unsigned reportDeviceNumber(const RegisterImage& img)
+{
+    unsigned sum = 0;
+    for (uint16_t i = 0; i < reg::kValveCount; ++i) sum += img.holding(uint16_t(reg::kZrvFactor1 + i));
+    return sum;
+}
+
 std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
 {
     Stamp clock;
@@ -108,10 +115,7 @@ std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
     clock.month = img.input(uint16_t(reg::kInClockSec + 4));
     clock.year = uint16_t(img.input(uint16_t(reg::kInClockSec + 5)) + 2000);
 
-    unsigned weightSum = 0;
-    for (uint16_t i = 0; i < reg::kValveCount; ++i) weightSum += img.holding(uint16_t(reg::kZrvFactor1 + i));
-
-    std::string out = stampText(clock) + "     ZRV-" + u(weightSum) + "\r\nMODBUS Address: " +
+    std::string out = stampText(clock) + "     ZRV-" + u(reportDeviceNumber(img)) + "\r\nMODBUS Address: " +
                       std::to_string(slaveAddress) + "\r\n";
     const auto line = [&out](const std::string& label, const std::string& value) { out += label + value + "\r\n"; };
     const auto U = [&img](uint16_t a) { return u(img.holding(a)); };

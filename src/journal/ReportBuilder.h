@@ -80,6 +80,10 @@ private:
     std::string m_closing;
 };
 
+// The device number a report's header shows ("ZRV-<n>"): the sum of the
+// valve weights, holding registers 96..103, each taken whole.
+unsigned reportDeviceNumber(const RegisterImage& image);
+
 // The name a journal entry gives its register ("P1", "Mode", "прямой Qy"),
 // empty for addresses without one. Szrv (holding 7) is built from the value.
 std::string entryRegisterName(bool input, uint8_t address);

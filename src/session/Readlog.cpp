@@ -14,7 +14,7 @@ void TReadLog::findNewest()
     RecordStart = img.input(RecordEnd);
 }
 
-std::string TReadLog::Execute()
+std::string TReadLog::Execute(const journal::RecordKeys* known)
 {
     ReadAllTables(m_link, m_refresh);
     m_sink.status("Идет загрузка...");
@@ -29,8 +29,11 @@ std::string TReadLog::Execute()
     hooks.stopRequested = [this] { return m_stop.load(std::memory_order_relaxed); };
     hooks.showProgress = m_sink.progress;
     hooks.append = m_sink.piece;
-    const int32_t recordsRead = journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks);
-    return builder.summary(recordsRead);
+    const int32_t recordsRead =
+        journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks, known, &m_result);
+    std::string summary = builder.summary(recordsRead);
+    if (known) summary += m_result.reachedKnown ? " (только новые записи)" : " (прежних записей в журнале нет)";
+    return summary;
 }
 
 }  // namespace zrv

@@ -3,6 +3,7 @@
 // I/O thread: find the newest record, refresh all tables, then the header
 // and the records newest first until the chain ends or the operator stops.
 
+#include "journal/JournalReading.h"
 #include "journal/ReportBuilder.h"
 #include "link/ReadAllTables.h"
 
@@ -31,14 +32,19 @@ public:
 
     // The write position, and the start of the newest record it points at.
     void findNewest();
-    // Returns the summary line.
-    std::string Execute();
+    // Returns the summary line. With `known`, only the records newer than the
+    // first one already held are read, and the summary says so.
+    std::string Execute(const journal::RecordKeys* known = nullptr);
+
+    // What the last Execute read.
+    const journal::ReadingResult& result() const { return m_result; }
 
 private:
     ModbusLink& m_link;
     const std::atomic<bool>& m_stop;
     JournalSink m_sink;
     ReadAllTablesHooks m_refresh;
+    journal::ReadingResult m_result;
 };
 
 }  // namespace zrv

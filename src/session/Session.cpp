@@ -504,7 +504,13 @@ void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& dat
 
 // ---- journal ------------------------------------------------------------------
 
-void Session::readJournal()
+unsigned Session::deviceNumber() const { return journal::reportDeviceNumber(m_image); }
+
+void Session::readJournal() { startJournal(std::nullopt); }
+
+void Session::readNewJournalRecords(journal::RecordKeys known) { startJournal(std::move(known)); }
+
+void Session::startJournal(std::optional<journal::RecordKeys> known)
 {
     if (!idleConnected()) return;
     setPolling(false);
@@ -512,7 +518,7 @@ void Session::readJournal()
     const uint64_t run = ++m_journalRun;
     setState(LinkState::ReadingJournal);
     emit journalStarted();
-    enqueue([this, run] {
+    enqueue([this, run, known = std::move(known)] {
         JournalSink sink;
         sink.status = [this](const std::string& s) {
             const QString t = fromUtf8(s);
@@ -529,7 +535,12 @@ void Session::readJournal()
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
         TReadLog reader(m_link, m_journalStop, sink, refresh);
         reader.findNewest();
-        const QString summary = fromUtf8(reader.Execute());
+        // An empty list of known records is no earlier report: the whole ring.
+        const bool newOnly = known.has_value() && !known->empty();
+        const QString summary = fromUtf8(reader.Execute(newOnly ? &*known : nullptr));
+        const journal::RecordKeys keys = reader.result().keys;
+        const unsigned device = journal::reportDeviceNumber(m_image);
+        post([this, device, keys, newOnly] { emit journalRecordKeys(device, keys, newOnly); });
         post([this, run, summary] {
             if (run == m_journalRun && m_state == LinkState::ReadingJournal) setState(controlState());
             if (idleConnected()) setPolling(true);

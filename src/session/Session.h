@@ -20,6 +20,7 @@
 //        <- session <- windows <- shell
 
 #include "clock/ClockLogic.h"
+#include "journal/JournalReading.h"
 #include "link/ModbusTransact.h"
 #include "link/SerialLine.h"
 #include "link/TransactOutcome.h"
@@ -36,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -102,6 +104,10 @@ public:
     // the state says so).
     bool portOpen() const { return m_portOpen.load(std::memory_order_acquire); }
     void setSlaveAddress(int address) { m_link.setSlaveAddress(uint8_t(address)); }
+    // Reply-length framing ("Быстрый обмен"); takes effect from the next
+    // transaction.
+    void setFastFraming(bool on) { m_link.setFastFraming(on); }
+    bool fastFraming() const { return m_link.fastFraming(); }
     int slaveAddress() const { return m_link.slaveAddress(); }
 
     // Connection.
@@ -129,8 +135,14 @@ public:
     void readClock(bool time, bool date);
     void setClock(const clock::TimeOfDay& time, const clock::CivilDate& date);
 
-    // Journal.
+    // Journal. With `known` (the records of the report last read or saved
+    // for this device, newest first), only the records newer than the first
+    // one already held are read.
     void readJournal();
+    void readNewJournalRecords(journal::RecordKeys known);
+    // The number the report header gives the device: the sum of its valve
+    // weights as last read.
+    unsigned deviceNumber() const;
     void stopJournal();
 
     // No request queued and none running.
@@ -168,6 +180,8 @@ signals:
     void journalPiece(const QString& text);
     void journalProgress(int wordsRead, int recordsRead);
     void journalFinished(const QString& summary);
+    // Before journalFinished: the records the reading appended, newest first.
+    void journalRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
     // Every transaction, after it was counted.
     void transaction(const zrv::TransactionRecord& record);
 
@@ -178,6 +192,7 @@ private:
     };
 
     void enqueue(std::function<void()> run, bool runsAtClose = false);
+    void startJournal(std::optional<journal::RecordKeys> known);
     // Hands f to the window thread, in order, and never waits. The I/O thread
     // touches nothing of Qt: f goes into a queue of our own, and a write to
     // an eventfd wakes the window thread's event loop (a socket notifier),

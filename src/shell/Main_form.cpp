@@ -1,6 +1,7 @@
 #include "Main_form.h"
 
 #include "MessageBox.h"
+#include "Preferences.h"
 #include "Product.h"
 
 #include <QApplication>
@@ -80,6 +81,12 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
 
     N8->setEnabled(false);
     N4->setEnabled(false);
+    NewRecordsF->setEnabled(false);
+    // Off unless the operator chose it; a line that needs the silence rule
+    // must never get the fast one by surprise.
+    const bool fast = zrv::prefs::value(QLatin1String(zrv::prefs::kFastFraming), false).toBool();
+    FastF->setChecked(fast);
+    m_session.setFastFraming(fast);
 
     connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
     connect(&m_session, &zrv::Session::deviceStatus, this, &TMain::setDeviceStatus);
@@ -109,6 +116,7 @@ void TMain::SessionStateChange(zrv::LinkState state)
     const bool free = state == zrv::LinkState::Monitoring || state == zrv::LinkState::ExternalControl;
     N8->setEnabled(free);
     N4->setEnabled(free);
+    NewRecordsF->setEnabled(free);
 }
 
 void TMain::buildMenus()
@@ -135,7 +143,9 @@ void TMain::buildMenus()
     Front_PanelF = item(n3, QStringLiteral("Управление"), "Front_PanelF");
     SetsF = item(n3, QStringLiteral("Уставки"), "SetsF");
     LogF = item(n3, QStringLiteral("Журнал"), "LogF");
-    for (QAction* a : {SelectF, MeasureF, Front_PanelF, SetsF, LogF}) a->setCheckable(true);
+    TrafficF = item(n3, QStringLiteral("Монитор обмена"), "TrafficF");
+    TrendsF = item(n3, QStringLiteral("Графики"), "TrendsF");
+    for (QAction* a : {SelectF, MeasureF, Front_PanelF, SetsF, LogF, TrafficF, TrendsF}) a->setCheckable(true);
     SelectF->setChecked(true);
     MeasureF->setChecked(true);
     Front_PanelF->setChecked(true);
@@ -144,6 +154,20 @@ void TMain::buildMenus()
     connect(Front_PanelF, &QAction::triggered, this, &TMain::Front_PanelFClick);
     connect(SetsF, &QAction::triggered, this, &TMain::SetsFClick);
     connect(LogF, &QAction::triggered, this, &TMain::LogFClick);
+    // The diagnostic windows are not part of the operator's usual screen:
+    // hidden until asked for, hidden again when put aside.
+    const auto showOrHide = [](QMdiSubWindow* w, bool on) {
+        if (!w) return;
+        if (on) {
+            w->showNormal();
+            w->raise();
+            w->widget()->setFocus();
+        } else {
+            w->hide();
+        }
+    };
+    connect(TrafficF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_traffic, on); });
+    connect(TrendsF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_trends, on); });
 
     QMenu* n7 = bar->addMenu(QStringLiteral("Функции"));
     n7->setObjectName("N7");
@@ -151,6 +175,11 @@ void TMain::buildMenus()
     N4 = item(n7, QStringLiteral("Считать Журнал"), "N4");
     connect(N8, &QAction::triggered, this, &TMain::N8Click);
     connect(N4, &QAction::triggered, this, &TMain::N4Click);
+    NewRecordsF = item(n7, QStringLiteral("Считать новые записи"), "NewRecordsF");
+    FastF = item(n7, QStringLiteral("Быстрый обмен"), "FastF");
+    FastF->setCheckable(true);
+    connect(NewRecordsF, &QAction::triggered, this, &TMain::newRecordsRequested);
+    connect(FastF, &QAction::triggered, this, &TMain::FastFClick);
 
     QMenu* n5 = bar->addMenu(QStringLiteral("Окно"));
     n5->setObjectName("N5");
@@ -194,6 +223,11 @@ void TMain::Timer2Timer()
     const auto sync = [](QAction* item, QMdiSubWindow* window) {
         if (window) item->setChecked(!window->isMinimized());
     };
+    const auto syncShown = [](QAction* item, QMdiSubWindow* window) {
+        if (window) item->setChecked(window->isVisible() && !window->isMinimized());
+    };
+    syncShown(TrafficF, m_traffic);
+    syncShown(TrendsF, m_trends);
     sync(SelectF, m_select);
     sync(MeasureF, m_measure);
     sync(SetsF, m_sets);
@@ -213,6 +247,18 @@ void TMain::N8Click()
 void TMain::N4Click() { m_session.readJournal(); }
 
 void TMain::N11Click() { emit aboutRequested(); }
+
+void TMain::FastFClick(bool ticked)
+{
+    m_session.setFastFraming(ticked);
+    zrv::prefs::setValue(QLatin1String(zrv::prefs::kFastFraming), ticked);
+}
+
+void TMain::setDiagnosticWindows(QMdiSubWindow* traffic, QMdiSubWindow* trends)
+{
+    m_traffic = traffic;
+    m_trends = trends;
+}
 
 void TMain::N12Click() { m_mdi->cascadeSubWindows(); }
 

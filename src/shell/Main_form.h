@@ -37,6 +37,10 @@ public:
     QAction* LogF = nullptr;
     QAction* N8 = nullptr;   // "Установить Время"
     QAction* N4 = nullptr;   // "Считать Журнал"
+    QAction* TrafficF = nullptr;     // "Монитор обмена"
+    QAction* TrendsF = nullptr;      // "Графики"
+    QAction* NewRecordsF = nullptr;  // "Считать новые записи"
+    QAction* FastF = nullptr;        // "Быстрый обмен", a tick
     QAction* N12 = nullptr;  // "Каскад"
     QAction* N11 = nullptr;  // "О программе"
 
@@ -52,6 +56,8 @@ public:
     // The child windows that the "Вид" items show and put aside.
     void setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSubWindow* frontPanel, QMdiSubWindow* sets,
                         QMdiSubWindow* log);
+    // The diagnostic windows, shown and put aside by their own "Вид" items.
+    void setDiagnosticWindows(QMdiSubWindow* traffic, QMdiSubWindow* trends);
     // What the close handler writes; the wiring gathers it from the windows.
     std::function<zrv::SettingsSnapshot()> settingsSource;
 
@@ -65,6 +71,7 @@ public:
 signals:
     void clockWindowRequested();  // shown modally while the signal is handled
     void aboutRequested();
+    void newRecordsRequested();  // the wiring knows which records are held
 
 public slots:
     void Timer1Timer();
@@ -79,6 +86,7 @@ public slots:
     void Front_PanelFClick(bool ticked);
     void SetsFClick(bool ticked);
     void LogFClick(bool ticked);
+    void FastFClick(bool ticked);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -94,5 +102,7 @@ private:
     QMdiSubWindow* m_frontPanel = nullptr;
     QMdiSubWindow* m_sets = nullptr;
     QMdiSubWindow* m_log = nullptr;
+    QMdiSubWindow* m_traffic = nullptr;
+    QMdiSubWindow* m_trends = nullptr;
     bool m_closed = false;
 };

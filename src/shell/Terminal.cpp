@@ -42,6 +42,10 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
         clock->Timer1->start();
         clock->exec();
     });
+    TLogView* viewer = logView;
+    QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
+        s.readNewJournalRecords(viewer->knownRecords(s.deviceNumber()));
+    });
     TAbout_Form* box = about;
     QObject::connect(main, &TMain::aboutRequested, box, [box] {
         box->show();
