@@ -141,6 +141,69 @@ private slots:
         QCOMPARE(view()->lines(), shown);
     }
 
+    void newRecordsAfterASavedReportThenTheTable()
+    {
+        startDevice(60);
+        main()->N4->trigger();
+        QVERIFY(waitForTheReading(60000));
+        const QString path = m_dir.path() + "/full.log";
+        view()->chooseFile = [path](bool) { return path; };
+        view()->FileSaveAs1->trigger();
+        QVERIFY(m_messages.isEmpty());
+
+        // The viewer moves on to another file: the saved report's records
+        // are still known, by the device number.
+        const QString other = m_dir.path() + "/other.log";
+        QFile f(other);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("x\r\n");
+        f.close();
+        view()->chooseFile = [other](bool) { return other; };
+        view()->FileOpen1->trigger();
+        QVERIFY(!view()->knownRecords(127).empty());
+        QVERIFY(view()->knownRecords(128).empty());
+
+        device([](zrvsim::DeviceModel& d, auto&) {
+            for (int i = 0; i < 10; ++i) {
+                zrvsim::JournalStamp s = d.stampNow();
+                s.min = i;
+                s.p1 = 40.0f + float(i);
+                d.appendRecord(s, {{5, 0x0000, 1, 0}, {9, 0xC000, 0, 0x3FC0}});
+            }
+        });
+        m_sim->clearRequests();
+        QVERIFY(main()->NewRecordsF->isEnabled());
+        main()->NewRecordsF->trigger();
+        QVERIFY(reading());
+        QVERIFY(waitForTheReading(60000));
+        const QString summary = view()->StatusBar1->text();
+        QVERIFY2(summary.startsWith(QStringLiteral("Загружено 10 записей в период c ")), qPrintable(summary));
+        QVERIFY2(summary.endsWith(QStringLiteral(" (только новые записи)")), qPrintable(summary));
+        const QStringList shown = view()->lines();
+        QVERIFY(shown.at(0).endsWith(QStringLiteral("     ZRV-127")));
+        QCOMPARE(shown.filter(QStringLiteral("  P1=")).size(), 10);
+        QVERIFY(shown.filter(QStringLiteral("  P1=")).first().contains(QStringLiteral("P1=49.00")));
+        // In the ring: the newest record's start (one register, as for every
+        // reading), then ten records of one request each and the head of the
+        // one held.
+        int ring = 0;
+        for (const auto& r : m_sim->requests()) ring += r.frame[1] == 4 && ((r.frame[2] << 8) | r.frame[3]) >= 512;
+        QCOMPARE(ring, 1 + 11);
+
+        // The same report as a table: a row per entry, the record's time.
+        const QString csv = m_dir.path() + "/new.csv";
+        view()->chooseFile = [csv](bool) { return csv; };
+        view()->FileSaveAs1->trigger();
+        QCOMPARE(QString::fromStdString(view()->journalFileName()), other);  // the .log stays remembered
+        const QByteArray table = fileBytes(csv);
+        QVERIFY(table.startsWith("\xEF\xBB\xBF"));
+        const QStringList rows = QString::fromUtf8(table.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + 20);
+        QCOMPARE(rows[0], QStringLiteral("Время записи;Время события;Параметр;Регистр;Значение"));
+        QVERIFY2(rows[1].endsWith(QStringLiteral(";P1;Input 0;1,5")), qPrintable(rows[1]));
+        QVERIFY2(rows[2].endsWith(QStringLiteral(";Mode;Holding 0;1")), qPrintable(rows[2]));
+    }
+
     void stopMidReadingGivesTheControlsBackAndASummary()
     {
         startDevice(300);
