@@ -6,6 +6,7 @@
 #include "journal/JournalReading.h"
 #include "link/ModbusTransact.h"
 #include "link/PosixSerialLine.h"
+#include "session/Readlog.h"
 
 #include <chrono>
 #include <cstdio>
@@ -48,11 +49,76 @@ double buildFullRingReport()
     return ms;
 }
 
+// "Считать новые записи" over a paced line: a full ring of which the last
+// report holds all but the 10 newest records.
+void newRecordsOfAFullRing()
+{
+    zrvsim::SimOptions options;
+    options.pace = true;
+    zrvsim::SimServer sim(options);
+    std::string error;
+    if (!sim.start(&error)) return;
+    RecordKeys known;
+    sim.withDevice([&known](zrvsim::DeviceModel& d, auto&) {
+        d.preloadJournal(1500, 3);
+        // The earlier report, taken straight from the ring.
+        zrv::RegisterImage ring;
+        for (uint32_t a = 0; a < 65536; ++a) ring.setInput(uint16_t(a), d.inputs[a]);
+        ReportBuilder b;
+        JournalHooks h;
+        h.readInputs = [](uint16_t, uint16_t) {};
+        h.stopRequested = [] { return false; };
+        h.showProgress = [](uint16_t, int32_t) {};
+        h.append = [](const std::string&) {};
+        ReadingResult r;
+        const uint16_t end = ring.input(27);
+        readRecords(end, ring.input(end), ring, b, h, nullptr, &r);
+        known = mergeRecordKeys(r.keys, {}, kKeysKept);
+        for (int i = 0; i < 10; ++i) d.appendRecord(d.stampNow(), {{1, 0x4000, 5, 0}, {2, 0x0000, 2, 0}});
+        return 0;
+    });
+    auto line = zrv::PosixSerialLine::open(sim.devicePath(), &error);
+    if (!line || !line->applyLineSettings()) return;
+    zrv::RegisterImage image;
+    zrv::ModbusLink link(image);
+    link.setPort(std::move(line));
+    int total = 0, inRing = 0;
+    link.setTraceSink([&](const zrv::TransactionRecord& r) {
+        ++total;
+        inRing += r.function == 4 && r.start >= zrv::reg::kRingFirst;
+    });
+    std::atomic<bool> stop{false};
+    zrv::JournalSink sink;
+    sink.status = [](const std::string&) {};
+    sink.piece = [](const std::string&) {};
+    sink.progress = [](uint16_t, int32_t) {};
+    for (bool fast : {false, true}) {
+        link.setFastFraming(fast);
+        total = inRing = 0;
+        zrv::TReadLog reader(link, stop, sink, {});
+        const auto t0 = steady_clock::now();
+        reader.findNewest();
+        const auto ringStart = steady_clock::now();
+        const int findRing = inRing;
+        const std::string summary = reader.Execute(&known);
+        const auto t1 = steady_clock::now();
+        std::printf("\"Считать новые записи\", full ring with 10 new records%s: %d new read, %s\n",
+                    fast ? ", reply-length framing" : "", reader.result().recordsRead,
+                    reader.result().reachedKnown ? "stopped at the record held" : "DID NOT FIND the record held");
+        std::printf("  %d requests in the ring after finding the newest (target <= 11), %d in all with finding "
+                    "(%d) and the refresh of all tables\n",
+                    inRing - findRing, total, findRing);
+        std::printf("  %.2f s in all, %.2f s for the records (target < 5 s at 9600 baud)\n",
+                    duration<double>(t1 - t0).count(), duration<double>(t1 - ringStart).count());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     buildFullRingReport();
+    newRecordsOfAFullRing();
 
     const uint16_t words = uint16_t(argc > 1 ? std::atoi(argv[1]) : 32255 - 2);
     zrvsim::SimOptions options;
