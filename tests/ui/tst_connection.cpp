@@ -314,6 +314,53 @@ private slots:
                      .arg(before + 5));
     }
 
+    void serialDeviceServerOverTcpAndTheServerGoingAway()
+    {
+        // COM1 becomes the entry file "tcp 127.0.0.1 PORT" of a TCP simulator.
+        shutDown();
+        zrvsim::SimOptions o;
+        o.tcp = true;
+        o.pace = true;
+        const std::string error = startSim(o);
+        QVERIFY2(error.empty(), error.c_str());
+        createTerminal();
+        main()->FastF->trigger();  // the fast rule over TCP too
+        QVERIFY(session().fastFraming());
+        connectDevice();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+        const int before = failures();
+        pollStep();
+        QCOMPARE(failures(), before);
+        QVERIFY(!t().measure->P1->text().isEmpty());
+
+        // The server goes away: the steps fail as against a silent device,
+        // the window stays the operator's, and Stop ends the connection.
+        const int port = m_sim->tcpPort();
+        m_sim->stop();  // also removes its COM1 entry
+        pollStep();
+        QCOMPARE(failures(), before + 5);
+        QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
+        QVERIFY(select()->Disconnect->isEnabled());
+        QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
+        settle();
+        QCOMPARE(session().state(), zrv::LinkState::Disconnected);
+        QVERIFY(select()->Connect->isEnabled());
+
+        // Nobody listens now: the connection fails like a port that cannot
+        // be opened.
+        QFile entry(m_dir.path() + "/cfg/zrvterm/ports/COM1");
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write(QByteArray("tcp 127.0.0.1 ") + QByteArray::number(port) + "\n");
+        entry.close();
+        m_messages.clear();
+        connectDevice();
+        QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
+        main()->FastF->trigger();
+        QVERIFY(!session().fastFraming());
+        QVERIFY(entry.remove());  // the next test's simulator takes COM1 again
+    }
+
     void garbageMeasurementsShowAsText()
     {
         device([](zrvsim::DeviceModel& d, auto&) {
