@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev googletest libmodbus-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
 )

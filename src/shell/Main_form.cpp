@@ -156,9 +156,13 @@ void TMain::buildMenus()
     connect(LogF, &QAction::triggered, this, &TMain::LogFClick);
     // The diagnostic windows are not part of the operator's usual screen:
     // hidden until asked for, hidden again when put aside.
-    const auto showOrHide = [](QMdiSubWindow* w, bool on) {
+    const auto showOrHide = [this](QMdiSubWindow* w, bool on) {
         if (!w) return;
         if (on) {
+            // Within the frame's area, however small the frame was made.
+            const QSize room = m_mdi->viewport()->size();
+            w->resize(w->size().boundedTo(room));
+            if (!QRect(QPoint(0, 0), room).contains(w->geometry())) w->move(0, 0);
             w->showNormal();
             w->raise();
             w->widget()->setFocus();

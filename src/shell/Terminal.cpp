@@ -4,6 +4,8 @@
 #include "Main_form.h"
 #include "clock/Time_form.h"
 #include "connection/Select_form.h"
+#include "diagnostics/Traffic_form.h"
+#include "diagnostics/Trends_form.h"
 #include "journal/Log_form.h"
 #include "journal/Logprocessform.h"
 #include "modem/Modem.h"
@@ -34,8 +36,12 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     timeZRV = new TTimeZRV(main, s);
     logView = new TLogView(area, settings, s);
     logProgress = new TLogProgress(main, s);
+    // Diagnostics, beyond the operator's usual windows: hidden until asked for.
+    traffic = new TTrafficMonitor(area, s);
+    trends = new TTrends(area, s);
 
     main->setViewWindows(select, measure, frontPanel, sets, logView);
+    main->setDiagnosticWindows(traffic, trends);
     main->settingsSource = [this] { return settingsSnapshot(); };
     TTimeZRV* clock = timeZRV;
     QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] {

@@ -19,6 +19,8 @@ class TConnectModem;
 class TTimeZRV;
 class TLogView;
 class TLogProgress;
+class TTrafficMonitor;
+class TTrends;
 
 class Terminal {
 public:
@@ -46,6 +48,8 @@ public:
     TTimeZRV* timeZRV = nullptr;
     TLogView* logView = nullptr;
     TLogProgress* logProgress = nullptr;
+    TTrafficMonitor* traffic = nullptr;
+    TTrends* trends = nullptr;
 
 private:
     std::unique_ptr<zrv::Session> m_session;

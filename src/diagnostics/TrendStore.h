@@ -1,0 +1,67 @@
+#pragma once
+// The six measurements against time since the connection, kept in memory for
+// 24 hours at one sample a second (older samples make room), and thinned for
+// drawing: per pixel column only the lowest and the highest value, so that a
+// day of samples draws as fast as a few minutes.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zrv::diagnostics {
+
+enum TrendSeries : int { kP1, kP2, kTg, kQi, kMq, kV, kTrendSeriesCount };
+
+struct TrendPoint {
+    double t;  // seconds since the connection
+    double v;
+};
+
+class TrendStore {
+public:
+    static constexpr std::size_t kDefaultCapacity = 86400;  // 24 h at one a second
+    explicit TrendStore(std::size_t capacity = kDefaultCapacity);
+
+    // A sample at `t` seconds since the connection. Samples come in time
+    // order; one earlier than the last is ignored (a clock that went back
+    // must not fold the plot over itself).
+    void append(double t, const std::array<float, kTrendSeriesCount>& values);
+    void clear();
+
+    std::size_t size() const { return m_size; }
+    std::size_t capacity() const { return m_capacity; }
+    double time(std::size_t i) const { return m_t[slot(i)]; }
+    float value(int series, std::size_t i) const { return m_v[std::size_t(series)][slot(i)]; }
+    double firstTime() const { return m_size ? time(0) : 0.0; }
+    double lastTime() const { return m_size ? time(m_size - 1) : 0.0; }
+
+    // The first sample at or after t.
+    std::size_t lowerBound(double t) const;
+
+    // The samples of `series` in [t0, t1], thinned to at most two points per
+    // column (its lowest and highest, in the order they came) for `columns`
+    // columns, plus the nearest sample on each side so that the line runs
+    // to the edges. Values that are not finite are left out.
+    std::vector<TrendPoint> decimate(int series, double t0, double t1, int columns) const;
+
+    // "t, s;P1;P2;Tг;Qи;Mq;V" then one row per sample, semicolons and a
+    // decimal comma, UTF-8 with a byte-order mark; `wallClock` gives each
+    // row's local date and time from its t.
+    std::string csv(const std::function<std::string(double t)>& wallClock = {}) const;
+
+private:
+    std::size_t slot(std::size_t i) const { return (m_first + i) % m_capacity; }
+    std::size_t m_capacity;
+    std::size_t m_first = 0;
+    std::size_t m_size = 0;
+    std::vector<double> m_t;
+    std::array<std::vector<float>, kTrendSeriesCount> m_v;
+};
+
+// The series' captions, as the measurement window names them.
+const char* trendCaption(int series);
+
+}  // namespace zrv::diagnostics

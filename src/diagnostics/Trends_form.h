@@ -1,0 +1,106 @@
+#pragma once
+// "Графики": the six measurements against time since the connection, in
+// five charts by unit (P1 and P2 together; Tг; Qи; Mq; V), auto-scaled. A
+// span is chosen from the list; the wheel zooms and a drag pans the time
+// axis of all charts at once, a double click goes back to following the
+// newest samples. Samples and the picture can be saved.
+
+#include "diagnostics/TrendStore.h"
+#include "session/Session.h"
+#include "shell/ChildForm.h"
+
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QPushButton>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+class QLineSeries;
+class QValueAxis;
+class QDateTimeAxis;
+
+// One chart whose mouse moves the shared time window.
+class TTrendView : public QChartView {
+    Q_OBJECT
+public:
+    explicit TTrendView(QChart* chart, QWidget* parent = nullptr);
+
+signals:
+    void zoomRequested(double factor, double atFraction);  // < 1 zooms in
+    void panRequested(double fraction);                    // of the visible span
+    void followRequested();
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    double fractionAt(double x) const;
+    bool m_dragging = false;
+    double m_lastX = 0;
+};
+
+class TTrends : public TChildForm {
+    Q_OBJECT
+public:
+    TTrends(QMdiArea* area, zrv::Session& session);
+
+    QComboBox* Span = nullptr;  // "5 мин", "1 ч", "24 ч", "всё"
+    QPushButton* SaveCsv = nullptr;
+    QPushButton* SavePng = nullptr;
+    std::vector<TTrendView*> Charts;
+
+    // Spans in seconds, 0 for all.
+    static constexpr int kSpans[] = {300, 3600, 86400, 0};
+
+    zrv::diagnostics::TrendStore& store() { return m_store; }
+    // A sample t seconds after the connection (the polling step's values).
+    void addSample(double t, const std::array<float, zrv::diagnostics::kTrendSeriesCount>& values);
+    // Draws the visible window again, thinned to the charts' width.
+    void redraw();
+    // The time window shown, in seconds since the connection.
+    double viewStart() const { return m_t0; }
+    double viewEnd() const { return m_t1; }
+    bool following() const { return m_follow; }
+    // The drawn points of one series (tests, benchmark).
+    int pointCount(int series) const;
+
+    bool saveCsv(const QString& path);
+    bool savePng(const QString& path);
+    // Asks for a file name ("csv" or "png"); tests put their own answer here.
+    std::function<QString(const QString& suffix)> chooseFile;
+
+    // Mouse actions on the shared time window.
+    void zoom(double factor, double atFraction);
+    void pan(double fraction);
+    void follow();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void takePoll();
+    void startConnection();
+    void followNewest();
+
+    zrv::Session& m_session;
+    zrv::diagnostics::TrendStore m_store;
+    QDateTime m_origin;  // the connection's wall-clock time
+    std::chrono::steady_clock::time_point m_originSteady;
+    double m_t0 = 0, m_t1 = 300;
+    bool m_follow = true;
+    bool m_redrawQueued = false;
+    std::vector<QLineSeries*> m_series;        // by TrendSeries
+    std::vector<QValueAxis*> m_valueAxes;      // by chart
+    std::vector<QDateTimeAxis*> m_timeAxes;    // by chart
+    std::vector<std::vector<int>> m_chartSeries;
+    QWidget* m_plots = nullptr;
+};
