@@ -424,6 +424,14 @@ setpoints::EditResult Session::applyEdit(int tab, int subTab, int row, const std
     return setpoints::applyEdit(tab, subTab, row, text, m_image, m_weights);
 }
 
+void Session::loadSetpoints(const setpoints::SetpointSet& set)
+{
+    // As typing does: into the image and the pending weights, on the window
+    // thread; a write sends them after its checks.
+    for (uint16_t r = 0; r < set.holding.size(); ++r) m_image.setHolding(r, set.holding[r]);
+    for (std::size_t v = 0; v < set.weights.size(); ++v) m_weights[v].store(set.weights[v], std::memory_order_relaxed);
+}
+
 void Session::readSetpoints()
 {
     if (!idleConnected()) return;

@@ -26,6 +26,7 @@
 #include "link/TransactOutcome.h"
 #include "session/Updatethread.h"
 #include "setpoints/SetpointCatalogue.h"
+#include "setpoints/SetpointFile.h"
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
@@ -128,6 +129,8 @@ public:
 
     // Setpoints. An edit goes into the image at once, on the window thread.
     setpoints::EditResult applyEdit(int tab, int subTab, int row, const std::string& text);
+    // A whole set (from a setpoint file) taken as if typed.
+    void loadSetpoints(const setpoints::SetpointSet& set);
     void readSetpoints();
     void writeSetpoints();
 

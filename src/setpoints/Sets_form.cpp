@@ -1,8 +1,16 @@
 #include "Sets_form.h"
 
 #include "setpoints/SetpointCatalogue.h"
+#include "setpoints/SetpointFile.h"
 #include "shell/MessageBox.h"
 #include "shell/Product.h"
+#include "text/ReplaceFile.h"
+#include "text/Version.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,6 +25,7 @@ namespace {
 
 // Where a value cell keeps the row number its edits are reported under.
 constexpr int kRowNumberRole = Qt::UserRole + 1;
+constexpr int kMarkedRole = Qt::UserRole + 2;
 
 // The value cells' editors: frameless line edits that report each keystroke
 // to the window and are not rewritten with the text they already show.
@@ -129,6 +138,37 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     Download->setFixedWidth(129);
     Download->setEnabled(false);
 
+    FileMenu = new QToolButton(client);
+    FileMenu->setObjectName("FileMenu");
+    FileMenu->setText(QStringLiteral("Файл"));
+    FileMenu->setGeometry(148, 224, 44, 25);
+    FileMenu->setPopupMode(QToolButton::InstantPopup);
+    FileMenu->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    auto* fileMenu = new QMenu(FileMenu);
+    SaveToFile = fileMenu->addAction(QStringLiteral("Сохранить в файл..."));
+    SaveToFile->setObjectName("SaveToFile");
+    LoadFromFile = fileMenu->addAction(QStringLiteral("Загрузить из файла..."));
+    LoadFromFile->setObjectName("LoadFromFile");
+    FileMenu->setMenu(fileMenu);
+    SaveToFile->setEnabled(false);
+    LoadFromFile->setEnabled(false);
+    const auto ask = [this](bool forSaving) {
+        if (chooseFile) return chooseFile(forSaving);
+        const QString filter = QStringLiteral("Уставки ZRV (*.zrvset);;Все файлы (*)");
+        QString path = forSaving ? QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить уставки в файл"), QString(), filter)
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Загрузить уставки из файла"), QString(), filter);
+        if (forSaving && !path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".zrvset");
+        return path;
+    };
+    connect(SaveToFile, &QAction::triggered, this, [this, ask] {
+        const QString path = ask(true);
+        if (!path.isEmpty()) saveSetpointFile(path);
+    });
+    connect(LoadFromFile, &QAction::triggered, this, [this, ask] {
+        const QString path = ask(false);
+        if (!path.isEmpty()) loadSetpointFile(path);
+    });
+
     connect(TabBar, &QTabBar::currentChanged, this, &TSets::TabChange);
     connect(TabSet, &QTabBar::currentChanged, this, &TSets::TabSetChange);
     connect(Upload, &QPushButton::clicked, this, &TSets::UploadClick);
@@ -137,6 +177,7 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     connect(&m_session, &zrv::Session::setpointsRead, this, &TSets::ReadDone);
     connect(&m_session, &zrv::Session::setpointsWritten, this, &TSets::WriteDone);
     connect(&m_session, &zrv::Session::deviceFound, this, [this] {
+        rememberDeviceSet();
         BuildTable();
         m_edited = false;
         SessionStateChange(m_session.state());
@@ -158,6 +199,9 @@ void TSets::SessionStateChange(zrv::LinkState)
 {
     const bool free = m_session.idleConnected();
     Upload->setEnabled(free);
+    // A file's set is only worth anything against a device just read.
+    SaveToFile->setEnabled(free);
+    LoadFromFile->setEnabled(free);
     Download->setEnabled(free && m_edited);
 }
 
@@ -227,7 +271,28 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
         value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsEditable);
         value->setData(kRowNumberRole, r->row);
         Table->setItem(n, 1, value);
+        const bool weight = r->edit == sp::Edit::Weight;
+        const bool isFloat = r->display == sp::Display::G4 || r->display == sp::Display::Thousandths;
+        if (differs(r->reg, isFloat, weight)) {
+            // A loaded file's value that the device does not hold yet.
+            const QString why = QStringLiteral("отличается от прибора");
+            for (QTableWidgetItem* item : {name, value}) {
+                item->setBackground(QColor(255, 236, 160));
+                item->setData(Qt::AccessibleDescriptionRole, why);
+                item->setToolTip(why);
+            }
+            name->setData(kMarkedRole, true);
+        }
         Table->openPersistentEditor(value);
+        if (name->data(kMarkedRole).toBool()) {
+            // The editor stands over the value cell: it carries the mark too.
+            if (QLineEdit* e = valueEditor(n + 1)) {
+                QPalette p = e->palette();
+                p.setColor(QPalette::Base, QColor(255, 236, 160));
+                e->setPalette(p);
+                e->setAccessibleDescription(QStringLiteral("отличается от прибора"));
+            }
+        }
         ++n;
     }
     Rebuilding = false;
@@ -286,6 +351,7 @@ void TSets::ReadDone(bool ok)
         ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
         return;
     }
+    rememberDeviceSet();
     BuildTable();
     m_edited = false;
     Download->setEnabled(false);
@@ -301,7 +367,79 @@ void TSets::DownloadClick()
 
 void TSets::WriteDone(const QString& message)
 {
-    if (!message.isEmpty()) ShowMessage(message, QStringLiteral("Ошибка"));
+    if (!message.isEmpty()) {
+        ShowMessage(message, QStringLiteral("Ошибка"));
+        return;
+    }
+    // The device holds the set now: nothing differs any more.
+    rememberDeviceSet();
+    BuildTable();
+}
+
+void TSets::rememberDeviceSet()
+{
+    m_deviceSet = sp::currentSetpoints(m_session.image(), m_session.valveWeights());
+    m_marks.reset();
+}
+
+bool TSets::differs(int reg, bool isFloat, bool isWeight) const
+{
+    if (!m_marks || reg < 0 || reg >= sp::kSetpointRegisters) return false;
+    if (isWeight) {
+        const int v = reg - zrv::reg::kZrvFactor1;
+        return v >= 0 && v < zrv::reg::kValveCount && m_marks->weights[std::size_t(v)];
+    }
+    return m_marks->holding[std::size_t(reg)] || (isFloat && reg + 1 < sp::kSetpointRegisters && m_marks->holding[std::size_t(reg + 1)]);
+}
+
+bool TSets::rowMarked(int row) const
+{
+    const QTableWidgetItem* item = Table->item(row, 0);
+    return item && item->data(kMarkedRole).toBool();
+}
+
+bool TSets::saveSetpointFile(const QString& path)
+{
+    const std::string text = sp::formatSetpointFile(
+        m_session.image(), m_session.valveWeights(), m_session.deviceNumber(),
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")).toStdString(), kZrvVersion);
+    std::string error;
+    if (!zrv::text::replaceFile(path.toStdString(), text, &error)) {
+        ShowMessage(QStringLiteral("Не удалось сохранить уставки в файл %1: %2").arg(path, QString::fromStdString(error)),
+                    QStringLiteral("Ошибка"));
+        return false;
+    }
+    return true;
+}
+
+bool TSets::loadSetpointFile(const QString& path)
+{
+    if (!m_session.idleConnected()) return false;
+    QFile file(path);
+    std::string problem;
+    QByteArray bytes;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = file.errorString().toStdString();
+    } else {
+        // Far more than any setpoint file: the parser refuses it unread.
+        bytes = file.read(256 * 1024);
+    }
+    sp::SetpointFileResult r;
+    if (problem.empty()) {
+        r = sp::parseSetpointFile(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        problem = r.error;
+    }
+    if (!r.ok) {
+        ShowMessage(QStringLiteral("Файл %1 не загружен: %2").arg(path, QString::fromStdString(problem)),
+                    QStringLiteral("Ошибка"));
+        return false;
+    }
+    m_session.loadSetpoints(r.set);
+    m_marks = sp::compareSetpoints(r.set, m_deviceSet);
+    BuildTable();
+    m_edited = true;
+    Download->setEnabled(m_session.idleConnected());
+    return true;
 }
 
 void TSets::resizeEvent(QResizeEvent* event)
@@ -310,6 +448,7 @@ void TSets::resizeEvent(QResizeEvent* event)
     if (!Table) return;
     const int w = width(), h = height();
     Upload->move(Upload->x(), h - 77);
+    FileMenu->move(FileMenu->x(), h - 77);
     Download->move(Download->x(), h - 77);
     Table->resize(w - 28, h - 148);
     Tab->resize(w, h - 100);

@@ -5,9 +5,14 @@
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 
+#include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTabBar>
 #include <QTableWidget>
+
+#include <functional>
+#include <optional>
 
 class TSets : public TChildForm {
     Q_OBJECT
@@ -20,6 +25,20 @@ public:
     QTableWidget* Table = nullptr;
     QPushButton* Upload = nullptr;
     QPushButton* Download = nullptr;
+    // "Файл": the set kept in a file and taken back from one.
+    QToolButton* FileMenu = nullptr;
+    QAction* SaveToFile = nullptr;    // "Сохранить в файл..."
+    QAction* LoadFromFile = nullptr;  // "Загрузить из файла..."
+
+    // Writes the set to a file; a message says why it could not.
+    bool saveSetpointFile(const QString& path);
+    // Reads a set from a file into the image as if typed and marks the rows
+    // that differ from the device's last read. A damaged file changes nothing.
+    bool loadSetpointFile(const QString& path);
+    // Asks for a file name; tests put their own answer here.
+    std::function<QString(bool forSaving)> chooseFile;
+    // Whether a row of the current view is marked as differing.
+    bool rowMarked(int row) const;
 
     // Set while the rows are replaced; edits arriving meanwhile are ignored.
     bool Rebuilding = false;
@@ -48,7 +67,14 @@ protected:
 private:
     void fillRows(int tab, int subTab, bool bySubTabChange);
     bool connected() const;
+    void rememberDeviceSet();
+    bool differs(int reg, bool isFloat, bool isWeight) const;
+
     zrv::Session& m_session;
     bool m_edited = false;  // an edit since the last transfer
+    // The set as the device last gave it or took it, and what a loaded
+    // file changed against it.
+    zrv::setpoints::SetpointSet m_deviceSet;
+    std::optional<zrv::setpoints::SetpointDifferences> m_marks;
     void valueTyped(QLineEdit* editor);
 };

@@ -12,6 +12,7 @@
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -185,6 +186,87 @@ private slots:
         settle();
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[96]; }), uint16_t(1));
+    }
+
+    void aSetFromOneDeviceWrittenToAnother()
+    {
+        // Device A's own set: odd floats the table rounds, a changed weight.
+        device([](zrvsim::DeviceModel& d, auto&) {
+            const auto putFloat = [&d](int a, float v) {
+                const uint32_t b = std::bit_cast<uint32_t>(v);
+                d.holdings[std::size_t(a)] = uint16_t(b & 0xFFFF);
+                d.holdings[std::size_t(a + 1)] = uint16_t(b >> 16);
+            };
+            putFloat(32, 3.14159f);    // P2B(PA), shown as 3.142
+            putFloat(48, 2345.678f);   // Qm
+            d.holdings[4] = 77;        // TPA
+            d.holdings[97] = 5;        // weight of valve 2
+        });
+        connectDevice();
+        QVERIFY(!sets()->Download->isEnabled());
+        const QString path = m_dir.path() + "/a.zrvset";
+        sets()->chooseFile = [path](bool) { return path; };
+        QVERIFY(sets()->SaveToFile->isEnabled());
+        sets()->SaveToFile->trigger();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        std::array<uint16_t, 114> fromA{};
+        m_sim->withDevice([&fromA](zrvsim::DeviceModel& d, auto&) {
+            for (int r = 0; r < 114; ++r) fromA[std::size_t(r)] = d.holdings[std::size_t(r)];
+            return 0;
+        });
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.startsWith(QStringLiteral("# Уставки ZRV\n# Устройство: ZRV-")));
+        QVERIFY(text.contains(QStringLiteral("\t3.142\t")));
+
+        // Device B, with its defaults.
+        shutDown();
+        QVERIFY(startSim().empty());
+        createTerminal();
+        sets()->showNormal();
+        connectDevice();
+        sets()->chooseFile = [path](bool) { return path; };
+        QVERIFY(sets()->loadSetpointFile(path));
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QVERIFY(sets()->Download->isEnabled());
+        sets()->TabBar->setCurrentIndex(0);
+        sets()->TabSet->setCurrentIndex(0);
+        QCOMPARE(value(1), QStringLiteral("3.142"));
+        QVERIFY(sets()->rowMarked(0));   // P2B(PA) differs from B's
+        QVERIFY(!sets()->rowMarked(1));  // P2H(PA) the same
+        sets()->TabBar->setCurrentIndex(2);
+        QVERIFY(sets()->rowMarked(10));  // valve 2's weight (row 11)
+
+        m_sim->clearRequests();
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        settle();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QCOMPARE(m_sim->requests().size(), std::size_t(1));
+        std::array<uint16_t, 114> inB{};
+        m_sim->withDevice([&inB](zrvsim::DeviceModel& d, auto&) {
+            for (int r = 0; r < 114; ++r) inB[std::size_t(r)] = d.holdings[std::size_t(r)];
+            return 0;
+        });
+        // Exactly A's set, bit for bit. Registers 10..15 set the device's
+        // clock, which then runs on by itself.
+        for (int r = 0; r < 114; ++r) {
+            if (r >= 10 && r <= 15) continue;
+            QVERIFY2(inB[std::size_t(r)] == fromA[std::size_t(r)], qPrintable(QStringLiteral("register %1").arg(r)));
+        }
+        QVERIFY(!sets()->rowMarked(10));  // written: nothing differs any more
+
+        // A damaged file changes nothing and says why.
+        QFile bad(m_dir.path() + "/bad.zrvset");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        const QByteArray whole = text.toUtf8();
+        bad.write(whole.left(whole.indexOf("HR 60\t")));  // cut off after a whole line
+        bad.close();
+        session().applyEdit(3, -1, 3, "88");
+        QVERIFY(!sets()->loadSetpointFile(bad.fileName()));
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].contains(QStringLiteral("файл неполон")), qPrintable(m_messages[0]));
+        QCOMPARE(image().holding(4), uint16_t(88));
     }
 };
 
