@@ -182,6 +182,7 @@ void TTrafficMonitor::takeRecord(const zrv::TransactionRecord& record)
     if (m_paused) {
         m_held.push_back(std::move(row));
         if (m_held.size() > m_model.log().capacity()) m_held.pop_front();
+        showCounts();
         return;
     }
     QScrollBar* v = Table->verticalScrollBar();
