@@ -53,7 +53,12 @@ public:
     std::string csv(const std::function<std::string(double t)>& wallClock = {}) const;
 
 private:
-    std::size_t slot(std::size_t i) const { return (m_first + i) % m_capacity; }
+    // No division: this runs for every sample of every redraw.
+    std::size_t slot(std::size_t i) const
+    {
+        const std::size_t s = m_first + i;
+        return s >= m_capacity ? s - m_capacity : s;
+    }
     std::size_t m_capacity;
     std::size_t m_first = 0;
     std::size_t m_size = 0;

@@ -158,7 +158,7 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
             auto* line = new QLineSeries;
             const QString unit = QString::fromUtf8(spec.title);
             line->setName(QString::fromUtf8(dg::trendCaption(s)) + (unit.isEmpty() ? QString() : QStringLiteral(", ") + unit));
-            line->setPen(QPen(colours[s], 1.2));
+            line->setPen(QPen(colours[s], 1));
             line->setUseOpenGL(false);
             chart->addSeries(line);
             line->attachAxis(timeAxis);

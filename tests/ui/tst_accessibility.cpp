@@ -14,6 +14,8 @@
 #include "shell/About.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
+#include "diagnostics/Traffic_form.h"
+#include "diagnostics/Trends_form.h"
 #include "support/AccessibilityAudit.h"
 #include "support/SimulatedTerminal.h"
 
@@ -37,7 +39,8 @@ private slots:
     void everyWindowNamesItsControlsForPeople_data()
     {
         QTest::addColumn<QString>("window");
-        for (const char* w : {"main", "select", "measure", "panel", "sets", "clock", "modem", "viewer", "progress", "about"})
+        for (const char* w : {"main", "select", "measure", "panel", "sets", "clock", "modem", "viewer", "progress", "about",
+                              "traffic", "trends"})
             QTest::newRow(w) << QString::fromLatin1(w);
     }
     void everyWindowNamesItsControlsForPeople()
@@ -49,7 +52,7 @@ private slots:
         const QHash<QString, QWidget*> windows{
             {"main", f.main},        {"select", f.select},    {"measure", f.measure},      {"panel", f.frontPanel},
             {"sets", f.sets},        {"clock", f.timeZRV},    {"modem", f.connectModem},   {"viewer", f.logView},
-            {"progress", f.logProgress}, {"about", f.about}};
+            {"progress", f.logProgress}, {"about", f.about}, {"traffic", f.traffic}, {"trends", f.trends}};
         QWidget* w = windows.value(window);
         QVERIFY(w);
         const QStringList problems = accessibilityProblems(w);
