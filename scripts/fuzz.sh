@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 target="${1:-all}"
 seconds="${2:-20}"
-targets=(reply settings journal setpoints modem cp1251 clock)
+targets=(reply settings journal setpoints modem cp1251 clock files)
 if [ "$target" != all ]; then targets=("$target"); fi
 
 CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DZRV_FUZZ=ON >/dev/null

@@ -70,8 +70,13 @@ private slots:
             return items;
         };
         QCOMPARE(captions(0), (QStringList{"Открыть...", "Сохранить...", "Выход"}));
-        QCOMPARE(captions(1), (QStringList{"Выбор устройства", "Измерения", "Управление", "Уставки", "Журнал"}));
-        QCOMPARE(captions(2), (QStringList{"Установить Время", "Считать Журнал"}));
+        // The terminal's own items first; the diagnostics and the faster
+        // reading and exchange after them.
+        QCOMPARE(captions(1), (QStringList{"Выбор устройства", "Измерения", "Управление", "Уставки", "Журнал",
+                                           "Монитор обмена", "Графики"}));
+        QCOMPARE(captions(2), (QStringList{"Установить Время", "Считать Журнал", "Считать новые записи", "Быстрый обмен"}));
+        QVERIFY(m->FastF->isCheckable() && !m->FastF->isChecked());  // off unless chosen
+        QVERIFY(!m->NewRecordsF->isEnabled());
         QCOMPARE(captions(3), (QStringList{"Каскад"}));
         QCOMPARE(captions(4), (QStringList{"О программе"}));
         QVERIFY(m->SelectF->isChecked() && m->MeasureF->isChecked() && m->Front_PanelF->isChecked());
@@ -208,6 +213,28 @@ private slots:
         QVERIFY(bytes.endsWith("PhoneNumber: 8-800-000;\r\nFileName: ;\r\n"));
         QCOMPARE(bytes.count("\r\n"), 12);
         QVERIFY(!m->Timer1->isActive());
+    }
+
+    void newPreferencesLiveBesideTheTwelveLines()
+    {
+        createTerminal();
+        TMain* m = t().main;
+        m->FastF->trigger();
+        QVERIFY(session().fastFraming());
+        m->close();
+        QCOMPARE(readIni().count("\r\n"), 12);
+        QVERIFY(!readIni().contains("fast"));
+        QFile conf(QString::fromUtf8(qgetenv("XDG_CONFIG_HOME")) + "/zrvterm/zrvterm.conf");
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(conf.readAll().contains("fastFraming=true"));
+        conf.close();
+        m_terminal.reset();
+
+        createTerminal();  // the tick comes back, and the link follows it
+        QVERIFY(t().main->FastF->isChecked());
+        QVERIFY(session().fastFraming());
+        t().main->FastF->trigger();
+        QVERIFY(!session().fastFraming());
     }
 
     void settingsThatCannotBeWrittenAreReportedAndTheOldFileKept()
