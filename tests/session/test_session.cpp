@@ -244,6 +244,62 @@ TEST_F(SessionTest, JournalStopGivesTheCommandsBackAtOnceAndPollingWhenTheReader
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружен")));
 }
 
+TEST_F(SessionTest, NewRecordsAreReadUpToTheFirstOneHeldAndTheirKeysComeBeforeTheSummary)
+{
+    device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+        d.preloadJournal(30, 4);
+        return 0;
+    });
+    connect();
+    std::vector<QString> order;
+    zrv::journal::RecordKeys keys;
+    unsigned deviceNumber = 0;
+    QObject::connect(session.get(), &Session::journalRecordKeys,
+                     [&](unsigned n, const zrv::journal::RecordKeys& k, bool newOnly) {
+                         order.push_back(newOnly ? "keys, new" : "keys");
+                         keys = k;
+                         deviceNumber = n;
+                     });
+    QObject::connect(session.get(), &Session::journalFinished, [&](const QString& s) { order.push_back(s); });
+    session->readJournal();
+    settle(*session);
+    ASSERT_EQ(order.size(), 2u);
+    EXPECT_EQ(order[0], "keys");
+    EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 30 записей")));
+    EXPECT_EQ(keys.size(), 30u);
+    EXPECT_EQ(deviceNumber, session->deviceNumber());
+
+    device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+        for (int i = 0; i < 3; ++i) {
+            zrvsim::JournalStamp s = d.stampNow();
+            s.min = 50 + i;
+            d.appendRecord(s, {{1, 0x0000, 7, 0}});
+        }
+        return 0;
+    });
+    order.clear();
+    session->readNewJournalRecords(keys);
+    EXPECT_EQ(session->state(), LinkState::ReadingJournal);
+    // The fast rule may be chosen at any moment; it takes the next transaction.
+    session->setFastFraming(true);
+    settle(*session);
+    session->setFastFraming(false);
+    ASSERT_EQ(order.size(), 2u);
+    EXPECT_EQ(order[0], "keys, new");
+    EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 3 записи")));
+    EXPECT_TRUE(order[1].endsWith(QStringLiteral(" (только новые записи)")));
+    EXPECT_EQ(keys.size(), 3u);
+    EXPECT_TRUE(session->polling());
+
+    // No earlier report: the whole ring, as the full reading.
+    order.clear();
+    session->readNewJournalRecords({});
+    settle(*session);
+    ASSERT_EQ(order.size(), 2u);
+    EXPECT_EQ(order[0], "keys");
+    EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 33 записи")));
+}
+
 TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
 {
     zrvtest::MemoryDevice* d = &device;
