@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 using namespace std::chrono;
 using namespace zrv::journal;
@@ -25,24 +26,40 @@ void fillOneRecord(zrvsim::DeviceModel& d, uint16_t words)
     d.appendRecord(d.stampNow(), entries);
 }
 
+// The device's input registers as an image.
+std::unique_ptr<zrv::RegisterImage> ringImage(const zrvsim::DeviceModel& d)
+{
+    auto image = std::make_unique<zrv::RegisterImage>();
+    for (uint32_t a = 0; a < 65536; ++a) image->setInput(uint16_t(a), d.inputs[a]);
+    return image;
+}
+
+// Decodes and texts the whole ring straight from the image, no transport;
+// returns the records and adds the report's size in bytes.
+ReadingResult readRingDirectly(const zrv::RegisterImage& image, std::size_t* bytes)
+{
+    ReportBuilder builder;
+    JournalHooks h;
+    h.readInputs = [](uint16_t, uint16_t) {};
+    h.stopRequested = [] { return false; };
+    h.showProgress = [](uint16_t, int32_t) {};
+    h.append = [bytes](const std::string& p) { *bytes += p.size(); };
+    *bytes += builder.header(image, 1).size();
+    ReadingResult r;
+    const uint16_t end = image.input(27);
+    readRecords(end, image.input(end), image, builder, h, nullptr, &r);
+    return r;
+}
+
 double buildFullRingReport()
 {
     // Many small records fill the ring; decode and text them, no transport.
     zrvsim::DeviceModel d;
     d.preloadJournal(1500, 3);
-    zrv::RegisterImage image;
-    for (uint32_t a = 0; a < 65536; ++a) image.setInput(uint16_t(a), d.inputs[a]);
-    ReportBuilder builder;
-    JournalHooks h;
+    const auto image = ringImage(d);
     std::size_t bytes = 0;
-    h.readInputs = [](uint16_t, uint16_t) {};
-    h.stopRequested = [] { return false; };
-    h.showProgress = [](uint16_t, int32_t) {};
-    h.append = [&bytes](const std::string& p) { bytes += p.size(); };
     const auto t0 = steady_clock::now();
-    builder.header(image, 1);
-    const uint16_t end = image.input(27);
-    const int32_t records = readRecords(end, image.input(end), image, builder, h);
+    const int32_t records = readRingDirectly(*image, &bytes).recordsRead;
     const double ms = duration<double, std::milli>(steady_clock::now() - t0).count();
     std::printf("report of %d records (%zu bytes): %.1f ms, budget 100 ms, ratio %.3f\n", records, bytes, ms,
                 ms / 100.0);
@@ -62,18 +79,8 @@ void newRecordsOfAFullRing()
     sim.withDevice([&known](zrvsim::DeviceModel& d, auto&) {
         d.preloadJournal(1500, 3);
         // The earlier report, taken straight from the ring.
-        zrv::RegisterImage ring;
-        for (uint32_t a = 0; a < 65536; ++a) ring.setInput(uint16_t(a), d.inputs[a]);
-        ReportBuilder b;
-        JournalHooks h;
-        h.readInputs = [](uint16_t, uint16_t) {};
-        h.stopRequested = [] { return false; };
-        h.showProgress = [](uint16_t, int32_t) {};
-        h.append = [](const std::string&) {};
-        ReadingResult r;
-        const uint16_t end = ring.input(27);
-        readRecords(end, ring.input(end), ring, b, h, nullptr, &r);
-        known = mergeRecordKeys(r.keys, {}, kKeysKept);
+        std::size_t bytes = 0;
+        known = mergeRecordKeys(readRingDirectly(*ringImage(d), &bytes).keys, {}, kKeysKept);
         for (int i = 0; i < 10; ++i) d.appendRecord(d.stampNow(), {{1, 0x4000, 5, 0}, {2, 0x0000, 2, 0}});
         return 0;
     });

@@ -76,26 +76,25 @@ int main(int argc, char** argv)
     // Five transactions: requests of 8 bytes; replies of 7, 61, 8, 21 and 7.
     constexpr double kByte = 10.0 / 9600.0;
     const double limit = (5 * 8 + 7 + 61 + 8 + 21 + 7) * kByte + 5 * (0.003 + 0.050);
-    const int steps = 10;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < steps; ++i) {
-        main->Timer1Timer();
-        runUntilIdle(session);
-    }
-    const double per = double(t.nsecsElapsed()) * 1e-9 / steps;
+    // Seconds per polling step, over ten steps asked for as Timer1 asks.
+    const auto stepTime = [&] {
+        constexpr int steps = 10;
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < steps; ++i) {
+            main->Timer1Timer();
+            runUntilIdle(session);
+        }
+        return double(t.nsecsElapsed()) * 1e-9 / steps;
+    };
+    const double per = stepTime();
     std::printf("polling step at 9600 baud: %.1f ms, wire limit %.1f ms, ratio %.3f\n", per * 1e3, limit * 1e3,
                 per / limit);
 
     // "Быстрый обмен": each reply ends at its length and 3.5 characters.
     main->FastF->trigger();
     const double fastLimit = (5 * 8 + 7 + 61 + 8 + 21 + 7) * kByte + 5 * (0.003 + 3.5 * kByte);
-    t.restart();
-    for (int i = 0; i < steps; ++i) {
-        main->Timer1Timer();
-        runUntilIdle(session);
-    }
-    const double fastPer = double(t.nsecsElapsed()) * 1e-9 / steps;
+    const double fastPer = stepTime();
     std::printf("  with reply-length framing: %.1f ms, frame-length wire limit %.1f ms, ratio %.3f (target <= 1.03), "
                 "speed-up %.2fx\n",
                 fastPer * 1e3, fastLimit * 1e3, fastPer / fastLimit, per / fastPer);
@@ -113,12 +112,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < 10000; ++i) terminal->traffic->takeRecord(filler);
     }
     QCoreApplication::processEvents();
-    t.restart();
-    for (int i = 0; i < steps; ++i) {
-        main->Timer1Timer();
-        runUntilIdle(session);
-    }
-    const double fullPer = double(t.nsecsElapsed()) * 1e-9 / steps;
+    const double fullPer = stepTime();
     std::printf("  with the traffic monitor open and full (%d rows) and the trends open: %.1f ms, ratio %.3f to the "
                 "wire limit, %.3f to the step without them\n",
                 terminal->traffic->shownRows(), fullPer * 1e3, fullPer / limit, fullPer / per);

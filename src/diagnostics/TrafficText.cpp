@@ -7,37 +7,6 @@
 
 namespace zrv::diagnostics {
 
-std::string outcomeText(const TransactionRecord& r)
-{
-    switch (r.outcome) {
-    case TransactOutcome::Ok:
-        return "OK";
-    case TransactOutcome::Timeout:
-        return "нет ответа";
-    case TransactOutcome::CrcError:
-        return "ошибка CRC";
-    case TransactOutcome::Exception: {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "исключение %02X", r.exceptionCode);
-        return buf;
-    }
-    case TransactOutcome::Malformed: {
-        const std::size_t want =
-            modbus::expectedReplyLength(r.reply.data(), r.reply.size(), r.slave, r.function);
-        if (want == 0 || (want != modbus::kLengthUnknown && r.reply.size() < want)) return "неполный ответ";
-        if (want != modbus::kLengthUnknown && r.reply.size() > want) return "лишние байты";
-        return "неверный ответ";
-    }
-    case TransactOutcome::EchoMismatch:
-        return "эхо не совпадает";
-    case TransactOutcome::PortLost:
-        return "порт потерян";
-    case TransactOutcome::NotSent:
-        return "не отправлено";
-    }
-    return "?";
-}
-
 std::string outcomeGroup(TransactOutcome outcome)
 {
     switch (outcome) {
@@ -51,6 +20,21 @@ std::string outcomeGroup(TransactOutcome outcome)
     case TransactOutcome::NotSent: return "не отправлено";
     }
     return "?";
+}
+
+std::string outcomeText(const TransactionRecord& r)
+{
+    if (r.outcome == TransactOutcome::Exception) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "исключение %02X", r.exceptionCode);
+        return buf;
+    }
+    if (r.outcome == TransactOutcome::Malformed) {
+        const std::size_t want = modbus::expectedReplyLength(r.reply.data(), r.reply.size(), r.slave, r.function);
+        if (want == 0 || (want != modbus::kLengthUnknown && r.reply.size() < want)) return "неполный ответ";
+        if (want != modbus::kLengthUnknown && r.reply.size() > want) return "лишние байты";
+    }
+    return outcomeGroup(r.outcome);
 }
 
 std::string requestSummary(uint8_t function, uint16_t start, uint16_t countOrValue)

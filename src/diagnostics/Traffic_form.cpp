@@ -2,7 +2,6 @@
 
 #include "shell/MessageBox.h"
 #include "shell/Preferences.h"
-#include "text/ReplaceFile.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -168,6 +167,7 @@ TTrafficMonitor::TTrafficMonitor(QMdiArea* area, zrv::Session& session)
     connect(&session, &zrv::Session::transaction, this, &TTrafficMonitor::takeRecord);
 
     showCounts();
+    setHiddenWhenClosed(true);
     resize(920, 360);
     move(0, 0);
     hide();
@@ -222,24 +222,11 @@ bool TTrafficMonitor::saveTo(const QString& path)
         const int source = m_filter.mapToSource(m_filter.index(i, 0)).row();
         out += zrv::diagnostics::rowLine(m_model.log().at(std::size_t(source))) + "\n";
     }
-    std::string error;
-    if (!zrv::text::replaceFile(path.toStdString(), out, &error)) {
-        ShowMessage(QStringLiteral("Не удалось сохранить файл %1: %2").arg(path, QString::fromStdString(error)),
-                    QStringLiteral("Ошибка"));
-        return false;
-    }
-    return true;
+    return SaveFileOrSay(path, out, QStringLiteral("Не удалось сохранить файл"));
 }
 
 void TTrafficMonitor::showEvent(QShowEvent* event)
 {
     TChildForm::showEvent(event);
     Table->scrollToBottom();  // the newest rows, which came while it was hidden
-}
-
-void TTrafficMonitor::closeEvent(QCloseEvent* event)
-{
-    // Not part of the operator's usual screen: the close box hides it.
-    event->ignore();
-    hide();
 }

@@ -68,7 +68,6 @@ public:
     std::function<QString()> chooseFile;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -1,5 +1,7 @@
 #include "TrendStore.h"
 
+#include "text/NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -94,19 +96,14 @@ std::string TrendStore::csv(const std::function<std::string(double)>& wallClock)
     out += "t, с;";
     for (int k = 0; k < kTrendSeriesCount; ++k) out += std::string(trendCaption(k)) + (k + 1 < kTrendSeriesCount ? ";" : "\r\n");
     char num[64];
-    const auto comma = [](char* s) {
-        for (char* p = s; *p; ++p)
-            if (*p == '.') *p = ',';
-        return s;
-    };
     for (std::size_t i = 0; i < m_size; ++i) {
         if (wallClock) out += wallClock(time(i)) + ";";
         std::snprintf(num, sizeof num, "%.3f", time(i));
-        out += comma(num);
+        out += text::withDecimalComma(num);
         for (int k = 0; k < kTrendSeriesCount; ++k) {
             std::snprintf(num, sizeof num, "%.7g", double(value(k, i)));
             out += ";";
-            out += comma(num);
+            out += text::withDecimalComma(num);
         }
         out += "\r\n";
     }

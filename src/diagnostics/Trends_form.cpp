@@ -2,7 +2,6 @@
 
 #include "shell/MessageBox.h"
 #include "shell/Preferences.h"
-#include "text/ReplaceFile.h"
 
 #include <QBuffer>
 #include <QCloseEvent>
@@ -205,6 +204,7 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
     });
     startConnection();
 
+    setHiddenWhenClosed(true);
     resize(760, 620);
     move(20, 20);
     hide();
@@ -333,13 +333,7 @@ bool TTrends::saveCsv(const QString& path)
     const std::string text = m_store.csv([origin](double t) {
         return origin.addMSecs(qint64(t * 1000.0)).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz")).toStdString();
     });
-    std::string error;
-    if (!zrv::text::replaceFile(path.toStdString(), text, &error)) {
-        ShowMessage(QStringLiteral("Не удалось сохранить файл %1: %2").arg(path, QString::fromStdString(error)),
-                    QStringLiteral("Ошибка"));
-        return false;
-    }
-    return true;
+    return SaveFileOrSay(path, text, QStringLiteral("Не удалось сохранить файл"));
 }
 
 bool TTrends::savePng(const QString& path)
@@ -348,24 +342,17 @@ bool TTrends::savePng(const QString& path)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const bool encoded = m_plots->grab().save(&buffer, "PNG");
-    std::string error = encoded ? std::string() : std::string("the picture could not be encoded");
-    if (!encoded || !zrv::text::replaceFile(path.toStdString(), std::string_view(bytes.constData(), std::size_t(bytes.size())), &error)) {
-        ShowMessage(QStringLiteral("Не удалось сохранить файл %1: %2").arg(path, QString::fromStdString(error)),
+    if (!m_plots->grab().save(&buffer, "PNG")) {
+        ShowMessage(QStringLiteral("Не удалось сохранить файл %1: the picture could not be encoded").arg(path),
                     QStringLiteral("Ошибка"));
         return false;
     }
-    return true;
+    return SaveFileOrSay(path, std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                         QStringLiteral("Не удалось сохранить файл"));
 }
 
 void TTrends::showEvent(QShowEvent* event)
 {
     TChildForm::showEvent(event);
     redraw();
-}
-
-void TTrends::closeEvent(QCloseEvent* event)
-{
-    event->ignore();
-    hide();
 }

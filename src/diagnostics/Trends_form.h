@@ -83,7 +83,6 @@ public:
     void follow();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

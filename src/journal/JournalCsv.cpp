@@ -1,5 +1,7 @@
 #include "JournalCsv.h"
 
+#include "text/NumberText.h"
+
 #include <cctype>
 
 namespace zrv::journal {
@@ -25,20 +27,6 @@ std::string recordTimeOf(const std::string& stampText)
     const std::string date = trim(t.substr(gap));
     if (time.find(':') == std::string::npos || date.find('.') == std::string::npos) return t;
     return date + " " + time;
-}
-
-// Spreadsheets under Russian settings read "1.5" as a date or text; the
-// decimal comma makes it a number. Only a plain number is touched.
-std::string decimalComma(std::string v)
-{
-    bool number = !v.empty();
-    for (char c : v)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
-            number = false;
-    if (number)
-        for (char& c : v)
-            if (c == '.') c = ',';
-    return v;
 }
 
 std::string field(const std::string& s)
@@ -79,7 +67,7 @@ std::vector<CsvRow> csvRows(const std::vector<std::string>& lines)
             const auto eq = rest.rfind('=');
             if (eq == std::string::npos) continue;
             r.name = trim(rest.substr(0, eq));
-            r.value = decimalComma(trim(rest.substr(eq + 1)));
+            r.value = text::withDecimalComma(trim(rest.substr(eq + 1)));
             rows.push_back(std::move(r));
             continue;
         }

@@ -4,12 +4,10 @@
 #include "journal/ReportFile.h"
 #include "shell/MessageBox.h"
 #include "shell/Preferences.h"
-#include "text/ReplaceFile.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QResizeEvent>
-#include <QSettings>
 #include <QStyle>
 #include <QTextBlock>
 
@@ -131,18 +129,9 @@ void TLogView::ToolButton1Click(const QString& path)
     // A report file saved here before still tells which records it holds.
     m_keys.clear();
     m_keysDevice.reset();
-    {
-        QSettings prefs(zrv::prefs::path(), QSettings::IniFormat);
-        prefs.beginGroup(QStringLiteral("journal"));
-        const QString absolute = QFileInfo(path).absoluteFilePath();
-        for (const QString& device : prefs.childGroups()) {
-            if (prefs.value(device + QStringLiteral("/file")).toString() != absolute) continue;
-            bool ok = false;
-            const unsigned n = device.mid(4).toUInt(&ok);  // "ZRV-<n>"
-            if (!ok || !device.startsWith(QLatin1String("ZRV-"))) continue;
-            m_keys = zrv::journal::parseRecordKeys(prefs.value(device + QStringLiteral("/records")).toString().toStdString());
-            m_keysDevice = n;
-        }
+    if (const auto saved = zrv::prefs::savedReportAt(path)) {
+        m_keys = zrv::journal::parseRecordKeys(saved->records.toStdString());
+        m_keysDevice = saved->deviceNumber;
     }
     std::vector<std::string> lines;
     std::string error;
@@ -171,9 +160,8 @@ void TLogView::ToolButton2Click(const QString& path)
     } else if (m_keysDevice && !m_keys.empty()) {
         // The device's records as of this report: a later "Считать новые
         // записи" reads only what came after them.
-        zrv::prefs::setValue(zrv::prefs::journalKey(*m_keysDevice, "records"),
-                             QString::fromStdString(zrv::journal::formatRecordKeys(m_keys)));
-        zrv::prefs::setValue(zrv::prefs::journalKey(*m_keysDevice, "file"), QFileInfo(path).absoluteFilePath());
+        zrv::prefs::rememberSavedReport(*m_keysDevice, QString::fromStdString(zrv::journal::formatRecordKeys(m_keys)),
+                                        path);
     }
     setStatusText(path);
     m_saveDirectory = QFileInfo(path).absolutePath();
@@ -183,13 +171,9 @@ void TLogView::exportCsv(const QString& path)
 {
     std::vector<std::string> out;
     for (const QString& l : lines()) out.push_back(l.toStdString());
-    std::string error;
     // The remembered journal path stays the .log report's: a table cannot be
     // opened back into the viewer.
-    if (!zrv::text::replaceFile(path.toStdString(), zrv::journal::journalCsv(out), &error)) {
-        ShowMessage(QStringLiteral("Не удалось сохранить журнал в файл %1: %2").arg(path, QString::fromStdString(error)),
-                    QStringLiteral("Ошибка"));
-    }
+    SaveFileOrSay(path, zrv::journal::journalCsv(out), QStringLiteral("Не удалось сохранить журнал в файл"));
     setStatusText(path);
     m_saveDirectory = QFileInfo(path).absolutePath();
 }
@@ -205,6 +189,5 @@ void TLogView::takeRecordKeys(unsigned deviceNumber, const zrv::journal::RecordK
 zrv::journal::RecordKeys TLogView::knownRecords(unsigned deviceNumber) const
 {
     if (m_keysDevice == deviceNumber && !m_keys.empty()) return m_keys;
-    return zrv::journal::parseRecordKeys(
-        zrv::prefs::value(zrv::prefs::journalKey(deviceNumber, "records")).toString().toStdString());
+    return zrv::journal::parseRecordKeys(zrv::prefs::savedReportRecords(deviceNumber).toStdString());
 }

@@ -4,7 +4,6 @@
 #include "setpoints/SetpointFile.h"
 #include "shell/MessageBox.h"
 #include "shell/Product.h"
-#include "text/ReplaceFile.h"
 #include "text/Version.h"
 
 #include <QDateTime>
@@ -403,13 +402,7 @@ bool TSets::saveSetpointFile(const QString& path)
     const std::string text = sp::formatSetpointFile(
         m_session.image(), m_session.valveWeights(), m_session.deviceNumber(),
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")).toStdString(), kZrvVersion);
-    std::string error;
-    if (!zrv::text::replaceFile(path.toStdString(), text, &error)) {
-        ShowMessage(QStringLiteral("Не удалось сохранить уставки в файл %1: %2").arg(path, QString::fromStdString(error)),
-                    QStringLiteral("Ошибка"));
-        return false;
-    }
-    return true;
+    return SaveFileOrSay(path, text, QStringLiteral("Не удалось сохранить уставки в файл"));
 }
 
 bool TSets::loadSetpointFile(const QString& path)

@@ -58,5 +58,8 @@ void TChildForm::closeEvent(QCloseEvent* event)
     // A child of the frame lives as long as the program: its close box only
     // puts it aside, as minimising does.
     event->ignore();
-    showMinimized();
+    if (m_hideOnClose)
+        hide();
+    else
+        showMinimized();
 }

@@ -24,6 +24,10 @@ public:
 
     // The content area that the window's own components go into.
     QWidget* content() const { return m_content; }
+    // Windows beyond the operator's usual screen: the close box hides them
+    // instead of minimising them.
+    void setHiddenWhenClosed(bool hidden) { m_hideOnClose = hidden; }
+
     // Makes the window exactly as big as its content's client size.
     void setClientSize(int width, int height);
 
@@ -33,6 +37,7 @@ protected:
 private:
     QWidget* m_content;
     bool m_resizable;
+    bool m_hideOnClose = false;
 };
 
 // Places a top-level window once: centred horizontally on the main window and

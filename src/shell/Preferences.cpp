@@ -1,6 +1,7 @@
 #include "Preferences.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace zrv::prefs {
@@ -29,9 +30,35 @@ void setValue(const QString& key, const QVariant& value)
         qWarning("zrvterm: %s could not be written", qPrintable(path()));
 }
 
+namespace {
+// "journal/ZRV-<n>/records" and ".../file".
 QString journalKey(unsigned deviceNumber, const char* what)
 {
     return QStringLiteral("journal/ZRV-%1/%2").arg(deviceNumber).arg(QLatin1String(what));
+}
+}  // namespace
+
+void rememberSavedReport(unsigned deviceNumber, const QString& records, const QString& path)
+{
+    setValue(journalKey(deviceNumber, "records"), records);
+    setValue(journalKey(deviceNumber, "file"), QFileInfo(path).absoluteFilePath());
+}
+
+QString savedReportRecords(unsigned deviceNumber) { return value(journalKey(deviceNumber, "records")).toString(); }
+
+std::optional<SavedReport> savedReportAt(const QString& path)
+{
+    QSettings s(zrv::prefs::path(), QSettings::IniFormat);
+    s.beginGroup(QStringLiteral("journal"));
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (const QString& device : s.childGroups()) {
+        if (!device.startsWith(QLatin1String("ZRV-")) || s.value(device + QStringLiteral("/file")).toString() != absolute)
+            continue;
+        bool ok = false;
+        const unsigned n = device.mid(4).toUInt(&ok);
+        if (ok) return SavedReport{n, s.value(device + QStringLiteral("/records")).toString()};
+    }
+    return std::nullopt;
 }
 
 }  // namespace zrv::prefs

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 namespace zrv::prefs {
 
 QString path();
@@ -18,7 +20,15 @@ void setValue(const QString& key, const QVariant& value);
 inline constexpr char kFastFraming[] = "link/fastFraming";
 inline constexpr char kMonitorErrorsOnly[] = "monitor/errorsOnly";
 inline constexpr char kTrendSpan[] = "trends/span";
-// "journal/ZRV-<n>/records" and ".../file": the report last saved for a device.
-QString journalKey(unsigned deviceNumber, const char* what);
+// The journal report last saved for a device: its file and the records it
+// held (as journal::formatRecordKeys writes them).
+struct SavedReport {
+    unsigned deviceNumber = 0;
+    QString records;
+};
+void rememberSavedReport(unsigned deviceNumber, const QString& records, const QString& path);
+QString savedReportRecords(unsigned deviceNumber);
+// The device whose last saved report is the file at `path`, if any.
+std::optional<SavedReport> savedReportAt(const QString& path);
 
 }  // namespace zrv::prefs

@@ -144,4 +144,15 @@ std::string formatFixed(double value, int precision, int decimals)
     return out;
 }
 
+std::string withDecimalComma(std::string v)
+{
+    bool number = !v.empty();
+    for (char c : v)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) number = false;
+    if (number)
+        for (char& c : v)
+            if (c == '.') c = ',';
+    return v;
+}
+
 }  // namespace zrv::text

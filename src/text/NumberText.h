@@ -14,6 +14,11 @@ namespace zrv::text {
 // (precision 4, 2 decimals).
 std::string formatFixed(double value, int precision, int decimals);
 
+// A number's text with a decimal comma, as spreadsheets under Russian
+// settings read numbers ("1.5" would be a date or text there). Only a plain
+// number is touched; any other text comes back as it is.
+std::string withDecimalComma(std::string text);
+
 // General notation with `precision` significant digits: trailing zeros and
 // an unneeded point dropped; fixed when the magnitude is at least 0.0001 and
 // the rounded integer part has at most `precision` digits, otherwise

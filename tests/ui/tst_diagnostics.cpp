@@ -60,6 +60,12 @@ private slots:
         t().main->TrafficF->trigger();
         QVERIFY(monitor()->isVisible());
         QCOMPARE(monitor()->windowTitle(), QStringLiteral("Монитор обмена"));
+        monitor()->close();  // the close box hides it, not minimises it
+        QVERIFY(!monitor()->isVisible() && !monitor()->isMinimized());
+        t().main->Timer2Timer();  // the view tick follows within 200 ms
+        QVERIFY(!t().main->TrafficF->isChecked());
+        t().main->TrafficF->trigger();
+        QVERIFY(monitor()->isVisible());
         t().main->TrafficF->trigger();
         QVERIFY(!monitor()->isVisible());
         t().main->TrendsF->trigger();
@@ -204,6 +210,12 @@ private slots:
         QFile p(png);
         QVERIFY(p.open(QIODevice::ReadOnly));
         QVERIFY(p.read(8).startsWith("\x89PNG"));
+
+        // A folder that is not there: said, not lost in silence.
+        trends()->chooseFile = [this](const QString&) { return m_dir.path() + "/no/such/folder/t.csv"; };
+        QTest::mouseClick(trends()->SaveCsv, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].startsWith(QStringLiteral("Ошибка: Не удалось сохранить файл ")), qPrintable(m_messages[0]));
     }
 };
 
