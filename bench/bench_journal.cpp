@@ -40,7 +40,7 @@ ReadingResult readRingDirectly(const zrv::RegisterImage& image, std::size_t* byt
 {
     ReportBuilder builder;
     JournalHooks h;
-    h.readInputs = [](uint16_t, uint16_t) {};
+    h.readInputs = [](uint16_t, uint16_t) { return true; };
     h.stopRequested = [] { return false; };
     h.showProgress = [](uint16_t, int32_t) {};
     h.append = [bytes](const std::string& p) { *bytes += p.size(); };
@@ -155,12 +155,13 @@ int main(int argc, char** argv)
     int requests = 0;
     JournalHooks h;
     h.readInputs = [&](uint16_t s, uint16_t c) {
-        link.transact(4, s, c);
+        const bool ok = link.transact(4, s, c) == zrv::kTransactOk;
         // An exception reply (a count of 0) is 5 bytes; a read 5 + 2 * count.
         const double replyBytes = c == 0 ? 5 : 5 + 2.0 * c;
         limit += (8 + replyBytes) * kByte + duration<double>(options.replyDelay).count() +
                  duration<double>(zrv::ModbusLink::kReplySilence).count();
         ++requests;
+        return ok || c == 0;
     };
     h.stopRequested = [] { return false; };
     h.showProgress = [](uint16_t, int32_t) {};

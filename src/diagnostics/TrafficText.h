@@ -17,10 +17,6 @@ namespace zrv::diagnostics {
 // its own header promised.
 std::string outcomeText(const TransactionRecord& r);
 
-// The outcome's group, for the counts under the table (the exception code
-// and the kind of malformed reply left out).
-std::string outcomeGroup(TransactOutcome outcome);
-
 // "нач. 512, кол. 125" for reads and block writes, "катушка 15 = ВКЛ" for a
 // coil (0xFF00 on, 0 off, any other value in hex).
 std::string requestSummary(uint8_t function, uint16_t start, uint16_t countOrValue);

@@ -10,25 +10,25 @@ namespace {
 // k requests of 125 registers, the stop flag tested after each, then the rest
 // at the address reached, even when the rest is 0 (the device refuses that
 // one; it only costs a counted failure).
-void readRun(uint16_t address, uint16_t count, const JournalHooks& h)
+bool readRun(uint16_t address, uint16_t count, const JournalHooks& h)
 {
     const int full = count / kMaxRequest;
     const uint16_t rest = uint16_t(count - full * kMaxRequest);
     for (int k = 0; k < full; ++k) {
-        h.readInputs(address, kMaxRequest);
+        if (!h.readInputs(address, kMaxRequest)) return false;
         address = uint16_t(address + kMaxRequest);
         if (h.stopRequested()) break;
     }
-    h.readInputs(address, rest);
+    return h.readInputs(address, rest) || rest == 0;
 }
 
 // The link word and the stamp alone, in ring order.
-void readHead(uint16_t start, const JournalHooks& h)
+bool readHead(uint16_t start, const JournalHooks& h)
 {
     constexpr uint16_t kHead = 4;
     const uint16_t first = uint16_t(std::min<int>(kHead, kRingEnd - start));
-    h.readInputs(start, first);
-    if (first < kHead) h.readInputs(kRingFirst, uint16_t(kHead - first));
+    if (!h.readInputs(start, first)) return false;
+    return first == kHead || h.readInputs(kRingFirst, uint16_t(kHead - first));
 }
 
 RecordKey keyAt(uint16_t start, const RegisterImage& image)
@@ -40,6 +40,8 @@ RecordKey keyAt(uint16_t start, const RegisterImage& image)
 }
 
 }  // namespace
+
+std::string cutShortNote(const std::string& why) { return " (чтение прервано: " + why + ")"; }
 
 std::string formatRecordKeys(const RecordKeys& keys)
 {
@@ -79,14 +81,10 @@ RecordKeys mergeRecordKeys(const RecordKeys& newer, const RecordKeys& older, std
     return out;
 }
 
-void readRecord(uint16_t start, uint16_t end, const JournalHooks& h)
+bool readRecord(uint16_t start, uint16_t end, const JournalHooks& h)
 {
-    if (end >= start) {
-        readRun(start, uint16_t(end - start), h);
-    } else {
-        readRun(start, uint16_t(kRingEnd - start), h);
-        readRun(kRingFirst, uint16_t(end - kRingFirst), h);
-    }
+    if (end >= start) return readRun(start, uint16_t(end - start), h);
+    return readRun(start, uint16_t(kRingEnd - start), h) && readRun(kRingFirst, uint16_t(end - kRingFirst), h);
 }
 
 DecodedRecord decodeRecord(const std::vector<uint16_t>& w)
@@ -134,14 +132,20 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         if (m < kRecordHead) break;
         if (known && std::any_of(known->begin(), known->end(),
                                  [&](const RecordKey& k) { return k.start == recordStart; })) {
-            readHead(recordStart, h);
+            if (!readHead(recordStart, h)) {
+                r.cutShort = true;
+                break;
+            }
             const RecordKey here = keyAt(recordStart, image);
             if (std::find(known->begin(), known->end(), here) != known->end()) {
                 r.reachedKnown = true;
                 break;
             }
         }
-        readRecord(recordStart, recordEnd, h);
+        if (!readRecord(recordStart, recordEnd, h)) {
+            r.cutShort = true;
+            break;
+        }
         wordsRead = uint16_t(wordsRead + m);
         h.showProgress(wordsRead, recordsRead);
 

@@ -43,8 +43,8 @@ constexpr uint16_t ringAddress(uint16_t start, uint32_t i)
 DecodedRecord decodeRecord(const std::vector<uint16_t>& words);
 
 struct JournalHooks {
-    // One request of function 4; its result is not looked at.
-    std::function<void(uint16_t start, uint16_t count)> readInputs;
+    // One request of function 4; true when the device answered it.
+    std::function<bool(uint16_t start, uint16_t count)> readInputs;
     // The operator's stop.
     std::function<bool()> stopRequested;
     // Hands the progress on to be shown.
@@ -54,8 +54,10 @@ struct JournalHooks {
 };
 
 // The requests that read one record of `count` registers from `start`, the
-// stop flag tested after each 125-register request.
-void readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
+// stop flag tested after each 125-register request. False when a request
+// that asked for registers went unanswered (the request for none, which the
+// device refuses, does not count).
+bool readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
 
 // A record as the device holds it: its start address and its stamp (words
 // 1..3). A record that the ring has since overwritten may come back at the
@@ -75,15 +77,25 @@ RecordKeys parseRecordKeys(const std::string& text);
 RecordKeys mergeRecordKeys(const RecordKeys& newer, const RecordKeys& older, std::size_t limit);
 inline constexpr std::size_t kKeysKept = 64;
 
+// What the summary line gets when a reading was cut short: " (чтение
+// прервано: нет ответа)".
+std::string cutShortNote(const std::string& why);
+
 struct ReadingResult {
     int32_t recordsRead = 0;
     RecordKeys keys;           // of every record appended, newest first
     bool reachedKnown = false;  // stopped at a record already held
+    // A request went unanswered: the record it belonged to was neither
+    // decoded nor appended, and the reading ended there.
+    bool cutShort = false;
 };
 
 // Reads records newest first from the record [recordStart, recordEnd) until
 // the chain ends at an empty record, leaves the ring, more than 32239
-// registers have been read, or the stop flag is set. Returns RecordsRead.
+// registers have been read, the stop flag is set, or a request fails. Returns
+// RecordsRead. Only a record whose every request was answered is decoded:
+// after a failure the image holds older contents, which would read as a
+// record the device never wrote.
 //
 // With `known`, it also stops before the first record already held: a record
 // whose start address is known has its first four words read alone, and when

@@ -64,6 +64,7 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     connect(&session, &zrv::Session::journalPiece, this, &TLogView::appendPiece);
     connect(&session, &zrv::Session::journalFinished, this, &TLogView::setStatusText);
     connect(&session, &zrv::Session::journalRecordKeys, this, &TLogView::takeRecordKeys);
+    connect(&session, &zrv::Session::journalCutShort, this, &TLogView::readingCutShort);
 
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
@@ -184,6 +185,18 @@ void TLogView::takeRecordKeys(unsigned deviceNumber, const zrv::journal::RecordK
     const zrv::journal::RecordKeys older = newOnly ? knownRecords(deviceNumber) : zrv::journal::RecordKeys{};
     m_keys = zrv::journal::mergeRecordKeys(keys, older, zrv::journal::kKeysKept);
     m_keysDevice = deviceNumber;
+}
+
+void TLogView::readingCutShort(const QString& why)
+{
+    // Between the oldest record shown and the ones held before lie records
+    // nobody has read: this report marks no place to read new records from.
+    m_keys.clear();
+    m_keysDevice.reset();
+    ShowMessage(QStringLiteral("Журнал не удалось считать до конца (%1). В отчёте только записи, "
+                               "считанные полностью.")
+                    .arg(why),
+                QStringLiteral("Ошибка"));
 }
 
 zrv::journal::RecordKeys TLogView::knownRecords(unsigned deviceNumber) const

@@ -57,6 +57,7 @@ protected:
 private:
     QString askForFile(bool forSaving);
     void takeRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
+    void readingCutShort(const QString& why);
     // The records of the report in the viewer, when it came from a reading
     // or from a saved file the preferences know.
     zrv::journal::RecordKeys m_keys;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zrv {
@@ -19,6 +20,12 @@ enum class TransactOutcome : uint8_t {
     PortLost,      // the line refused the request or is gone
     NotSent,       // no line, or a request that cannot be framed
 };
+
+// The outcome in the operator's words, without the exception code or the
+// kind of refused reply: "OK", "нет ответа", "ошибка CRC", "исключение",
+// "неверный ответ", "эхо не совпадает", "порт потерян", "не отправлено". The
+// traffic monitor counts by it; a reading that fails says why with it.
+std::string outcomeGroup(TransactOutcome outcome);
 
 // One transaction as it went over the line.
 struct TransactionRecord {

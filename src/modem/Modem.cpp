@@ -71,6 +71,10 @@ void TConnectModem::runDialogue()
 {
     State->clear();
     Button2->setEnabled(true);
+    if (m_dialWhenShown) {
+        m_dialWhenShown = false;
+        QTimer::singleShot(0, this, &TConnectModem::Button2Click);
+    }
     exec();
     Timer1->stop();
 }

@@ -31,6 +31,9 @@ public:
     // dialling; it ends accepted on a connection, or cancelled (the session
     // then closes the port).
     void runDialogue();
+    // The next dialogue dials the number at once, as if "Соединить" were
+    // pressed (a connection asked for on the command line).
+    void dialWhenShown() { m_dialWhenShown = true; }
 
 public slots:
     void Button2Click();
@@ -47,4 +50,5 @@ protected:
 private:
     zrv::Session& m_session;
     bool m_cancelling = false;
+    bool m_dialWhenShown = false;
 };

@@ -5,34 +5,53 @@
 
 namespace zrv {
 
+bool TReadLog::readInputs(uint16_t start, uint16_t count)
+{
+    if (ModbusTransact(m_link, modbus::kReadInputRegisters, start, count) == kTransactOk) return true;
+    m_failure = m_link.lastOutcome();
+    return false;
+}
+
 void TReadLog::findNewest()
 {
     const RegisterImage& img = m_link.image();
-    ModbusTransact(m_link, modbus::kReadInputRegisters, reg::kInJournalWritePos, 1);
+    // Both requests always go out, as they did; a failed one only means that
+    // no record may be trusted to start where the image says.
+    const bool position = readInputs(reg::kInJournalWritePos, 1);
     RecordEnd = img.input(reg::kInJournalWritePos);
-    ModbusTransact(m_link, modbus::kReadInputRegisters, RecordEnd, 1);
+    const bool start = readInputs(RecordEnd, 1);
     RecordStart = img.input(RecordEnd);
+    m_newestKnown = position && start;
 }
 
 std::string TReadLog::Execute(const journal::RecordKeys* known)
 {
-    ReadAllTables(m_link, m_refresh);
+    m_result = {};
+    const bool refreshed = !ReadAllTables(m_link, m_refresh);
+    if (!refreshed) m_failure = m_link.lastOutcome();
     m_sink.status("Идет загрузка...");
 
     journal::ReportBuilder builder;
+    // A header or a record made of what the image held before a failed
+    // request would be a report of things the device never said.
+    if (!refreshed || !m_newestKnown) {
+        m_result.cutShort = !m_stop.load(std::memory_order_relaxed);
+        return builder.summary(0) + (m_result.cutShort ? journal::cutShortNote(failureText()) : std::string());
+    }
     m_sink.piece(builder.header(m_link.image(), m_link.slaveAddress()));
 
     journal::JournalHooks hooks;
-    hooks.readInputs = [this](uint16_t start, uint16_t count) {
-        ModbusTransact(m_link, modbus::kReadInputRegisters, start, count);
-    };
+    hooks.readInputs = [this](uint16_t start, uint16_t count) { return readInputs(start, count); };
     hooks.stopRequested = [this] { return m_stop.load(std::memory_order_relaxed); };
     hooks.showProgress = m_sink.progress;
     hooks.append = m_sink.piece;
     const int32_t recordsRead =
         journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks, known, &m_result);
     std::string summary = builder.summary(recordsRead);
-    if (known) summary += m_result.reachedKnown ? " (только новые записи)" : " (прежних записей в журнале нет)";
+    if (m_result.cutShort)
+        summary += journal::cutShortNote(failureText());
+    else if (known)
+        summary += m_result.reachedKnown ? " (только новые записи)" : " (прежних записей в журнале нет)";
     return summary;
 }
 

@@ -2,6 +2,8 @@
 // Reading the device's journal into report text, run by the session on its
 // I/O thread: find the newest record, refresh all tables, then the header
 // and the records newest first until the chain ends or the operator stops.
+// A request the device leaves unanswered ends the reading: what was read
+// whole stays, and the summary says why the rest is missing.
 
 #include "journal/JournalReading.h"
 #include "journal/ReportBuilder.h"
@@ -38,13 +40,20 @@ public:
 
     // What the last Execute read.
     const journal::ReadingResult& result() const { return m_result; }
+    // Why the reading was cut short, in the operator's words.
+    std::string failureText() const { return outcomeGroup(m_failure); }
 
 private:
+    // One request of function 4; a failure is remembered with its outcome.
+    bool readInputs(uint16_t start, uint16_t count);
+
     ModbusLink& m_link;
     const std::atomic<bool>& m_stop;
     JournalSink m_sink;
     ReadAllTablesHooks m_refresh;
     journal::ReadingResult m_result;
+    bool m_newestKnown = false;
+    TransactOutcome m_failure = TransactOutcome::Ok;
 };
 
 }  // namespace zrv

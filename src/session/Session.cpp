@@ -316,10 +316,13 @@ void Session::setExternalControl(bool on)
     if (!idleConnected() || on == m_externalControl) return;
     m_externalControl = on;
     setState(controlState());
-    enqueue([this, on] {
-        m_image.setCoil(reg::kCoilExternalControl, on ? 1 : 0);
-        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, on ? 1 : 0);
-    });
+    // Giving control back is part of ending a connection: it runs at close.
+    enqueue(
+        [this, on] {
+            m_image.setCoil(reg::kCoilExternalControl, on ? 1 : 0);
+            ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, on ? 1 : 0);
+        },
+        !on);
 }
 
 // ---- modem --------------------------------------------------------------------
@@ -432,13 +435,22 @@ void Session::loadSetpoints(const setpoints::SetpointSet& set)
     for (std::size_t v = 0; v < set.weights.size(); ++v) m_weights[v].store(set.weights[v], std::memory_order_relaxed);
 }
 
+setpoints::AttemptHook Session::transferAttempts()
+{
+    return [this](int attempt, int attempts) {
+        post([this, attempt, attempts] {
+            if (m_state == LinkState::Busy) emit setpointTransferAttempt(attempt, attempts);
+        });
+    };
+}
+
 void Session::readSetpoints()
 {
     if (!idleConnected()) return;
     setPolling(false);
     setState(LinkState::Busy);
     enqueue([this] {
-        const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); });
+        const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
         if (aborted()) return;
         post([this, ok] {
             if (m_state != LinkState::Busy) return;
@@ -459,7 +471,7 @@ void Session::writeSetpoints()
         // The checks copy the pending weights into the image, so they run here,
         // right before the write, where no polling step can come between.
         std::string message = setpoints::checkBeforeWrite(m_image, m_weights);
-        if (message.empty() && !setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }))
+        if (message.empty() && !setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts()))
             message = "Сбой при записи данных";
         if (aborted()) return;
         const QString text = fromUtf8(message);
@@ -541,6 +553,9 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
         };
         ReadAllTablesHooks refresh;
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
+        // The refresh asks the device 170 times and more before it gives up
+        // on a silent one; the end of the connection need not wait for that.
+        refresh.stopRequested = [this] { return aborted(); };
         TReadLog reader(m_link, m_journalStop, sink, refresh);
         reader.findNewest();
         // An empty list of known records is no earlier report: the whole ring.
@@ -554,6 +569,10 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
             if (idleConnected()) setPolling(true);
             emit journalFinished(summary);
         });
+        if (reader.result().cutShort) {
+            const QString why = fromUtf8(reader.failureText());
+            post([this, why] { emit journalCutShort(why); });
+        }
     });
 }
 

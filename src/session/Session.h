@@ -26,6 +26,7 @@
 #include "link/TransactOutcome.h"
 #include "session/Updatethread.h"
 #include "setpoints/SetpointCatalogue.h"
+#include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointFile.h"
 #include "setpoints/ValveWeights.h"
 
@@ -176,6 +177,8 @@ signals:
     void modeSet(bool ok);
     void setpointsRead(bool ok);
     void setpointsWritten(const QString& message);  // empty: written
+    // A block read or write is about to make its attempt-th of `attempts`.
+    void setpointTransferAttempt(int attempt, int attempts);
     void clockRead(const zrv::ClockReading& reading);
     void clockSet(bool ok);
     void journalStarted();
@@ -183,6 +186,9 @@ signals:
     void journalPiece(const QString& text);
     void journalProgress(int wordsRead, int recordsRead);
     void journalFinished(const QString& summary);
+    // After journalFinished: a request went unanswered (why, in words), so
+    // the report ends with the last record read whole.
+    void journalCutShort(const QString& why);
     // Before journalFinished: the records the reading appended, newest first.
     void journalRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
     // Every transaction, after it was counted.
@@ -196,6 +202,8 @@ private:
 
     void enqueue(std::function<void()> run, bool runsAtClose = false);
     void startJournal(std::optional<journal::RecordKeys> known);
+    // I/O thread: hands each attempt of a block transfer to the windows.
+    setpoints::AttemptHook transferAttempts();
     // Hands f to the window thread, in order, and never waits. The I/O thread
     // touches nothing of Qt: f goes into a queue of our own, and a write to
     // an eventfd wakes the window thread's event loop (a socket notifier),

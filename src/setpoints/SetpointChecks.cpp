@@ -106,24 +106,26 @@ std::string checkBeforeWrite(RegisterImage& img, const ValveWeightArray& weights
 }
 
 namespace {
-bool blockTransfer(ModbusLink& link, uint8_t function, const std::function<bool()>& stop)
+bool blockTransfer(ModbusLink& link, uint8_t function, const std::function<bool()>& stop, const AttemptHook& attempt)
 {
+    constexpr int kAttempts = kFirstBlockCount - kLastBlockCount + 1;
     for (uint16_t n = kFirstBlockCount; n >= kLastBlockCount; --n) {
         if (stop && stop()) return false;
+        if (attempt) attempt(kFirstBlockCount - n + 1, kAttempts);
         if (link.transact(function, 0, n) == kTransactOk) return true;
     }
     return false;
 }
 }  // namespace
 
-bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop)
+bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop, const AttemptHook& attempt)
 {
-    return blockTransfer(link, modbus::kReadHoldingRegisters, stop);
+    return blockTransfer(link, modbus::kReadHoldingRegisters, stop, attempt);
 }
 
-bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop)
+bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop, const AttemptHook& attempt)
 {
-    return blockTransfer(link, modbus::kWriteMultipleRegisters, stop);
+    return blockTransfer(link, modbus::kWriteMultipleRegisters, stop, attempt);
 }
 
 }  // namespace zrv::setpoints

@@ -18,10 +18,13 @@ namespace zrv::setpoints {
 // message of the last failing check, or "" when the set may be written.
 std::string checkBeforeWrite(RegisterImage& image, const ValveWeightArray& weights);
 
+// Told before each attempt: its number from 1 and the number of attempts.
+using AttemptHook = std::function<void(int attempt, int attempts)>;
+
 // Holding registers 0..n-1, n from 114 down to 11 until one attempt succeeds.
 // Returns false when all 104 attempts failed, or when `stop` said so before
 // an attempt (the operator ended the connection meanwhile).
-bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {});
-bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {});
+bool readHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {}, const AttemptHook& attempt = {});
+bool writeHoldingBlock(ModbusLink& link, const std::function<bool()>& stop = {}, const AttemptHook& attempt = {});
 
 }  // namespace zrv::setpoints

@@ -151,6 +151,16 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     FileMenu->setMenu(fileMenu);
     SaveToFile->setEnabled(false);
     LoadFromFile->setEnabled(false);
+    TransferState = new QLabel(client);
+    TransferState->setObjectName("TransferState");
+    TransferState->setAccessibleDescription(QStringLiteral("Обмен уставками"));
+    TransferState->setGeometry(8, 205, 236, 18);
+    TransferState->hide();
+    TransferStop = new QPushButton(QStringLiteral("Остановить"), client);
+    TransferStop->setObjectName("TransferStop");
+    TransferStop->setGeometry(248, 204, 76, 19);
+    TransferStop->hide();
+    connect(TransferStop, &QPushButton::clicked, this, &TSets::stopRequested);
     const auto ask = [this](bool forSaving) {
         if (chooseFile) return chooseFile(forSaving);
         const QString filter = QStringLiteral("Уставки ZRV (*.zrvset);;Все файлы (*)");
@@ -175,6 +185,7 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     connect(&m_session, &zrv::Session::stateChanged, this, &TSets::SessionStateChange);
     connect(&m_session, &zrv::Session::setpointsRead, this, &TSets::ReadDone);
     connect(&m_session, &zrv::Session::setpointsWritten, this, &TSets::WriteDone);
+    connect(&m_session, &zrv::Session::setpointTransferAttempt, this, &TSets::TransferAttempt);
     connect(&m_session, &zrv::Session::deviceFound, this, [this] {
         rememberDeviceSet();
         BuildTable();
@@ -202,6 +213,18 @@ void TSets::SessionStateChange(zrv::LinkState)
     SaveToFile->setEnabled(free);
     LoadFromFile->setEnabled(free);
     Download->setEnabled(free && m_edited);
+    const bool transferring = m_session.state() == zrv::LinkState::Busy;
+    TransferStop->setVisible(transferring);
+    TransferState->setVisible(transferring);
+    if (!transferring) TransferState->clear();
+}
+
+void TSets::TransferAttempt(int attempt, int attempts)
+{
+    TransferState->setText(QStringLiteral("%1: попытка %2 из %3")
+                               .arg(m_writing ? QStringLiteral("Запись в ZRV") : QStringLiteral("Чтение из ZRV"))
+                               .arg(attempt)
+                               .arg(attempts));
 }
 
 QLineEdit* TSets::valueEditor(int row) const { return qobject_cast<QLineEdit*>(Table->cellWidget(row - 1, 1)); }
@@ -340,6 +363,7 @@ void TSets::UploadClick()
 {
     // Refused while anything else has the line (a journal reading, say).
     if (!m_session.idleConnected()) return;
+    m_writing = false;
     m_session.readSetpoints();
 }
 
@@ -360,6 +384,7 @@ void TSets::DownloadClick()
 {
     if (!m_session.idleConnected()) return;
     m_edited = false;
+    m_writing = true;
     Download->setEnabled(false);
     m_session.writeSetpoints();
 }
@@ -367,9 +392,14 @@ void TSets::DownloadClick()
 void TSets::WriteDone(const QString& message)
 {
     if (!message.isEmpty()) {
+        // What the operator typed is still in the table and still to be
+        // written: a second press tries again without typing it anew.
+        m_edited = true;
+        Download->setEnabled(m_session.idleConnected());
         ShowMessage(message, QStringLiteral("Ошибка"));
         return;
     }
+    m_edited = false;
     // The device holds the set now: nothing differs any more.
     rememberDeviceSet();
     BuildTable();

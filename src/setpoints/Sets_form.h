@@ -5,6 +5,7 @@
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
@@ -29,6 +30,10 @@ public:
     QToolButton* FileMenu = nullptr;
     QAction* SaveToFile = nullptr;    // "Сохранить в файл..."
     QAction* LoadFromFile = nullptr;  // "Загрузить из файла..."
+    // While a transfer runs: which attempt it is at, and a stop that ends the
+    // connection as Stop does (a silent device takes 104 attempts, ~52 s).
+    QLabel* TransferState = nullptr;
+    QPushButton* TransferStop = nullptr;
 
     // Writes the set to a file; a message says why it could not.
     bool saveSetpointFile(const QString& path);
@@ -58,6 +63,11 @@ public slots:
     void ReadDone(bool ok);
     void WriteDone(const QString& message);
     void SessionStateChange(zrv::LinkState state);
+    void TransferAttempt(int attempt, int attempts);
+
+signals:
+    // "Остановить" during a transfer; the wiring ends the connection.
+    void stopRequested();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -72,6 +82,7 @@ private:
 
     zrv::Session& m_session;
     bool m_edited = false;  // an edit since the last transfer
+    bool m_writing = false;  // the transfer running is the write
     // The set as the device last gave it or took it, and what a loaded
     // file changed against it.
     zrv::setpoints::SetpointSet m_deviceSet;

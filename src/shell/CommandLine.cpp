@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 
+#include "link/PortMap.h"
 #include "text/Version.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
@@ -16,9 +18,23 @@ const char* const kHelpTail =
     "$XDG_DATA_HOME/zrvterm (~/.local/share/zrvterm) with --user-data, as the\n"
     "desktop menu starts it.\n"
     "\n"
-    "Ports COM1..COM32: a link named COMn in $XDG_CONFIG_HOME/zrvterm/ports\n"
-    "(~/.config/zrvterm/ports) to any tty; otherwise COM1..16 are /dev/ttyS0..15,\n"
-    "COM17..24 /dev/ttyUSB0..7, COM25..32 /dev/ttyACM0..7.\n";
+    "Ports COM1..COM32: an entry named COMn in $XDG_CONFIG_HOME/zrvterm/ports\n"
+    "(~/.config/zrvterm/ports), either a link to any tty or a small file\n"
+    "'tcp HOST PORT' for a serial device server; otherwise COM1..16 are\n"
+    "/dev/ttyS0..15, COM17..24 /dev/ttyUSB0..7, COM25..32 /dev/ttyACM0..7.\n"
+    "\n"
+    "Ctrl-C, SIGTERM and SIGHUP close it as \"Выход\" does: the connection is\n"
+    "ended as Stop ends it and zrvterm.ini is written; a second signal while\n"
+    "it closes ends it at once.\n";
+
+// "COM7" -> 7, anything else 0.
+int comNumber(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]?)$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = pattern.match(name);
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    return n <= zrv::kComPortCount ? n : 0;
+}
 
 }  // namespace
 
@@ -34,9 +50,21 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and end."));
     const QCommandLineOption userData(QStringLiteral("user-data"),
                                       QStringLiteral("Keep zrvterm.ini and the reports in $XDG_DATA_HOME/zrvterm."));
+    const QCommandLineOption connectTo(QStringLiteral("connect"),
+                                       QStringLiteral("Choose the port COMn (COM1..COM32) and connect at start."),
+                                       QStringLiteral("COMn"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("With --connect: the device's MODBUS address, 1..128 (default 1)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption modem(QStringLiteral("modem"),
+                                   QStringLiteral("With --connect: dial NUMBER through the modem on that port."),
+                                   QStringLiteral("NUMBER"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(userData);
+    parser.addOption(connectTo);
+    parser.addOption(address);
+    parser.addOption(modem);
     // Anything else (Qt's own -platform, -display ... with their values) is
     // for QApplication, which comes later.
     parser.parse(arguments);
@@ -51,6 +79,33 @@ CommandLine parseCommandLine(const QStringList& arguments)
     } else if (parser.isSet(version)) {
         out.action = CommandLine::ShowVersion;
         out.text = QStringLiteral("zrvterm %1\n").arg(QString::fromUtf8(kZrvVersion));
+    } else {
+        const auto refuse = [&out](const QString& why) {
+            out.action = CommandLine::Refuse;
+            out.text = QStringLiteral("zrvterm: %1 (zrvterm --help says more)\n").arg(why);
+        };
+        if (parser.isSet(connectTo)) {
+            out.connectCom = comNumber(parser.value(connectTo));
+            if (out.connectCom == 0)
+                refuse(QStringLiteral("--connect takes a port COM1..COM%1, not '%2'")
+                           .arg(zrv::kComPortCount)
+                           .arg(parser.value(connectTo)));
+        } else if (parser.isSet(address) || parser.isSet(modem)) {
+            refuse(QStringLiteral("--address and --modem go with --connect"));
+        }
+        if (parser.isSet(address)) {
+            bool ok = false;
+            out.connectAddress = parser.value(address).toInt(&ok);
+            if (!ok || out.connectAddress < 1 || out.connectAddress > 128)
+                refuse(QStringLiteral("--address takes 1..128, not '%1'").arg(parser.value(address)));
+        }
+        if (parser.isSet(modem)) {
+            out.modemNumber = parser.value(modem).trimmed();
+            // What the modem's ATDP takes; anything else would go out as typed.
+            static const QRegularExpression dialable(QStringLiteral("^[0-9*#,wW-]{1,40}$"));
+            if (!dialable.match(out.modemNumber).hasMatch())
+                refuse(QStringLiteral("--modem takes a phone number of digits, not '%1'").arg(parser.value(modem)));
+        }
     }
     return out;
 }

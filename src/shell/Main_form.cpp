@@ -289,6 +289,9 @@ void TMain::closeEvent(QCloseEvent* event)
         m_closed = true;
         Exit();
         Timer1->stop();
+        event->accept();
+        emit closed();
+        return;
     }
     event->accept();
 }

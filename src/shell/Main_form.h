@@ -72,6 +72,9 @@ signals:
     void clockWindowRequested();  // shown modally while the signal is handled
     void aboutRequested();
     void newRecordsRequested();  // the wiring knows which records are held
+    // The window has closed and zrvterm.ini is written: the connection is to
+    // end and the program with it.
+    void closed();
 
 public slots:
     void Timer1Timer();

@@ -52,6 +52,11 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
         s.readNewJournalRecords(viewer->knownRecords(s.deviceNumber()));
     });
+    QObject::connect(sets, &TSets::stopRequested, select, &TSelect::DisconnectClick);
+    QObject::connect(main, &TMain::closed, main, [this] {
+        endConnection();
+        if (onClosed) onClosed();
+    });
     TAbout_Form* box = about;
     QObject::connect(main, &TMain::aboutRequested, box, [box] {
         box->show();
@@ -68,6 +73,36 @@ Terminal::~Terminal()
     // The main window owns the dialogs and, through its frame, the children.
     delete main;
     main = nullptr;
+}
+
+void Terminal::connectAtStart(int com, int address, const QString& modemNumber)
+{
+    if (com < 1 || com > select->NameCOM->count() || address < 1 || address > select->Address->count()) return;
+    select->NameCOM->setCurrentIndex(com - 1);
+    select->Address->setCurrentIndex(address - 1);
+    select->ModemEnable->setChecked(!modemNumber.isEmpty());
+    if (!modemNumber.isEmpty()) {
+        connectModem->Number->setText(modemNumber);
+        connectModem->dialWhenShown();
+    }
+    select->ConnectClick();
+}
+
+void Terminal::endConnection()
+{
+    using S = zrv::LinkState;
+    main->Timer1->stop();
+    switch (m_session->state()) {
+    case S::Disconnected:
+    case S::HangingUp:
+        return;
+    case S::Dialling:
+        // Stop is not offered while dialling; the dialogue's cancel is.
+        m_session->cancelDial();
+        return;
+    default:
+        select->DisconnectClick();
+    }
 }
 
 zrv::SettingsSnapshot Terminal::settingsSnapshot() const

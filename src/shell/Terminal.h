@@ -7,6 +7,7 @@
 #include "session/Session.h"
 #include "shell/SettingsFile.h"
 
+#include <functional>
 #include <memory>
 
 class TMain;
@@ -33,6 +34,18 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     zrv::Session& session() { return *m_session; }
+
+    // As an operator would at start: choose the port COMn, the address and,
+    // with a number, the modem, then press Connect (and, with a modem,
+    // "Соединить").
+    void connectAtStart(int com, int address, const QString& modemNumber);
+    // Ends the connection as Stop does (a dialogue in progress is cancelled);
+    // nothing when there is none. The session finishes the request in flight
+    // first.
+    void endConnection();
+    // Called once the main window has closed and the connection's end has
+    // been asked for; the program sets it to leave its event loop.
+    std::function<void()> onClosed;
 
     // What the close writes into zrvterm.ini, from the child windows (the
     // main window adds its own size).

@@ -24,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     journal::ReportBuilder builder;
     std::string report = builder.header(img, 1);
     uint32_t requests = 0, words = 0;
+    // The device may fall silent at any request (the write position's low
+    // byte picks which, 0 never): nothing after it may be appended.
+    const uint32_t silentFrom = data[0];
+    uint32_t appendedAfterSilence = 0;
     journal::JournalHooks hooks;
     hooks.readInputs = [&](uint16_t start, uint16_t count) {
         // A run's rest goes out even when it is 0 registers (the device
@@ -32,12 +36,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(start >= reg::kRingFirst && uint32_t(start) + count <= reg::kRingEnd);
         ++requests;
         words += count;
+        return silentFrom == 0 || requests < silentFrom;
     };
     hooks.stopRequested = [] { return false; };
     hooks.showProgress = [](uint16_t, int32_t) {};
-    hooks.append = [&report](const std::string& piece) { report += piece + "\r\n"; };
-    const int32_t records = journal::readRecords(end, img.input(end), img, builder, hooks);
+    hooks.append = [&](const std::string& piece) {
+        appendedAfterSilence += silentFrom != 0 && requests >= silentFrom;
+        report += piece + "\r\n";
+    };
+    journal::ReadingResult result;
+    const int32_t records = journal::readRecords(end, img.input(end), img, builder, hooks, nullptr, &result);
     FUZZ_CHECK(records >= 0);
+    FUZZ_CHECK(appendedAfterSilence == 0);
+    FUZZ_CHECK(!result.cutShort || (silentFrom != 0 && requests == silentFrom));
+    FUZZ_CHECK(result.keys.size() >= std::size_t(records));
     // Never more than the ring, plus what one record may run past the limit.
     FUZZ_CHECK(words <= uint32_t(reg::kRingSize) + 2u * reg::kRingSize);
     report += builder.summary(records);

@@ -64,7 +64,7 @@ TEST(JournalCsv, RowsOfAGeneratedJournalWithAWrappingRecord)
     ReportBuilder b;
     std::string report = b.header(img, 1) + "\r\n";
     JournalHooks h;
-    h.readInputs = [](uint16_t, uint16_t) {};
+    h.readInputs = [](uint16_t, uint16_t) { return true; };
     h.stopRequested = [] { return false; };
     h.showProgress = [](uint16_t, int32_t) {};
     h.append = [&report](const std::string& p) { report += p + "\r\n"; };

@@ -24,6 +24,7 @@ protected:
         h.readInputs = [this](uint16_t start, uint16_t count) {
             requests.push_back(start);
             for (uint32_t i = 0; i < count; ++i) img.setInput(uint16_t(start + i), device.inputs[start + i]);
+            return true;
         };
         h.stopRequested = [] { return false; };
         h.showProgress = [](uint16_t, int32_t) {};

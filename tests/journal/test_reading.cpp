@@ -22,11 +22,15 @@ struct Recorder {
     std::vector<std::string> pieces;
     std::vector<std::pair<uint16_t, int32_t>> progress;
     int stopAfterRequests = -1;  // the operator presses stop after this many
+    int silentFrom = -1;         // the device answers no request from this one on (1 = the first)
 
     JournalHooks hooks()
     {
         JournalHooks h;
-        h.readInputs = [this](uint16_t s, uint16_t c) { requests.push_back({s, c}); };
+        h.readInputs = [this](uint16_t s, uint16_t c) {
+            requests.push_back({s, c});
+            return silentFrom < 0 || int(requests.size()) < silentFrom;
+        };
         h.stopRequested = [this] { return stopAfterRequests >= 0 && int(requests.size()) >= stopAfterRequests; };
         h.showProgress = [this](uint16_t w, int32_t r) { progress.emplace_back(w, r); };
         h.append = [this](const std::string& p) { pieces.push_back(p); };
@@ -137,6 +141,48 @@ TEST(JournalReading, StopDuringAWrappingRecordStillBeginsTheSecondRun)
     rec.stopAfterRequests = 1;
     run(img, rec, 812, 32500);
     EXPECT_EQ(rec.requests, (std::vector<Request>{{32500, 125}, {32625, 17}, {512, 125}, {637, 50}}));
+}
+
+TEST(JournalReading, ASilentDeviceEndsTheReadingWithTheRecordsTrulyRead)
+{
+    // 1000 and 600, 400 words each (four requests: 125, 125, 125, 25), then
+    // the oldest at 512 (88, linking to itself).
+    RegisterImage img;
+    putRecord(img, 512, 88, 512, 1);
+    putRecord(img, 600, 400, 512, 2);
+    putRecord(img, 1000, 400, 600, 3);
+    struct Case {
+        int silentFrom;
+        std::size_t pieces;  // records appended before the silence
+        std::size_t requests;
+    };
+    // In the first request, the last 125 of a record, its rest, the first
+    // request of the next record, the last one of the chain.
+    for (const Case c : {Case{1, 0, 1}, Case{3, 0, 3}, Case{4, 0, 4}, Case{5, 1, 5}, Case{9, 2, 9}}) {
+        SCOPED_TRACE(c.silentFrom);
+        Recorder rec;
+        rec.silentFrom = c.silentFrom;
+        ReportBuilder b;
+        ReadingResult result;
+        const int32_t records = readRecords(1400, 1000, img, b, rec.hooks(), nullptr, &result);
+        EXPECT_TRUE(result.cutShort);
+        EXPECT_EQ(rec.pieces.size(), c.pieces);
+        EXPECT_EQ(records, int32_t(c.pieces));
+        EXPECT_EQ(result.keys.size(), c.pieces);
+        // Nothing is asked after the unanswered request.
+        EXPECT_EQ(rec.requests.size(), c.requests);
+    }
+    // The request for no registers at the end of a record of 125 * k words
+    // is refused by every device; it does not cut a reading short.
+    putRecord(img, 2000, 250, 1000);
+    Recorder rec;
+    rec.silentFrom = 3;
+    ReportBuilder b;
+    ReadingResult result;
+    readRecords(2250, 2000, img, b, rec.hooks(), nullptr, &result);
+    EXPECT_EQ(rec.requests[2], (Request{2250, 0}));
+    EXPECT_TRUE(result.cutShort);  // at the next record, 1000
+    EXPECT_EQ(rec.pieces.size(), 1u);
 }
 
 TEST(JournalReading, LoopingChainEndsOnTheRingLimit)

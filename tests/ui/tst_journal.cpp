@@ -108,7 +108,7 @@ private slots:
             ring.setInput(24, 1);
             b.header(ring, 1);
             zrv::journal::JournalHooks h;
-            h.readInputs = [](uint16_t, uint16_t) {};
+            h.readInputs = [](uint16_t, uint16_t) { return true; };
             h.stopRequested = [] { return false; };
             h.showProgress = [](uint16_t, int32_t) {};
             h.append = [&expected](const std::string& p) { expected += p + "\r\n"; };

@@ -261,15 +261,30 @@ private slots:
         period->selectAll();
         QTest::keyClicks(period, "30");
         QVERIFY(w.Download->isEnabled());
+        QSignalSpy attempts(&session(), &zrv::Session::setpointTransferAttempt);
         QTest::mouseClick(w.Download, Qt::LeftButton);
+        // Where the operator looks: the attempts, and a way out.
+        QVERIFY(!w.TransferStop->isHidden() && !w.TransferState->isHidden());
+        QSignalSpy stops(&w, &TSets::stopRequested);
+        QTest::mouseClick(w.TransferStop, Qt::LeftButton);
+        QCOMPARE(stops.size(), 1);  // the wiring ends the connection; alone, nothing does
+        while (!session().isIdle() || session().hasUndelivered()) {
+            QCoreApplication::processEvents();
+            if (attempts.size() == 3) QCOMPARE(w.TransferState->text(), QStringLiteral("Запись в ZRV: попытка 3 из 104"));
+        }
         settle();
+        QCOMPARE(attempts.size(), 104);
+        QCOMPARE(attempts.back(), (QList<QVariant>{104, 104}));
+        QVERIFY(w.TransferStop->isHidden() && w.TransferState->isHidden());
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
         const auto writes = summary(m_device->written());
         QCOMPARE(writes.size(), std::size_t(104));
         QCOMPARE(writes.front(), (std::array<int, 3>{16, 0, 114}));
         QCOMPARE(writes.back(), (std::array<int, 3>{16, 0, 11}));
         QVERIFY(session().polling());
-        QVERIFY(!w.Download->isEnabled());
+        // The typed value stays, and one press tries again.
+        QCOMPARE(w.valueEditor(1)->text(), QStringLiteral("30"));
+        QVERIFY(w.Download->isEnabled());
     }
 
     void clockReadsTwiceATickAndSetsInOneBlock()
