@@ -40,6 +40,7 @@ std::optional<Frame> ModbusSlave::handle(const Frame& req, Clock::time_point now
     ++requestsSeen;
     if (faults.silent) return std::nullopt;
     if (faults.answerFromRequest > 0 && requestsSeen < faults.answerFromRequest) return std::nullopt;
+    if (faults.silentFromRequest > 0 && requestsSeen >= faults.silentFromRequest) return std::nullopt;
     if (faults.dropEveryNth > 0 && requestsSeen % faults.dropEveryNth == 0) return std::nullopt;
 
     const uint8_t fn = req[1];

@@ -20,6 +20,7 @@ using Frame = std::vector<uint8_t>;
 struct FaultPlan {
     bool silent = false;                  // answer nothing
     int answerFromRequest = 0;            // stay silent for the first N-1 requests
+    int silentFromRequest = 0;            // answer nothing from the Nth request on
     int dropEveryNth = 0;                 // leave every Nth reply out
     bool corruptCrc = false;              // spoil the CRC of every reply
     bool strayByte = false;               // one 0x55 after every reply

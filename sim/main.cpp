@@ -17,7 +17,7 @@ void usage()
 {
     std::cout << "usage: zrvsim [--com N] [--tcp PORT] [--slave A] [--pace] [--journal RECORDS] [--seed S]\n"
                  "              [--reply-delay MS] [--valve-delay MS] [--stuck-valves]\n"
-                 "              [--max-coils N] [--battery] [--silent] [--answer-from N]\n"
+                 "              [--max-coils N] [--battery] [--silent] [--answer-from N] [--silent-from N]\n"
                  "  --com N          link COMN in the ports directory to the simulated device\n"
                  "  --tcp PORT       serve on TCP 127.0.0.1:PORT like a serial device server\n"
                  "                   (with --com N, COMN becomes the entry file \"tcp 127.0.0.1 PORT\")\n"
@@ -27,6 +27,7 @@ void usage()
                  "                   ending in 1 BUSY, 2 NO CARRIER, 3 NO DIALTONE, 4 no answer)\n"
                  "  --no-echo        the modem does not echo commands\n"
                  "  --journal R      preload R journal records\n"
+                 "  --seed S         the seed of the preloaded records (default 1)\n"
                  "  --journal-case C a journal for the reader's edges: wrap, block125, short,\n"
                  "                   loop or outside\n"
                  "  --reply-delay MS the device's turnaround before a reply (default 3)\n"
@@ -36,6 +37,7 @@ void usage()
                  "  --battery        report battery power instead of mains\n"
                  "  --silent         answer nothing\n"
                  "  --answer-from N  ignore the first N-1 requests\n"
+                 "  --silent-from N  answer nothing from the Nth request on (a line that dies)\n"
                  "  --help, --version  this text, or the version, and end\n"
                  "It serves until Ctrl-C (or SIGTERM), then removes its COMn link. A COMn that\n"
                  "already names something else (your own adapter) is left alone: it refuses.\n";
@@ -92,6 +94,7 @@ int main(int argc, char** argv)
         else if (a == "--battery") battery = true;
         else if (a == "--silent") faults.silent = true;
         else if (a == "--answer-from") faults.answerFromRequest = int(take(1, 1000000));
+        else if (a == "--silent-from") faults.silentFromRequest = int(take(1, 1000000));
         else if (a == "--help" || a == "-h") { usage(); return 0; }
         else if (a == "--version") { std::cout << "zrvsim " << kZrvVersion << "\n"; return 0; }
         else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }

@@ -23,6 +23,7 @@ protected:
         JournalHooks h;
         h.readInputs = [this](uint16_t start, uint16_t count) {
             requests.push_back(start);
+            if (silentFrom > 0 && int(requests.size()) >= silentFrom) return false;
             for (uint32_t i = 0; i < count; ++i) img.setInput(uint16_t(start + i), device.inputs[start + i]);
             return true;
         };
@@ -59,6 +60,7 @@ protected:
     std::vector<uint16_t> requests;
     std::vector<std::string> pieces;
     int minute = 0;
+    int silentFrom = 0;  // the device answers no request from this one on
 };
 
 }  // namespace
@@ -89,6 +91,19 @@ TEST_F(NewRecords, StopsAtTheFirstRecordHeldAndReadsOnlyTheNewOnes)
     EXPECT_EQ(none.recordsRead, 0);
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_TRUE(pieces.empty());
+
+    // Silent at the head of the record held, then at the third new record:
+    // neither a match nor a record is made of what the image held before.
+    for (int i = 0; i < 3; ++i) append(5);
+    for (const int silent : {4, 3}) {
+        silentFrom = silent;
+        const ReadingResult cut = read(&both);
+        EXPECT_TRUE(cut.cutShort);
+        EXPECT_FALSE(cut.reachedKnown);
+        EXPECT_EQ(pieces.size(), std::size_t(silent - 1));
+        EXPECT_EQ(cut.keys.size(), std::size_t(silent - 1));
+        EXPECT_EQ(requests.size(), std::size_t(silent));
+    }
 }
 
 TEST_F(NewRecords, AcrossARingThatWrappedSinceTheLastReport)

@@ -54,6 +54,27 @@ void SimulatedTerminal::pollStep()
     settle();
 }
 
+int SimulatedTerminal::closeTheProgram(const std::function<void()>& close)
+{
+    m_terminal->onClosed = [] { QCoreApplication::exit(0); };
+    QTimer::singleShot(0, m_terminal->main, close);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    watchdog.start(5000);
+    const int status = QCoreApplication::exec();
+    m_terminal.reset();
+    return status;
+}
+
+bool SimulatedTerminal::lastRequestIsStop()
+{
+    const auto requests = m_sim->requests();
+    if (requests.empty()) return false;
+    const zrvsim::Frame& f = requests.back().frame;
+    return f.size() == 8 && f[1] == 5 && f[2] == 0 && f[3] == 15 && f[4] == 0 && f[5] == 0;
+}
+
 void SimulatedTerminal::shutDown()
 {
     m_terminal.reset();

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,13 @@ protected:
     void settle();
     // Windows first, then the device.
     void shutDown();
+    // Closes the program as the operator would (`close` presses "Выход" or the
+    // close box) and runs its event loop as main() does: 0 once the close
+    // has ended it, 1 if it still runs after 5 s. Then the terminal is gone
+    // (its I/O thread finished) and the device's last requests can be read.
+    int closeTheProgram(const std::function<void()>& close);
+    // Whether the last request the device saw is Stop's "coil 15 off".
+    bool lastRequestIsStop();
 
     Terminal& t() { return *m_terminal; }
     zrv::Session& session() { return m_terminal->session(); }

@@ -8,6 +8,8 @@
 #include "clock/Time_form.h"
 #include "journal/ReportBuilder.h"
 #include "link/ModbusTransact.h"
+#include "link/PortMap.h"
+#include "link/PosixSerialLine.h"
 #include "connection/Select_form.h"
 #include "monitor/Front_panel_form.h"
 #include "setpoints/Sets_form.h"
@@ -63,6 +65,27 @@ private:
     {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // The device's newest `count` records as report pieces, decoded from the
+    // simulator's own ring.
+    QStringList deviceRecordPieces(int count)
+    {
+        QStringList pieces;
+        m_sim->withDevice([&](zrvsim::DeviceModel& d, auto&) {
+            zrv::RegisterImage ring;
+            for (uint32_t a = 0; a < 65536; ++a) ring.setInput(uint16_t(a), d.inputs[a]);
+            zrv::journal::ReportBuilder b;
+            b.header(ring, 1);
+            zrv::journal::JournalHooks h;
+            h.readInputs = [](uint16_t, uint16_t) { return true; };
+            h.stopRequested = [&pieces, count] { return pieces.size() >= count; };
+            h.showProgress = [](uint16_t, int32_t) {};
+            h.append = [&pieces](const std::string& p) { pieces << QString::fromStdString(p + "\r\n"); };
+            const uint16_t end = d.inputs[27];
+            zrv::journal::readRecords(end, d.inputs[end], ring, b, h);
+            return 0;
+        });
+        return pieces;
     }
     // The device's own date, as the header shows it.
     QString deviceDate()
@@ -295,17 +318,50 @@ private slots:
         QVERIFY(m_messages.isEmpty());
     }
 
-    void closingDuringAReadingStopsTheReaderFirst()
+    void exitDuringAReadingEndsTheConnectionAndTheProgram()
     {
+        QFile::remove(QStringLiteral("zrvterm.ini"));
         startDevice(300);
+        t().select->ExtControl->click();
+        settle();
         main()->N4->trigger();
         QVERIFY(QTest::qWaitFor([this] { return t().logProgress->ReadCount->text().toInt() >= 1; }, 20000));
-        main()->close();  // must not hang, must not crash
+        // "Выход" with the progress window still up: the program ends all
+        // the same, the reader stops, and the connection ends as Stop ends it.
+        QCOMPARE(closeTheProgram([this] { main()->N2->trigger(); }), 0);
         QVERIFY(QFile::exists(QStringLiteral("zrvterm.ini")));
-        m_terminal.reset();  // waits for the reader's request in flight, no more
+        QVERIFY(lastRequestIsStop());
         const std::size_t after = m_sim->requests().size();
-        QTest::qWait(700);  // longer than any reply time-out
+        // The port is free for the next program at once.
+        std::string why;
+        QVERIFY2(zrv::PosixSerialLine::open(zrv::resolvePortName("COM1"), &why), why.c_str());
+        QTest::qWait(1200);  // longer than a polling period and any reply time-out
         QCOMPARE(m_sim->requests().size(), after);
+    }
+
+    void aDeviceFallingSilentMidReadingInventsNothing()
+    {
+        startDevice(300);
+        // The reading's own first requests (write position, newest start,
+        // four tables) are answered, then 20 records, then nothing.
+        constexpr int kAnswered = 2 + 4 + 20;
+        const QStringList expected = deviceRecordPieces(20);
+        QCOMPARE(expected.size(), 20);
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silentFromRequest = s.requestsSeen + kAnswered + 1; });
+        main()->N4->trigger();
+        QVERIFY(waitForTheReading(20000));
+        const QString summary = view()->StatusBar1->text();
+        QVERIFY2(summary.startsWith(QStringLiteral("Загружено 20 записей в период c ")), qPrintable(summary));
+        QVERIFY2(summary.endsWith(QStringLiteral(" (чтение прервано: нет ответа)")), qPrintable(summary));
+        QCOMPARE(m_messages, QStringList{QStringLiteral("Ошибка: Журнал не удалось считать до конца (нет ответа). "
+                                                        "В отчёте только записи, считанные полностью.")});
+        // Exactly the device's own 20 newest records, nothing after them.
+        const QString shown = view()->lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+        QVERIFY(shown.contains(expected.mid(1).join(QString())));
+        QCOMPARE(view()->lines().filter(QStringLiteral("  P1=")).size(), 20);
+        QVERIFY(!shown.contains(QStringLiteral("No Date")));
+        // The cut report marks no place to read new records from.
+        QVERIFY(view()->knownRecords(127).empty());
     }
 
     void viewerFiles()

@@ -168,6 +168,44 @@ private slots:
         QVERIFY(sets()->Download->isEnabled());
     }
 
+    void aFailedWriteKeepsTheValuesForAnotherPress()
+    {
+        connectDevice();
+        QTest::mouseClick(sets()->Upload, Qt::LeftButton);
+        settle();
+        sets()->TabBar->setCurrentIndex(4);
+        type(1, "45");  // Log_Period
+        // Every reply spoilt: each of the 104 attempts fails at once.
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.corruptCrc = true; });
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        QVERIFY(sets()->TransferStop->isVisible());
+        QVERIFY(QTest::qWaitFor([this] { return sets()->TransferState->text().contains(QStringLiteral(" из 104")); }, 5000));
+        QVERIFY2(sets()->TransferState->text().startsWith(QStringLiteral("Запись в ZRV: попытка ")),
+                 qPrintable(sets()->TransferState->text()));
+        QVERIFY(QTest::qWaitFor([this] { return session().idleConnected(); }, 30000));
+        settle();
+        QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
+        QVERIFY(!sets()->TransferStop->isVisible());
+        QCOMPARE(value(1), QStringLiteral("45"));
+        QVERIFY(sets()->Download->isEnabled());
+
+        // The line is good again: one press writes what the table shows.
+        m_messages.clear();
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.corruptCrc = false; });
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        settle();
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[8]; }), uint16_t(45));
+
+        // Closing the program in the middle of a transfer's retries ends it,
+        // and the connection, at once.
+        type(1, "50");
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        QCOMPARE(closeTheProgram([this] { t().main->close(); }), 0);
+        QVERIFY(lastRequestIsStop());
+    }
+
     void weightEditsAreWrittenByTheNextDownload()
     {
         connectDevice();
