@@ -12,7 +12,7 @@ fail() { echo "test_package: $*" >&2; exit 1; }
 deb="$out/zrvterm_${version}_amd64.deb"
 [ -f "$deb" ] || fail "no $deb ($(ls "$out"))"
 list=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/zrvterm ./usr/bin/zrvsim ./usr/share/applications/zrvterm.desktop \
+for path in ./usr/bin/zrvterm ./usr/bin/zrvsim ./usr/share/applications/org.example.zrvterm.desktop ./usr/share/metainfo/org.example.zrvterm.metainfo.xml \
             ./usr/share/icons/hicolor/scalable/apps/zrvterm.svg ./usr/share/man/man1/zrvterm.1.gz \
             ./usr/share/man/man1/zrvsim.1.gz ./usr/share/doc/zrvterm/copyright; do
   grep -qF -- " $path" <<<"$list" || fail "the package lacks $path"
@@ -24,6 +24,15 @@ done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 mkdir "$out/root"
 dpkg-deb -x "$deb" "$out/root"
-desktop-file-validate "$out/root/usr/share/applications/zrvterm.desktop" || fail "desktop entry is not valid"
-grep -qx "Exec=zrvterm --user-data" "$out/root/usr/share/applications/zrvterm.desktop" || fail "the menu does not start it with --user-data"
+desktop="$out/root/usr/share/applications/org.example.zrvterm.desktop"
+desktop-file-validate "$desktop" || fail "desktop entry is not valid"
+grep -qx "Exec=zrvterm --user-data" "$desktop" || fail "the menu does not start it with --user-data"
+appstreamcli validate --no-net --pedantic "$out/root/usr/share/metainfo/org.example.zrvterm.metainfo.xml" >"$out/appstream.log" 2>&1 ||
+  { cat "$out/appstream.log" >&2; fail "the AppStream metainfo is not valid"; }
+grep -qF "<release version=\"$version\"" "$out/root/usr/share/metainfo/org.example.zrvterm.metainfo.xml" ||
+  fail "the metainfo does not name release $version"
+# Built and stripped as a hardened Debian package is: lintian finds no missing
+# hardening and no sections a package should not carry.
+lintian -I --pedantic --no-cfg "$deb" >"$out/lintian.log" 2>&1 || true
+if grep -E "hardening-|unneeded-section|^E:" "$out/lintian.log" >&2; then fail "lintian: see above"; fi
 echo "test_package: $(basename "$deb") holds the programs, menu entry, icon and manual pages"

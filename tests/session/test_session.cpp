@@ -227,7 +227,7 @@ TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)
     EXPECT_EQ(session->counters().failures.load(), 1 + 5 + int(records.size()));
 }
 
-TEST_F(SessionTest, JournalStopGivesTheCommandsBackAtOnceAndPollingWhenTheReaderEnds)
+TEST_F(SessionTest, JournalStopGivesCommandsBackAtOncePollingAtTheEnd)
 {
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("block125"); });
     connect();
@@ -244,7 +244,7 @@ TEST_F(SessionTest, JournalStopGivesTheCommandsBackAtOnceAndPollingWhenTheReader
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружен")));
 }
 
-TEST_F(SessionTest, NewRecordsAreReadUpToTheFirstOneHeldAndTheirKeysComeBeforeTheSummary)
+TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
 {
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
         d.preloadJournal(30, 4);
