@@ -11,6 +11,7 @@ seconds="${2:-20}"
 targets=(reply settings journal setpoints modem cp1251 clock files)
 if [ "$target" != all ]; then targets=("$target"); fi
 
+echo "fuzz: building the targets with clang, ASan and UBSan in build-fuzz (about a minute the first time)"
 CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DZRV_FUZZ=ON >/dev/null
 artifacts="$root/build-fuzz/artifacts"
 mkdir -p "$artifacts"

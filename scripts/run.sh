@@ -29,7 +29,7 @@ cleanup() {
   wait 2>/dev/null || true
   for ((i = ${#made[@]} - 1; i >= 0; i--)); do rmdir "${made[$i]}" 2>/dev/null || true; done
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
 
 "$root/build/sim/zrvsim" --com "$com" --pace --journal 300 &
 pids+=($!)
@@ -55,4 +55,13 @@ if [ -z "${DISPLAY:-}" ]; then
   pids+=($!)
 fi
 
-"$root/build/src/zrvterm"
+# Connected at once, as an operator would by pressing Connect: the screen
+# shows a live device, not an idle terminal. Ctrl-C and a hang-up reach the
+# terminal from the tty itself and close it as "Выход" does (Stop, then
+# zrvterm.ini); a TERM sent to this script alone is handed on. The
+# simulator and the virtual display go only after the terminal has ended.
+"$root/build/src/zrvterm" --connect "COM$com" &
+term=$!
+trap 'kill -TERM "$term" 2>/dev/null || true' TERM
+trap ':' INT HUP
+while kill -0 "$term" 2>/dev/null; do wait "$term" || true; done

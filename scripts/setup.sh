@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need.
-# Only asks apt when something is missing.
+# Installs the Debian 12 packages that building, running and testing need,
+# and every tool the scripts, the tests and the README's steps call (a
+# minimal Debian has none of file, lintian or appstreamcli). Only asks apt
+# when something is missing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev googletest libmodbus-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils
+  file lintian appstream gzip
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
 )
 
