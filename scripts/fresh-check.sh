@@ -48,6 +48,8 @@ for m in proc sys dev dev/pts; do
   mounts+=("$target/$m")
 done
 cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
+# sudo looks the host's own name up.
+grep -qw "$(hostname)" "$target/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$target/etc/hosts"
 chroot "$target" /bin/sh -c 'id newcomer >/dev/null 2>&1 || useradd -m -s /bin/bash newcomer'
 echo 'newcomer ALL=(ALL) NOPASSWD: ALL' >"$target/etc/sudoers.d/newcomer"
 chmod 0440 "$target/etc/sudoers.d/newcomer"

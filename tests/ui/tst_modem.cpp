@@ -130,6 +130,19 @@ private slots:
         QVERIFY(!session().portOpen());
         QVERIFY(select()->Connect->isEnabled());
     }
+
+    void closingTheProgramWhileDiallingCancelsTheDial()
+    {
+        modem()->Number->setText(QStringLiteral("5554"));  // nobody answers
+        const int status = closeTheProgram([this] {
+            QTimer::singleShot(100, modem(), [this] { modem()->Button2->click(); });
+            QTimer::singleShot(700, t().main, [this] { t().main->close(); });
+            select()->Connect->click();
+        });
+        QCOMPARE(status, 0);  // the modal dialogue does not keep the program
+        QVERIFY(lineText().rfind("ATDP5554\r", 0) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(lineText().find("ath0\r\n") != std::string::npos, 2000);
+    }
 };
 
 QTEST_MAIN(TestModem)

@@ -197,9 +197,21 @@ private slots:
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[8]; }), uint16_t(45));
 
-        // Closing the program in the middle of a transfer's retries ends it,
-        // and the connection, at once.
+        // "Остановить" in the middle of the retries does what Stop does.
         type(1, "50");
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        QTest::mouseClick(sets()->TransferStop, Qt::LeftButton);
+        QCOMPARE(session().state(), zrv::LinkState::HangingUp);
+        settle();
+        QCOMPARE(session().state(), zrv::LinkState::Disconnected);
+        QVERIFY(lastRequestIsStop());
+        QVERIFY(m_messages.isEmpty());
+
+        // So does closing the program in the middle of them.
+        device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silent = false; });
+        connectDevice();
+        type(1, "55");
         device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
         QCOMPARE(closeTheProgram([this] { t().main->close(); }), 0);
