@@ -275,6 +275,8 @@ void Session::detectDevice()
     const int number = m_image.deviceNumber();
     post([this, number] {
         if (m_state != LinkState::Detecting) return;
+        // Edits made against another connection's device are not this one's.
+        m_draft.clear();
         setState(LinkState::Monitoring);
         emit deviceFound();
         emit deviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(number));
@@ -424,16 +426,10 @@ void Session::setMode(int index)
 
 setpoints::EditResult Session::applyEdit(int tab, int subTab, int row, const std::string& text)
 {
-    return setpoints::applyEdit(tab, subTab, row, text, m_image, m_weights);
+    return m_draft.edit(tab, subTab, row, text, m_image, m_weights);
 }
 
-void Session::loadSetpoints(const setpoints::SetpointSet& set)
-{
-    // As typing does: into the image and the pending weights, on the window
-    // thread; a write sends them after its checks.
-    for (uint16_t r = 0; r < set.holding.size(); ++r) m_image.setHolding(r, set.holding[r]);
-    for (std::size_t v = 0; v < set.weights.size(); ++v) m_weights[v].store(set.weights[v], std::memory_order_relaxed);
-}
+void Session::loadSetpoints(const setpoints::SetpointSet& set) { m_draft.take(set, m_image, m_weights); }
 
 setpoints::AttemptHook Session::transferAttempts()
 {
@@ -456,7 +452,11 @@ void Session::readSetpoints()
             if (m_state != LinkState::Busy) return;
             setState(controlState());
             // After a failed read polling stays stopped.
-            if (ok) setPolling(true);
+            if (ok) {
+                // The operator asked for the device's set: it replaces the edits.
+                m_draft.clear();
+                setPolling(true);
+            }
             emit setpointsRead(ok);
         });
     });
@@ -467,15 +467,19 @@ void Session::writeSetpoints()
     if (!idleConnected()) return;
     setPolling(false);
     setState(LinkState::Busy);
-    enqueue([this] {
-        // The checks copy the pending weights into the image, so they run here,
-        // right before the write, where no polling step can come between.
+    const setpoints::DraftRows draft = m_draft.rows();
+    enqueue([this, draft] {
+        // The draft goes into the image, and the checks copy the pending
+        // weights into it, here, right before the write, where no polling
+        // step or table refresh can come between.
+        draft.applyTo(m_image, m_weights);
         std::string message = setpoints::checkBeforeWrite(m_image, m_weights);
         if (message.empty() && !setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts()))
             message = "Сбой при записи данных";
         if (aborted()) return;
         const QString text = fromUtf8(message);
-        post([this, text] {
+        post([this, text, draft] {
+            if (text.isEmpty()) m_draft.forget(draft);
             if (m_state != LinkState::Busy) return;
             setState(controlState());
             setPolling(true);

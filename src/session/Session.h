@@ -27,6 +27,7 @@
 #include "session/Updatethread.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointChecks.h"
+#include "setpoints/SetpointDraft.h"
 #include "setpoints/SetpointFile.h"
 #include "setpoints/ValveWeights.h"
 
@@ -128,10 +129,19 @@ public:
     void step(bool up);
     void setMode(int index);
 
-    // Setpoints. An edit goes into the image at once, on the window thread.
+    // Setpoints. An edit goes into the draft, which the write applies on the
+    // I/O thread right before its checks; the image stays the device's.
     setpoints::EditResult applyEdit(int tab, int subTab, int row, const std::string& text);
     // A whole set (from a setpoint file) taken as if typed.
     void loadSetpoints(const setpoints::SetpointSet& set);
+    // What the setpoints table shows: the image with the draft over it
+    // (window thread only; valid until the next call).
+    const RegisterImage& setpointView() { return m_draft.view(m_image, m_weights); }
+    setpoints::SetpointSet setpointViewSet() { return m_draft.viewSet(m_image, m_weights); }
+    // Edits not yet written. A reading of all setpoints ("Загрузить из ZRV"),
+    // a successful write and a new connection end them; a journal reading's
+    // refresh does not.
+    bool hasDraft() const { return !m_draft.empty(); }
     void readSetpoints();
     void writeSetpoints();
 
@@ -234,6 +244,7 @@ private:
     uint64_t m_journalRun = 0;
     LineOpener m_opener;
     clock::ClockState m_clock;
+    setpoints::SetpointDraft m_draft;
 
     // Shared, each entry atomic.
     RegisterImage m_image;

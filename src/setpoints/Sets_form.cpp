@@ -279,7 +279,8 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
 {
     Rebuilding = true;
     Table->setRowCount(0);
-    const zrv::RegisterImage& img = m_session.image();
+    // Values as the draft has them: what the table shows is what is written.
+    const zrv::RegisterImage& img = m_session.setpointView();
     int n = 0;
     for (const sp::Row* r : sp::rowsFor(tab, (tab == 0 || tab == 1) ? subTab : sp::kNoSubTab)) {
         Table->insertRow(n);
@@ -293,31 +294,44 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
         value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsEditable);
         value->setData(kRowNumberRole, r->row);
         Table->setItem(n, 1, value);
-        const bool weight = r->edit == sp::Edit::Weight;
-        const bool isFloat = r->display == sp::Display::G4 || r->display == sp::Display::Thousandths;
-        if (differs(r->reg, isFloat, weight)) {
-            // A loaded file's value that the device does not hold yet.
-            const QString why = QStringLiteral("отличается от прибора");
-            for (QTableWidgetItem* item : {name, value}) {
-                item->setBackground(QColor(255, 236, 160));
-                item->setData(Qt::AccessibleDescriptionRole, why);
-                item->setToolTip(why);
-            }
-            name->setData(kMarkedRole, true);
-        }
         Table->openPersistentEditor(value);
-        if (name->data(kMarkedRole).toBool()) {
-            // The editor stands over the value cell: it carries the mark too.
-            if (QLineEdit* e = valueEditor(n + 1)) {
-                QPalette p = e->palette();
-                p.setColor(QPalette::Base, QColor(255, 236, 160));
-                e->setPalette(p);
-                e->setAccessibleDescription(QStringLiteral("отличается от прибора"));
-            }
-        }
+        paintMark(n, *r);
         ++n;
     }
     Rebuilding = false;
+}
+
+void TSets::paintMark(int n, const sp::Row& r)
+{
+    QTableWidgetItem* name = Table->item(n, 0);
+    QTableWidgetItem* value = Table->item(n, 1);
+    if (!name || !value) return;
+    const bool isFloat = r.display == sp::Display::G4 || r.display == sp::Display::Thousandths;
+    const bool marked = differs(r.reg, isFloat, r.edit == sp::Edit::Weight);
+    if (marked == name->data(kMarkedRole).toBool()) return;
+    // A typed or loaded value that the device does not hold yet.
+    const QString why = marked ? QStringLiteral("отличается от прибора") : QString();
+    for (QTableWidgetItem* item : {name, value}) {
+        item->setBackground(marked ? QBrush(QColor(255, 236, 160)) : QBrush());
+        item->setData(Qt::AccessibleDescriptionRole, marked ? QVariant(why) : QVariant());
+        item->setToolTip(why);
+    }
+    name->setData(kMarkedRole, marked);
+    // The editor stands over the value cell: it carries the mark too.
+    if (QLineEdit* e = valueEditor(n + 1)) {
+        QPalette p = e->palette();
+        p.setColor(QPalette::Base, marked ? QColor(255, 236, 160) : Table->palette().color(QPalette::Base));
+        e->setPalette(p);
+        e->setAccessibleDescription(why);
+    }
+}
+
+void TSets::refreshMarks()
+{
+    m_marks = sp::compareSetpoints(m_session.setpointViewSet(), m_deviceSet);
+    const int tab = TabBar->currentIndex();
+    const auto rows = sp::rowsFor(tab, (tab == 0 || tab == 1) ? TabSet->currentIndex() : sp::kNoSubTab);
+    for (int n = 0; n < Table->rowCount() && n < int(rows.size()); ++n) paintMark(n, *rows[std::size_t(n)]);
 }
 
 void TSets::BuildTable()
@@ -351,6 +365,7 @@ void TSets::SetEditText(int row, const QString& text)
         ShowMessage(QString::fromStdString(r.message), QString::fromUtf8(kApplicationTitle));
         return;
     case sp::EditResult::Stored:
+        refreshMarks();
         if (connected()) {
             m_edited = true;
             Download->setEnabled(m_session.idleConnected());
@@ -458,8 +473,8 @@ bool TSets::loadSetpointFile(const QString& path)
         return false;
     }
     m_session.loadSetpoints(r.set);
-    m_marks = sp::compareSetpoints(r.set, m_deviceSet);
     BuildTable();
+    refreshMarks();
     m_edited = true;
     Download->setEnabled(m_session.idleConnected());
     return true;

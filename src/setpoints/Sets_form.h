@@ -76,6 +76,10 @@ protected:
 
 private:
     void fillRows(int tab, int subTab, bool bySubTabChange);
+    // Marks row n of the view when it differs from the device's last read.
+    void paintMark(int n, const zrv::setpoints::Row& row);
+    // The differences of the draft from the device, on the rows shown.
+    void refreshMarks();
     bool connected() const;
     void rememberDeviceSet();
     bool differs(int reg, bool isFloat, bool isWeight) const;

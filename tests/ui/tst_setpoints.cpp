@@ -100,10 +100,12 @@ private slots:
         QCOMPARE(sets()->size(), QSize(350, 500));  // its largest size
     }
 
-    void editsGoIntoTheImageAndBadTextIsReported()
+    void editsGoIntoTheDraftAndBadTextIsReported()
     {
         type(1, "1.5");
-        QCOMPARE(image().holdingF32(32), 1.5f);
+        QCOMPARE(session().setpointView().holdingF32(32), 1.5f);
+        QCOMPARE(image().holdingF32(32), 0.0f);  // the image stays the device's
+        QVERIFY(session().hasDraft());
         QVERIFY(m_messages.isEmpty());
         QVERIFY(!sets()->Download->isEnabled());  // not connected
         type(2, "x");
@@ -168,6 +170,41 @@ private slots:
         QVERIFY(sets()->Download->isEnabled());
     }
 
+    void whatTheTableShowsIsWrittenAfterARefresh()
+    {
+        connectDevice();
+        QTest::mouseClick(sets()->Upload, Qt::LeftButton);
+        settle();
+        const uint16_t weight2 = m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[97]; });
+        sets()->TabBar->setCurrentIndex(3);
+        type(3, "477");  // TPA
+        QVERIFY(sets()->rowMarked(2));
+        sets()->TabBar->setCurrentIndex(2);
+        type(11, QString::number(weight2 % 32 + 1));  // valve 2's weight, still within 1..32
+        QVERIFY(sets()->rowMarked(10));
+        // A journal reading reads all tables again first.
+        t().main->N4->trigger();
+        QVERIFY(QTest::qWaitFor([this] { return session().idleConnected() && session().isIdle(); }, 20000));
+        settle();
+        QCOMPARE(image().holding(4), m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[4]; }));
+        // The table still shows the typed values, marked, and the write sends them.
+        QCOMPARE(value(11), QString::number(weight2 % 32 + 1));
+        QVERIFY(sets()->rowMarked(10));
+        sets()->TabBar->setCurrentIndex(3);
+        QCOMPARE(value(3), QStringLiteral("477"));
+        QVERIFY(sets()->Download->isEnabled());
+        m_sim->clearRequests();
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        settle();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        const auto device = m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return std::pair(d.holdings[4], d.holdings[97]); });
+        QCOMPARE(device.first, uint16_t(477));
+        QCOMPARE(device.second, uint16_t(weight2 % 32 + 1));
+        // Written: the draft is gone and nothing is marked.
+        QVERIFY(!session().hasDraft());
+        QVERIFY(!sets()->rowMarked(2));
+    }
+
     void aFailedWriteKeepsTheValuesForAnotherPress()
     {
         connectDevice();
@@ -224,7 +261,7 @@ private slots:
         sets()->TabBar->setCurrentIndex(2);
         type(10, "300");
         QVERIFY(m_messages.isEmpty());
-        QCOMPARE(session().valveWeights()[0].load(), uint8_t(44));
+        QCOMPARE(session().setpointViewSet().weights[0], uint8_t(44));
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка весового коэффициента клапана 1"});
@@ -317,7 +354,7 @@ private slots:
         QVERIFY(!sets()->loadSetpointFile(bad.fileName()));
         QCOMPARE(m_messages.size(), 1);
         QVERIFY2(m_messages[0].contains(QStringLiteral("файл неполон")), qPrintable(m_messages[0]));
-        QCOMPARE(image().holding(4), uint16_t(88));
+        QCOMPARE(session().setpointView().holding(4), uint16_t(88));
     }
 };
 
