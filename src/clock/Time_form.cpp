@@ -180,11 +180,14 @@ void TTimeZRV::CancelClick()
 void TTimeZRV::done(int result)
 {
     Timer1->stop();
+    m_session.holdPolling(false);
     QDialog::done(result);
 }
 
 void TTimeZRV::showEvent(QShowEvent* event)
 {
+    // The window reads the device twice a second: polling waits meanwhile.
+    m_session.holdPolling(true);
     QDialog::showEvent(event);
     Cancel->setFocus();
 }

@@ -101,7 +101,7 @@ void TSelect::DisconnectClick()
     // Choosing monitoring runs its handler in full when external control was
     // on, so coil 15 is written twice then, as the device's documents say.
     Monitoring->setChecked(true);
-    m_session.disconnectDevice(ModemEnable->isChecked());
+    m_session.disconnectDevice();
 }
 
 void TSelect::MonitoringClick() { m_session.setExternalControl(false); }

@@ -40,9 +40,8 @@ TConnectModem::TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::
     Button2 = new QPushButton(QStringLiteral("Соединить"));
     Button2->setObjectName("Button2");
     Button2->setDefault(true);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(mdm::kTickInterval);
+    // The session supervises the dial; its timer keeps the window's old name.
+    Timer1 = m_session.modemTimer();
 
     auto* grid = new QGridLayout(Bevel1);
     grid->addWidget(StaticText1, 0, 0);
@@ -59,7 +58,6 @@ TConnectModem::TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::
 
     connect(Button1, &QPushButton::clicked, this, &TConnectModem::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TConnectModem::Button2Click);
-    connect(Timer1, &QTimer::timeout, this, &TConnectModem::Timer1Timer);
     connect(&m_session, &zrv::Session::modemDialogueWanted, this, &TConnectModem::runDialogue);
     connect(&m_session, &zrv::Session::modemResult, this, &TConnectModem::DialResult);
 
@@ -76,25 +74,17 @@ void TConnectModem::runDialogue()
         QTimer::singleShot(0, this, &TConnectModem::Button2Click);
     }
     exec();
-    Timer1->stop();
 }
 
 void TConnectModem::Button2Click()
 {
-    Timer1->stop();
     State->setText(QStringLiteral("Набор номера..."));
     m_session.dial(Number->text());
-    Timer1->start();
     Button2->setEnabled(false);
 }
 
-// Each tick looks at the line once, on the session's thread, without waiting.
-void TConnectModem::Timer1Timer() { m_session.modemTick(); }
-
 void TConnectModem::DialResult(bool success, const QString& state)
 {
-    // Nothing stays pending on the line: the next transaction owns it.
-    Timer1->stop();
     State->setText(state);
     if (success)
         accept();
@@ -104,7 +94,6 @@ void TConnectModem::DialResult(bool success, const QString& state)
 
 void TConnectModem::Button1Click()
 {
-    Timer1->stop();
     Button2->setEnabled(true);
     State->clear();
     m_session.cancelDial();

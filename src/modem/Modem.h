@@ -25,7 +25,7 @@ public:
     QLineEdit* Number = nullptr;
     QLabel* State = nullptr;
     QPushButton* Button2 = nullptr;  // "Соединить"
-    QTimer* Timer1 = nullptr;        // supervision, every 20 ms
+    QTimer* Timer1 = nullptr;        // the session's supervision, every 20 ms
 
     // Shows the dialogue modally once the session has opened the port for
     // dialling; it ends accepted on a connection, or cancelled (the session
@@ -37,7 +37,6 @@ public:
 
 public slots:
     void Button2Click();
-    void Timer1Timer();
     void Button1Click();
     // The session's word on the dial: CONNECT or carrier, or why not.
     void DialResult(bool success, const QString& state);

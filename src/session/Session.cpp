@@ -58,6 +58,11 @@ QString Session::counterText(int successes, int failures)
 
 Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
 {
+    m_pollTimer.setObjectName(QStringLiteral("Timer1"));
+    m_pollTimer.setInterval(1000);
+    connect(&m_pollTimer, &QTimer::timeout, this, &Session::poll);
+    m_modemTimer.setInterval(modem::kTickInterval);
+    connect(&m_modemTimer, &QTimer::timeout, this, &Session::modemTick);
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
     connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
@@ -213,7 +218,23 @@ void Session::setPolling(bool on)
 {
     if (on == m_polling) return;
     m_polling = on;
+    updatePollTimer();
     emit pollingChanged(on);
+}
+
+void Session::holdPolling(bool held)
+{
+    m_pollHeld = held;
+    updatePollTimer();
+}
+
+void Session::updatePollTimer()
+{
+    if (m_polling && !m_pollHeld) {
+        if (!m_pollTimer.isActive()) m_pollTimer.start();
+    } else {
+        m_pollTimer.stop();
+    }
 }
 
 // ---- connection ---------------------------------------------------------------
@@ -223,6 +244,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
     if (m_state != LinkState::Disconnected) return;
     m_abort = false;
     m_externalControl = false;
+    m_viaModem = viaModem;
     setState(viaModem ? LinkState::Dialling : LinkState::Detecting);
     const std::string name = portName.toStdString();
     enqueue([this, name, viaModem] {
@@ -284,9 +306,11 @@ void Session::detectDevice()
     });
 }
 
-void Session::disconnectDevice(bool viaModem)
+void Session::disconnectDevice()
 {
     if (m_state == LinkState::Disconnected || m_state == LinkState::HangingUp) return;
+    const bool viaModem = m_viaModem;
+    m_modemTimer.stop();
     m_abort = true;
     m_journalStop = true;
     setPolling(false);
@@ -333,9 +357,11 @@ void Session::dial(const QString& number)
 {
     if (m_state != LinkState::Dialling) return;
     const std::string digits = number.toStdString();
+    m_modemTimer.stop();
     enqueue([this, digits] {
         if (m_dialogue) m_dialogue->dial(digits);
     });
+    m_modemTimer.start();
 }
 
 void Session::modemTick()
@@ -348,7 +374,11 @@ void Session::modemTick()
         if (!r.finished()) return;
         const bool success = r.success();
         const QString state = fromUtf8(r.state);
-        post([this, success, state] { emit modemResult(success, state); });
+        post([this, success, state] {
+            // Nothing stays pending on the line: the next transaction owns it.
+            m_modemTimer.stop();
+            emit modemResult(success, state);
+        });
         if (!success) return;
         m_dialogue.reset();
         detectDevice();
@@ -358,6 +388,7 @@ void Session::modemTick()
 void Session::cancelDial()
 {
     if (m_state != LinkState::Dialling) return;
+    m_modemTimer.stop();
     enqueue(
         [this] {
             if (m_dialogue) m_dialogue->abandon();

@@ -32,6 +32,7 @@
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <atomic>
@@ -101,8 +102,18 @@ public:
         return idleConnected() &&
                (m_state == LinkState::ExternalControl || m_image.coil(reg::kCoilExternalControl) == 1);
     }
-    // Whether Timer1 is to run.
+    // Whether the connection is polled (Timer1 runs unless a window holds
+    // the line, see holdPolling).
     bool polling() const { return m_polling; }
+    // The session's own pacing, on the window thread: Timer1 asks for one
+    // polling step a second (a tick while a step is still queued is dropped);
+    // the modem timer looks at the line every 20 ms while a dial runs.
+    QTimer* pollingTimer() { return &m_pollTimer; }
+    QTimer* modemTimer() { return &m_modemTimer; }
+    // The clock window has the line while it is shown: polling waits.
+    void holdPolling(bool held);
+    // Whether this connection goes through the modem.
+    bool viaModem() const { return m_viaModem; }
     // Whether the line is open (it closes on the I/O thread, a moment after
     // the state says so).
     bool portOpen() const { return m_portOpen.load(std::memory_order_acquire); }
@@ -115,10 +126,12 @@ public:
 
     // Connection.
     void connectDevice(const QString& portName, bool viaModem);
-    void disconnectDevice(bool viaModem);
+    // Ends the connection the way it was made (a modem call is hung up).
+    void disconnectDevice();
     void setExternalControl(bool on);
 
-    // Modem dialogue, while Dialling.
+    // Modem dialogue, while Dialling: dial starts the modem timer, whose
+    // ticks supervise the answer until modemResult.
     void dial(const QString& number);
     void modemTick();
     void cancelDial();
@@ -226,6 +239,7 @@ private:
     void ioLoop();
     void setState(LinkState state);
     void setPolling(bool on);
+    void updatePollTimer();
     LinkState controlState() const
     {
         return m_externalControl ? LinkState::ExternalControl : LinkState::Monitoring;
@@ -241,6 +255,10 @@ private:
     LinkState m_state = LinkState::Disconnected;
     bool m_externalControl = false;
     bool m_polling = false;
+    bool m_pollHeld = false;
+    bool m_viaModem = false;
+    QTimer m_pollTimer;
+    QTimer m_modemTimer;
     uint64_t m_journalRun = 0;
     LineOpener m_opener;
     clock::ClockState m_clock;

@@ -46,10 +46,8 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
 
     buildMenus();
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TMain::Timer1Timer);
+    // The session paces the polling; its timer keeps the frame's old name.
+    Timer1 = m_session.pollingTimer();
     Timer2 = new QTimer(this);
     Timer2->setObjectName("Timer2");
     Timer2->setInterval(200);
@@ -91,12 +89,6 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
     connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
     connect(&m_session, &zrv::Session::deviceStatus, this, &TMain::setDeviceStatus);
     connect(&m_session, &zrv::Session::linkStatus, this, &TMain::setLinkStatus);
-    connect(&m_session, &zrv::Session::pollingChanged, this, [this](bool on) {
-        if (on)
-            Timer1->start();
-        else
-            Timer1->stop();
-    });
 }
 
 void TMain::setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSubWindow* frontPanel,
@@ -242,10 +234,8 @@ void TMain::Timer2Timer()
 void TMain::N8Click()
 {
     if (!m_session.idleConnected()) return;
-    // Polling pauses while the clock window has the line.
-    Timer1->stop();
+    // The clock window holds polling while it is shown.
     emit clockWindowRequested();
-    if (m_session.connected()) Timer1->start();
 }
 
 void TMain::N4Click() { m_session.readJournal(); }
@@ -288,7 +278,6 @@ void TMain::closeEvent(QCloseEvent* event)
     if (!m_closed) {
         m_closed = true;
         Exit();
-        Timer1->stop();
         event->accept();
         emit closed();
         return;

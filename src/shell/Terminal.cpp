@@ -67,7 +67,7 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
 Terminal::~Terminal()
 {
     if (!main) return;
-    main->Timer1->stop();
+    m_session->pollingTimer()->stop();
     m_session->stopJournal();
     m_session->shutdown();
     // The main window owns the dialogs and, through its frame, the children.
@@ -91,7 +91,6 @@ void Terminal::connectAtStart(int com, int address, const QString& modemNumber)
 void Terminal::endConnection()
 {
     using S = zrv::LinkState;
-    main->Timer1->stop();
     switch (m_session->state()) {
     case S::Disconnected:
     case S::HangingUp:

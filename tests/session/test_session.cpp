@@ -38,6 +38,9 @@ protected:
         });
         session = std::make_unique<Session>();
         session->setLineOpener(device.opener());
+        // Polling is driven step by step: the timer runs as the session says,
+        // its ticks ask for nothing.
+        QObject::disconnect(session->pollingTimer(), &QTimer::timeout, session.get(), nullptr);
         QObject::connect(session.get(), &Session::stateChanged, [this](LinkState s) { states.push_back(s); });
         QObject::connect(session.get(), &Session::transaction,
                          [this](const zrv::TransactionRecord& r) { records.push_back(r); });
@@ -72,7 +75,7 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     EXPECT_EQ(states, (std::vector<LinkState>{LinkState::Detecting, LinkState::Monitoring}));
     EXPECT_TRUE(session->polling());
     EXPECT_TRUE(session->portOpen());
-    session->disconnectDevice(false);
+    session->disconnectDevice();
     EXPECT_EQ(session->state(), LinkState::HangingUp);
     EXPECT_FALSE(session->polling());
     settle(*session);
@@ -145,7 +148,7 @@ TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
     QObject::connect(session.get(), &Session::setpointsRead, [&](bool) { readAnswered = true; });
     session->readSetpoints();
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    session->disconnectDevice(false);
+    session->disconnectDevice();
     stopped = true;
     settle(*session);
     EXPECT_EQ(session->state(), LinkState::Disconnected);
@@ -174,7 +177,7 @@ TEST_F(SessionTest, ShutdownDropsQueuedWorkButStillEndsTheConnection)
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     session->readSetpoints();
     session->readClock(true, true);
-    session->disconnectDevice(false);
+    session->disconnectDevice();
     std::thread releaser([&] {
         while (session->queued() != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         release = true;  // only the disconnection is left
@@ -321,7 +324,7 @@ TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
         settle(*session);
     }
     ASSERT_EQ(session->state(), LinkState::Monitoring);
-    session->disconnectDevice(true);
+    session->disconnectDevice();
     settle(*session);
     const auto pauses = device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.pauses; });
     EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(3500))));

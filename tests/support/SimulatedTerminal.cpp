@@ -33,7 +33,7 @@ void SimulatedTerminal::createTerminal()
     m_terminal = std::make_unique<Terminal>();
     // Polling is driven step by step by the tests: the timer still runs and
     // stops as the session says, but its ticks ask for nothing.
-    QObject::disconnect(m_terminal->main->Timer1, &QTimer::timeout, m_terminal->main, nullptr);
+    QObject::disconnect(session().pollingTimer(), &QTimer::timeout, &session(), nullptr);
     m_terminal->main->show();
 }
 
@@ -63,6 +63,9 @@ int SimulatedTerminal::closeTheProgram(const std::function<void()>& close)
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
     watchdog.start(5000);
     const int status = QCoreApplication::exec();
+    // The closed main window was the last one: Qt has posted itself a quit,
+    // which a later test's event loop would take as its own.
+    QCoreApplication::removePostedEvents(QCoreApplication::instance(), QEvent::Quit);
     m_terminal.reset();
     return status;
 }

@@ -345,6 +345,7 @@ private slots:
         // The reading's own first requests (write position, newest start,
         // four tables) are answered, then 20 records, then nothing.
         constexpr int kAnswered = 2 + 4 + 20;
+        const zrv::journal::RecordKeys knownBefore = view()->knownRecords(127);
         const QStringList expected = deviceRecordPieces(20);
         QCOMPARE(expected.size(), 20);
         device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silentFromRequest = s.requestsSeen + kAnswered + 1; });
@@ -361,7 +362,7 @@ private slots:
         QCOMPARE(view()->lines().filter(QStringLiteral("  P1=")).size(), 20);
         QVERIFY(!shown.contains(QStringLiteral("No Date")));
         // The cut report marks no place to read new records from.
-        QVERIFY(view()->knownRecords(127).empty());
+        QVERIFY(view()->knownRecords(127) == knownBefore);
     }
 
     void viewerFiles()

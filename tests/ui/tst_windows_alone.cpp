@@ -101,6 +101,9 @@ private slots:
         });
         m_session = std::make_unique<zrv::Session>();
         m_session->setLineOpener(m_device->opener());
+        // Polling is driven step by step: the timer runs as the session says,
+        // its ticks ask for nothing.
+        QObject::disconnect(m_session->pollingTimer(), &QTimer::timeout, m_session.get(), nullptr);
         m_area = std::make_unique<QMdiArea>();
     }
     void cleanup()
@@ -189,7 +192,7 @@ private slots:
         silence();
         poll();  // a silent step keeps the values
         QCOMPARE(w.P1->text(), QStringLiteral("1.23"));
-        session().disconnectDevice(false);
+        session().disconnectDevice();
         settle();
         QCOMPARE(w.P1->text(), QStringLiteral("0"));
     }
@@ -292,6 +295,11 @@ private slots:
         QWidget owner;
         TTimeZRV w(&owner, session());
         connect();
+        // The session paces the polling, and holds it while the clock window
+        // has the line.
+        QVERIFY(session().pollingTimer()->isActive());
+        w.show();
+        QVERIFY(!session().pollingTimer()->isActive() && session().polling());
         w.SecondTik();
         settle();
         QCOMPARE(summary(m_device->written()), (std::vector<std::array<int, 3>>{{4, 20, 6}, {4, 20, 6}}));
@@ -307,6 +315,8 @@ private slots:
         w.DownloadClick();
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
+        w.CancelClick();
+        QVERIFY(session().pollingTimer()->isActive());
     }
 
     void viewerAndProgressFollowAJournalReading()
@@ -361,7 +371,7 @@ private slots:
         QVERIFY(w.Timer1->isActive());
         QCOMPARE(w.StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-%1").arg(session().image().deviceNumber()));
         QCOMPARE(w.StatusPanel1->text(), QStringLiteral("Успешных транзакций 5 /Сбоев 0"));
-        session().disconnectDevice(false);
+        session().disconnectDevice();
         settle();
         QVERIFY(!w.Timer1->isActive());
         QCOMPARE(w.StatusPanel0->text(), QStringLiteral("Устройство не обнаружено"));
