@@ -6,7 +6,7 @@
 #include "journal/JournalReading.h"
 #include "link/ModbusTransact.h"
 #include "link/PosixSerialLine.h"
-#include "session/Readlog.h"
+#include "journal/Readlog.h"
 
 #include <chrono>
 #include <cstdio>

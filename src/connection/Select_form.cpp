@@ -78,8 +78,16 @@ TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& se
     connect(Monitoring, &QRadioButton::toggled, this, [this](bool on) { if (on) MonitoringClick(); });
     connect(ExtControl, &QRadioButton::toggled, this, [this](bool on) { if (on) ExtControlClick(); });
     connect(&m_session, &zrv::Session::stateChanged, this, &TSelect::SessionStateChange);
-    connect(&m_session, &zrv::Session::connectionFailed, this,
-            [](const QString& text, const QString& title) { ShowMessage(text, title); });
+    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::ConnectFailure why) {
+        switch (why) {
+        case zrv::ConnectFailure::PortUnavailable:
+            return ShowMessage(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
+        case zrv::ConnectFailure::NoDevice:
+            return ShowMessage(QStringLiteral("Устройство не обнаружено"), QStringLiteral("Ошибка"));
+        case zrv::ConnectFailure::TablesUnread:
+            return ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
+        }
+    });
 
     // Narrow enough to stand beside the measurement window at its default place.
     setClientSize(204, content()->sizeHint().height());

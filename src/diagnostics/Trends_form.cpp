@@ -220,14 +220,12 @@ void TTrends::startConnection()
     redraw();
 }
 
-void TTrends::takePoll()
+void TTrends::takePoll(const zrv::PollSnapshot& s)
 {
-    const zrv::RegisterImage& img = m_session.image();
-    using namespace zrv::reg;
+    const zrv::Measurements& m = s.measurements;
     const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_originSteady).count();
     // As the measurement window shows them: the flow in thousands.
-    addSample(t, {img.inputF32(kInP1), img.inputF32(kInP2), img.inputF32(kInTg), img.inputF32(kInQi) * 0.001f,
-                  img.inputF32(kInMq), img.inputF32(kInVbat)});
+    addSample(t, {m.p1, m.p2, m.tg, m.qi * 0.001f, m.mq, m.vbat});
 }
 
 void TTrends::addSample(double t, const std::array<float, dg::kTrendSeriesCount>& values)

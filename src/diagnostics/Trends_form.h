@@ -86,7 +86,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void takePoll();
+    void takePoll(const zrv::PollSnapshot& s);
     void startConnection();
     void followNewest();
 

@@ -161,9 +161,9 @@ TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::S
 
     connect(&m_session, &zrv::Session::stateChanged, this, &TFront_Panel::SessionStateChange);
     connect(&m_session, &zrv::Session::polled, this, &TFront_Panel::ShowPolled);
-    connect(&m_session, &zrv::Session::deviceFound, this, [this] {
-        ShowValveStates();
-        if (m_session.image().coil(zrv::reg::kCoilExternalControl) == 1) EnableButtonsForMode();
+    connect(&m_session, &zrv::Session::deviceFound, this, [this](const zrv::PollSnapshot& s) {
+        ShowValveStates(s);
+        if (s.externalControl) EnableButtonsForMode();
     });
     connect(&m_session, &zrv::Session::modeSet, this, [this](bool ok) {
         if (!ok)
@@ -191,23 +191,21 @@ void TFront_Panel::EnableButtonsForMode()
     StepDown->setEnabled(s.steps);
 }
 
-void TFront_Panel::ShowValveStates()
+void TFront_Panel::ShowValveStates(const zrv::PollSnapshot& s)
 {
-    const zrv::RegisterImage& img = m_session.image();
-    for (int i = 0; i < 8; ++i) {
-        const zrv::ValveColour c = zrv::valveColour(img.discrete(uint16_t(i)), img.discrete(uint16_t(i + 8)));
-        I[std::size_t(i)]->setBrushColor(c == zrv::ValveColour::Open     ? QColor(0, 255, 0)
+    for (std::size_t i = 0; i < s.valves.size(); ++i) {
+        const zrv::ValveColour c = s.valves[i];
+        I[i]->setBrushColor(c == zrv::ValveColour::Open     ? QColor(0, 255, 0)
                                          : c == zrv::ValveColour::Closed ? QColor(255, 0, 0)
                                                                          : QColor(0, 0, 0));
     }
 }
 
-void TFront_Panel::ShowOpening() { Percent->setText(QString::fromStdString(zrv::openingText(m_session.image()))); }
+void TFront_Panel::ShowOpening(const zrv::PollSnapshot& s) { Percent->setText(QString::fromStdString(s.opening)); }
 
-void TFront_Panel::ShowPowerSource()
+void TFront_Panel::ShowPowerSource(const zrv::PollSnapshot& s)
 {
-    Sourse->setText(m_session.image().discrete(zrv::reg::kInMainsPower) ? QStringLiteral("Сеть")
-                                                                           : QStringLiteral("Аккумуляторная батарея"));
+    Sourse->setText(s.mainsPower ? QStringLiteral("Сеть") : QStringLiteral("Аккумуляторная батарея"));
 }
 
 void TFront_Panel::paintIndicatorsSilver()
@@ -215,23 +213,22 @@ void TFront_Panel::paintIndicatorsSilver()
     for (TShape* s : I) s->setBrushColor(QColor(192, 192, 192));
 }
 
-void TFront_Panel::selectModeFromImage()
+void TFront_Panel::selectMode(int mode)
 {
-    const int mode = m_session.image().holding(zrv::reg::kMode);
     m_programmaticMode = true;
     Mode->setCurrentIndex(mode < Mode->count() ? mode : -1);
     m_programmaticMode = false;
 }
 
-void TFront_Panel::ShowPolled(const zrv::PollResult& r)
+void TFront_Panel::ShowPolled(const zrv::PollSnapshot& s)
 {
-    ShowValveStates();
-    ShowOpening();
-    ShowPowerSource();
+    ShowValveStates(s);
+    ShowOpening(s);
+    ShowPowerSource(s);
     // The buttons follow the device's coil 15, as the polling step reads it.
-    if (r.disableButtons) DisableButtons();
-    if (r.enableButtonsForMode) EnableButtonsForMode();
-    if (r.modeReadBack) selectModeFromImage();
+    if (s.hold == zrv::CommandHold::Held) DisableButtons();
+    if (s.hold == zrv::CommandHold::Released) EnableButtonsForMode();
+    if (s.modeReadBack) selectMode(s.mode);
 }
 
 void TFront_Panel::SessionStateChange(zrv::LinkState state)

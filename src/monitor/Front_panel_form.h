@@ -49,16 +49,16 @@ public:
 
     void DisableButtons();
     void EnableButtonsForMode();
-    void ShowValveStates();
-    void ShowOpening();
-    void ShowPowerSource();
+    void ShowValveStates(const zrv::PollSnapshot& s);
+    void ShowOpening(const zrv::PollSnapshot& s);
+    void ShowPowerSource(const zrv::PollSnapshot& s);
     // Disconnection: all eight indicators silver.
     void paintIndicatorsSilver();
     // The polling step's read-back: selects the entry at the image's mode,
     // or none, without counting as an operator's change.
-    void selectModeFromImage();
+    void selectMode(int mode);
     // What a polling step found, in the order the step reports it.
-    void ShowPolled(const zrv::PollResult& result);
+    void ShowPolled(const zrv::PollSnapshot& s);
     void SessionStateChange(zrv::LinkState state);
 
 public slots:

@@ -59,23 +59,23 @@ TMeasure::TMeasure(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     grid->setColumnMinimumWidth(2, 64);
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
     applyPlacement(zrv::placementFor(zrv::ChildWindow::Measure, settings));
-    connect(&m_session, &zrv::Session::polled, this, &TMeasure::refreshFromImage);
+    connect(&m_session, &zrv::Session::polled, this, &TMeasure::showPoll);
     connect(&m_session, &zrv::Session::stateChanged, this, [this](zrv::LinkState state) {
         if (state == zrv::LinkState::HangingUp) resetFields();
     });
 }
 
-void TMeasure::refreshFromImage()
+void TMeasure::showPoll(const zrv::PollSnapshot& s)
 {
     using zrv::text::formatFixed;
-    const zrv::RegisterImage& img = m_session.image();
+    const zrv::Measurements& m = s.measurements;
     // Precision 4 throughout; decimals per field; the flow in thousands.
-    P1->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP1), 4, 2)));
-    P2->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInP2), 4, 2)));
-    Tg->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInTg), 4, 1)));
-    Qi->setText(QString::fromStdString(formatFixed(double(img.inputF32(zrv::reg::kInQi)) * 0.001, 4, 1)));
-    Vbat->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInVbat), 4, 1)));
-    Mq->setText(QString::fromStdString(formatFixed(img.inputF32(zrv::reg::kInMq), 4, 4)));
+    P1->setText(QString::fromStdString(formatFixed(m.p1, 4, 2)));
+    P2->setText(QString::fromStdString(formatFixed(m.p2, 4, 2)));
+    Tg->setText(QString::fromStdString(formatFixed(m.tg, 4, 1)));
+    Qi->setText(QString::fromStdString(formatFixed(double(m.qi) * 0.001, 4, 1)));
+    Vbat->setText(QString::fromStdString(formatFixed(m.vbat, 4, 1)));
+    Mq->setText(QString::fromStdString(formatFixed(m.mq, 4, 4)));
 }
 
 void TMeasure::resetFields()

@@ -19,7 +19,7 @@ public:
     QLabel* Vbat = nullptr;
 
     // Redraws the six fields from the register image.
-    void refreshFromImage();
+    void showPoll(const zrv::PollSnapshot& s);
     // Sets every field to "0" (disconnection).
     void resetFields();
 

@@ -7,7 +7,7 @@
 #include "link/ReadAllTables.h"
 #include "modem/ModemDialogue.h"
 #include "monitor/ValveLogic.h"
-#include "session/Readlog.h"
+#include "journal/Readlog.h"
 #include "setpoints/SetpointChecks.h"
 
 #include <QSocketNotifier>
@@ -51,11 +51,6 @@ QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsiz
 
 }  // namespace
 
-QString Session::counterText(int successes, int failures)
-{
-    return fromUtf8(transactionStatusText(successes, failures));
-}
-
 Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
 {
     m_pollTimer.setObjectName(QStringLiteral("Timer1"));
@@ -67,9 +62,11 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
     auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
     connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
     // Both sinks run on the I/O thread; they only hand their text on.
-    m_link.setStatusSink([this](const std::string& text) {
-        const QString t = fromUtf8(text);
-        post([this, t] { emit linkStatus(t); });
+    m_link.setStatusSink([this](const std::string&) {
+        const LinkCounters& c = m_link.counters();
+        const int ok = c.successes.load(std::memory_order_relaxed);
+        const int failed = c.failures.load(std::memory_order_relaxed);
+        post([this, ok, failed] { emit countersChanged(ok, failed); });
     });
     m_link.setTraceSink([this](const TransactionRecord& record) {
         post([this, record] { emit transaction(record); });
@@ -253,7 +250,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
         if (!line) {
             std::fprintf(stderr, "zrvterm: %s: %s\n", name.c_str(), why.c_str());
             post([this] {
-                emit connectionFailed(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
+                emit connectionFailed(ConnectFailure::PortUnavailable);
                 setState(LinkState::Disconnected);
             });
             return;
@@ -277,31 +274,29 @@ void Session::detectDevice()
     for (int attempt = 0; attempt < 4 && !found && !aborted(); ++attempt)
         found = ModbusTransact(m_link, modbus::kReadHoldingRegisters, reg::kMode, 1) == kTransactOk;
     if (aborted()) return;  // the disconnection queued behind closes the port
-    const auto fail = [this](const char* text) {
+    const auto fail = [this](ConnectFailure why) {
         closePort();
-        const QString t = QString::fromUtf8(text);
-        post([this, t] {
-            emit connectionFailed(t, QStringLiteral("Ошибка"));
+        post([this, why] {
+            emit connectionFailed(why);
             setState(LinkState::Disconnected);
         });
     };
-    if (!found) return fail("Устройство не обнаружено");
+    if (!found) return fail(ConnectFailure::NoDevice);
     ReadAllTablesHooks hooks;
     hooks.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
     hooks.stopRequested = [this] { return aborted(); };
     if (ReadAllTables(m_link, hooks)) {
         if (aborted()) return;
-        return fail("Сбой при чтении данных");
+        return fail(ConnectFailure::TablesUnread);
     }
     m_deviceFound = true;
-    const int number = m_image.deviceNumber();
-    post([this, number] {
+    const PollSnapshot device = snapshotOf(m_image);
+    post([this, device] {
         if (m_state != LinkState::Detecting) return;
         // Edits made against another connection's device are not this one's.
         m_draft.clear();
         setState(LinkState::Monitoring);
-        emit deviceFound();
-        emit deviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(number));
+        emit deviceFound(device);
         setPolling(true);
     });
 }
@@ -315,7 +310,6 @@ void Session::disconnectDevice()
     m_journalStop = true;
     setPolling(false);
     setState(LinkState::HangingUp);
-    emit deviceStatus(QStringLiteral("Устройство не обнаружено"));
     enqueue(
         [this, viaModem] {
             SerialLine* line = m_link.port();
@@ -326,7 +320,7 @@ void Session::disconnectDevice()
             if (viaModem && line) {
                 modem::HangUp(*line, [this](const std::string& text) {
                     const QString t = fromUtf8(text);
-                    post([this, t] { emit deviceStatus(t); });
+                    post([this, t] { emit hangUpStatus(t); });
                 });
             }
             m_dialogue.reset();
@@ -407,11 +401,10 @@ void Session::poll()
     enqueue([this] {
         m_pollQueued = false;
         if (!m_deviceFound || aborted()) return;
-        const PollResult r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
+        const PollSnapshot r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
         post([this, r] {
             // A step that ran before a disconnection shows nothing after it.
             if (!connected()) return;
-            emit deviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(r.deviceNumber));
             emit polled(r);
         });
     });
@@ -504,17 +497,17 @@ void Session::writeSetpoints()
         // weights into it, here, right before the write, where no polling
         // step or table refresh can come between.
         draft.applyTo(m_image, m_weights);
-        std::string message = setpoints::checkBeforeWrite(m_image, m_weights);
-        if (message.empty() && !setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts()))
-            message = "Сбой при записи данных";
+        const std::string refusal = setpoints::checkBeforeWrite(m_image, m_weights);
+        const bool written =
+            refusal.empty() && setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
         if (aborted()) return;
-        const QString text = fromUtf8(message);
-        post([this, text, draft] {
-            if (text.isEmpty()) m_draft.forget(draft);
+        const QString text = fromUtf8(refusal);
+        post([this, written, text, draft] {
+            if (written) m_draft.forget(draft);
             if (m_state != LinkState::Busy) return;
             setState(controlState());
             setPolling(true);
-            emit setpointsWritten(text);
+            emit setpointsWritten(written, text);
         });
     });
 }

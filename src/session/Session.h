@@ -24,7 +24,7 @@
 #include "link/ModbusTransact.h"
 #include "link/SerialLine.h"
 #include "link/TransactOutcome.h"
-#include "session/Updatethread.h"
+#include "monitor/Updatethread.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointDraft.h"
@@ -60,6 +60,13 @@ enum class LinkState {
     Busy,             // a setpoint transfer runs
     ReadingJournal,
     HangingUp,        // the connection is being ended (last coil, modem hang-up)
+};
+
+// Why a connection did not come about.
+enum class ConnectFailure {
+    PortUnavailable,  // the port could not be opened
+    NoDevice,         // nobody answered the detection
+    TablesUnread,     // found, but its tables could not be read
 };
 
 // The device clock as one read found it.
@@ -184,22 +191,23 @@ public:
     // except the ends of a connection, then the line is closed.
     void shutdown();
 
-    // The counters' text, "Успешных транзакций S /Сбоев F".
-    static QString counterText(int successes, int failures);
-
 signals:
     void stateChanged(zrv::LinkState state);
     void pollingChanged(bool on);                 // Timer1 on or off
-    void deviceStatus(const QString& text);       // status panel 0
-    void linkStatus(const QString& text);         // status panel 1
-    void connectionFailed(const QString& text, const QString& title);
-    void deviceFound();
+    // The link's counters after each transaction.
+    void countersChanged(int successes, int failures);
+    void connectionFailed(zrv::ConnectFailure why);
+    // Detected and read whole: the device as found.
+    void deviceFound(const zrv::PollSnapshot& found);
+    // What the modem hang-up says while it runs (its own words).
+    void hangUpStatus(const QString& text);
     void modemDialogueWanted();
     void modemResult(bool success, const QString& state);
-    void polled(const zrv::PollResult& result);
+    void polled(const zrv::PollSnapshot& snapshot);
     void modeSet(bool ok);
     void setpointsRead(bool ok);
-    void setpointsWritten(const QString& message);  // empty: written
+    // Written, or why not: a check's refusal, or (empty) no answer.
+    void setpointsWritten(bool written, const QString& refusal);
     // A block read or write is about to make its attempt-th of `attempts`.
     void setpointTransferAttempt(int attempt, int attempts);
     void clockRead(const zrv::ClockReading& reading);

@@ -404,9 +404,10 @@ void TSets::DownloadClick()
     m_session.writeSetpoints();
 }
 
-void TSets::WriteDone(const QString& message)
+void TSets::WriteDone(bool written, const QString& refusal)
 {
-    if (!message.isEmpty()) {
+    if (!written) {
+        const QString message = refusal.isEmpty() ? QStringLiteral("Сбой при записи данных") : refusal;
         // What the operator typed is still in the table and still to be
         // written: a second press tries again without typing it anew.
         m_edited = true;

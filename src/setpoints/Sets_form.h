@@ -61,7 +61,7 @@ public slots:
     void DownloadClick();
     // The session's answers to the two transfers.
     void ReadDone(bool ok);
-    void WriteDone(const QString& message);
+    void WriteDone(bool written, const QString& refusal);
     void SessionStateChange(zrv::LinkState state);
     void TransferAttempt(int attempt, int attempts);
 

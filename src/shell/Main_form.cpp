@@ -87,8 +87,15 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
     m_session.setFastFraming(fast);
 
     connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
-    connect(&m_session, &zrv::Session::deviceStatus, this, &TMain::setDeviceStatus);
-    connect(&m_session, &zrv::Session::linkStatus, this, &TMain::setLinkStatus);
+    const auto found = [this](const zrv::PollSnapshot& s) {
+        setDeviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(s.deviceNumber));
+    };
+    connect(&m_session, &zrv::Session::deviceFound, this, found);
+    connect(&m_session, &zrv::Session::polled, this, found);
+    connect(&m_session, &zrv::Session::hangUpStatus, this, &TMain::setDeviceStatus);
+    connect(&m_session, &zrv::Session::countersChanged, this, [this](int ok, int failed) {
+        setLinkStatus(QString::fromStdString(zrv::transactionStatusText(ok, failed)));
+    });
 }
 
 void TMain::setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSubWindow* frontPanel,
@@ -106,6 +113,7 @@ void TMain::SessionStateChange(zrv::LinkState state)
     // The clock and the journal need the line to themselves: offered only
     // while nothing else runs.
     const bool free = state == zrv::LinkState::Monitoring || state == zrv::LinkState::ExternalControl;
+    if (state == zrv::LinkState::HangingUp) setDeviceStatus(QStringLiteral("Устройство не обнаружено"));
     N8->setEnabled(free);
     N4->setEnabled(free);
     NewRecordsF->setEnabled(free);

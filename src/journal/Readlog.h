@@ -1,6 +1,6 @@
 #pragma once
-// Reading the device's journal into report text, run by the session on its
-// I/O thread: find the newest record, refresh all tables, then the header
+// Reading the device's journal into report text, run on the session's I/O
+// thread: find the newest record, refresh all tables, then the header
 // and the records newest first until the chain ends or the operator stops.
 // A request the device leaves unanswered ends the reading: what was read
 // whole stays, and the summary says why the rest is missing.
