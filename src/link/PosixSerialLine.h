@@ -16,11 +16,6 @@ public:
     // alone. Returns null and sets `error` when the device does not exist, is
     // not a terminal or is held by another program.
     static std::unique_ptr<PosixSerialLine> open(const std::string& path, std::string* error = nullptr);
-    // Connects to a serial device server: the same RTU frames over a raw TCP
-    // connection. Waits at most `timeout` for the connection; null and the
-    // reason when the host is unknown, refuses or does not answer.
-    static std::unique_ptr<PosixSerialLine> connectTcp(const std::string& host, const std::string& port,
-                                                       std::chrono::milliseconds timeout, std::string* error = nullptr);
     // Wraps a descriptor that is already open (one end of a pty pair). Takes
     // ownership.
     static std::unique_ptr<PosixSerialLine> adopt(int fd);
@@ -32,8 +27,7 @@ public:
     // 9600 baud, 8 data bits, no parity, 1 stop bit, raw, no flow control,
     // zero bytes kept. False only when the tty refuses the settings.
     bool applyLineSettings();
-    // Modem lines. A pseudo-terminal or a socket has none; that is not an
-    // error.
+    // Modem lines. A pseudo-terminal has none; that is not an error.
     void raiseDtr();
     void raiseRts();
 
@@ -53,15 +47,12 @@ public:
     int fd() const { return m_fd; }
 
 private:
-    explicit PosixSerialLine(int fd, bool socket = false);
-    std::size_t read(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                     std::chrono::milliseconds silence, const FrameEnd* end);
+    explicit PosixSerialLine(int fd);
     void setModemLine(int bit);
     int carrierState();  // 1 / 0, or -1 when the line has no modem lines
 
     int m_fd = -1;
     int m_lastCarrier = -1;
-    bool m_socket = false;  // a TCP connection: no tty settings, no drain
 };
 
 }  // namespace zrv

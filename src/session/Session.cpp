@@ -2,8 +2,7 @@
 
 #include "journal/ReportBuilder.h"
 #include "link/ModbusFrame.h"
-#include "link/PortMap.h"
-#include "link/PosixSerialLine.h"
+#include "link/OpenPort.h"
 #include "link/ReadAllTables.h"
 #include "modem/ModemDialogue.h"
 #include "monitor/ValveLogic.h"
@@ -21,37 +20,11 @@ namespace zrv {
 
 namespace {
 
-// A serial device server that does not accept within this time reads like a
-// port that cannot be opened.
-constexpr std::chrono::milliseconds kTcpConnectTimeout{5000};
-
-std::unique_ptr<SerialLine> openSerialPort(const std::string& portName, std::string* why)
-{
-    const std::string path = resolvePortName(portName);
-    std::string entry;
-    if (readPortEntryFile(path, &entry)) {
-        std::string problem;
-        const auto endpoint = parseTcpEntry(entry, &problem);
-        if (!endpoint) {
-            if (why) *why = path + ": " + problem;
-            return nullptr;
-        }
-        return PosixSerialLine::connectTcp(endpoint->host, endpoint->port, kTcpConnectTimeout, why);
-    }
-    auto line = PosixSerialLine::open(path, why);
-    if (!line) return nullptr;
-    line->applyLineSettings();
-    line->purge();
-    line->raiseDtr();
-    line->raiseRts();
-    return line;
-}
-
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 }  // namespace
 
-Session::Session(QObject* parent) : QObject(parent), m_opener(openSerialPort)
+Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
 {
     m_pollTimer.setObjectName(QStringLiteral("Timer1"));
     m_pollTimer.setInterval(1000);

@@ -27,14 +27,6 @@ const char* const kHelpTail =
     "ended as Stop ends it and zrvterm.ini is written; a second signal while\n"
     "it closes ends it at once.\n";
 
-// "COM7" -> 7, anything else 0.
-int comNumber(const QString& name)
-{
-    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]?)$"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = pattern.match(name);
-    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
-    return n <= zrv::kComPortCount ? n : 0;
-}
 
 }  // namespace
 
@@ -85,7 +77,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
             out.text = QStringLiteral("zrvterm: %1 (zrvterm --help says more)\n").arg(why);
         };
         if (parser.isSet(connectTo)) {
-            out.connectCom = comNumber(parser.value(connectTo));
+            out.connectCom = zrv::comNumberFromName(parser.value(connectTo).toStdString()).value_or(0);
             if (out.connectCom == 0)
                 refuse(QStringLiteral("--connect takes a port COM1..COM%1, not '%2'")
                            .arg(zrv::kComPortCount)

@@ -4,6 +4,7 @@
 #include "link/ModbusTransact.h"
 #include "link/PortMap.h"
 #include "link/PosixSerialLine.h"
+#include "link/TcpLine.h"
 
 #include <gtest/gtest.h>
 
@@ -212,9 +213,8 @@ TEST(TcpLink, RtuFramesOverTcpAndTheServerGoingAway)
 
     RegisterImage img;
     ModbusLink link{img};
-    auto line = PosixSerialLine::connectTcp("127.0.0.1", port, 2s, &error);
+    auto line = TcpLine::connect("127.0.0.1", port, 2s, &error);
     ASSERT_TRUE(line) << error;
-    ASSERT_TRUE(line->applyLineSettings());
     line->purge();
     link.setPort(std::move(line));
     for (bool fast : {false, true}) {
@@ -238,9 +238,9 @@ TEST(TcpLink, RtuFramesOverTcpAndTheServerGoingAway)
     EXPECT_EQ(link.counters().failures.load(), 3);
 
     // Nobody listens any more: the open is refused with a reason.
-    EXPECT_FALSE(PosixSerialLine::connectTcp("127.0.0.1", port, 2s, &error));
+    EXPECT_FALSE(TcpLine::connect("127.0.0.1", port, 2s, &error));
     EXPECT_NE(error.find("127.0.0.1:" + port), std::string::npos) << error;
-    EXPECT_FALSE(PosixSerialLine::connectTcp("no-such-host.invalid", "502", 2s, &error));
+    EXPECT_FALSE(TcpLine::connect("no-such-host.invalid", "502", 2s, &error));
 }
 
 TEST(TcpLink, SimulatorWritesAndRemovesItsOwnEntryFile)

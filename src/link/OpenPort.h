@@ -1,0 +1,21 @@
+#pragma once
+// Opens the line a port name stands for: a tty (set to 9600 8N1, purged, DTR
+// and RTS raised) or, for a ports-directory entry "tcp HOST PORT", a TCP
+// connection to a serial device server.
+
+#include "SerialLine.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace zrv {
+
+// A serial device server that does not accept within this time reads like a
+// port that cannot be opened.
+inline constexpr std::chrono::milliseconds kTcpConnectTimeout{5000};
+
+// Null and the reason when the port cannot be opened.
+std::unique_ptr<SerialLine> openPort(const std::string& portName, std::string* why);
+
+}  // namespace zrv
