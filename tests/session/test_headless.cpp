@@ -1,0 +1,122 @@
+// A whole connection on a session with no window library in the program: the
+// ground the collector stands on. Detection, a minute of polling, the
+// setpoints read, edited, refreshed by a journal reading and written, the
+// clock read and set, the new journal records, and the end of the
+// connection, on the in-memory line in simulated time.
+
+#include "link/ModbusFrame.h"
+#include "session/Session.h"
+#include "support/MemoryDevice.h"
+#include "support/Settle.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zrv::LinkState;
+using zrv::Session;
+
+TEST(Headless, AWholeConnectionWithoutWindows)
+{
+    zrvtest::MemoryDevice device;
+    device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+        d.holdMeasurements = true;
+        d.setInputFloat(zrv::reg::kInP1, 3.25f);
+        d.preloadJournal(40, 3);
+        return 0;
+    });
+    Session session;
+    session.setLineOpener(device.opener());
+    QObject::disconnect(session.pollingTimer(), &QTimer::timeout, &session, nullptr);
+
+    int found = 0, polls = 0;
+    float p1 = 0;
+    std::vector<bool> transfers;
+    zrv::journal::RecordKeys keys;
+    QString summary;
+    zrv::ClockReading clock;
+    bool clockSet = false;
+    QObject::connect(&session, &Session::deviceFound, [&](const zrv::PollSnapshot& s) { found = s.deviceNumber; });
+    QObject::connect(&session, &Session::polled, [&](const zrv::PollSnapshot& s) {
+        ++polls;
+        p1 = s.measurements.p1;
+    });
+    QObject::connect(&session, &Session::setpointsRead, [&](bool ok) { transfers.push_back(ok); });
+    QObject::connect(&session, &Session::setpointsWritten, [&](bool ok, const QString&) { transfers.push_back(ok); });
+    QObject::connect(&session, &Session::journalRecordKeys,
+                     [&](unsigned, const zrv::journal::RecordKeys& k, bool) { keys = k; });
+    QObject::connect(&session, &Session::journalFinished, [&](const QString& s) { summary = s; });
+    QObject::connect(&session, &Session::clockRead, [&](const zrv::ClockReading& r) { clock = r; });
+    QObject::connect(&session, &Session::clockSet, [&](bool ok) { clockSet = ok; });
+
+    session.connectDevice(QStringLiteral("COM1"), false);
+    settle(session);
+    ASSERT_EQ(session.state(), LinkState::Monitoring);
+    EXPECT_EQ(found, device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+        int n = 0;
+        for (int i = 0; i < 8; ++i) n += d.holdings[std::size_t(zrv::reg::kZrvFactor1 + i)] & 0xFF;
+        return n & 0xFF;
+    }));
+
+    for (int i = 0; i < 60; ++i) {
+        session.poll();
+        settle(session);
+    }
+    EXPECT_EQ(polls, 60);
+    EXPECT_FLOAT_EQ(p1, 3.25f);
+
+    // Setpoints: read, a typed TPA, then a journal reading refreshes every
+    // table; the write still carries the typed value.
+    session.readSetpoints();
+    settle(session);
+    ASSERT_EQ(session.applyEdit(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
+    session.readJournal();
+    settle(session);
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 40 записей"))) << summary.toStdString();
+    EXPECT_EQ(keys.size(), 40u);
+    EXPECT_EQ(session.setpointView().holding(zrv::reg::kTPA), 321);
+    session.writeSetpoints();
+    settle(session);
+    EXPECT_EQ(transfers, (std::vector<bool>{true, true}));
+    EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kTPA]; }), 321);
+    EXPECT_FALSE(session.hasDraft());
+
+    // The clock.
+    session.readClock(true, true);
+    settle(session);
+    EXPECT_TRUE(clock.hasTime && clock.hasDate);
+    session.setClock({10, 11, 12}, {2031, 5, 6});
+    settle(session);
+    EXPECT_TRUE(clockSet);
+    EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kSetSec + 5]; }), 31);
+
+    // Two records appended, after the two the device logged itself (the
+    // setpoint write, the clock set): only these four are read.
+    device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
+        for (int i = 0; i < 2; ++i) d.appendRecord(d.stampNow(), {{1, 0x0000, 7, 0}});
+        return 0;
+    });
+    session.readNewJournalRecords(keys);
+    settle(session);
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 4 записи"))) << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith(QStringLiteral(" (только новые записи)")));
+
+    session.disconnectDevice();
+    settle(session);
+    EXPECT_EQ(session.state(), LinkState::Disconnected);
+    EXPECT_FALSE(session.portOpen());
+    const auto frames = device.written();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(zrvtest::Bytes(frames.back().begin(), frames.back().begin() + 6), (zrvtest::Bytes{1, 5, 0, 15, 0, 0}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
