@@ -3,8 +3,8 @@
 // allows, the CPU the terminal uses while it polls once a second, and how long
 // the window thread is ever kept from repainting while a journal is read.
 
-#include "connection/Select_form.h"
-#include "diagnostics/Traffic_form.h"
+#include "connection/ui/Select_form.h"
+#include "diagnostics/ui/Traffic_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"

@@ -5,11 +5,11 @@
 // its own thread), so that it can fall silent mid-session.
 
 #include "SimServer.h"
-#include "clock/Time_form.h"
-#include "connection/Select_form.h"
-#include "modem/Modem.h"
+#include "clock/ui/Time_form.h"
+#include "connection/ui/Select_form.h"
+#include "modem/ui/Modem.h"
 #include "session/Session.h"
-#include "setpoints/Sets_form.h"
+#include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "shell/Terminal.h"

@@ -3,7 +3,7 @@
 // against the 16 ms of one frame at 60 Hz. Also the same without thinning,
 // to show what the thinning buys.
 
-#include "diagnostics/Trends_form.h"
+#include "diagnostics/ui/Trends_form.h"
 #include "session/Session.h"
 
 #include <QApplication>

@@ -2,16 +2,16 @@
 
 #include "About.h"
 #include "Main_form.h"
-#include "clock/Time_form.h"
-#include "connection/Select_form.h"
-#include "diagnostics/Traffic_form.h"
-#include "diagnostics/Trends_form.h"
-#include "journal/Log_form.h"
-#include "journal/Logprocessform.h"
-#include "modem/Modem.h"
-#include "monitor/Front_panel_form.h"
-#include "monitor/Measure_form.h"
-#include "setpoints/Sets_form.h"
+#include "clock/ui/Time_form.h"
+#include "connection/ui/Select_form.h"
+#include "diagnostics/ui/Traffic_form.h"
+#include "diagnostics/ui/Trends_form.h"
+#include "journal/ui/Log_form.h"
+#include "journal/ui/Logprocessform.h"
+#include "modem/ui/Modem.h"
+#include "monitor/ui/Front_panel_form.h"
+#include "monitor/ui/Measure_form.h"
+#include "setpoints/ui/Sets_form.h"
 
 #include <QApplication>
 

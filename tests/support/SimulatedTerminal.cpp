@@ -1,6 +1,6 @@
 #include "SimulatedTerminal.h"
 
-#include "connection/Select_form.h"
+#include "connection/ui/Select_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"

@@ -2,9 +2,9 @@
 
 #include "SimServer.h"
 #include "clock/ClockLogic.h"
-#include "clock/Time_form.h"
+#include "clock/ui/Time_form.h"
 #include "link/ModbusTransact.h"
-#include "connection/Select_form.h"
+#include "connection/ui/Select_form.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"

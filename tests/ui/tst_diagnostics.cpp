@@ -2,8 +2,8 @@
 // the rows of a connection in order with their bytes, the device's faults in
 // words, the filter, pause and save; samples drawn, zoomed, panned, saved.
 
-#include "diagnostics/Traffic_form.h"
-#include "diagnostics/Trends_form.h"
+#include "diagnostics/ui/Traffic_form.h"
+#include "diagnostics/ui/Trends_form.h"
 #include "shell/Main_form.h"
 #include "support/SimulatedTerminal.h"
 

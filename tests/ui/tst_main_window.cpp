@@ -1,12 +1,12 @@
 // The main window on the offscreen platform: menus, view toggles, placement,
 // the About box and the settings file written at close.
 
-#include "journal/Log_form.h"
-#include "connection/Select_form.h"
-#include "modem/Modem.h"
-#include "monitor/Front_panel_form.h"
-#include "monitor/Measure_form.h"
-#include "setpoints/Sets_form.h"
+#include "journal/ui/Log_form.h"
+#include "connection/ui/Select_form.h"
+#include "modem/ui/Modem.h"
+#include "monitor/ui/Front_panel_form.h"
+#include "monitor/ui/Measure_form.h"
+#include "setpoints/ui/Sets_form.h"
 #include "shell/About.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"

@@ -3,8 +3,8 @@
 
 #include "SimServer.h"
 #include "link/ModbusTransact.h"
-#include "connection/Select_form.h"
-#include "modem/Modem.h"
+#include "connection/ui/Select_form.h"
+#include "modem/ui/Modem.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"

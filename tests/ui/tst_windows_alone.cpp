@@ -3,15 +3,15 @@
 // line runs on simulated time, so a silent device's time-outs and retries
 // cost nothing here.
 
-#include "clock/Time_form.h"
-#include "connection/Select_form.h"
-#include "journal/Log_form.h"
-#include "journal/Logprocessform.h"
-#include "modem/Modem.h"
-#include "monitor/Front_panel_form.h"
-#include "monitor/Measure_form.h"
+#include "clock/ui/Time_form.h"
+#include "connection/ui/Select_form.h"
+#include "journal/ui/Log_form.h"
+#include "journal/ui/Logprocessform.h"
+#include "modem/ui/Modem.h"
+#include "monitor/ui/Front_panel_form.h"
+#include "monitor/ui/Measure_form.h"
 #include "session/Session.h"
-#include "setpoints/Sets_form.h"
+#include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
 #include "support/MemoryDevice.h"

@@ -1,6 +1,10 @@
 #pragma once
 // "Измерения": the six measured values, refreshed by every polling step.
 
+#ifndef ZRV_UI_MONITOR
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 

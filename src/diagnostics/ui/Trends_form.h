@@ -5,6 +5,10 @@
 // axis of all charts at once, a double click goes back to following the
 // newest samples. Samples and the picture can be saved.
 
+#ifndef ZRV_UI_DIAGNOSTICS
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "diagnostics/TrendStore.h"
 #include "session/Session.h"
 #include "shell/ChildForm.h"

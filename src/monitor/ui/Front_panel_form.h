@@ -2,6 +2,10 @@
 // "Управление": valve states, opening, power source and mode; the valve,
 // step and mode commands under external control.
 
+#ifndef ZRV_UI_MONITOR
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 

@@ -2,6 +2,10 @@
 // "Уставки": the setpoints and parameters as a two-column table on five tabs,
 // read from the device and written back after the checks.
 
+#ifndef ZRV_UI_SETPOINTS
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 

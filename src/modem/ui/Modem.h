@@ -2,6 +2,10 @@
 // "Удаленное подключение": dials the device through a Hayes modem on the open
 // port, watches the answer and reports it; hangs up on disconnection.
 
+#ifndef ZRV_UI_MODEM
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 #include "shell/SettingsFile.h"
 

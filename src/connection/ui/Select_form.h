@@ -3,6 +3,10 @@
 // a port and a slave address, may tick the modem box, and connects; while
 // connected, chooses between monitoring only and external control.
 
+#ifndef ZRV_UI_CONNECTION
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "shell/ChildForm.h"
 
 #include <QCheckBox>

@@ -4,6 +4,10 @@
 // The rows arrive through the session's trace signal, which the I/O thread
 // hands over without waiting; the window keeps the newest 10,000.
 
+#ifndef ZRV_UI_DIAGNOSTICS
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "diagnostics/TrafficLog.h"
 #include "session/Session.h"
 #include "shell/ChildForm.h"

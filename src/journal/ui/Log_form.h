@@ -2,6 +2,10 @@
 // "Журнал событий": the journal report, as it is read from the device or as
 // a .log file opened again; saved as a .log file.
 
+#ifndef ZRV_UI_JOURNAL
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 

@@ -1,6 +1,10 @@
 #pragma once
 // "Чтение журнала": progress of a journal reading, with its stop button.
 
+#ifndef ZRV_UI_JOURNAL
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 
 #include <QDialog>

@@ -2,6 +2,10 @@
 // "Время ZRV": the device clock, shown live twice a second and set from the
 // pickers or from the PC's clock. Shown only modally, from the main window.
 
+#ifndef ZRV_UI_CLOCK
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
 #include "session/Session.h"
 
 #include <QDateEdit>
