@@ -9,30 +9,30 @@ namespace zrvsim {
 
 namespace {
 
-constexpr uint16_t kHoldMode = 0;
-constexpr uint16_t kHoldClock = 10;  // 10..15: sec, min, hours, day, month, year-2000
-constexpr uint16_t kHoldWeights = 96;
-constexpr uint16_t kInWritePos = 27;
+using namespace zrv::reg;
+constexpr int kValves = kValveCount;
+// Coil 15 on: the terminal has the valves.
+constexpr uint16_t kExternal = kCoilExternalControl;
 
 uint32_t bitsOf(float v) { return std::bit_cast<uint32_t>(v); }
 
-bool floatHolding(uint16_t a) { return (a >= 32 && a <= 95) || (a >= 104 && a <= 111); }
+bool floatHolding(uint16_t a) { return isFloatHolding(a); }
 
 }  // namespace
 
 DeviceModel::DeviceModel()
 {
     // Setpoints that pass every check the terminal makes before a write.
-    holdings[kHoldMode] = 2;  // pressure regulator
-    holdings[1] = 16;         // P1 sensor type, kgf/cm2
-    holdings[2] = 6;          // P2 sensor type
-    holdings[3] = 10;         // T zad
-    holdings[4] = 60;         // TPA, s
-    holdings[5] = 60;         // TQA, s
-    holdings[6] = 0;          // no faults
-    holdings[7] = 0x0304;     // Szrv H:3 L:4
-    holdings[8] = 60;         // Log_Period, s
-    holdings[9] = 5;          // Log_Tolerance, %
+    holdings[kMode] = 2;  // pressure regulator
+    holdings[kP1Type] = 16;      // kgf/cm2
+    holdings[kP2Type] = 6;
+    holdings[kTZad] = 10;
+    holdings[kTPA] = 60;         // s
+    holdings[kTQA] = 60;         // s
+    holdings[kFaultWord] = 0;
+    holdings[kSzrv] = 0x0304;    // H:3 L:4
+    holdings[kLogPeriod] = 60;
+    holdings[kLogTolerance] = 5;  // %
     const std::pair<uint16_t, float> floats[] = {
         {32, 3.0f},   {34, 2.0f},   {36, 3.2f},  {38, 2.2f},  {40, 3.4f},   {42, 2.4f},   {44, 2.0f},
         {46, 1500.f}, {48, 2000.f}, {50, 5.0f},  {52, 0.5f},  {54, 0.2f},   {56, 0.3f},   {58, 1.0f},
@@ -40,10 +40,10 @@ DeviceModel::DeviceModel()
         {90, 4.5f},   {92, 500.f},  {94, 800.f}, {104, 12.f}, {106, 1.0f},  {108, 1.0f},  {110, 12.5f},
     };
     for (const auto& [a, v] : floats) setHoldingFloat(a, v);
-    for (int i = 0; i < 8; ++i) setHoldingFloat(uint16_t(62 + 2 * i), 1.0f + 0.05f * float(i));
+    for (int i = 0; i < kValves; ++i) setHoldingFloat(uint16_t(kQ1 + 2 * i), 1.0f + 0.05f * float(i));
     setValveWeights({1, 2, 4, 8, 16, 32, 32, 32});
-    holdings[112] = 5;   // DiffStep_max
-    holdings[113] = 10;  // T_avg, s
+    holdings[kDiffStepMax] = 5;
+    holdings[kTAvg] = 10;  // s
 
     clearJournal();
     commandValves(0x0F, m_start);
@@ -51,14 +51,14 @@ DeviceModel::DeviceModel()
     advance(m_start);
 }
 
-void DeviceModel::setValveWeights(const std::array<uint16_t, 8>& weights)
+void DeviceModel::setValveWeights(const std::array<uint16_t, zrv::reg::kValveCount>& weights)
 {
-    for (int i = 0; i < 8; ++i) holdings[std::size_t(kHoldWeights + i)] = weights[std::size_t(i)];
+    for (int i = 0; i < kValves; ++i) holdings[std::size_t(kZrvFactor1 + i)] = weights[std::size_t(i)];
 }
 
 void DeviceModel::setValveWord(uint8_t word)
 {
-    for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (word >> i) & 1;
+    for (int i = 0; i < kValves; ++i) coils[std::size_t(kCoilValve1 + i)] = (word >> i) & 1;
     commandValves(word, m_now);
     m_valvesSettleAt = m_now;
     advance(m_now);
@@ -86,17 +86,17 @@ void DeviceModel::advance(Clock::time_point now)
 
     // Valves settle to the last command once the delay has passed.
     if (!valvesStuck && now >= m_valvesSettleAt) {
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < kValves; ++i) {
             const uint8_t open = (m_commandedWord >> i) & 1;
-            discretes[std::size_t(i)] = open;
-            discretes[std::size_t(8 + i)] = open ? 0 : 1;  // second bit: closed end switch
+            discretes[std::size_t(kInValveOpen1 + i)] = open;
+            discretes[std::size_t(kInValveSecond1 + i)] = open ? 0 : 1;  // second bit: closed end switch
         }
     }
-    discretes[16] = mainsPower ? 1 : 0;
+    discretes[kInMainsPower] = mainsPower ? 1 : 0;
     // Without external control the regulator drives its valves itself; the
     // coils then mirror what it commands.
-    if (!coils[15]) {
-        for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (m_commandedWord >> i) & 1;
+    if (!coils[kExternal]) {
+        for (int i = 0; i < kValves; ++i) coils[std::size_t(kCoilValve1 + i)] = (m_commandedWord >> i) & 1;
     }
     if (!holdMeasurements) updateMeasurements(t);
     if (!holdClock) updateClock();
@@ -107,7 +107,7 @@ void DeviceModel::logDeviations(Clock::time_point now)
 {
     // Every Log_Period seconds, the measured values that moved by more than
     // Log_Tolerance per cent since they were last written go into the journal.
-    const unsigned period = holdings[8], tolerance = holdings[9];
+    const unsigned period = holdings[kLogPeriod], tolerance = holdings[kLogTolerance];
     if (period == 0 || now - m_lastLog < std::chrono::seconds(period)) return;
     m_lastLog = now;
     const JournalStamp s = stampNow();
@@ -160,21 +160,21 @@ bool DeviceModel::prepareJournalCase(const std::string& name)
 void DeviceModel::updateMeasurements(double t)
 {
     unsigned openWeight = 0, totalWeight = 0;
-    for (int i = 0; i < 8; ++i) {
-        const unsigned w = holdings[std::size_t(kHoldWeights + i)] & 0xFF;
+    for (int i = 0; i < kValves; ++i) {
+        const unsigned w = holdings[std::size_t(kZrvFactor1 + i)] & 0xFF;
         totalWeight += w;
-        if (discretes[std::size_t(i)]) openWeight += w;
+        if (discretes[std::size_t(kInValveOpen1 + i)]) openWeight += w;
     }
     const double opening = totalWeight ? double(openWeight) / totalWeight : 0.0;
     const double p1 = 6.0 + 0.05 * std::sin(t / 7.0);
     const double p2 = 1.2 + 1.5 * opening + 0.02 * std::sin(t / 3.0);
     const double q = 4000.0 * opening + 25.0 * std::sin(t / 5.0) + 30.0;
-    setInputFloat(0, float(p1));
-    setInputFloat(2, float(p2));
-    setInputFloat(4, float(12.5 + 0.3 * std::sin(t / 60.0)));
-    setInputFloat(6, float(q));
-    setInputFloat(8, float(0.85 + 0.01 * std::sin(t / 11.0)));
-    setInputFloat(10, float(3.6 - 0.01 * std::sin(t / 90.0)));
+    setInputFloat(kInP1, float(p1));
+    setInputFloat(kInP2, float(p2));
+    setInputFloat(kInTg, float(12.5 + 0.3 * std::sin(t / 60.0)));
+    setInputFloat(kInQi, float(q));
+    setInputFloat(kInMq, float(0.85 + 0.01 * std::sin(t / 11.0)));
+    setInputFloat(kInVbat, float(3.6 - 0.01 * std::sin(t / 90.0)));
 }
 
 void DeviceModel::updateClock()
@@ -221,17 +221,17 @@ bool DeviceModel::writeCoil(uint16_t address, bool on, Clock::time_point now)
     if (address >= kCoils) return false;
     const uint8_t old = coils[address];
     coils[address] = on ? 1 : 0;
-    if (address < 8 && coils[15]) {
+    if (address < kCoilValve1 + kValves && coils[kExternal]) {
         uint8_t word = 0;
-        for (int i = 0; i < 8; ++i) word |= uint8_t(coils[std::size_t(i)] << i);
+        for (int i = 0; i < kValves; ++i) word |= uint8_t(coils[std::size_t(kCoilValve1 + i)] << i);
         commandValves(word, now);
-    } else if (address == 9 && old != coils[9] && coils[15]) {
+    } else if (address == kCoilStepStrobe && old != coils[kCoilStepStrobe] && coils[kExternal]) {
         // Each change of the strobe steps the valve word in the direction of coil 8.
         int word = m_commandedWord;
-        word += coils[8] ? 1 : -1;
+        word += coils[kCoilStepDirection] ? 1 : -1;
         if (word < 0) word = 0;
         if (word > 255) word = 255;
-        for (int i = 0; i < 8; ++i) coils[std::size_t(i)] = (word >> i) & 1;
+        for (int i = 0; i < kValves; ++i) coils[std::size_t(kCoilValve1 + i)] = (word >> i) & 1;
         commandValves(uint8_t(word), now);
     }
     return true;
@@ -244,7 +244,7 @@ bool DeviceModel::writeHoldings(uint16_t start, const std::vector<uint16_t>& val
     const uint16_t offset = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const uint16_t a = uint16_t(start + i);
-        if (a >= kHoldClock && a < kHoldClock + 6) continue;  // clock setting handled below
+        if (a >= kSetSec && a < kSetSec + 6) continue;  // clock setting handled below
         if (holdings[a] == values[i]) continue;
         if (floatHolding(a)) {
             // Log a float once, at its even (low-half) address.
@@ -262,9 +262,9 @@ bool DeviceModel::writeHoldings(uint16_t start, const std::vector<uint16_t>& val
         }
     }
     // A write that covers the whole clock block sets the clock.
-    if (start <= kHoldClock && std::size_t(start) + values.size() >= kHoldClock + 6u) {
-        const auto v = [&](int k) { return values[std::size_t(kHoldClock + k - start)]; };
-        for (int k = 0; k < 6; ++k) holdings[std::size_t(kHoldClock + k)] = v(k);
+    if (start <= kSetSec && std::size_t(start) + values.size() >= kSetSec + 6u) {
+        const auto v = [&](int k) { return values[std::size_t(kSetSec + k - start)]; };
+        for (int k = 0; k < 6; ++k) holdings[std::size_t(kSetSec + k)] = v(k);
         std::tm tm{};
         tm.tm_sec = v(0);
         tm.tm_min = v(1);
@@ -293,13 +293,13 @@ void DeviceModel::logEvent(std::vector<JournalEntry> entries) { appendRecord(sta
 void DeviceModel::clearJournal()
 {
     std::fill(inputs.begin() + kRingFirst, inputs.begin() + kRingEnd, 0);
-    inputs[kInWritePos] = kRingFirst;
+    inputs[kInJournalWritePos] = kRingFirst;
     inputs[kRingFirst] = kRingFirst;  // an empty journal links to itself
 }
 
 void DeviceModel::setWritePosition(uint16_t position, uint16_t newestStart)
 {
-    inputs[kInWritePos] = position;
+    inputs[kInJournalWritePos] = position;
     inputs[position] = newestStart;
 }
 
@@ -324,14 +324,14 @@ void DeviceModel::appendRecord(const JournalStamp& s, const std::vector<JournalE
         words.push_back(e.value);
         if (n == 4) words.push_back(e.valueHigh);
     }
-    const uint16_t start = inputs[kInWritePos];
+    const uint16_t start = inputs[kInJournalWritePos];
     const uint16_t olderStart = inputs[start];
     uint32_t a = start;
     for (std::size_t i = 0; i < words.size(); ++i) {
         inputs[a] = i == 0 ? olderStart : words[i];
         if (++a >= kRingEnd) a = kRingFirst;
     }
-    inputs[kInWritePos] = uint16_t(a);
+    inputs[kInJournalWritePos] = uint16_t(a);
     inputs[a] = start;
 }
 

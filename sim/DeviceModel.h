@@ -94,7 +94,7 @@ public:
     void setValveWord(uint8_t word);
 
     // Weights written as valve factors 96..103 (low bytes count).
-    void setValveWeights(const std::array<uint16_t, 8>& weights);
+    void setValveWeights(const std::array<uint16_t, zrv::reg::kValveCount>& weights);
     // A float across two input registers, low half first (with
     // holdMeasurements, a measurement that stays put).
     void setInputFloat(uint16_t address, float v);

@@ -148,7 +148,7 @@ std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
     line("Ограничение на возможное отклонение \u0420вых (dPkr): ", F(reg::kDPkr));
     line("Коэффициент, определяющий погрешность регулирования (G): ", F(reg::kG));
     line("Площадь сечения первого клапана (Sf1): ", F(reg::kSf1));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < reg::kValveCount; ++i)
         line("Масштабный коэффициент расхода (Q" + std::to_string(i) + "): ", F(uint16_t(reg::kQ1 + 2 * i)));
     line("P1B(PA): ", F(reg::kP1B_PA));
     line("P1H(PA): ", F(reg::kP1H_PA));
@@ -159,7 +159,7 @@ std::string ReportBuilder::header(const RegisterImage& img, int slaveAddress)
     line("P1M(QM): ", F(reg::kP1M_QM));
     line("Уставка обратного расхода в режиме QA (Qy_r): ", G(reg::kQy_r));
     line("Уставка обратного расхода в режиме QM (Qm_r): ", G(reg::kQm_r));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < reg::kValveCount; ++i)
         line("Весовой коэффициент клапана (ZRV_factor" + std::to_string(i) + "): ", U(uint16_t(reg::kZrvFactor1 + i)));
     line("Максимальное давление отсечки для обратного потока(P1 max): ", F(reg::kP1Max));
     line("Минимальное давление отсечки для обратного потока(P1 min): ", F(reg::kP1Min));

@@ -42,8 +42,8 @@ const std::vector<Row>& catalogue()
         static const char* const q[] = {"Q1", "Q2", "Q3", "Q4", "Q5", "Q6", "Q7", "Q8"};
         static const char* const w[] = {"Вес клапана 1", "Вес клапана 2", "Вес клапана 3", "Вес клапана 4",
                                         "Вес клапана 5", "Вес клапана 6", "Вес клапана 7", "Вес клапана 8"};
-        for (int i = 0; i < 8; ++i) r.push_back({2, NONE, 2 + i, q[i], uint16_t(reg::kQ1 + 2 * i), D::G4, E::AsEntered});
-        for (int i = 0; i < 8; ++i) r.push_back({2, NONE, 10 + i, w[i], uint16_t(reg::kZrvFactor1 + i), D::Integer, E::Weight});
+        for (int i = 0; i < reg::kValveCount; ++i) r.push_back({2, NONE, 2 + i, q[i], uint16_t(reg::kQ1 + 2 * i), D::G4, E::AsEntered});
+        for (int i = 0; i < reg::kValveCount; ++i) r.push_back({2, NONE, 10 + i, w[i], uint16_t(reg::kZrvFactor1 + i), D::Integer, E::Weight});
         const std::vector<Row> rest = {
             {3, NONE, 1, "Тип датчика P1 (кгс/кв.см)", reg::kP1Type, D::G4OfInteger, E::Integer},
             {3, NONE, 2, "Тип датчика P2 (кгс/кв.см)", reg::kP2Type, D::G4OfInteger, E::Integer},

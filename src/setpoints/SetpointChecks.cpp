@@ -54,14 +54,14 @@ std::string checkBeforeWrite(RegisterImage& img, const ValveWeightArray& weights
         }
     }
 
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= reg::kValveCount; ++i) {
         if (outside(f(uint16_t(reg::kSf1 + 2 * i)), 0.5, 2.0)) {
             // A faulty flow coefficient ends the checks here.
             return "Ошибка коэффициента Q" + std::to_string(i);
         }
     }
 
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= reg::kValveCount; ++i) {
         const uint8_t w = weights[std::size_t(i - 1)].load(std::memory_order_relaxed);
         if (w == 0 || w > 32) {
             message = "Ошибка весового коэффициента клапана " + std::to_string(i);

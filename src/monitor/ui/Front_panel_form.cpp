@@ -91,7 +91,7 @@ TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::S
     auto* valves = new QGridLayout(Panel1);
     valves->setContentsMargins(6, 6, 6, 6);
     valves->setHorizontalSpacing(4);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < zrv::reg::kValveCount; ++i) {
         I[std::size_t(i)] = new TShape(QStringLiteral("I%1").arg(i + 1), QStringLiteral("Клапан %1").arg(i + 1));
         V[std::size_t(i)] = new QPushButton(QString::number(i + 1));
         V[std::size_t(i)]->setObjectName(QStringLiteral("V%1").arg(i + 1));

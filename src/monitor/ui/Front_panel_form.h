@@ -42,8 +42,8 @@ public:
     QLabel* StaticText1 = nullptr;
     QLabel* Percent = nullptr;
     QWidget* Panel1 = nullptr;
-    std::array<TShape*, 8> I{};
-    std::array<QPushButton*, 8> V{};
+    std::array<TShape*, zrv::reg::kValveCount> I{};
+    std::array<QPushButton*, zrv::reg::kValveCount> V{};
     QPushButton* StepUp = nullptr;
     QPushButton* StepDown = nullptr;
     QLabel* StaticText3 = nullptr;
