@@ -155,7 +155,7 @@ int main(int argc, char** argv)
     int requests = 0;
     JournalHooks h;
     h.readInputs = [&](uint16_t s, uint16_t c) {
-        const bool ok = link.transact(4, s, c) == zrv::kTransactOk;
+        const bool ok = link.transact(4, s, c).ok();
         // An exception reply (a count of 0) is 5 bytes; a read 5 + 2 * count.
         const double replyBytes = c == 0 ? 5 : 5 + 2.0 * c;
         limit += (8 + replyBytes) * kByte + duration<double>(options.replyDelay).count() +

@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     const double cpu0 = threadCpuSeconds();
     const auto t0 = steady_clock::now();
     for (int i = 0; i < rounds; ++i)
-        failures += link.transact(4, 512, 125) != zrv::kTransactOk;
+        failures += !link.transact(4, 512, 125).ok();
     const double wall = duration<double>(steady_clock::now() - t0).count();
     const double cpu = threadCpuSeconds() - cpu0;
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
     int fastFailures = 0;
     const auto f0 = steady_clock::now();
     for (int i = 0; i < rounds; ++i)
-        fastFailures += link.transact(4, 512, 125) != zrv::kTransactOk;
+        fastFailures += !link.transact(4, 512, 125).ok();
     const double fastPer = duration<double>(steady_clock::now() - f0).count() / rounds;
     const double fastLimit = (8 + 255) * byteTime + duration<double>(options.replyDelay).count() + 3.5 * byteTime;
     std::printf("the same with reply-length framing, %d failed\n", fastFailures);

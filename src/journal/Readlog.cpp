@@ -7,9 +7,9 @@ namespace zrv {
 
 bool TReadLog::readInputs(uint16_t start, uint16_t count)
 {
-    if (ModbusTransact(m_link, modbus::kReadInputRegisters, start, count) == kTransactOk) return true;
-    m_failure = m_link.lastOutcome();
-    return false;
+    const TransactResult r = m_link.transact(modbus::kReadInputRegisters, start, count);
+    if (!r.ok()) m_failure = r.outcome;
+    return r.ok();
 }
 
 void TReadLog::findNewest()
@@ -27,8 +27,9 @@ void TReadLog::findNewest()
 std::string TReadLog::Execute(const journal::RecordKeys* known)
 {
     m_result = {};
-    const bool refreshed = !ReadAllTables(m_link, m_refresh);
-    if (!refreshed) m_failure = m_link.lastOutcome();
+    TransactResult failed;
+    const bool refreshed = !ReadAllTables(m_link, m_refresh, &failed);
+    if (!refreshed) m_failure = failed.outcome;
     m_sink.status("Идет загрузка...");
 
     journal::ReportBuilder builder;

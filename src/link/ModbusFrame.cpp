@@ -64,12 +64,6 @@ std::size_t buildRequest(uint8_t* tx, uint8_t slave, uint8_t function, uint16_t 
     return n;
 }
 
-bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
-                 uint16_t start, uint16_t countOrValue, RegisterImage& image)
-{
-    return checkReply(tx, rx, received, slave, function, start, countOrValue, image).ok();
-}
-
 ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
                         uint16_t start, uint16_t countOrValue, RegisterImage& image)
 {

@@ -70,8 +70,4 @@ ReplyVerdict checkReply(const uint8_t* tx, const uint8_t* rx, std::size_t receiv
 inline constexpr std::size_t kLengthUnknown = std::size_t(-1);
 std::size_t expectedReplyLength(const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function);
 
-// The same, as the flag the transaction counts.
-bool acceptReply(const uint8_t* tx, const uint8_t* rx, std::size_t received, uint8_t slave, uint8_t function,
-                 uint16_t start, uint16_t countOrValue, RegisterImage& image);
-
 }  // namespace zrv::modbus

@@ -17,7 +17,7 @@ void ModbusLink::closePort()
     m_port.reset();
 }
 
-uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrValue)
+TransactResult ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrValue)
 {
     const auto started = std::chrono::steady_clock::now();
     m_tx.fill(0);
@@ -54,16 +54,14 @@ uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrV
         exceptionCode = v.exceptionCode;
     }
     const bool ok = outcome == TransactOutcome::Ok;
-    const uint8_t result = ok ? kTransactOk : kTransactFailed;
-    m_lastOutcome = outcome;
 
     if (ok)
         m_counters.successes.fetch_add(1, std::memory_order_relaxed);
     else
         m_counters.failures.fetch_add(1, std::memory_order_relaxed);
-    if (m_statusSink)
-        m_statusSink(transactionStatusText(m_counters.successes.load(std::memory_order_relaxed),
-                                           m_counters.failures.load(std::memory_order_relaxed)));
+    if (m_countSink)
+        m_countSink(m_counters.successes.load(std::memory_order_relaxed),
+                    m_counters.failures.load(std::memory_order_relaxed));
     if (m_traceSink) {
         TransactionRecord r;
         r.started = started;
@@ -78,7 +76,7 @@ uint8_t ModbusLink::transact(uint8_t function, uint16_t start, uint16_t countOrV
         r.exceptionCode = exceptionCode;
         m_traceSink(r);
     }
-    return result;
+    return {outcome, exceptionCode};
 }
 
 }  // namespace zrv

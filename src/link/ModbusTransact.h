@@ -59,44 +59,37 @@ public:
     void setFastFraming(bool on) { m_fast.store(on, std::memory_order_relaxed); }
     bool fastFraming() const { return m_fast.load(std::memory_order_relaxed); }
 
-    // Receives the counters' text after every transaction, on whichever thread
-    // ran it. Set once before the first transaction.
-    void setStatusSink(std::function<void(const std::string&)> sink) { m_statusSink = std::move(sink); }
+    // Receives the counters after every transaction, on whichever thread ran
+    // it. Set once before the first transaction.
+    void setCountSink(std::function<void(int32_t successes, int32_t failures)> sink) { m_countSink = std::move(sink); }
     // Receives every transaction as one record, on the transacting thread,
     // right after it is counted. It must not block: hand the record on.
     void setTraceSink(std::function<void(const TransactionRecord&)> sink) { m_traceSink = std::move(sink); }
 
     // Function 1, 2, 3, 4, 5 or 16; the count of points or registers, or for
-    // function 5 the coil value. Returns kTransactOk or kTransactFailed; never
-    // throws.
-    uint8_t transact(uint8_t function, uint16_t start, uint16_t countOrValue);
+    // function 5 the coil value. Never throws.
+    TransactResult transact(uint8_t function, uint16_t start, uint16_t countOrValue);
 
     const LinkCounters& counters() const { return m_counters; }
     RegisterImage& image() { return m_image; }
-    // Why the last transaction ended as it did.
-    TransactOutcome lastOutcome() const { return m_lastOutcome; }
-
-    // The buffers of the last transaction, for tracing.
-    const std::array<uint8_t, 256>& transmitBuffer() const { return m_tx; }
-    const std::array<uint8_t, 256>& receiveBuffer() const { return m_rx; }
 
 private:
     RegisterImage& m_image;
     std::unique_ptr<SerialLine> m_port;
     std::atomic<uint8_t> m_slave{1};
     std::atomic<bool> m_fast{false};
-    std::function<void(const std::string&)> m_statusSink;
+    std::function<void(int32_t, int32_t)> m_countSink;
     std::function<void(const TransactionRecord&)> m_traceSink;
-    TransactOutcome m_lastOutcome = TransactOutcome::NotSent;
     LinkCounters m_counters;
     std::array<uint8_t, 256> m_tx{};
     std::array<uint8_t, 256> m_rx{};
 };
 
-// The routine every part of the terminal calls, on the session's I/O thread.
+// The routine every part of the terminal calls, on the session's I/O thread:
+// kTransactOk or kTransactFailed, the flag callers loop on.
 inline uint8_t ModbusTransact(ModbusLink& link, uint8_t function, uint16_t start, uint16_t countOrValue)
 {
-    return link.transact(function, start, countOrValue);
+    return link.transact(function, start, countOrValue).ok() ? kTransactOk : kTransactFailed;
 }
 
 }  // namespace zrv

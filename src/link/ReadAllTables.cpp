@@ -4,7 +4,7 @@
 
 namespace zrv {
 
-bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks)
+bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks, TransactResult* failure)
 {
     struct Table {
         uint8_t function;
@@ -18,8 +18,12 @@ bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks)
         uint16_t count = t.count;
         for (;;) {
             if (hooks.stopRequested && hooks.stopRequested()) return true;
-            if (link.transact(t.function, 0, count) == kTransactOk) break;
-            if (count == 1) return true;
+            const TransactResult r = link.transact(t.function, 0, count);
+            if (r.ok()) break;
+            if (count == 1) {
+                if (failure) *failure = r;
+                return true;
+            }
             --count;
         }
         if (t.function == modbus::kReadHoldingRegisters && hooks.afterHolding) hooks.afterHolding();

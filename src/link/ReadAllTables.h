@@ -20,7 +20,8 @@ struct ReadAllTablesHooks {
 
 // Tables in this order: coils 16, discrete inputs 24, holding registers 114,
 // input registers 28. Returns false when all four were read, true at the
-// first table that failed even with a count of 1 (the rest are not read).
-bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks = {});
+// first table that failed even with a count of 1 (the rest are not read);
+// then `failure` (when given) tells what became of the last request.
+bool ReadAllTables(ModbusLink& link, const ReadAllTablesHooks& hooks = {}, TransactResult* failure = nullptr);
 
 }  // namespace zrv

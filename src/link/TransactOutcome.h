@@ -21,6 +21,14 @@ enum class TransactOutcome : uint8_t {
     NotSent,       // no line, or a request that cannot be framed
 };
 
+// What one transaction came to: its outcome and, for an exception reply, the
+// device's code. ok() is the spec'd result flag's 0.
+struct TransactResult {
+    TransactOutcome outcome = TransactOutcome::NotSent;
+    uint8_t exceptionCode = 0;  // with Exception only
+    bool ok() const { return outcome == TransactOutcome::Ok; }
+};
+
 // The outcome in the operator's words, without the exception code or the
 // kind of refused reply: "OK", "нет ответа", "ошибка CRC", "исключение",
 // "неверный ответ", "эхо не совпадает", "порт потерян", "не отправлено". The

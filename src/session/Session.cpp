@@ -35,10 +35,7 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
     auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
     connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
     // Both sinks run on the I/O thread; they only hand their text on.
-    m_link.setStatusSink([this](const std::string&) {
-        const LinkCounters& c = m_link.counters();
-        const int ok = c.successes.load(std::memory_order_relaxed);
-        const int failed = c.failures.load(std::memory_order_relaxed);
+    m_link.setCountSink([this](int32_t ok, int32_t failed) {
         post([this, ok, failed] { emit countersChanged(ok, failed); });
     });
     m_link.setTraceSink([this](const TransactionRecord& record) {
@@ -159,7 +156,7 @@ void Session::shutdown()
     }
     if (m_thread.joinable()) m_thread.join();
     closePort();
-    m_link.setStatusSink(nullptr);
+    m_link.setCountSink(nullptr);
     m_link.setTraceSink(nullptr);
 }
 

@@ -112,7 +112,7 @@ bool blockTransfer(ModbusLink& link, uint8_t function, const std::function<bool(
     for (uint16_t n = kFirstBlockCount; n >= kLastBlockCount; --n) {
         if (stop && stop()) return false;
         if (attempt) attempt(kFirstBlockCount - n + 1, kAttempts);
-        if (link.transact(function, 0, n) == kTransactOk) return true;
+        if (link.transact(function, 0, n).ok()) return true;
     }
     return false;
 }

@@ -42,37 +42,37 @@ protected:
 
 TEST_F(LinkSim, EveryFunctionTheTerminalUses)
 {
-    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);  // detection
+    ASSERT_TRUE(link.transact(3, 0, 1).ok());  // detection
     EXPECT_EQ(img.holding(0), 2);
 
-    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
-    ASSERT_EQ(link.transact(2, 0, 24), kTransactOk);
+    ASSERT_TRUE(link.transact(1, 0, 16).ok());
+    ASSERT_TRUE(link.transact(2, 0, 24).ok());
     EXPECT_EQ(img.discrete(16), 1);  // mains
-    ASSERT_EQ(link.transact(3, 0, 114), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 0, 114).ok());
     EXPECT_EQ(img.holdingF32(62), 1.0f);  // Q1
     EXPECT_EQ(img.deviceNumber(), 127);
-    ASSERT_EQ(link.transact(4, 0, 28), kTransactOk);
+    ASSERT_TRUE(link.transact(4, 0, 28).ok());
     EXPECT_NEAR(img.inputF32(10), 3.6f, 0.05f);  // battery voltage
     EXPECT_EQ(img.input(27), 512);                // empty journal
 
-    ASSERT_EQ(link.transact(5, 15, 1), kTransactOk);
-    ASSERT_EQ(link.transact(5, 2, 1), kTransactOk);
-    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
+    ASSERT_TRUE(link.transact(5, 15, 1).ok());
+    ASSERT_TRUE(link.transact(5, 2, 1).ok());
+    ASSERT_TRUE(link.transact(1, 0, 16).ok());
     EXPECT_EQ(img.coil(15), 1);
     EXPECT_EQ(img.coil(2), 1);
 
     img.setHolding(0, 1);
     img.setHoldingF32(32, 2.5f);
-    ASSERT_EQ(link.transact(16, 0, 114), kTransactOk);
+    ASSERT_TRUE(link.transact(16, 0, 114).ok());
     EXPECT_EQ(sim.withDevice([](auto& d, auto&) { return d.holdings[0]; }), 1);
     img.setHolding(0, 0);
     img.setHoldingF32(32, 0.0f);
-    ASSERT_EQ(link.transact(3, 0, 114), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 0, 114).ok());
     EXPECT_EQ(img.holding(0), 1);
     EXPECT_EQ(img.holdingF32(32), 2.5f);
 
-    ASSERT_EQ(link.transact(4, 512, 125), kTransactOk);
-    EXPECT_EQ(link.transact(4, 512, 0), kTransactFailed);  // the device refuses a zero count
+    ASSERT_TRUE(link.transact(4, 512, 125).ok());
+    EXPECT_FALSE(link.transact(4, 512, 0).ok());  // the device refuses a zero count
 
     const auto seen = sim.requests();
     ASSERT_EQ(seen.size(), 12u);
@@ -83,7 +83,7 @@ TEST_F(LinkSim, SilentDeviceCostsOneTimeoutAndOneFailure)
 {
     sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.silent = true; });
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 500ms);
     EXPECT_EQ(link.counters().failures.load(), 1);
 }
@@ -91,22 +91,22 @@ TEST_F(LinkSim, SilentDeviceCostsOneTimeoutAndOneFailure)
 TEST_F(LinkSim, StrayAndCorruptRepliesFailAndTheLineRecovers)
 {
     sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.strayByte = true; });
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     sim.withDevice([](auto&, zrvsim::ModbusSlave& s) {
         s.faults.strayByte = false;
         return s.faults.corruptCrc = true;
     });
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     sim.withDevice([](auto&, zrvsim::ModbusSlave& s) { return s.faults.corruptCrc = false; });
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
 }
 
 TEST_F(LinkSim, OtherSlaveAddressGetsNoAnswer)
 {
     link.setSlaveAddress(5);
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     link.setSlaveAddress(1);
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
 }
 
 TEST(SimPortLink, TheUsersOwnLinkIsLeftAloneAndOnlyTheSimulatorsOwnIsRemoved)
@@ -182,8 +182,7 @@ TEST_P(FramingSim, FaultsEndTheSameWayUnderEitherRule)
             fault(s.faults);
             return 0;
         });
-        link.transact(function, start, count);
-        return link.lastOutcome();
+        return link.transact(function, start, count).outcome;
     };
     const auto none = [](zrvsim::FaultPlan&) {};
     EXPECT_EQ(outcome(none, 3, 0, 114), O::Ok);
@@ -219,10 +218,10 @@ TEST(TcpLink, RtuFramesOverTcpAndTheServerGoingAway)
     link.setPort(std::move(line));
     for (bool fast : {false, true}) {
         link.setFastFraming(fast);
-        ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
-        ASSERT_EQ(link.transact(4, 0, 28), kTransactOk);
+        ASSERT_TRUE(link.transact(3, 0, 1).ok());
+        ASSERT_TRUE(link.transact(4, 0, 28).ok());
         EXPECT_EQ(img.input(27), 512);
-        ASSERT_EQ(link.transact(5, 15, 0xFF00), kTransactOk);
+        ASSERT_TRUE(link.transact(5, 15, 0xFF00).ok());
     }
     ASSERT_EQ(sim.requests().size(), 6u);
     EXPECT_EQ(sim.requests()[0].frame, (zrvsim::Frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
@@ -231,8 +230,8 @@ TEST(TcpLink, RtuFramesOverTcpAndTheServerGoingAway)
     // silent device or a lost port, never hang, and never raise SIGPIPE.
     sim.stop();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-        const TransactOutcome why = link.lastOutcome();
+        const TransactOutcome why = link.transact(3, 0, 1).outcome;
+        EXPECT_NE(why, TransactOutcome::Ok);
         EXPECT_TRUE(why == TransactOutcome::Timeout || why == TransactOutcome::PortLost) << int(why);
     }
     EXPECT_EQ(link.counters().failures.load(), 3);

@@ -74,19 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Snapshot before = take(img);
     const uint16_t inputBefore = img.input(rq.start);
 
-    const uint8_t result = link.transact(rq.function, rq.start, rq.countOrValue);
+    const TransactResult result = link.transact(rq.function, rq.start, rq.countOrValue);
     const Snapshot after = take(img);
     const bool isRead = rq.function <= 4;
     const std::size_t dataBytes = modbus::replyDataBytes(rq.function, rq.countOrValue);
     const std::size_t expected = isRead ? 3 + dataBytes + 2 : 8;
 
-    if (result != kTransactOk) {
+    if (!result.ok()) {
         // Nothing of a refused reply reaches the image.
         FUZZ_CHECK(std::memcmp(&before, &after, sizeof before) == 0);
         FUZZ_CHECK(img.input(rq.start) == inputBefore);
-        FUZZ_CHECK(link.lastOutcome() != TransactOutcome::Ok);
+        FUZZ_CHECK(result.outcome != TransactOutcome::Ok);
     } else {
-        FUZZ_CHECK(link.lastOutcome() == TransactOutcome::Ok);
+        FUZZ_CHECK(result.outcome == TransactOutcome::Ok);
         // Whole, ending where the request says, only zero fill after it.
         FUZZ_CHECK(reply.size() >= expected);
         FUZZ_CHECK(reply[0] == 1 && reply[1] == rq.function);

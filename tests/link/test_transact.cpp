@@ -23,7 +23,7 @@ protected:
         auto owned = std::make_unique<MemoryLine>();
         line = owned.get();
         link.setPort(std::move(owned));
-        link.setStatusSink([this](const std::string& s) { statuses.push_back(s); });
+        link.setCountSink([this](int32_t ok, int32_t failed) { statuses.push_back(transactionStatusText(ok, failed)); });
     }
     // The peer answers every request with `reply` (CRC added) after 10 ms.
     void replyWith(Bytes reply, bool addCrc = true)
@@ -52,7 +52,7 @@ TEST_F(Transact, ReadCoilsFrameAndUnpacking)
 {
     for (int i = 0; i < 16; ++i) img.setCoil(uint16_t(i), 1);
     replyWith({0x01, 0x01, 0x02, 0x05, 0x80});
-    ASSERT_EQ(link.transact(1, 0, 16), kTransactOk);
+    ASSERT_TRUE(link.transact(1, 0, 16).ok());
     EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}));
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(img.coil(uint16_t(i)), (i == 0 || i == 2 || i == 15) ? 1 : 0) << "coil " << i;
@@ -77,11 +77,11 @@ TEST_P(PointByteCount, ExpectsCountDividedByEightRoundedUp)
     Bytes ok{0x01, fn, bytes};
     ok.resize(3 + bytes, 0xFF);
     replyWith(ok);
-    EXPECT_EQ(link.transact(fn, 0, count), kTransactOk);
+    EXPECT_TRUE(link.transact(fn, 0, count).ok());
     Bytes wrong{0x01, fn, uint8_t(bytes + 1)};
     wrong.resize(3 + bytes + 1, 0xFF);
     replyWith(wrong);
-    EXPECT_EQ(link.transact(fn, 0, count), kTransactFailed);
+    EXPECT_FALSE(link.transact(fn, 0, count).ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, PointByteCount,
@@ -98,29 +98,29 @@ TEST_F(Transact, ReadRegistersHighByteFirstAtTheirAddresses)
         reply.push_back(uint8_t(0x10 + i));
     }
     replyWith(reply);
-    ASSERT_EQ(link.transact(3, 96, 8), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 96, 8).ok());
     EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x03, 0x00, 0x60, 0x00, 0x08}));
     for (int i = 0; i < 8; ++i) EXPECT_EQ(img.holding(uint16_t(96 + i)), (i << 8) | (0x10 + i));
     EXPECT_EQ(img.holding(95), 0xAAAA);  // neighbours untouched
     EXPECT_EQ(img.holding(104), 0xBBBB);
 
     replyWith({0x01, 0x04, 4, 0x00, 0x00, 0x3F, 0x80});
-    ASSERT_EQ(link.transact(4, 1000, 2), kTransactOk);
+    ASSERT_TRUE(link.transact(4, 1000, 2).ok());
     EXPECT_EQ(img.inputF32(1000), 1.0f);
 }
 
 TEST_F(Transact, WriteSingleCoilSendsFF00ForAnyNonZeroAndNeedsTheEcho)
 {
     echoRequests();
-    EXPECT_EQ(link.transact(5, 2, 7), kTransactOk);
+    EXPECT_TRUE(link.transact(5, 2, 7).ok());
     EXPECT_EQ(line->written.back(), withCrc({0x01, 0x05, 0x00, 0x02, 0xFF, 0x00}));
-    EXPECT_EQ(link.transact(5, 15, 0), kTransactOk);
+    EXPECT_TRUE(link.transact(5, 15, 0).ok());
     EXPECT_EQ(line->written.back(), withCrc({0x01, 0x05, 0x00, 0x0F, 0x00, 0x00}));
 
     replyWith({0x01, 0x05, 0x00, 0x03, 0xFF, 0x00});  // echoes another coil
-    EXPECT_EQ(link.transact(5, 2, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(5, 2, 1).ok());
     replyWith({0x01, 0x05, 0x00, 0x02, 0x00, 0x00});  // echoes another value
-    EXPECT_EQ(link.transact(5, 2, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(5, 2, 1).ok());
 }
 
 TEST_F(Transact, WriteWholeHoldingBlock)
@@ -128,7 +128,7 @@ TEST_F(Transact, WriteWholeHoldingBlock)
     for (int a = 0; a < 114; ++a) img.setHolding(uint16_t(a), uint16_t(a * 257));
     img.setHoldingF32(32, 1.0f);
     echoRequests();
-    ASSERT_EQ(link.transact(16, 0, 114), kTransactOk);
+    ASSERT_TRUE(link.transact(16, 0, 114).ok());
     const Bytes& f = line->written.at(0);
     ASSERT_EQ(f.size(), 237u);
     EXPECT_EQ(f[6], 228);
@@ -144,17 +144,17 @@ TEST_F(Transact, FollowsTheSelectedSlaveAddress)
 {
     link.setSlaveAddress(111);
     replyWith({111, 0x03, 2, 0x00, 0x02});
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->written.at(0)[0], 111);
     EXPECT_EQ(img.holding(0), 2);
     link.setSlaveAddress(1);  // the old slave's replies now fail the address check
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
 }
 
 TEST_F(Transact, SilenceFailsAfterTheReplyTimeout)
 {
     line->peer = nullptr;
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTook, milliseconds(500));
     EXPECT_EQ(failures(), 1);
     EXPECT_EQ(statuses.back(), "Успешных транзакций 0 /Сбоев 1");
@@ -168,13 +168,13 @@ TEST_F(Transact, ReplyEndsAfterFiftyMillisecondsOfSilence)
         return std::vector<Chunk>{{milliseconds(5), Bytes(r.begin(), r.begin() + 3)},
                                   {milliseconds(40), Bytes(r.begin() + 3, r.end())}};
     };
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTook, milliseconds(95));
     line->peer = [r](const Bytes&) {
         return std::vector<Chunk>{{milliseconds(5), Bytes(r.begin(), r.begin() + 3)},
                                   {milliseconds(60), Bytes(r.begin() + 3, r.end())}};
     };
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTook, milliseconds(55));
 }
 
@@ -183,10 +183,10 @@ TEST_F(Transact, LateReplyStartingAfterTimeoutFails)
     line->peer = [](const Bytes&) {
         return std::vector<Chunk>{{milliseconds(501), withCrc({0x01, 0x03, 2, 0, 1})}};
     };
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     // The next transaction purges the late bytes and works on its own reply.
     replyWith({0x01, 0x03, 2, 0, 9});
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(img.holding(0), 9);
     EXPECT_EQ(line->purges, 2);
 }
@@ -217,8 +217,7 @@ TEST_P(Framing, ExceptionAndStrayByteAndWrongFieldsFail)
     };
     for (const auto& [b, why] : bad) {
         replyWith(b, false);
-        EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-        EXPECT_EQ(link.lastOutcome(), why) << "reply of " << b.size() << " bytes";
+        EXPECT_EQ(link.transact(3, 0, 1).outcome, why) << "reply of " << b.size() << " bytes";
         EXPECT_EQ(img.holding(0), 77);
     }
     EXPECT_EQ(failures(), int(bad.size()));
@@ -228,12 +227,11 @@ TEST_P(Framing, ExceptionAndStrayByteAndWrongFieldsFail)
     // buffer at zero; it is still a byte where the frame has ended. The
     // example from the field: 01 04 02 02 58 B9 AA, then 41 C0 30.
     replyWith({0x01, 0x04, 0x02, 0x02, 0x58, 0xB9, 0xAA, 0x41, 0xC0, 0x30}, false);
-    EXPECT_EQ(link.transact(4, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), O::Malformed);
+    EXPECT_EQ(link.transact(4, 0, 1).outcome, O::Malformed);
     EXPECT_EQ(img.input(0), 0);
     // Zero fill after a whole frame is still a whole frame.
     replyWith(cat(withCrc({0x01, 0x04, 0x02, 0x02, 0x58}), {0, 0, 0}), false);
-    EXPECT_EQ(link.transact(4, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(4, 0, 1).ok());
     EXPECT_EQ(img.input(0), 0x0258);
 }
 
@@ -250,12 +248,12 @@ TEST_F(Transact, LengthFramingEndsAReplyAtItsLength)
         return std::vector<Chunk>{{milliseconds(10), Bytes(reply.begin(), reply.begin() + 3)},
                                   {milliseconds(3), Bytes(reply.begin() + 3, reply.end())}};
     };
-    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTookUs, us(63000)) << "the silence rule: last byte + 50 ms";
     EXPECT_EQ(line->frameReads, 0);
 
     link.setFastFraming(true);
-    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTookUs, us(13000) + ModbusLink::kFrameGap);
     EXPECT_EQ(line->frameReads, 1);
     EXPECT_EQ(img.holding(0), 5);
@@ -265,29 +263,27 @@ TEST_F(Transact, LengthFramingEndsAReplyAtItsLength)
         return std::vector<Chunk>{{milliseconds(10), Bytes(reply.begin(), reply.begin() + 4)},
                                   {milliseconds(20), Bytes(reply.begin() + 4, reply.end())}};
     };
-    ASSERT_EQ(link.transact(3, 0, 1), kTransactOk);
+    ASSERT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTookUs, us(30000) + ModbusLink::kFrameGap);
 
     // Exceptions are five bytes; echoes of 5 and 16 eight.
     replyWith({0x01, 0x83, 0x02});
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Exception);
+    EXPECT_EQ(link.transact(3, 0, 1).outcome, TransactOutcome::Exception);
     EXPECT_EQ(line->lastReadTookUs, us(10000) + ModbusLink::kFrameGap);
     echoRequests();
-    EXPECT_EQ(link.transact(5, 15, 0xFF00), kTransactOk);
+    EXPECT_TRUE(link.transact(5, 15, 0xFF00).ok());
     EXPECT_EQ(line->lastReadTookUs, us(10000) + ModbusLink::kFrameGap);
 
     // Another slave's header cannot tell the length: back to the silence rule.
     replyWith({0x02, 0x03, 2, 0, 5});
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->lastReadTookUs, us(60000));
     // A byte 2 ms after the complete frame: the line chatters, and the read
     // runs on to the silence as before, which refuses the frame.
     line->peer = [reply](const Bytes&) {
         return std::vector<Chunk>{{milliseconds(10), reply}, {milliseconds(2), Bytes{0x55}}};
     };
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Malformed);
+    EXPECT_EQ(link.transact(3, 0, 1).outcome, TransactOutcome::Malformed);
     EXPECT_EQ(line->lastReadTookUs, us(62000));
 }
 
@@ -315,11 +311,9 @@ TEST(ReplyLength, FromTheHeader)
 TEST_F(Transact, SilenceAndALostLineAreTold)
 {
     line->peer = [](const Bytes&) { return std::vector<Chunk>{}; };
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::Timeout);
+    EXPECT_EQ(link.transact(3, 0, 1).outcome, TransactOutcome::Timeout);
     line->refuseWrites = true;
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::PortLost);
+    EXPECT_EQ(link.transact(3, 0, 1).outcome, TransactOutcome::PortLost);
     echoRequests();
     line->refuseWrites = false;
     line->peer = [](const Bytes& req) {
@@ -327,18 +321,16 @@ TEST_F(Transact, SilenceAndALostLineAreTold)
         echo[5] ^= 1;
         return std::vector<Chunk>{{milliseconds(10), withCrc(echo)}};
     };
-    EXPECT_EQ(link.transact(5, 3, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::EchoMismatch);
+    EXPECT_EQ(link.transact(5, 3, 1).outcome, TransactOutcome::EchoMismatch);
     link.closePort();
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
-    EXPECT_EQ(link.lastOutcome(), TransactOutcome::NotSent);
+    EXPECT_EQ(link.transact(3, 0, 1).outcome, TransactOutcome::NotSent);
 }
 
 TEST_F(Transact, ClosedPortFailsAtOnceAndCounts)
 {
     link.closePort();
     EXPECT_EQ(link.port(), nullptr);
-    EXPECT_EQ(link.transact(1, 0, 16), kTransactFailed);
+    EXPECT_FALSE(link.transact(1, 0, 16).ok());
     EXPECT_EQ(failures(), 1);
     EXPECT_EQ(statuses.back(), "Успешных транзакций 0 /Сбоев 1");
 }
@@ -346,7 +338,7 @@ TEST_F(Transact, ClosedPortFailsAtOnceAndCounts)
 TEST_F(Transact, WriteRefusedByTheLineFailsWithoutWaiting)
 {
     line->refuseWrites = true;
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactFailed);
+    EXPECT_FALSE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(line->now, milliseconds(0));
 }
 
@@ -355,10 +347,10 @@ TEST_F(Transact, RequestsThatCannotFitOneFrameAreNotSent)
     // 126 registers would need a 257-byte reply; 124 written registers a
     // 257-byte request. Neither may overrun the 256-byte buffers.
     echoRequests();
-    EXPECT_EQ(link.transact(4, 512, 126), kTransactFailed);
-    EXPECT_EQ(link.transact(16, 0, 124), kTransactFailed);
-    EXPECT_EQ(link.transact(3, 0, 65535), kTransactFailed);
-    EXPECT_EQ(link.transact(7, 0, 1), kTransactFailed);  // not a function the terminal uses
+    EXPECT_FALSE(link.transact(4, 512, 126).ok());
+    EXPECT_FALSE(link.transact(16, 0, 124).ok());
+    EXPECT_FALSE(link.transact(3, 0, 65535).ok());
+    EXPECT_FALSE(link.transact(7, 0, 1).ok());  // not a function the terminal uses
     EXPECT_TRUE(line->written.empty());
     EXPECT_EQ(failures(), 4);
 }
@@ -366,7 +358,7 @@ TEST_F(Transact, RequestsThatCannotFitOneFrameAreNotSent)
 TEST_F(Transact, ReadOfZeroRegistersGoesOutAndFailsOnTheException)
 {
     replyWith({0x01, 0x84, 0x03});
-    EXPECT_EQ(link.transact(4, 600, 0), kTransactFailed);
+    EXPECT_FALSE(link.transact(4, 600, 0).ok());
     EXPECT_EQ(line->written.at(0), withCrc({0x01, 0x04, 0x02, 0x58, 0x00, 0x00}));
 }
 
@@ -400,7 +392,7 @@ TEST_F(Transact, AnyReplyBytesAtAllLeaveTheImageAloneUnlessValid)
         }
         replyWith(b, round % 3 == 0);
         const int failedBefore = failures();
-        if (link.transact(3, 0, 114) == kTransactOk) {
+        if (link.transact(3, 0, 114).ok()) {
             ADD_FAILURE() << "accepted round " << round << " of " << b.size() << " bytes";
             continue;
         }
@@ -416,7 +408,7 @@ TEST_F(Transact, ZeroBytesAfterACompleteFrameAreAccepted)
     Bytes r = withCrc({0x01, 0x03, 2, 0x00, 0x2A});
     r.insert(r.end(), {0, 0, 0});
     replyWith(r, false);
-    EXPECT_EQ(link.transact(3, 0, 1), kTransactOk);
+    EXPECT_TRUE(link.transact(3, 0, 1).ok());
     EXPECT_EQ(img.holding(0), 42);
 }
 
