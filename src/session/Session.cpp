@@ -5,6 +5,7 @@
 #include "link/OpenPort.h"
 #include "link/ReadAllTables.h"
 #include "modem/ModemDialogue.h"
+#include "monitor/PanelCommands.h"
 #include "monitor/ValveLogic.h"
 #include "journal/Readlog.h"
 #include "setpoints/SetpointChecks.h"
@@ -97,12 +98,16 @@ bool Session::connected() const
 
 // ---- the queue --------------------------------------------------------------
 
-void Session::enqueue(std::function<void()> run, bool runsAtClose)
+bool Session::enqueue(OpKind kind, std::function<void()> run)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stopping) return;
-    m_queue.push_back({std::move(run), runsAtClose});
+    if (m_stopping) return false;
+    if (policyOf(kind).coalesce &&
+        std::any_of(m_queue.begin(), m_queue.end(), [kind](const Op& op) { return op.kind == kind; }))
+        return false;
+    m_queue.push_back({kind, std::move(run)});
     m_cv.notify_all();
+    return true;
 }
 
 void Session::ioLoop()
@@ -151,7 +156,7 @@ void Session::shutdown()
         // dialled line is hung up.
         m_abort = true;
         m_journalStop = true;
-        std::erase_if(m_queue, [](const Op& op) { return !op.runsAtClose; });
+        std::erase_if(m_queue, [](const Op& op) { return !policyOf(op.kind).runsAtClose; });
         m_cv.notify_all();
     }
     if (m_thread.joinable()) m_thread.join();
@@ -214,7 +219,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
     m_viaModem = viaModem;
     setState(viaModem ? LinkState::Dialling : LinkState::Detecting);
     const std::string name = portName.toStdString();
-    enqueue([this, name, viaModem] {
+    enqueue(OpKind::Open, [this, name, viaModem] {
         std::string why;
         std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, &why) : nullptr;
         if (!line) {
@@ -280,25 +285,20 @@ void Session::disconnectDevice()
     m_journalStop = true;
     setPolling(false);
     setState(LinkState::HangingUp);
-    enqueue(
-        [this, viaModem] {
-            SerialLine* line = m_link.port();
-            if (m_deviceFound) {
-                m_image.setCoil(reg::kCoilExternalControl, 0);
-                ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, 0);
-            }
-            if (viaModem && line) {
-                modem::HangUp(*line, [this](const std::string& text) {
-                    const QString t = fromUtf8(text);
-                    post([this, t] { emit hangUpStatus(t); });
-                });
-            }
-            m_dialogue.reset();
-            closePort();
-            m_deviceFound = false;
-            post([this] { setState(LinkState::Disconnected); });
-        },
-        true);
+    enqueue(OpKind::Disconnect, [this, viaModem] {
+        SerialLine* line = m_link.port();
+        if (m_deviceFound) sendExternalControl(m_link, false);
+        if (viaModem && line) {
+            modem::HangUp(*line, [this](const std::string& text) {
+                const QString t = fromUtf8(text);
+                post([this, t] { emit hangUpStatus(t); });
+            });
+        }
+        m_dialogue.reset();
+        closePort();
+        m_deviceFound = false;
+        post([this] { setState(LinkState::Disconnected); });
+    });
 }
 
 void Session::setExternalControl(bool on)
@@ -307,12 +307,7 @@ void Session::setExternalControl(bool on)
     m_externalControl = on;
     setState(controlState());
     // Giving control back is part of ending a connection: it runs at close.
-    enqueue(
-        [this, on] {
-            m_image.setCoil(reg::kCoilExternalControl, on ? 1 : 0);
-            ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, on ? 1 : 0);
-        },
-        !on);
+    enqueue(on ? OpKind::ControlOn : OpKind::ControlOff, [this, on] { sendExternalControl(m_link, on); });
 }
 
 // ---- modem --------------------------------------------------------------------
@@ -322,7 +317,7 @@ void Session::dial(const QString& number)
     if (m_state != LinkState::Dialling) return;
     const std::string digits = number.toStdString();
     m_modemTimer.stop();
-    enqueue([this, digits] {
+    enqueue(OpKind::Dial, [this, digits] {
         if (m_dialogue) m_dialogue->dial(digits);
     });
     m_modemTimer.start();
@@ -330,9 +325,8 @@ void Session::dial(const QString& number)
 
 void Session::modemTick()
 {
-    if (m_state != LinkState::Dialling || m_tickQueued.exchange(true)) return;
-    enqueue([this] {
-        m_tickQueued = false;
+    if (m_state != LinkState::Dialling) return;
+    enqueue(OpKind::ModemTick, [this] {
         if (!m_dialogue) return;
         const modem::TickOutcome r = m_dialogue->tick();
         if (!r.finished()) return;
@@ -353,23 +347,21 @@ void Session::cancelDial()
 {
     if (m_state != LinkState::Dialling) return;
     m_modemTimer.stop();
-    enqueue(
-        [this] {
-            if (m_dialogue) m_dialogue->abandon();
-            m_dialogue.reset();
-            closePort();
-            post([this] { setState(LinkState::Disconnected); });
-        },
-        true);
+    enqueue(OpKind::CancelDial, [this] {
+        if (m_dialogue) m_dialogue->abandon();
+        m_dialogue.reset();
+        closePort();
+        post([this] { setState(LinkState::Disconnected); });
+    });
 }
 
 // ---- polling and commands -----------------------------------------------------
 
 void Session::poll()
 {
-    if (!idleConnected() || m_pollQueued.exchange(true)) return;
-    enqueue([this] {
-        m_pollQueued = false;
+    if (!idleConnected()) return;
+    // A tick while a step still waits is dropped: that step will do.
+    enqueue(OpKind::Poll, [this] {
         if (!m_deviceFound || aborted()) return;
         const PollSnapshot r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
         post([this, r] {
@@ -383,35 +375,21 @@ void Session::poll()
 void Session::toggleValve(int valve)
 {
     if (!commandsAllowed() || valve < 1 || valve > reg::kValveCount) return;
-    const uint16_t coil = uint16_t(reg::kCoilValve1 + valve - 1);
-    enqueue([this, coil] {
-        m_image.setCoil(coil, m_image.coil(coil) ? 0 : 1);
-        ModbusTransact(m_link, modbus::kWriteSingleCoil, coil, m_image.coil(coil));
-        ValveHoldOff = kValveHoldOffSteps;
-    });
+    enqueue(OpKind::Valve, [this, valve] { sendValveToggle(m_link, valve, ValveHoldOff); });
 }
 
 void Session::step(bool up)
 {
     if (!commandsAllowed()) return;
-    enqueue([this, up] {
-        // The direction goes out without being kept in the image; each
-        // change of the strobe is one step.
-        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilStepDirection, up ? 1 : 0);
-        m_image.setCoil(reg::kCoilStepStrobe, m_image.coil(reg::kCoilStepStrobe) ? 0 : 1);
-        ModbusTransact(m_link, modbus::kWriteSingleCoil, reg::kCoilStepStrobe, m_image.coil(reg::kCoilStepStrobe));
-        ValveHoldOff = kValveHoldOffSteps;
-    });
+    enqueue(OpKind::Step, [this, up] { sendStep(m_link, up, ValveHoldOff); });
 }
 
 void Session::setMode(int index)
 {
     if (m_state != LinkState::ExternalControl) return;
     const uint16_t mode = uint16_t(index < 0 ? 0 : index);
-    enqueue([this, mode] {
-        m_image.setHolding(reg::kMode, mode);
-        ModeHoldOff = kModeHoldOffSteps;
-        const bool ok = ModbusTransact(m_link, modbus::kWriteMultipleRegisters, reg::kMode, 1) == kTransactOk;
+    enqueue(OpKind::Mode, [this, mode] {
+        const bool ok = sendMode(m_link, mode, ModeHoldOff);
         post([this, ok] { emit modeSet(ok); });
     });
 }
@@ -439,7 +417,7 @@ void Session::readSetpoints()
     if (!idleConnected()) return;
     setPolling(false);
     setState(LinkState::Busy);
-    enqueue([this] {
+    enqueue(OpKind::ReadSetpoints, [this] {
         const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
         if (aborted()) return;
         post([this, ok] {
@@ -462,7 +440,7 @@ void Session::writeSetpoints()
     setPolling(false);
     setState(LinkState::Busy);
     const setpoints::DraftRows draft = m_draft.rows();
-    enqueue([this, draft] {
+    enqueue(OpKind::WriteSetpoints, [this, draft] {
         // The draft goes into the image, and the checks copy the pending
         // weights into it, here, right before the write, where no polling
         // step or table refresh can come between.
@@ -486,24 +464,9 @@ void Session::writeSetpoints()
 
 void Session::readClock(bool time, bool date)
 {
-    if (!connected() || (!time && !date) || m_clockQueued.exchange(true)) return;
-    enqueue([this, time, date] {
-        m_clockQueued = false;
-        ClockReading r;
-        const auto readClockRegisters = [this] {
-            ModbusTransact(m_link, modbus::kReadInputRegisters, reg::kInClockSec, reg::kInClockCount);
-        };
-        const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
-        if (time) {
-            readClockRegisters();
-            r.hasTime = true;
-            r.time = clock::timeFromRegisters(in(0), in(1), in(2));
-        }
-        if (date) {
-            readClockRegisters();
-            r.hasDate = true;
-            r.date = clock::dateFromRegisters(in(3), in(4), in(5));
-        }
+    if (!connected() || (!time && !date)) return;
+    enqueue(OpKind::ReadClock, [this, time, date] {
+        const ClockReading r = clock::readDeviceClock(m_link, time, date);
         post([this, r] { emit clockRead(r); });
     });
 }
@@ -511,11 +474,8 @@ void Session::readClock(bool time, bool date)
 void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
 {
     if (!connected()) return;
-    enqueue([this, time, date] {
-        const auto regs = clock::clockSetRegisters(time, date);
-        for (uint16_t i = 0; i < regs.size(); ++i) m_image.setHolding(uint16_t(reg::kSetSec + i), regs[i]);
-        const bool ok =
-            ModbusTransact(m_link, modbus::kWriteMultipleRegisters, reg::kSetSec, reg::kClockSetCount) == kTransactOk;
+    enqueue(OpKind::SetClock, [this, time, date] {
+        const bool ok = clock::setDeviceClock(m_link, time, date);
         post([this, ok] { emit clockSet(ok); });
     });
 }
@@ -536,7 +496,7 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
     const uint64_t run = ++m_journalRun;
     setState(LinkState::ReadingJournal);
     emit journalStarted();
-    enqueue([this, run, known = std::move(known)] {
+    enqueue(OpKind::Journal, [this, run, known = std::move(known)] {
         JournalSink sink;
         sink.status = [this](const std::string& s) {
             const QString t = fromUtf8(s);

@@ -20,6 +20,7 @@
 //        <- session <- windows <- shell
 
 #include "clock/ClockLogic.h"
+#include "clock/DeviceClock.h"
 #include "journal/JournalReading.h"
 #include "link/ModbusTransact.h"
 #include "link/SerialLine.h"
@@ -69,13 +70,36 @@ enum class ConnectFailure {
     TablesUnread,     // found, but its tables could not be read
 };
 
-// The device clock as one read found it.
-struct ClockReading {
-    bool hasTime = false;
-    bool hasDate = false;
-    clock::TimeOfDay time;
-    clock::CivilDate date;
+using ClockReading = clock::ClockReading;
+
+// What the queue runs. Each kind declares how it meets the queue: whether a
+// request of it is dropped while one is still waiting (a polling tick, a
+// modem tick, a clock read: the one waiting will do), and whether the close
+// still runs it (what ends a connection: control given back, the line hung
+// up, a dial abandoned).
+enum class OpKind {
+    Open, Dial, ModemTick, CancelDial, Disconnect, ControlOn, ControlOff,
+    Poll, Valve, Step, Mode, ReadSetpoints, WriteSetpoints, ReadClock, SetClock, Journal,
 };
+struct OpPolicy {
+    bool coalesce = false;
+    bool runsAtClose = false;
+};
+constexpr OpPolicy policyOf(OpKind kind)
+{
+    switch (kind) {
+    case OpKind::Poll:
+    case OpKind::ModemTick:
+    case OpKind::ReadClock:
+        return {true, false};
+    case OpKind::Disconnect:
+    case OpKind::CancelDial:
+    case OpKind::ControlOff:
+        return {false, true};
+    default:
+        return {};
+    }
+}
 
 class Session : public QObject {
     Q_OBJECT
@@ -227,11 +251,13 @@ signals:
 
 private:
     struct Op {
+        OpKind kind;
         std::function<void()> run;
-        bool runsAtClose = false;  // ends a connection: kept by shutdown
     };
 
-    void enqueue(std::function<void()> run, bool runsAtClose = false);
+    // Queues the operation as its kind's policy says; false when it was
+    // dropped for one of its kind already waiting, or for the close.
+    bool enqueue(OpKind kind, std::function<void()> run);
     void startJournal(std::optional<journal::RecordKeys> known);
     // I/O thread: hands each attempt of a block transfer to the windows.
     setpoints::AttemptHook transferAttempts();
@@ -278,9 +304,6 @@ private:
     ModbusLink m_link{m_image};
     std::atomic<bool> m_abort{false};        // the connection is being ended
     std::atomic<bool> m_journalStop{false};  // the operator's stop
-    std::atomic<bool> m_pollQueued{false};
-    std::atomic<bool> m_clockQueued{false};
-    std::atomic<bool> m_tickQueued{false};
     std::atomic<bool> m_portOpen{false};
 
     // I/O thread.
