@@ -179,7 +179,8 @@ void DeviceModel::updateMeasurements(double t)
 
 void DeviceModel::updateClock()
 {
-    const std::time_t pc = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const auto wall = m_wallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(m_now - m_start);
+    const std::time_t pc = std::chrono::system_clock::to_time_t(wall);
     const std::time_t dev = pc + std::time_t(clockOffsetSeconds);
     std::tm tm{};
     localtime_r(&dev, &tm);
@@ -333,6 +334,7 @@ void DeviceModel::appendRecord(const JournalStamp& s, const std::vector<JournalE
     }
     inputs[kInJournalWritePos] = uint16_t(a);
     inputs[a] = start;
+    if (recordWritten) recordWritten(start, {words[1], words[2], words[3]});
 }
 
 void DeviceModel::preloadJournal(int records, unsigned seed)

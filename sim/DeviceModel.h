@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +76,9 @@ public:
     // Writes one record at the write position; entries that would make the
     // record longer than the ring are dropped.
     void appendRecord(const JournalStamp& stamp, const std::vector<JournalEntry>& entries);
+    // Told of every record appended: its start address and its stamp (words
+    // 1..3), as a reader keys it.
+    std::function<void(uint16_t start, const std::array<uint16_t, 3>& stamp)> recordWritten;
     // Many plausible records, reproducible from the seed.
     void preloadJournal(int records, unsigned seed);
     uint16_t writePosition() const { return inputs[27]; }
@@ -110,6 +114,9 @@ private:
     std::array<float, 4> m_logged{};  // P1, P2, T, Q as last written to the journal
 
     Clock::time_point m_start = Clock::now();
+    // The wall clock at m_start: the device's clock runs on the model's own
+    // time, so a model driven in simulated time keeps simulated days.
+    std::chrono::system_clock::time_point m_wallStart = std::chrono::system_clock::now();
     Clock::time_point m_now = m_start;
     Clock::time_point m_lastLog = m_start;
     // Valve states settle to the last command at this time.

@@ -55,7 +55,8 @@ MemoryDevice::MemoryDevice()
 
 std::vector<Chunk> MemoryDevice::answer(const Bytes& frame)
 {
-    const auto reply = m_slave.handle(frame, zrvsim::Clock::now());
+    const auto now = m_lineTime ? m_origin + m_line->nowUs() : zrvsim::Clock::now();
+    const auto reply = m_slave.handle(frame, now);
     if (!reply) return {};
     return {Chunk{milliseconds(3), *reply}};
 }

@@ -38,6 +38,9 @@ public:
     void setScript(std::function<std::vector<Chunk>(const Bytes&)> script);
     // What the model answers to a frame; for scripts (the lock is held).
     std::vector<Chunk> answer(const Bytes& frame);
+    // The model lives in the line's simulated time instead of the real one
+    // (its clock, measurements and journal move as the line's clock does).
+    void useLineTime() { m_lineTime = true; }
 
 private:
     std::mutex m_mutex;
@@ -45,6 +48,8 @@ private:
     zrvsim::ModbusSlave m_slave{m_device};
     std::shared_ptr<MemoryLine> m_line = std::make_shared<MemoryLine>();
     std::function<std::vector<Chunk>(const Bytes&)> m_script;
+    bool m_lineTime = false;
+    zrvsim::Clock::time_point m_origin = zrvsim::Clock::now();
 };
 
 }  // namespace zrvtest

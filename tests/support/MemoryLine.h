@@ -131,7 +131,11 @@ private:
         lastReadTookUs = nowUs() - start;
         return got;
     }
+
+public:
     std::chrono::microseconds nowUs() const { return std::chrono::microseconds(now) + m_subMs; }
+
+private:
     void setNowUs(std::chrono::microseconds t)
     {
         now = std::chrono::duration_cast<milliseconds>(t);
