@@ -56,12 +56,11 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # Connected at once, as an operator would by pressing Connect: the screen
-# shows a live device, not an idle terminal. Ctrl-C and a hang-up reach the
-# terminal from the tty itself and close it as "Выход" does (Stop, then
-# zrvterm.ini); a TERM sent to this script alone is handed on. The
-# simulator and the virtual display go only after the terminal has ended.
-"$root/build/src/zrvterm" --connect "COM$com" &
+# shows a live device, not an idle terminal. It runs in a session of its own,
+# so that Ctrl-C, a hang-up or a TERM reaches it once, handed on from here:
+# it closes as "Выход" does (Stop, then zrvterm.ini), and a second one ends
+# it at once. The simulator and the virtual display go after it has ended.
+setsid "$root/build/src/zrvterm" --connect "COM$com" &
 term=$!
-trap 'kill -TERM "$term" 2>/dev/null || true' TERM
-trap ':' INT HUP
+trap 'kill -TERM "$term" 2>/dev/null || true' INT TERM HUP
 while kill -0 "$term" 2>/dev/null; do wait "$term" || true; done
