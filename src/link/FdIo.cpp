@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <thread>
 
 namespace zrv::fdio {
 
@@ -99,5 +100,7 @@ bool writeAll(int fd, const uint8_t* data, std::size_t length, bool send)
     }
     return true;
 }
+
+void FdLine::pause(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
 }  // namespace zrv::fdio

@@ -29,4 +29,30 @@ std::size_t readQueued(int fd, uint8_t* buf, std::size_t capacity);
 // SIGPIPE).
 bool writeAll(int fd, const uint8_t* data, std::size_t length, bool send);
 
+// A line on one descriptor: the reading side, the same for both.
+class FdLine : public SerialLine {
+public:
+    bool isOpen() const override { return m_fd >= 0; }
+    std::size_t readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
+                        std::chrono::milliseconds silence) override
+    {
+        return readReply(m_fd, buf, capacity, total, silence, nullptr);
+    }
+    std::size_t readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
+                          std::chrono::milliseconds silence, const FrameEnd& end) override
+    {
+        return readReply(m_fd, buf, capacity, total, silence, &end);
+    }
+    std::size_t bytesQueued() override { return fdio::bytesQueued(m_fd); }
+    std::size_t readQueued(uint8_t* buf, std::size_t capacity) override
+    {
+        return fdio::readQueued(m_fd, buf, capacity);
+    }
+    void pause(std::chrono::milliseconds time) override;
+
+protected:
+    explicit FdLine(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
 }  // namespace zrv::fdio

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 
 namespace zrv {
 
@@ -25,7 +24,7 @@ void setError(std::string* error, const std::string& text)
 
 }  // namespace
 
-PosixSerialLine::PosixSerialLine(int fd) : m_fd(fd) { m_lastCarrier = carrierState(); }
+PosixSerialLine::PosixSerialLine(int fd) : FdLine(fd) { m_lastCarrier = carrierState(); }
 
 PosixSerialLine::~PosixSerialLine() { close(); }
 
@@ -117,25 +116,6 @@ bool PosixSerialLine::writeAll(const uint8_t* data, std::size_t length)
     return true;
 }
 
-std::size_t PosixSerialLine::readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                                     std::chrono::milliseconds silence)
-{
-    return fdio::readReply(m_fd, buf, capacity, total, silence, nullptr);
-}
-
-std::size_t PosixSerialLine::readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                                       std::chrono::milliseconds silence, const FrameEnd& end)
-{
-    return fdio::readReply(m_fd, buf, capacity, total, silence, &end);
-}
-
-std::size_t PosixSerialLine::bytesQueued() { return fdio::bytesQueued(m_fd); }
-
-std::size_t PosixSerialLine::readQueued(uint8_t* buf, std::size_t capacity)
-{
-    return fdio::readQueued(m_fd, buf, capacity);
-}
-
 LineEvents PosixSerialLine::waitEvents(std::chrono::milliseconds wait)
 {
     LineEvents ev;
@@ -153,8 +133,6 @@ LineEvents PosixSerialLine::waitEvents(std::chrono::milliseconds wait)
     carrierNow();
     return ev;
 }
-
-void PosixSerialLine::pause(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
 void PosixSerialLine::close()
 {

@@ -3,14 +3,14 @@
 // pseudo-terminal. Opened exclusively (TIOCEXCL and flock), raw 9600 8N1
 // without flow control, and read through poll() so that no wait spins.
 
-#include "SerialLine.h"
+#include "FdIo.h"
 
 #include <memory>
 #include <string>
 
 namespace zrv {
 
-class PosixSerialLine final : public SerialLine {
+class PosixSerialLine final : public fdio::FdLine {
 public:
     // Opens the device for reading and writing, taking it for this process
     // alone. Returns null and sets `error` when the device does not exist, is
@@ -31,17 +31,9 @@ public:
     void raiseDtr();
     void raiseRts();
 
-    bool isOpen() const override { return m_fd >= 0; }
     void purge() override;
     bool writeAll(const uint8_t* data, std::size_t length) override;
-    std::size_t readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                        std::chrono::milliseconds silence) override;
-    std::size_t readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                          std::chrono::milliseconds silence, const FrameEnd& end) override;
-    std::size_t bytesQueued() override;
-    std::size_t readQueued(uint8_t* buf, std::size_t capacity) override;
     LineEvents waitEvents(std::chrono::milliseconds wait) override;
-    void pause(std::chrono::milliseconds time) override;
     void close() override;
 
     int fd() const { return m_fd; }
@@ -51,7 +43,6 @@ private:
     void setModemLine(int bit);
     int carrierState();  // 1 / 0, or -1 when the line has no modem lines
 
-    int m_fd = -1;
     int m_lastCarrier = -1;
 };
 

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace zrv {
 
@@ -76,22 +75,6 @@ void TcpLine::purge()
 
 bool TcpLine::writeAll(const uint8_t* data, std::size_t length) { return fdio::writeAll(m_fd, data, length, true); }
 
-std::size_t TcpLine::readFor(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                             std::chrono::milliseconds silence)
-{
-    return fdio::readReply(m_fd, buf, capacity, total, silence, nullptr);
-}
-
-std::size_t TcpLine::readFrame(uint8_t* buf, std::size_t capacity, std::chrono::milliseconds total,
-                               std::chrono::milliseconds silence, const FrameEnd& end)
-{
-    return fdio::readReply(m_fd, buf, capacity, total, silence, &end);
-}
-
-std::size_t TcpLine::bytesQueued() { return fdio::bytesQueued(m_fd); }
-
-std::size_t TcpLine::readQueued(uint8_t* buf, std::size_t capacity) { return fdio::readQueued(m_fd, buf, capacity); }
-
 LineEvents TcpLine::waitEvents(std::chrono::milliseconds wait)
 {
     LineEvents ev;
@@ -99,8 +82,6 @@ LineEvents TcpLine::waitEvents(std::chrono::milliseconds wait)
     if (m_fd >= 0 && fdio::pollFor(m_fd, POLLIN, wait, &revents) > 0 && (revents & POLLIN)) ev.received = true;
     return ev;
 }
-
-void TcpLine::pause(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
 void TcpLine::close()
 {
