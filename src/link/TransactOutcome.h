@@ -22,7 +22,7 @@ enum class TransactOutcome : uint8_t {
 };
 
 // What one transaction came to: its outcome and, for an exception reply, the
-// device's code. ok() is the spec'd result flag's 0.
+// device's code. ok() is what the result flag calls 0.
 struct TransactResult {
     TransactOutcome outcome = TransactOutcome::NotSent;
     uint8_t exceptionCode = 0;  // with Exception only

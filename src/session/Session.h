@@ -217,7 +217,7 @@ public:
 
 signals:
     void stateChanged(zrv::LinkState state);
-    void pollingChanged(bool on);                 // Timer1 on or off
+    void pollingChanged(bool on);  // the connection is polled, or no longer
     // The link's counters after each transaction.
     void countersChanged(int successes, int failures);
     void connectionFailed(zrv::ConnectFailure why);
