@@ -6,7 +6,6 @@
 #include "link/ReadAllTables.h"
 #include "modem/ModemDialogue.h"
 #include "monitor/PanelCommands.h"
-#include "monitor/ValveLogic.h"
 #include "journal/Readlog.h"
 #include "setpoints/SetpointChecks.h"
 
