@@ -2,13 +2,7 @@
 
 #include "text/Cp1251.h"
 #include "text/ReplaceFile.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include "text/SystemError.h"
 
 namespace zrv::journal {
 
@@ -21,34 +15,8 @@ bool saveReport(const std::string& path, const std::vector<std::string>& lines, 
 
 bool loadReport(const std::string& path, std::vector<std::string>* lines, std::string* error, std::size_t maxBytes)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        if (error) *error = "not a regular file";
-        return false;
-    }
-    if (std::size_t(st.st_size) > maxBytes) {
-        ::close(fd);
-        if (error) *error = "the file is too large to show (" + std::to_string(st.st_size) + " bytes)";
-        return false;
-    }
     std::string bytes;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            bytes.append(buf, std::size_t(n));
-            if (bytes.size() > maxBytes) break;
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    ::close(fd);
+    if (!text::readSmallFile(path, maxBytes, &bytes, error)) return false;
     lines->clear();
     std::string current;
     bool open = false;  // a line has started and not been ended

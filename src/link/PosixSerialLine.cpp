@@ -1,6 +1,7 @@
 #include "PosixSerialLine.h"
 
 #include "FdIo.h"
+#include "text/SystemError.h"
 
 #include <linux/serial.h>
 #include <poll.h>
@@ -31,17 +32,17 @@ PosixSerialLine::~PosixSerialLine() { close(); }
 std::unique_ptr<PosixSerialLine> PosixSerialLine::open(const std::string& path, std::string* error)
 {
     if (path.empty()) {
-        setError(error, "no device for this port name");
+        setError(error, "нет устройства для этого имени порта");
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        setError(error, path + ": " + std::strerror(errno));
+        setError(error, path + ": " + text::systemErrorText(errno));
         return nullptr;
     }
     if (!::isatty(fd)) {
         ::close(fd);
-        setError(error, path + ": not a terminal device");
+        setError(error, path + ": это не последовательный порт");
         return nullptr;
     }
     // flock is the convention other serial tools check; TIOCEXCL stops later
@@ -49,8 +50,8 @@ std::unique_ptr<PosixSerialLine> PosixSerialLine::open(const std::string& path, 
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(fd);
-        setError(error, path + ": " + (e == EWOULDBLOCK ? std::string("in use by another program")
-                                                        : std::string(std::strerror(e))));
+        setError(error, path + ": " + (e == EWOULDBLOCK ? std::string("порт занят другой программой")
+                                                        : text::systemErrorText(e)));
         return nullptr;
     }
     ::ioctl(fd, TIOCEXCL);

@@ -1,6 +1,7 @@
 #include "TcpLine.h"
 
 #include "FdIo.h"
+#include "text/SystemError.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -29,14 +30,14 @@ std::unique_ptr<TcpLine> TcpLine::connect(const std::string& host, const std::st
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (rc != 0) return fail(::gai_strerror(rc));
-    std::string why = "no address";
+    if (rc != 0) return fail(std::string("адрес не найден (") + ::gai_strerror(rc) + ")");
+    std::string why = "адрес не найден";
     int fd = -1;
     const auto giveUp = Clock::now() + timeout;
     for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
-            why = std::strerror(errno);
+            why = text::systemErrorText(errno);
             continue;
         }
         int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
@@ -50,7 +51,7 @@ std::unique_ptr<TcpLine> TcpLine::connect(const std::string& host, const std::st
             r = soError == 0 ? 0 : -1;
         }
         if (r != 0) {
-            why = std::strerror(errno);
+            why = text::systemErrorText(errno);
             ::close(fd);
             fd = -1;
         }

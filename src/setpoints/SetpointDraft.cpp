@@ -74,11 +74,15 @@ void SetpointDraft::take(const SetpointSet& set, const RegisterImage& image, con
     for (uint16_t r = 0; r < kSetpointRegisters; ++r) {
         const bool polled = r == reg::kMode || (r >= reg::kZrvFactor1 && r < reg::kZrvFactor1 + reg::kValveCount);
         if (polled) continue;
-        if (set.holding[r] != m_rows.holding[r].value_or(image.holding(r))) m_rows.holding[r] = set.holding[r];
+        // The file replaces every row: one equal to the device's is no
+        // change to write, even where a typed value stood before.
+        if (set.holding[r] == image.holding(r)) m_rows.holding[r].reset();
+        else m_rows.holding[r] = set.holding[r];
     }
-    for (std::size_t v = 0; v < set.weights.size(); ++v)
-        if (set.weights[v] != m_rows.weights[v].value_or(weights[v].load(std::memory_order_relaxed)))
-            m_rows.weights[v] = set.weights[v];
+    for (std::size_t v = 0; v < set.weights.size(); ++v) {
+        if (set.weights[v] == weights[v].load(std::memory_order_relaxed)) m_rows.weights[v].reset();
+        else m_rows.weights[v] = set.weights[v];
+    }
 }
 
 void SetpointDraft::forget(const DraftRows& written)

@@ -38,7 +38,8 @@ public:
     EditResult edit(int tab, int subTab, int row, std::string_view text, const RegisterImage& image,
                     const ValveWeightArray& weights);
     // A set from a file, taken as if typed: each register and weight that
-    // differs from the device's becomes a draft row. The mode (0) and the
+    // differs from the device's becomes a draft row, and one equal to the
+    // device's is no draft row, whatever was typed there before. The mode (0) and the
     // device number's registers (96..103) are left out: polling reads them
     // anew every second, and the weights travel on their own.
     void take(const SetpointSet& set, const RegisterImage& image, const ValveWeightArray& weights);

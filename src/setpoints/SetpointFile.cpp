@@ -1,8 +1,10 @@
 #include "SetpointFile.h"
 
 #include "setpoints/SetpointCatalogue.h"
+#include "text/Cp1251.h"
 #include "text/NumberParse.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -13,6 +15,7 @@ namespace zrv::setpoints {
 namespace {
 
 constexpr char kMagic[] = "# Уставки ZRV";
+constexpr char kDeviceLine[] = "# Устройство: ZRV-";
 constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
 // The first catalogue row of each register (a float's label stands on its
@@ -101,6 +104,26 @@ bool validText(std::string_view s)
     return true;
 }
 
+bool startsWith(std::string_view s, std::string_view head) { return s.substr(0, head.size()) == head; }
+
+// "# Устройство: ZRV-127": the device number (at most 8 x 255); anything
+// else there is taken as no number at all, as in a hand-written file.
+std::optional<unsigned> deviceNumberOf(std::string_view line)
+{
+    if (!startsWith(line, kDeviceLine)) return std::nullopt;
+    const auto n = wholeNumber(line.substr(sizeof kDeviceLine - 1), 0, 8 * 255);
+    if (!n) return std::nullopt;
+    return unsigned(*n);
+}
+
+// A value as the file may hold it: a decimal comma is a point.
+std::string fileValue(std::string_view v)
+{
+    std::string s(v);
+    if (s.find('.') == std::string::npos && std::count(s.begin(), s.end(), ',') == 1) std::replace(s.begin(), s.end(), ',', '.');
+    return s;
+}
+
 }  // namespace
 
 std::string formatSetpointFile(const RegisterImage& image, const ValveWeightArray& weights, unsigned deviceNumber,
@@ -133,9 +156,25 @@ SetpointFileResult parseSetpointFile(std::string_view text)
         return result;
     };
     if (text.size() > kMaxFileBytes) return fail(0, "файл слишком велик для файла уставок");
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    if (!validText(text) || text.substr(0, sizeof kMagic - 1) != kMagic)
-        return fail(0, "это не файл уставок ZRV");
+    // A byte-order mark says UTF-8. Without one, the header decides: our own
+    // files are UTF-8, Notepad on a Russian Windows saves CP1251, and the
+    // Cyrillic header reads right in only one of them.
+    std::string decoded;
+    if (startsWith(text, "\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+        if (!validText(text)) return fail(0, "это не файл уставок ZRV: в начале метка UTF-8, но текст не в UTF-8");
+        result.encoding = "UTF-8";
+    } else if (validText(text) && startsWith(text, kMagic)) {
+        result.encoding = "UTF-8";
+    } else {
+        decoded = text::cp1251ToUtf8(text);
+        if (!validText(decoded) || !startsWith(decoded, kMagic))
+            return fail(0, "это не файл уставок ZRV: первая строка не \"" + std::string(kMagic) +
+                               "\" ни в кодировке UTF-8, ни в CP1251");
+        text = decoded;
+        result.encoding = "CP1251";
+    }
+    if (!startsWith(text, kMagic)) return fail(0, "это не файл уставок ZRV: первая строка не \"" + std::string(kMagic) + "\"");
 
     auto scratch = std::make_unique<RegisterImage>();
     ValveWeightArray weights{};
@@ -159,7 +198,11 @@ SetpointFileResult parseSetpointFile(std::string_view text)
         pos = end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line[0] == '#') {
+            if (!result.deviceNumber) result.deviceNumber = deviceNumberOf(line);
+            continue;
+        }
+        if (line.empty()) continue;
         const std::vector<std::string_view> f = split(line, '\t');
         if (line.substr(0, 3) == "HR ") {
             if (f.size() != 4) return fail(lineNo, "ожидались регистр, параметр, значение и код");
@@ -171,7 +214,7 @@ SetpointFileResult parseSetpointFile(std::string_view text)
             if (!code) return fail(lineNo, "код \"" + std::string(f[3]) + "\" не из четырёх шестнадцатеричных цифр");
             scratch->setHolding(uint16_t(*r), *code);
             const Row* row = rowForRegister(uint16_t(*r));
-            if (row && row->edit != Edit::Weight) typed.push_back({lineNo, row, std::string(f[2])});
+            if (row && row->edit != Edit::Weight) typed.push_back({lineNo, row, fileValue(f[2])});
         } else if (line.substr(0, 2) == "W ") {
             if (f.size() != 3) return fail(lineNo, "ожидались клапан, название и весовой коэффициент");
             const auto v = wholeNumber(f[0].substr(2), 1, reg::kValveCount);
@@ -201,7 +244,7 @@ SetpointFileResult parseSetpointFile(std::string_view text)
         }
         const EditResult e = applyEdit(t.row->tab, t.row->subTab, t.row->row, t.value, *scratch, weights);
         if (e.kind != EditResult::Stored)
-            return fail(t.line, "значение \"" + t.value + "\" не число" + (e.message.empty() ? "" : " (" + e.message + ")"));
+            return fail(t.line, "значение \"" + t.value + "\" не число");
     }
 
     for (uint16_t r = 0; r < kSetpointRegisters; ++r) result.set.holding[r] = scratch->holding(r);
@@ -209,6 +252,22 @@ SetpointFileResult parseSetpointFile(std::string_view text)
         result.set.weights[std::size_t(v)] = weights[std::size_t(v)].load(std::memory_order_relaxed);
     result.ok = true;
     return result;
+}
+
+std::optional<std::string> otherDeviceQuestion(const SetpointFileResult& file, const RegisterImage& device,
+                                               unsigned deviceNumber)
+{
+    if (!file.deviceNumber) return std::nullopt;
+    bool sameWeights = true;
+    for (int v = 0; v < reg::kValveCount; ++v) {
+        const auto r = uint16_t(reg::kZrvFactor1 + v);
+        sameWeights = sameWeights && file.set.holding[r] == device.holding(r);
+    }
+    if (*file.deviceNumber == deviceNumber && sameWeights) return std::nullopt;
+    std::string q = "Файл уставок сохранён для ZRV-" + std::to_string(*file.deviceNumber) + ", подключено ZRV-" +
+                    std::to_string(deviceNumber);
+    if (*file.deviceNumber == deviceNumber) q += " с другими весовыми коэффициентами клапанов";
+    return q + ". Загрузить?";
 }
 
 int SetpointDifferences::count() const

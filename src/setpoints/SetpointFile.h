@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,13 +40,26 @@ std::string formatSetpointFile(const RegisterImage& image, const ValveWeightArra
 
 struct SetpointFileResult {
     bool ok = false;
-    std::string error;  // what is wrong, with the line number
+    std::string error;  // what is wrong, in Russian, with the line number
     SetpointSet set;
+    // The device the file was saved from, when its header names one (a
+    // hand-written file need not).
+    std::optional<unsigned> deviceNumber;
+    const char* encoding = "";  // "UTF-8" or "CP1251", as the text was read
 };
 
-// Reads a file's text. A foreign, damaged or incomplete file gives ok false
-// and says why; nothing is half taken.
+// Reads a file's bytes: UTF-8 with or without a byte-order mark, or CP1251
+// as a Russian Windows editor saves it. A value may use a decimal comma. A
+// foreign, damaged or incomplete file gives ok false and says why; nothing is
+// half taken.
 SetpointFileResult parseSetpointFile(std::string_view text);
+
+// The question to ask before a file saved from one device goes into another:
+// the number in its header is not the connected device's, or the valve
+// weights it was saved with (registers 96..103, whose sum is that number) are
+// not the device's. Nothing for a file whose header names no device.
+std::optional<std::string> otherDeviceQuestion(const SetpointFileResult& file, const RegisterImage& device,
+                                               unsigned deviceNumber);
 
 // Which holding registers and weights of `set` differ from `device`.
 struct SetpointDifferences {

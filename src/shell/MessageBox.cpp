@@ -2,12 +2,18 @@
 
 #include "text/ReplaceFile.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace {
 MessageBoxHandler& handler()
 {
     static MessageBoxHandler h;
+    return h;
+}
+QuestionHandler& questionHandler()
+{
+    static QuestionHandler h;
     return h;
 }
 }  // namespace
@@ -31,3 +37,16 @@ bool SaveFileOrSay(const QString& path, std::string_view bytes, const QString& f
 }
 
 void setMessageBoxHandler(MessageBoxHandler h) { handler() = std::move(h); }
+
+bool AskQuestion(const QString& text, const QString& title)
+{
+    if (questionHandler()) return questionHandler()(text, title);
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    return box.exec() == QMessageBox::Yes;
+}
+
+void setQuestionHandler(QuestionHandler h) { questionHandler() = std::move(h); }

@@ -19,3 +19,11 @@ bool SaveFileOrSay(const QString& path, std::string_view bytes, const QString& f
 
 // Replaces what ShowMessage does; an empty handler restores the real box.
 void setMessageBoxHandler(MessageBoxHandler handler);
+
+using QuestionHandler = std::function<bool(const QString& text, const QString& title)>;
+
+// Asks a yes-or-no question, "Нет" by default; true for "Да".
+bool AskQuestion(const QString& text, const QString& title);
+
+// Replaces what AskQuestion does; an empty handler restores the real box.
+void setQuestionHandler(QuestionHandler handler);

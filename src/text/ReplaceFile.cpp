@@ -1,5 +1,7 @@
 #include "ReplaceFile.h"
 
+#include "SystemError.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,7 +16,7 @@ bool replaceFile(const std::string& path, std::string_view bytes, std::string* e
     const std::string temp = path + ".tmp";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        if (error) *error = std::strerror(errno);
+        if (error) *error = systemErrorText(errno);
         return false;
     }
     std::size_t done = 0;
@@ -33,7 +35,7 @@ bool replaceFile(const std::string& path, std::string_view bytes, std::string* e
     if (!failure && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
     if (failure) {
         ::unlink(temp.c_str());
-        if (error) *error = std::strerror(failure);
+        if (error) *error = systemErrorText(failure);
         return false;
     }
     return true;

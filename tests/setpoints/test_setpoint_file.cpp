@@ -2,6 +2,7 @@
 // and every kind of damage refused without taking half a set.
 
 #include "setpoints/SetpointFile.h"
+#include "text/Cp1251.h"
 
 #include <gtest/gtest.h>
 
@@ -127,4 +128,64 @@ TEST_F(SetpointFileTest, AnyBytesAtAllNeverThrowAndOkMeansAWholeSet)
         EXPECT_EQ(back.set.holding, r.set.holding);
         EXPECT_EQ(back.set.weights, r.set.weights);
     }
+}
+
+TEST_F(SetpointFileTest, AWindowsEditorsFileWithDecimalCommasReadsAsTheOriginal)
+{
+    const SetpointFileResult original = parseSetpointFile(text);
+    ASSERT_TRUE(original.ok) << original.error;
+    EXPECT_STREQ(original.encoding, "UTF-8");
+    EXPECT_EQ(original.deviceNumber, std::optional<unsigned>(127));
+
+    // Notepad on a Russian Windows: CP1251, CRLF, and the operator typed
+    // commas where the file had points (one value changed, one the same).
+    std::string edited = replaceLine(text, "HR 32\t", "HR 32\tP2В (кгс/кв.см)\t3,142\t0000");
+    edited = replaceLine(edited, "HR 48\t", "HR 48\tQm (тыс. нм3/ч)\t1,5\tFFFF");
+    std::string windows;
+    for (char c : text::utf8ToCp1251(edited)) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const SetpointFileResult r = parseSetpointFile(windows);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_STREQ(r.encoding, "CP1251");
+    EXPECT_EQ(r.deviceNumber, std::optional<unsigned>(127));
+    RegisterImage check;
+    for (uint16_t i = 0; i < kSetpointRegisters; ++i) check.setHolding(i, r.set.holding[i]);
+    EXPECT_EQ(check.holdingF32(reg::kP2B_PA), 3.142f);  // typed as 3.142: the code 0000 lost
+    EXPECT_EQ(check.holdingF32(reg::kQm), 1500.0f);
+    for (uint16_t i = 0; i < kSetpointRegisters; ++i)
+        if (i != reg::kP2B_PA && i != reg::kP2B_PA + 1 && i != reg::kQm && i != reg::kQm + 1) {
+            EXPECT_EQ(r.set.holding[i], original.set.holding[i]) << i;
+        }
+
+    // Neither encoding gives the header: both are named; no English anywhere.
+    for (const std::string& bad : {std::string("\xFF\xFE# \x04\x23"), std::string("Mode;2;\x98\n"),
+                                   replaceLine(text, "HR 32\t", "HR 32\tP2В\t2,7,1\t0000")}) {
+        const SetpointFileResult refused = parseSetpointFile(bad);
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.error.find("valid"), std::string::npos) << refused.error;
+        if (bad[0] != '#') {
+            EXPECT_NE(refused.error.find("ни в кодировке UTF-8, ни в CP1251"), std::string::npos) << refused.error;
+        }
+    }
+    // A byte-order mark promises UTF-8; CP1251 behind it is refused as such.
+    EXPECT_NE(parseSetpointFile("\xEF\xBB\xBF" + text::utf8ToCp1251(text)).error.find("метка UTF-8"), std::string::npos);
+}
+
+TEST_F(SetpointFileTest, AnotherDevicesFileAsksFirst)
+{
+    const SetpointFileResult own = parseSetpointFile(text);
+    ASSERT_TRUE(own.ok);
+    EXPECT_FALSE(otherDeviceQuestion(own, *image, 127).has_value());
+    EXPECT_EQ(otherDeviceQuestion(own, *image, 255).value_or(""),
+              "Файл уставок сохранён для ZRV-127, подключено ZRV-255. Загрузить?");
+    // Same sum, other weights: another device all the same.
+    auto other = std::make_unique<RegisterImage>();
+    for (uint16_t r = 0; r < kSetpointRegisters; ++r) other->setHolding(r, image->holding(r));
+    other->setHolding(reg::kZrvFactor1, uint16_t(image->holding(reg::kZrvFactor1) + 1));
+    other->setHolding(reg::kZrvFactor1 + 1, uint16_t(image->holding(reg::kZrvFactor1 + 1) - 1));
+    EXPECT_NE(otherDeviceQuestion(own, *other, 127).value_or("").find("с другими весовыми коэффициентами"), std::string::npos);
+    // A hand-written file names no device: no question.
+    const SetpointFileResult hand = parseSetpointFile(replaceLine(text, "# Устройство", "# от руки"));
+    ASSERT_TRUE(hand.ok) << hand.error;
+    EXPECT_FALSE(hand.deviceNumber.has_value());
+    EXPECT_FALSE(otherDeviceQuestion(hand, *other, 255).has_value());
 }

@@ -15,6 +15,10 @@ bool SimulatedTerminal::prepareProcess()
     QDir::setCurrent(m_dir.path());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
     setMessageBoxHandler([this](const QString& text, const QString& title) { m_messages << title + ": " + text; });
+    setQuestionHandler([this](const QString& text, const QString&) {
+        m_questions << text;
+        return m_answer;
+    });
     return true;
 }
 
@@ -22,6 +26,8 @@ std::string SimulatedTerminal::startSim(zrvsim::SimOptions options)
 {
     options.comNumber = 1;
     m_messages.clear();
+    m_questions.clear();
+    m_answer = false;
     m_sim = std::make_unique<zrvsim::SimServer>(options);
     std::string error;
     m_sim->start(&error);

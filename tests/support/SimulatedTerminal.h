@@ -55,6 +55,8 @@ protected:
 
     QTemporaryDir m_dir;
     QStringList m_messages;  // "title: text" of every message box
+    QStringList m_questions;  // the text of every yes-or-no question
+    bool m_answer = false;    // what the operator answers to them
     std::unique_ptr<zrvsim::SimServer> m_sim;
     std::unique_ptr<Terminal> m_terminal;
 };

@@ -407,7 +407,7 @@ private slots:
         view()->chooseFile = [huge](bool) { return huge; };
         view()->FileOpen1->trigger();
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_messages[0].contains(QStringLiteral("too large")));
+        QVERIFY(m_messages[0].contains(QStringLiteral("файл слишком велик")));
     }
 
     void openDialogTitleAndFilter()

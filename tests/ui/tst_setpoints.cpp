@@ -9,6 +9,7 @@
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "shell/MessageBox.h"
+#include "text/Cp1251.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>
@@ -308,15 +309,52 @@ private slots:
         QVERIFY(text.startsWith(QStringLiteral("# Уставки ZRV\n# Устройство: ZRV-")));
         QVERIFY(text.contains(QStringLiteral("\t3.142\t")));
 
+        const unsigned numberA = session().deviceNumber();
+        // The same file as Notepad on a Russian Windows saves it after the
+        // operator typed decimal commas.
+        const QString windows = m_dir.path() + "/a-windows.zrvset";
+        {
+            QString edited = text;
+            edited.replace(QStringLiteral("\t3.142\t"), QStringLiteral("\t3,142\t"));
+            edited.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+            QFile w(windows);
+            QVERIFY(w.open(QIODevice::WriteOnly));
+            w.write(QByteArray::fromStdString(zrv::text::utf8ToCp1251(edited.toStdString())));
+        }
+
         // Device B, with its defaults.
         shutDown();
         QVERIFY(startSim().empty());
         createTerminal();
         sets()->showNormal();
+        // Not connected: the item is off, and a load says why.
+        QVERIFY(!sets()->LoadFromFile->isEnabled());
+        QVERIFY(!sets()->loadSetpointFile(path));
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].contains(QStringLiteral("нет связи с прибором")), qPrintable(m_messages[0]));
+        m_messages.clear();
         connectDevice();
+        const unsigned numberB = session().deviceNumber();
+        QVERIFY(numberA != numberB);
+        sets()->TabBar->setCurrentIndex(0);
+        sets()->TabSet->setCurrentIndex(0);
+        const QString ownP2B = value(1);
+        // A's file asks first, "Нет" by default, and "Нет" changes nothing.
+        QVERIFY(!sets()->loadSetpointFile(path));
+        QCOMPARE(m_questions, QStringList{QStringLiteral("Файл уставок сохранён для ZRV-%1, подключено ZRV-%2. Загрузить?")
+                                              .arg(numberA)
+                                              .arg(numberB)});
+        QVERIFY(!session().hasDraft());
+        QCOMPARE(value(1), ownP2B);
+        QVERIFY(!sets()->Download->isEnabled());
+        m_answer = true;
+        QVERIFY(sets()->loadSetpointFile(windows));
+        const zrv::setpoints::SetpointSet fromWindows = session().setpointViewSet();
         sets()->chooseFile = [path](bool) { return path; };
         QVERIFY(sets()->loadSetpointFile(path));
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
+        QVERIFY(session().setpointViewSet().holding == fromWindows.holding);
+        QVERIFY(session().setpointViewSet().weights == fromWindows.weights);
         QVERIFY(sets()->Download->isEnabled());
         sets()->TabBar->setCurrentIndex(0);
         sets()->TabSet->setCurrentIndex(0);
@@ -343,6 +381,23 @@ private slots:
             QVERIFY2(inB[std::size_t(r)] == fromA[std::size_t(r)], qPrintable(QStringLiteral("register %1").arg(r)));
         }
         QVERIFY(!sets()->rowMarked(10));  // written: nothing differs any more
+
+        // B holds A's set now: the file asks nothing and leaves nothing to
+        // write, even over a value typed meanwhile.
+        m_questions.clear();
+        session().applyEdit(3, -1, 3, "88");
+        QVERIFY(sets()->loadSetpointFile(path));
+        QVERIFY(m_questions.isEmpty());
+        QVERIFY(!session().hasDraft());
+        QVERIFY(!sets()->Download->isEnabled());
+
+        // The system's reasons are in Russian.
+        QVERIFY(!sets()->loadSetpointFile(m_dir.path() + "/no-such.zrvset"));
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].endsWith(QStringLiteral("нет такого файла или папки")), qPrintable(m_messages[0]));
+        QVERIFY(!sets()->loadSetpointFile(m_dir.path()));
+        QVERIFY2(m_messages[1].endsWith(QStringLiteral("это папка, а не файл")), qPrintable(m_messages[1]));
+        m_messages.clear();
 
         // A damaged file changes nothing and says why.
         QFile bad(m_dir.path() + "/bad.zrvset");

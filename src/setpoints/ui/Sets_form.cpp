@@ -2,12 +2,12 @@
 
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
+#include "text/SystemError.h"
 #include "shell/MessageBox.h"
 #include "shell/Product.h"
 #include "text/Version.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -149,6 +149,8 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     LoadFromFile = fileMenu->addAction(QStringLiteral("Загрузить из файла..."));
     LoadFromFile->setObjectName("LoadFromFile");
     FileMenu->setMenu(fileMenu);
+    // A disabled item says why it is off when the pointer rests on it.
+    fileMenu->setToolTipsVisible(true);
     SaveToFile->setEnabled(false);
     LoadFromFile->setEnabled(false);
     TransferState = new QLabel(client);
@@ -212,6 +214,9 @@ void TSets::SessionStateChange(zrv::LinkState)
     // A file's set is only worth anything against a device just read.
     SaveToFile->setEnabled(free);
     LoadFromFile->setEnabled(free);
+    const QString why = free ? QString() : QStringLiteral("Доступно, когда прибор подключён и не занят обменом");
+    SaveToFile->setToolTip(why.isEmpty() ? SaveToFile->text() : why);
+    LoadFromFile->setToolTip(why.isEmpty() ? LoadFromFile->text() : why);
     Download->setEnabled(free && m_edited);
     const bool transferring = m_session.state() == zrv::LinkState::Busy;
     TransferStop->setVisible(transferring);
@@ -453,19 +458,20 @@ bool TSets::saveSetpointFile(const QString& path)
 
 bool TSets::loadSetpointFile(const QString& path)
 {
-    if (!m_session.idleConnected()) return false;
-    QFile file(path);
-    std::string problem;
-    QByteArray bytes;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString().toStdString();
-    } else {
-        // Far more than any setpoint file: the parser refuses it unread.
-        bytes = file.read(256 * 1024);
+    if (!m_session.idleConnected()) {
+        // The menu item is off then; this says why to a caller that got here anyway.
+        ShowMessage(m_session.connected() ? QStringLiteral("Файл уставок не загружен: идёт обмен с прибором, повторите после него.")
+                                          : QStringLiteral("Файл уставок не загружен: нет связи с прибором. "
+                                                           "Загрузка сравнивает файл с уставками прибора, подключитесь сначала."),
+                    QStringLiteral("Ошибка"));
+        return false;
     }
+    std::string bytes;
+    std::string problem;
     sp::SetpointFileResult r;
-    if (problem.empty()) {
-        r = sp::parseSetpointFile(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    // Far more than any setpoint file: the parser refuses it by its size.
+    if (zrv::text::readSmallFile(path.toStdString(), 256 * 1024, &bytes, &problem)) {
+        r = sp::parseSetpointFile(bytes);
         problem = r.error;
     }
     if (!r.ok) {
@@ -473,11 +479,17 @@ bool TSets::loadSetpointFile(const QString& path)
                     QStringLiteral("Ошибка"));
         return false;
     }
+    if (const auto question = sp::otherDeviceQuestion(r, m_session.image(), m_session.deviceNumber())) {
+        if (!AskQuestion(QString::fromStdString(*question), QString::fromUtf8(kApplicationTitle))) return false;
+        // The line may have gone while the question was open.
+        if (!m_session.idleConnected()) return false;
+    }
     m_session.loadSetpoints(r.set);
     BuildTable();
     refreshMarks();
-    m_edited = true;
-    Download->setEnabled(m_session.idleConnected());
+    // A file equal to the device leaves nothing to write.
+    m_edited = m_session.hasDraft();
+    Download->setEnabled(m_edited && m_session.idleConnected());
     return true;
 }
 
