@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,9 @@ void usage()
                  "  --silent         answer nothing\n"
                  "  --answer-from N  ignore the first N-1 requests\n"
                  "  --silent-from N  answer nothing from the Nth request on (a line that dies)\n"
+                 "  --fleet N        N devices on TCP ports PORT..PORT+N-1 (with --tcp PORT), each\n"
+                 "                   its own device number (127, 128, ...), journal and state\n"
+                 "  --journal-every S  each device writes a journal record every S seconds\n"
                  "  --help, --version  this text, or the version, and end\n"
                  "It serves until Ctrl-C (or SIGTERM), then removes its COMn link. A COMn that\n"
                  "already names something else (your own adapter) is left alone: it refuses.\n";
@@ -63,6 +68,8 @@ int main(int argc, char** argv)
     long valveDelay = 300;
     bool stuck = false, battery = false;
     std::string journalCase;
+    int fleet = 1;
+    long journalEvery = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -95,6 +102,8 @@ int main(int argc, char** argv)
         else if (a == "--silent") faults.silent = true;
         else if (a == "--answer-from") faults.answerFromRequest = int(take(1, 1000000));
         else if (a == "--silent-from") faults.silentFromRequest = int(take(1, 1000000));
+        else if (a == "--fleet") fleet = int(take(1, 500));
+        else if (a == "--journal-every") journalEvery = take(1, 86400);
         else if (a == "--help" || a == "-h") { usage(); return 0; }
         else if (a == "--version") { std::cout << "zrvsim " << kZrvVersion << "\n"; return 0; }
         else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }
@@ -108,30 +117,71 @@ int main(int argc, char** argv)
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
-    zrvsim::SimServer server(options);
-    const bool journalOk = server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
-        d.valveDelay = std::chrono::milliseconds(valveDelay);
-        d.valvesStuck = stuck;
-        d.mainsPower = !battery;
-        s.faults = faults;
-        return journalCase.empty() || d.prepareJournalCase(journalCase);
-    });
-    if (!journalOk) {
-        std::cerr << "zrvsim: unknown journal case " << journalCase << "\n";
+    if (fleet > 1 && (!options.tcp || options.tcpPort == 0 || options.modem || options.comNumber)) {
+        std::cerr << "zrvsim: --fleet needs --tcp PORT, and no --modem or --com\n";
         return 2;
     }
-    std::string error;
-    if (!server.start(&error)) {
-        std::cerr << "zrvsim: " << error << "\n";
-        return 1;
+    if (fleet > 1 && options.tcpPort + fleet - 1 > 65535) {
+        std::cerr << "zrvsim: --fleet: ports past 65535\n";
+        return 2;
     }
-    std::cout << "zrvsim: ZRV, slave " << int(options.slave) << ", on " << server.devicePath();
-    if (!server.linkPath().empty()) std::cout << " (COM" << options.comNumber << ": " << server.linkPath() << ")";
-    std::cout << (options.pace ? ", 9600-baud pacing" : "") << std::endl;
+    std::vector<std::unique_ptr<zrvsim::SimServer>> servers;
+    for (int i = 0; i < fleet; ++i) {
+        zrvsim::SimOptions o = options;
+        o.tcpPort = options.tcp ? options.tcpPort + i : 0;
+        o.seed = options.seed + unsigned(i);
+        servers.push_back(std::make_unique<zrvsim::SimServer>(o));
+        zrvsim::SimServer& server = *servers.back();
+        const bool journalOk = server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
+            d.valveDelay = std::chrono::milliseconds(valveDelay);
+            d.valvesStuck = stuck;
+            d.mainsPower = !battery;
+            s.faults = faults;
+            // Each station of a fleet is its own device: another weight on
+            // valve 1 makes another device number.
+            if (i > 0) {
+                std::array<uint16_t, zrv::reg::kValveCount> w{};
+                for (int v = 0; v < zrv::reg::kValveCount; ++v) w[std::size_t(v)] = d.holdings[std::size_t(96 + v)];
+                w[0] = uint16_t(w[0] + i);
+                d.setValveWeights(w);
+            }
+            return journalCase.empty() || d.prepareJournalCase(journalCase);
+        });
+        if (!journalOk) {
+            std::cerr << "zrvsim: unknown journal case " << journalCase << "\n";
+            return 2;
+        }
+        std::string error;
+        if (!server.start(&error)) {
+            std::cerr << "zrvsim: " << error << "\n";
+            return 1;
+        }
+        const unsigned number = server.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            unsigned n = 0;
+            for (int v = 0; v < zrv::reg::kValveCount; ++v) n += d.holdings[std::size_t(96 + v)] & 0xFF;
+            return n;
+        });
+        std::cout << "zrvsim: ZRV-" << number << ", slave " << int(options.slave) << ", on " << server.devicePath();
+        if (!server.linkPath().empty()) std::cout << " (COM" << options.comNumber << ": " << server.linkPath() << ")";
+        std::cout << (options.pace ? ", 9600-baud pacing" : "") << std::endl;
+    }
 
     int sig = 0;
-    sigwait(&set, &sig);
-    server.stop();
+    for (;;) {
+        if (journalEvery == 0) {
+            sigwait(&set, &sig);
+            break;
+        }
+        const timespec wait{journalEvery, 0};
+        sig = sigtimedwait(&set, nullptr, &wait);
+        if (sig > 0) break;
+        for (auto& server : servers)
+            server->withDevice([](zrvsim::DeviceModel& d, auto&) {
+                d.appendRecord(d.stampNow(), {{0, 0x8000 | 0x4000 | 2, 0, 0}});
+                return 0;
+            });
+    }
+    for (auto& server : servers) server->stop();
     std::cout << "zrvsim: stopped" << std::endl;
     return 0;
 }

@@ -157,6 +157,7 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         recordEnd = recordStart;
         recordStart = record.words[0];
         h.append(piece);
+        if (h.record) h.record(r.keys.back(), record, piece);
 
         if (wordsRead > kWordsReadLimit) break;
         if (h.stopRequested()) break;

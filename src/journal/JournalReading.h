@@ -42,23 +42,6 @@ constexpr uint16_t ringAddress(uint16_t start, uint32_t i)
 // the record's end is not decoded.
 DecodedRecord decodeRecord(const std::vector<uint16_t>& words);
 
-struct JournalHooks {
-    // One request of function 4; true when the device answered it.
-    std::function<bool(uint16_t start, uint16_t count)> readInputs;
-    // The operator's stop.
-    std::function<bool()> stopRequested;
-    // Hands the progress on to be shown.
-    std::function<void(uint16_t wordsRead, int32_t recordsRead)> showProgress;
-    // One finished piece of report text.
-    std::function<void(const std::string& piece)> append;
-};
-
-// The requests that read one record of `count` registers from `start`, the
-// stop flag tested after each 125-register request. False when a request
-// that asked for registers went unanswered (the request for none, which the
-// device refuses, does not count).
-bool readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
-
 // A record as the device holds it: its start address and its stamp (words
 // 1..3). A record that the ring has since overwritten may come back at the
 // same address, but not with the same stamp.
@@ -68,6 +51,36 @@ struct RecordKey {
     bool operator==(const RecordKey&) const = default;
 };
 using RecordKeys = std::vector<RecordKey>;  // newest first
+
+// One record on its own, as a collector stores it.
+struct RecordData {
+    RecordKey key;
+    Stamp stamp;
+    float p1 = 0, p2 = 0, t = 0, q = 0;
+    int entries = 0;
+    std::string text;  // the record's lines of the report, CRLF-ended
+};
+
+struct JournalHooks {
+    // One request of function 4; true when the device answered it.
+    std::function<bool(uint16_t start, uint16_t count)> readInputs;
+    // The operator's stop.
+    std::function<bool()> stopRequested;
+    // Hands the progress on to be shown.
+    std::function<void(uint16_t wordsRead, int32_t recordsRead)> showProgress;
+    // One finished piece of report text.
+    std::function<void(const std::string& piece)> append;
+    // Each record appended, with its piece of text (optional: the collector
+    // keeps records one by one).
+    std::function<void(const RecordKey& key, const DecodedRecord& record, const std::string& piece)> record;
+};
+
+// The requests that read one record of `count` registers from `start`, the
+// stop flag tested after each 125-register request. False when a request
+// that asked for registers went unanswered (the request for none, which the
+// device refuses, does not count).
+bool readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
+
 
 // Kept as text in the preferences: "start:w1:w2:w3" in hex, comma-separated.
 // Parsing skips what is not a key.

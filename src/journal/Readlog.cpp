@@ -46,6 +46,7 @@ std::string TReadLog::Execute(const journal::RecordKeys* known)
     hooks.stopRequested = [this] { return m_stop.load(std::memory_order_relaxed); };
     hooks.showProgress = m_sink.progress;
     hooks.append = m_sink.piece;
+    hooks.record = m_sink.record;
     const int32_t recordsRead =
         journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks, known, &m_result);
     std::string summary = builder.summary(recordsRead);

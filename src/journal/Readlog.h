@@ -20,6 +20,8 @@ struct JournalSink {
     std::function<void(const std::string&)> status;   // the viewer's status line
     std::function<void(const std::string&)> piece;    // one finished piece of report
     std::function<void(uint16_t wordsRead, int32_t recordsRead)> progress;
+    // Each record appended, with its piece (optional).
+    std::function<void(const journal::RecordKey& key, const journal::DecodedRecord& record, const std::string& piece)> record;
 };
 
 class TReadLog {

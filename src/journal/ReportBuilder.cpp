@@ -202,10 +202,8 @@ std::string ReportBuilder::entryLine(const Entry& e) const
     return out + "\r\n\r\n";
 }
 
-std::string ReportBuilder::recordPiece(const DecodedRecord& r)
+Stamp stampOf(const DecodedRecord& r)
 {
-    std::string out;
-    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it) out += entryLine(*it);
     Stamp s;
     s.seconds = r.words[1] >> 8;
     s.minutes = r.words[1] & 0xFF;
@@ -213,6 +211,14 @@ std::string ReportBuilder::recordPiece(const DecodedRecord& r)
     s.day = r.words[2] & 0xFF;
     s.month = r.words[3] >> 8;
     s.year = (r.words[3] & 0xFF) + 2000;
+    return s;
+}
+
+std::string ReportBuilder::recordPiece(const DecodedRecord& r)
+{
+    std::string out;
+    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it) out += entryLine(*it);
+    const Stamp s = stampOf(r);
     out += stampText(s) + "  P1=" + formatF(r.p1) + " P2=" + formatF(r.p2) + " T=" + formatF(r.t) +
            " Q=" + formatG(r.q) + "\r\n";
     setBase(s);

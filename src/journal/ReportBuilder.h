@@ -42,6 +42,9 @@ struct DecodedRecord {
     std::vector<Entry> entries;  // in decoding order
 };
 
+// The record's stamp, from its words 1..3.
+Stamp stampOf(const DecodedRecord& r);
+
 // Regional formats (Russian): H:mm:ss and dd.MM.yyyy.
 std::string timeText(const text::TimeOfDay& t);
 std::string dateText(const text::CivilDate& d);

@@ -19,6 +19,11 @@ std::unique_ptr<SerialLine> openPort(const std::string& portName, std::string* w
         }
         return TcpLine::connect(endpoint->host, endpoint->port, kTcpConnectTimeout, why);
     }
+    return openDevice(path, why);
+}
+
+std::unique_ptr<SerialLine> openDevice(const std::string& path, std::string* why)
+{
     auto line = PosixSerialLine::open(path, why);
     if (!line) return nullptr;
     line->applyLineSettings();
@@ -26,6 +31,17 @@ std::unique_ptr<SerialLine> openPort(const std::string& portName, std::string* w
     line->raiseDtr();
     line->raiseRts();
     return line;
+}
+
+std::unique_ptr<SerialLine> openPortSpec(const std::string& spec, std::string* why)
+{
+    if (spec.rfind("tcp ", 0) == 0) {
+        const auto endpoint = parseTcpEntry(spec, why);
+        if (!endpoint) return nullptr;
+        return TcpLine::connect(endpoint->host, endpoint->port, kTcpConnectTimeout, why);
+    }
+    if (spec.rfind("/", 0) == 0) return openDevice(spec, why);
+    return openPort(spec, why);
 }
 
 }  // namespace zrv

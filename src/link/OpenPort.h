@@ -18,4 +18,10 @@ inline constexpr std::chrono::milliseconds kTcpConnectTimeout{5000};
 // Null and the reason when the port cannot be opened.
 std::unique_ptr<SerialLine> openPort(const std::string& portName, std::string* why);
 
+// A tty by its path, set up as above.
+std::unique_ptr<SerialLine> openDevice(const std::string& path, std::string* why);
+
+// A port as a roster writes it: "COMn", a device path, or "tcp HOST PORT".
+std::unique_ptr<SerialLine> openPortSpec(const std::string& spec, std::string* why);
+
 }  // namespace zrv

@@ -222,8 +222,10 @@ void Session::connectDevice(const QString& portName, bool viaModem)
         std::string why;
         std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, &why) : nullptr;
         if (!line) {
-            std::fprintf(stderr, "zrvterm: %s: %s\n", name.c_str(), why.c_str());
-            post([this] {
+            std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, name.c_str(), why.c_str());
+            const QString reason = fromUtf8(why);
+            post([this, reason] {
+                m_openFailure = reason;
                 emit connectionFailed(ConnectFailure::PortUnavailable);
                 setState(LinkState::Disconnected);
             });
@@ -507,6 +509,11 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
         };
         sink.progress = [this](uint16_t words, int32_t records) {
             post([this, words, records] { emit journalProgress(words, records); });
+        };
+        sink.record = [this](const journal::RecordKey& key, const journal::DecodedRecord& r, const std::string& piece) {
+            journal::RecordData d{key, journal::stampOf(r), r.p1, r.p2, r.t, r.q, int(r.entries.size()), piece};
+            const unsigned device = journal::reportDeviceNumber(m_image);
+            post([this, device, d = std::move(d)] { emit journalRecord(device, d); });
         };
         ReadAllTablesHooks refresh;
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };

@@ -157,6 +157,8 @@ public:
 
     // Connection.
     void connectDevice(const QString& portName, bool viaModem);
+    // Why the port of the last PortUnavailable failure did not open.
+    const QString& openFailure() const { return m_openFailure; }
     // Ends the connection the way it was made (a modem call is hung up).
     void disconnectDevice();
     void setExternalControl(bool on);
@@ -246,6 +248,9 @@ signals:
     void journalCutShort(const QString& why);
     // Before journalFinished: the records the reading appended, newest first.
     void journalRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
+    // Each record a journal reading appends, newest first, before
+    // journalRecordKeys.
+    void journalRecord(unsigned deviceNumber, const zrv::journal::RecordData& record);
     // Every transaction, after it was counted.
     void transaction(const zrv::TransactionRecord& record);
 
@@ -281,6 +286,7 @@ private:
     // I/O thread: detection and the first reading, after the port opened.
     void detectDevice();
     bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
+    QString m_openFailure;
     // I/O thread: the line taken and let go.
     void takePort(std::unique_ptr<SerialLine> line);
     void closePort();

@@ -1,0 +1,64 @@
+#pragma once
+// What one call of a station brought back: stored, published and summed up.
+
+#include "journal/JournalReading.h"
+#include "monitor/PollSnapshot.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zrv::collect {
+
+enum class Outcome {
+    Ok,
+    PortUnavailable,  // the port did not open (or another program holds it)
+    DialFailed,       // the modem did not connect
+    NoDevice,         // nobody answered the detection
+    TablesUnread,     // found, but its tables could not be read
+    Incomplete,       // connected, but a later step went unanswered
+    Stopped,          // the collector was told to stop
+};
+// "ok", "port-unavailable", ... as stores and outputs write it.
+const char* outcomeName(Outcome o);
+// A short Russian phrase for the summary.
+const char* outcomeText(Outcome o);
+
+struct CallResult {
+    QString callId;  // unique; a replayed call keeps it
+    std::string station;
+    std::string port;
+    QDateTime started;  // UTC
+    double seconds = 0;
+    int attempt = 1;  // which try of the round this was
+    Outcome outcome = Outcome::Stopped;
+    std::string why;  // what went wrong, in words, when not ok
+
+    unsigned deviceNumber = 0;  // 0 until found
+    std::optional<Measurements> measurements;
+
+    // Device local time against the host's local time at the read, in
+    // seconds (positive: the device is ahead).
+    std::optional<long long> clockOffsetS;
+    QString deviceTime;  // as read, local, "yyyy-MM-ddTHH:mm:ss"
+    bool clockSet = false;
+
+    std::vector<journal::RecordData> records;  // new ones, newest first
+    bool journalCutShort = false;
+
+    // Registers whose value differs from the approved profile; empty
+    // without a profile or when none differ (see hasProfile).
+    bool hasProfile = false;
+    std::vector<int> setpointDifferences;
+    std::string profileProblem;  // the profile could not be read
+
+    int transactionsOk = 0;
+    int transactionsFailed = 0;
+
+    bool ok() const { return outcome == Outcome::Ok; }
+};
+
+}  // namespace zrv::collect

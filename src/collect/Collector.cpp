@@ -1,0 +1,337 @@
+#include "Collector.h"
+
+#include "collect/CallJson.h"
+#include "collect/StationCall.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace zrv::collect {
+
+namespace {
+
+QString padded(const QString& s, int width, bool right = false)
+{
+    if (s.size() >= width) return s;
+    const QString fill(width - s.size(), QLatin1Char(' '));
+    return right ? fill + s : s + fill;
+}
+
+}  // namespace
+
+Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, CollectorOptions options, FILE* out,
+                     FILE* err, QObject* parent)
+    : QObject(parent),
+      m_roster(std::move(roster)),
+      m_sinks(std::move(sinks)),
+      m_options(std::move(options)),
+      m_out(out),
+      m_err(err),
+      m_spool(m_options.stateDir + QStringLiteral("/spool.jsonl"))
+{
+    m_redraw.setInterval(250);
+    connect(&m_redraw, &QTimer::timeout, this, &Collector::redraw);
+}
+
+Collector::~Collector()
+{
+    for (auto& p : m_ports)
+        if (p->lockFd >= 0) ::close(p->lockFd);
+}
+
+QString Collector::lockPathFor(const QString& stateDir, const std::string& port)
+{
+    QString name = QString::fromStdString(port);
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-')) c = QLatin1Char('_');
+    const QFileInfo runLock(QStringLiteral("/run/lock"));
+    const QString folder = runLock.isDir() && runLock.isWritable() ? runLock.filePath() : stateDir;
+    return folder + QStringLiteral("/zrvcollect-") + name + QStringLiteral(".lock");
+}
+
+int Collector::exitStatus() const
+{
+    for (const CallResult& r : m_results)
+        if (!r.ok()) return 1;
+    return 0;
+}
+
+void Collector::startRound()
+{
+    if (m_roundRunning) return;
+    m_roundRunning = true;
+    m_results.assign(m_roster.stations.size(), CallResult{});
+    m_haveResult.assign(m_roster.stations.size(), false);
+    QDir().mkpath(m_options.stateDir);
+    replaySpool();
+
+    m_ports.clear();
+    for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
+        const std::string& name = m_roster.stations[i].port;
+        auto it = std::find_if(m_ports.begin(), m_ports.end(), [&](const auto& p) { return p->name == name; });
+        if (it == m_ports.end()) {
+            m_ports.push_back(std::make_unique<Port>());
+            m_ports.back()->name = name;
+            it = m_ports.end() - 1;
+        }
+        (*it)->queue.push_back({i, 1, 0});
+        ++(*it)->total;
+    }
+    if (m_options.live) m_redraw.start();
+    startPorts();
+}
+
+void Collector::startPorts()
+{
+    int running = 0;
+    for (auto& p : m_ports) running += p->running;
+    for (auto& p : m_ports) {
+        if (running >= std::max(1, m_options.jobs)) break;
+        if (p->running || (p->queue.empty() && !p->call)) continue;
+        p->running = true;
+        ++running;
+        const QString lock = lockPathFor(m_options.stateDir, p->name);
+        p->lockFd = ::open(lock.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (p->lockFd < 0 || ::flock(p->lockFd, LOCK_EX | LOCK_NB) != 0) {
+            // Another collector calls on this port now: its stations wait
+            // for the next round rather than break into that call.
+            for (const Pending& q : p->queue) {
+                CallResult r;
+                r.station = m_roster.stations[q.station].name;
+                r.port = p->name;
+                r.started = QDateTime::currentDateTimeUtc();
+                r.outcome = Outcome::PortUnavailable;
+                r.why = "порт занят другим сборщиком (" + lock.toStdString() + ")";
+                m_results[q.station] = r;
+                m_haveResult[q.station] = true;
+            }
+            p->queue.clear();
+            std::fprintf(m_err, "%s: порт занят другим сборщиком, станции порта пропущены\n", p->name.c_str());
+            QMetaObject::invokeMethod(this, [this, port = p.get()] { portDone(*port); }, Qt::QueuedConnection);
+            continue;
+        }
+        nextOnPort(*p);
+    }
+}
+
+void Collector::nextOnPort(Port& port)
+{
+    if (port.call) return;
+    if (m_stopping) port.queue.clear();
+    if (port.queue.empty()) return portDone(port);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    auto ready = std::find_if(port.queue.begin(), port.queue.end(), [now](const Pending& p) { return p.notBeforeMs <= now; });
+    if (ready == port.queue.end()) {
+        qint64 soonest = port.queue.front().notBeforeMs;
+        for (const Pending& p : port.queue) soonest = std::min(soonest, p.notBeforeMs);
+        showPhase(port, QStringLiteral("ожидание повтора"));
+        QTimer::singleShot(int(std::max<qint64>(1, soonest - now)), this, [this, &port] { nextOnPort(port); });
+        return;
+    }
+    const Pending job = *ready;
+    port.queue.erase(ready);
+    port.current = job.station;
+    const Station& station = m_roster.stations[job.station];
+    port.call = std::make_unique<StationCall>(
+        station, [this, name = station.name](unsigned device) { return knownRecords(name, device); },
+        [this, &port](const QString& phase) { showPhase(port, phase); });
+    connect(port.call.get(), &StationCall::finished, this,
+            [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
+    if (!m_options.live)
+        std::fprintf(m_err, "%s: %d из %d: %s%s\n", port.name.c_str(), port.done + 1, port.total, station.name.c_str(),
+                     job.attempt > 1 ? (", попытка " + std::to_string(job.attempt)).c_str() : "");
+    port.call->start(job.attempt);
+}
+
+void Collector::callFinished(Port& port)
+{
+    if (!port.call) return;
+    CallResult r = port.call->result();
+    const Station& station = m_roster.stations[port.current];
+    // The session may still be closing its thread: let it go once back in
+    // the event loop.
+    port.call.release()->deleteLater();
+    m_results[port.current] = r;
+    m_haveResult[port.current] = true;
+    store(r);
+    const bool retry = !r.ok() && r.outcome != Outcome::Stopped && !m_stopping && r.attempt <= station.retries;
+    if (retry) {
+        const qint64 delay = qint64(station.retryDelayS) * 1000 << std::min(r.attempt - 1, 10);
+        port.queue.push_back({port.current, r.attempt + 1, QDateTime::currentMSecsSinceEpoch() + delay});
+    } else {
+        ++port.done;
+    }
+    if (!m_options.live) {
+        QString line = QStringLiteral("%1: %2: %3").arg(QString::fromStdString(port.name),
+                                                         QString::fromStdString(r.station),
+                                                         QString::fromUtf8(outcomeText(r.outcome)));
+        if (!r.why.empty()) line += QStringLiteral(" (%1)").arg(QString::fromStdString(r.why));
+        if (r.ok()) line += QStringLiteral(", записей %1").arg(r.records.size());
+        if (retry) line += QStringLiteral(", повтор через %1 с").arg(qint64(station.retryDelayS) << std::min(r.attempt - 1, 10));
+        std::fprintf(m_err, "%s\n", line.toUtf8().constData());
+        std::fflush(m_err);
+    }
+    nextOnPort(port);
+}
+
+void Collector::portDone(Port& port)
+{
+    if (!port.running) return;
+    port.running = false;
+    if (port.lockFd >= 0) {
+        ::close(port.lockFd);
+        port.lockFd = -1;
+    }
+    port.phase = QStringLiteral("готово");
+    startPorts();
+    for (const auto& p : m_ports)
+        if (p->running || p->call || !p->queue.empty()) return;
+    // The round is over.
+    m_redraw.stop();
+    redraw();
+    for (std::size_t i = 0; i < m_results.size(); ++i)
+        if (!m_haveResult[i]) {
+            m_results[i].station = m_roster.stations[i].name;
+            m_results[i].port = m_roster.stations[i].port;
+            m_results[i].outcome = Outcome::Stopped;
+            m_results[i].why = "не вызывалась: сбор остановлен";
+        }
+    printSummary();
+    m_roundRunning = false;
+    emit roundFinished();
+}
+
+void Collector::stop()
+{
+    m_stopping = true;
+    bool any = false;
+    for (auto& p : m_ports) {
+        p->queue.clear();
+        if (p->call) {
+            p->call->stop();
+            any = true;
+        }
+    }
+    if (!any && m_roundRunning)
+        for (auto& p : m_ports) portDone(*p);
+}
+
+journal::RecordKeys Collector::knownRecords(const std::string& station, unsigned deviceNumber)
+{
+    for (auto& sink : m_sinks) {
+        std::string why;
+        if (!sink->open(&why)) continue;
+        return sink->knownRecords(station, deviceNumber);
+    }
+    return {};
+}
+
+void Collector::store(const CallResult& call)
+{
+    if (m_options.format == Format::Jsonl) {
+        std::fprintf(m_out, "%s\n", QJsonDocument(callToJson(call)).toJson(QJsonDocument::Compact).constData());
+        std::fflush(m_out);
+    } else if (m_options.format == Format::Influx) {
+        std::fputs(callToInflux(call).toUtf8().constData(), m_out);
+        std::fflush(m_out);
+    }
+    bool spooled = false;
+    for (auto& sink : m_sinks) {
+        std::string why;
+        if (sink->open(&why) && sink->write(call, &why)) continue;
+        std::fprintf(m_err, "%s: недоступно (%s); вызов %s сохранён до следующего запуска в %s\n",
+                     sink->name().toUtf8().constData(), why.c_str(), call.station.c_str(),
+                     m_spool.path().toUtf8().constData());
+        m_spool.add(sink->name(), call);
+        spooled = true;
+    }
+    if (spooled) {
+        std::string why;
+        if (!m_spool.save(&why))
+            std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
+    }
+}
+
+void Collector::replaySpool()
+{
+    std::string warning;
+    if (!m_spool.load(&warning) || !warning.empty()) std::fprintf(m_err, "%s\n", warning.c_str());
+    if (m_spool.size() == 0) return;
+    std::size_t replayed = 0;
+    for (auto& sink : m_sinks) {
+        std::string why;
+        const std::vector<CallResult> waiting = m_spool.waitingFor(sink->name());
+        if (waiting.empty() || !sink->open(&why)) continue;
+        for (const CallResult& c : waiting) {
+            if (!sink->write(c, &why)) break;
+            m_spool.written(sink->name(), c.callId);
+            ++replayed;
+        }
+    }
+    std::string why;
+    if (!m_spool.save(&why)) std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
+    if (replayed) std::fprintf(m_err, "из отложенных записано вызовов: %zu\n", replayed);
+}
+
+void Collector::showPhase(Port& port, const QString& phase)
+{
+    port.phase = phase;
+}
+
+void Collector::redraw()
+{
+    if (!m_options.live) return;
+    QByteArray out;
+    if (m_drawnLines > 0) out += "\033[" + QByteArray::number(m_drawnLines) + "A";
+    for (const auto& p : m_ports) {
+        QString line = QString::fromStdString(p->name) + QStringLiteral(": ");
+        if (p->call)
+            line += QStringLiteral("%1 из %2, %3: ").arg(p->done + 1).arg(p->total).arg(QString::fromStdString(m_roster.stations[p->current].name));
+        line += p->phase;
+        out += "\r\033[K" + line.left(160).toUtf8() + "\n";
+    }
+    m_drawnLines = int(m_ports.size());
+    std::fputs(out.constData(), m_err);
+    std::fflush(m_err);
+}
+
+void Collector::printSummary()
+{
+    FILE* f = m_options.format == Format::Summary ? m_out : m_err;
+    int nameWidth = 7;
+    for (const CallResult& r : m_results) nameWidth = std::max(nameWidth, int(QString::fromStdString(r.station).size()));
+    QString t = padded(QStringLiteral("Станция"), nameWidth) + QStringLiteral("  ") + padded(QStringLiteral("Итог"), 20) +
+                QStringLiteral("  Записей  Часы, с  Уставки  Обмен ок/сбой  Время, с\n");
+    for (const CallResult& r : m_results) {
+        t += padded(QString::fromStdString(r.station), nameWidth) + QStringLiteral("  ") +
+             padded(QString::fromUtf8(outcomeText(r.outcome)), 20) + QStringLiteral("  ") +
+             padded(QString::number(r.records.size()), 7, true) + QStringLiteral("  ") +
+             padded(r.clockOffsetS ? QString::number(*r.clockOffsetS) + (r.clockSet ? QStringLiteral("*") : QString())
+                                   : QStringLiteral("-"),
+                    7, true) +
+             QStringLiteral("  ") +
+             padded(r.hasProfile ? QString::number(r.setpointDifferences.size()) : QStringLiteral("-"), 7, true) +
+             QStringLiteral("  ") +
+             padded(QStringLiteral("%1/%2").arg(r.transactionsOk).arg(r.transactionsFailed), 13, true) +
+             QStringLiteral("  ") + padded(QString::number(r.seconds, 'f', 1), 8, true) + QLatin1Char('\n');
+    }
+    int failed = 0;
+    for (const CallResult& r : m_results) failed += !r.ok();
+    t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(int(m_results.size()) - failed).arg(failed);
+    if (m_spool.size()) t += QStringLiteral("; отложено для хранилищ: %1").arg(m_spool.size());
+    t += QLatin1Char('\n');
+    if (std::any_of(m_results.begin(), m_results.end(), [](const CallResult& r) { return r.clockSet; }))
+        t += QStringLiteral("* часы прибора установлены\n");
+    std::fputs(t.toUtf8().constData(), f);
+    std::fflush(f);
+}
+
+}  // namespace zrv::collect

@@ -1,0 +1,108 @@
+#pragma once
+// Call rounds over a roster. Stations on one port are called one after
+// another (a modem is one line); different ports run at once, each call on a
+// session and I/O thread of its own, at most `jobs` ports together. A failed
+// call is tried again after a back-off that doubles, behind the port's other
+// stations; a failure never ends the round. Each result goes to every store
+// at once, or to the spool for a store that cannot take it.
+
+#include "collect/CallResult.h"
+#include "collect/Roster.h"
+#include "collect/Spool.h"
+#include "collect/Store.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace zrv::collect {
+
+class StationCall;
+
+enum class Format { Summary, Jsonl, Influx };
+
+struct CollectorOptions {
+    int jobs = 8;
+    Format format = Format::Summary;
+    QString stateDir;
+    bool live = false;  // redraw a line per port (a terminal), or plain lines
+};
+
+class Collector : public QObject {
+    Q_OBJECT
+public:
+    Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, CollectorOptions options, FILE* out, FILE* err,
+              QObject* parent = nullptr);
+    ~Collector() override;
+
+    // Writes what the spool holds for the stores that can be reached now,
+    // then calls every station once.
+    void startRound();
+    // The transaction in flight finishes, each line is hung up, what was
+    // read is stored, and the round ends.
+    void stop();
+    bool stopping() const { return m_stopping; }
+    bool roundRunning() const { return m_roundRunning; }
+
+    // The last round's results, in roster order.
+    const std::vector<CallResult>& results() const { return m_results; }
+    // 0: every station ok; 1: some failed.
+    int exitStatus() const;
+
+    // The lock that keeps a second collector off a port: a file in
+    // /run/lock (or the state folder) named after the port.
+    static QString lockPathFor(const QString& stateDir, const std::string& port);
+
+signals:
+    void roundFinished();
+
+private:
+    struct Pending {
+        std::size_t station;  // index into the roster
+        int attempt = 1;
+        qint64 notBeforeMs = 0;
+    };
+    struct Port {
+        std::string name;
+        std::deque<Pending> queue;
+        std::unique_ptr<StationCall> call;
+        std::size_t current = 0;
+        int lockFd = -1;
+        int done = 0, total = 0;
+        QString phase;
+        bool running = false;
+    };
+
+    void startPorts();
+    void nextOnPort(Port& port);
+    void callFinished(Port& port);
+    void portDone(Port& port);
+    void store(const CallResult& call);
+    void replaySpool();
+    journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber);
+    void showPhase(Port& port, const QString& phase);
+    void redraw();
+    void printSummary();
+
+    Roster m_roster;
+    std::vector<std::unique_ptr<Sink>> m_sinks;
+    CollectorOptions m_options;
+    FILE* m_out;
+    FILE* m_err;
+    Spool m_spool;
+    std::vector<std::unique_ptr<Port>> m_ports;
+    std::vector<CallResult> m_results;
+    std::vector<bool> m_haveResult;
+    QTimer m_redraw;
+    QTimer m_wake;  // a back-off ends
+    int m_drawnLines = 0;
+    bool m_stopping = false;
+    bool m_roundRunning = false;
+};
+
+}  // namespace zrv::collect

@@ -1,0 +1,221 @@
+#include "Roster.h"
+
+#include "link/PortMap.h"
+#include "text/SystemError.h"
+
+#include <toml++/toml.h>
+
+#include <filesystem>
+#include <set>
+
+namespace zrv::collect {
+
+namespace {
+
+struct Fault {
+    std::string what;
+    toml::source_region where;
+};
+
+std::string at(const std::string& file, const toml::source_region& where)
+{
+    return file + ":" + std::to_string(where.begin.line) + ":" + std::to_string(where.begin.column);
+}
+
+bool validPhone(std::string_view s)
+{
+    if (s.empty() || s.size() > 40) return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || c == '*' || c == '#' || c == ',' || c == 'w' || c == 'W' || c == '-'))
+            return false;
+    return true;
+}
+
+// A port as a station may name it; why not, when not.
+std::optional<std::string> portProblem(const std::string& port)
+{
+    if (port.rfind("tcp ", 0) == 0) {
+        std::string why;
+        if (!parseTcpEntry(port, &why)) return "порт \"" + port + "\": " + why;
+        return std::nullopt;
+    }
+    if (port.rfind("/", 0) == 0) return std::nullopt;
+    if (comNumberFromName(port)) return std::nullopt;
+    return "порт \"" + port + "\" не COM1..COM32, не путь к устройству и не \"tcp УЗЕЛ ПОРТ\"";
+}
+
+class Reader {
+public:
+    explicit Reader(std::string file) : m_file(std::move(file)) {}
+
+    // Integer key in [lo, hi], or the default.
+    void integer(const toml::table& t, std::string_view key, int lo, int hi, int* out)
+    {
+        const toml::node* n = t.get(key);
+        if (!n) return;
+        const auto v = n->value<int64_t>();
+        if (!n->is_integer() || !v || *v < lo || *v > hi)
+            fail(std::string(key) + ": ожидалось целое число от " + std::to_string(lo) + " до " + std::to_string(hi),
+                 n->source());
+        else
+            *out = int(*v);
+    }
+    void boolean(const toml::table& t, std::string_view key, bool* out)
+    {
+        const toml::node* n = t.get(key);
+        if (!n) return;
+        if (!n->is_boolean()) fail(std::string(key) + ": ожидалось true или false", n->source());
+        else *out = *n->value<bool>();
+    }
+    void string(const toml::table& t, std::string_view key, std::string* out)
+    {
+        const toml::node* n = t.get(key);
+        if (!n) return;
+        if (!n->is_string()) fail(std::string(key) + ": ожидалась строка в кавычках", n->source());
+        else *out = *n->value<std::string>();
+    }
+    void duration(const toml::table& t, std::string_view key, int* out)
+    {
+        const toml::node* n = t.get(key);
+        if (!n) return;
+        std::optional<int> d;
+        if (n->is_integer()) {
+            const int64_t v = *n->value<int64_t>();
+            if (v >= 0 && v <= 86400) d = int(v);
+        } else if (n->is_string()) {
+            d = parseDuration(*n->value<std::string>());
+        }
+        if (!d) fail(std::string(key) + ": ожидалась длительность вида \"30s\", \"5m\" или \"1h\"", n->source());
+        else *out = *d;
+    }
+    void onlyKeys(const toml::table& t, std::initializer_list<std::string_view> keys, const char* where)
+    {
+        for (const auto& [k, v] : t) {
+            bool known = false;
+            for (std::string_view x : keys) known = known || k.str() == x;
+            if (!known) fail("неизвестный ключ \"" + std::string(k.str()) + "\" в " + where, v.source());
+        }
+    }
+    void common(const toml::table& t, Station* s)
+    {
+        integer(t, "address", 1, 247, &s->address);
+        integer(t, "clock_tolerance", 0, 86400, &s->clockToleranceS);
+        boolean(t, "set_clock", &s->setClock);
+        integer(t, "retries", 0, 20, &s->retries);
+        duration(t, "retry_delay", &s->retryDelayS);
+    }
+    void fail(std::string what, const toml::source_region& where)
+    {
+        if (m_error.empty()) m_error = at(m_file, where) + ": " + what;
+    }
+    const std::string& error() const { return m_error; }
+
+private:
+    std::string m_file;
+    std::string m_error;
+};
+
+}  // namespace
+
+std::optional<int> parseDuration(std::string_view text)
+{
+    if (text.empty() || text.size() > 12) return std::nullopt;
+    long long n = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) n = n * 10 + (text[i] - '0');
+    if (i == 0) return std::nullopt;
+    const std::string_view unit = text.substr(i);
+    long long scale = 0;
+    if (unit.empty() || unit == "s") scale = 1;
+    else if (unit == "m") scale = 60;
+    else if (unit == "h") scale = 3600;
+    else if (unit == "d") scale = 86400;
+    else return std::nullopt;
+    const long long s = n * scale;
+    if (s < 1 || s > 366LL * 86400) return std::nullopt;
+    return int(s);
+}
+
+std::optional<Roster> parseRoster(std::string_view text, const std::string& fileName, std::string* error)
+{
+    toml::table root;
+    try {
+        root = toml::parse(text, fileName);
+    } catch (const toml::parse_error& e) {
+        if (error) *error = at(fileName, e.source()) + ": " + std::string(e.description());
+        return std::nullopt;
+    }
+    Reader r(fileName);
+    Roster roster;
+    Station defaults;
+    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    r.onlyKeys(root, {"defaults", "station"}, "начале списка");
+    if (const toml::node* d = root.get("defaults")) {
+        if (const toml::table* t = d->as_table()) {
+            r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores"}, "[defaults]");
+            r.common(*t, &defaults);
+            if (const toml::node* s = t->get("stores")) {
+                const toml::array* a = s->as_array();
+                if (!a) r.fail("stores: ожидался список адресов хранилищ", s->source());
+                else
+                    for (const toml::node& u : *a) {
+                        if (!u.is_string()) r.fail("stores: ожидалась строка", u.source());
+                        else roster.stores.push_back(*u.value<std::string>());
+                    }
+            }
+        } else {
+            r.fail("defaults: ожидалась таблица [defaults]", d->source());
+        }
+    }
+    std::set<std::string> names;
+    if (const toml::node* st = root.get("station")) {
+        const toml::array* list = st->as_array();
+        if (!list) r.fail("station: ожидались записи [[station]]", st->source());
+        else
+            for (const toml::node& n : *list) {
+                const toml::table* t = n.as_table();
+                if (!t) {
+                    r.fail("station: ожидалась запись [[station]]", n.source());
+                    continue;
+                }
+                Station s = defaults;
+                s.line = int(n.source().begin.line);
+                r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
+                                "retry_delay"},
+                           "[[station]]");
+                r.string(*t, "name", &s.name);
+                r.string(*t, "port", &s.port);
+                r.string(*t, "phone", &s.phone);
+                r.string(*t, "profile", &s.profile);
+                r.common(*t, &s);
+                if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
+                else if (!names.insert(s.name).second)
+                    r.fail("станция \"" + s.name + "\" уже есть в списке", t->get("name")->source());
+                if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
+                else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
+                if (!s.phone.empty() && !validPhone(s.phone))
+                    r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
+                if (!s.profile.empty() && std::filesystem::path(s.profile).is_relative())
+                    s.profile = (folder / s.profile).lexically_normal().string();
+                roster.stations.push_back(std::move(s));
+            }
+    }
+    if (r.error().empty() && roster.stations.empty()) r.fail("в списке нет ни одной станции ([[station]])", root.source());
+    if (!r.error().empty()) {
+        if (error) *error = r.error();
+        return std::nullopt;
+    }
+    return roster;
+}
+
+std::optional<Roster> loadRoster(const std::string& path, std::string* error)
+{
+    std::string bytes, why;
+    if (!text::readSmallFile(path, 4u << 20, &bytes, &why)) {
+        if (error) *error = path + ": " + why;
+        return std::nullopt;
+    }
+    return parseRoster(bytes, path, error);
+}
+
+}  // namespace zrv::collect

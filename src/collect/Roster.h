@@ -1,0 +1,57 @@
+#pragma once
+// The roster of a collector: which stations to call, on which ports, how.
+//
+//   [defaults]
+//   address = 1
+//   clock_tolerance = 60      # seconds the device's clock may be off
+//   set_clock = false         # whether a clock past that may be set
+//   retries = 2               # calls again after a failed one
+//   retry_delay = "30s"
+//   stores = ["sqlite:/var/lib/zrvcollect/zrv.db"]
+//
+//   [[station]]
+//   name = "ГРП-12 Лесная"
+//   port = "COM3"             # or "/dev/ttyUSB0", or "tcp 10.0.0.7 4001"
+//   phone = "84951234567"     # dial through the modem on that port
+//   profile = "grp12.zrvset"  # the approved setpoints, relative to the roster
+//
+// Every key a station may carry may stand in [defaults] as well, except
+// name, port, phone and profile.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrv::collect {
+
+struct Station {
+    std::string name;
+    std::string port;  // as written: COMn, a device path, or "tcp HOST PORT"
+    int address = 1;
+    std::string phone;
+    std::string profile;  // a path, made absolute against the roster's folder
+    int clockToleranceS = 60;
+    bool setClock = false;
+    int retries = 1;
+    int retryDelayS = 30;
+    int line = 0;  // where the roster names it
+};
+
+struct Roster {
+    std::vector<Station> stations;
+    std::vector<std::string> stores;  // URLs, as on the command line
+};
+
+// Parses the roster's text; `fileName` names it in messages and anchors
+// relative profile paths. On a fault: nullopt and "FILE:LINE:COLUMN: what".
+std::optional<Roster> parseRoster(std::string_view text, const std::string& fileName, std::string* error);
+
+// Reads and parses a roster file.
+std::optional<Roster> loadRoster(const std::string& path, std::string* error);
+
+// "15m", "90s", "2h", "1d", or bare seconds; nullopt when not a duration of
+// at least one second.
+std::optional<int> parseDuration(std::string_view text);
+
+}  // namespace zrv::collect

@@ -1,0 +1,43 @@
+#pragma once
+// Calls a store could not take, kept in the state folder until a run that
+// reaches it writes them. One JSON object a line: the store's URL and the
+// call. The file is replaced whole, so a crash mid-way loses nothing.
+
+#include "collect/CallResult.h"
+
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zrv::collect {
+
+class Spool {
+public:
+    explicit Spool(QString path) : m_path(std::move(path)) {}
+
+    // Reads what is spooled; a damaged line is kept aside, never dropped
+    // silently (the reason goes to `warning`).
+    bool load(std::string* warning);
+    void add(const QString& store, const CallResult& call);
+    // The calls waiting for `store`, oldest first.
+    std::vector<CallResult> waitingFor(const QString& store) const;
+    // Those of `store` written now.
+    void written(const QString& store, const QString& callId);
+    bool save(std::string* why) const;
+    std::size_t size() const { return m_entries.size(); }
+    const QString& path() const { return m_path; }
+
+private:
+    struct Entry {
+        QString store;
+        QString callId;
+        QByteArray line;  // as it stands in the file
+        std::optional<CallResult> call;
+    };
+    QString m_path;
+    std::vector<Entry> m_entries;
+};
+
+}  // namespace zrv::collect

@@ -1,0 +1,173 @@
+// zrvcollect: unattended call rounds over a fleet of ZRV regulators.
+
+#include "collect/Collector.h"
+#include "collect/Roster.h"
+#include "collect/Store.h"
+#include "shell/CloseOnSignal.h"
+#include "text/Version.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+using namespace zrv::collect;
+
+namespace {
+
+const char kUsage[] =
+    "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION] [--jobs N]\n"
+    "                  [--format jsonl|influx] [--state-dir DIR] [--check]\n"
+    "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
+    "  --store URL        where calls go, several allowed: sqlite:PATH,\n"
+    "                     postgresql://USER@HOST:PORT/DB, postgresql:///DB?host=SOCKETDIR\n"
+    "                     (default: sqlite:$XDG_DATA_HOME/zrvcollect/zrv.db)\n"
+    "  --once             one round, then end (the default)\n"
+    "  --every DURATION   a round every DURATION (30s, 15m, 1h) until stopped\n"
+    "  --jobs N           ports called at once (default 8)\n"
+    "  --format F         each call on standard output: jsonl, or influx line protocol\n"
+    "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
+    "  --check            read the roster and the stores, call nobody\n"
+    "  --help, --version  this text, or the version, and end\n"
+    "Exit status: 0 every station ok, 1 some failed, 2 roster or store refused.\n";
+
+int refuse(const std::string& why)
+{
+    std::fprintf(stderr, "zrvcollect: %s\n", why.c_str());
+    return 2;
+}
+
+QString defaultDataDir()
+{
+    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+    if (!xdg.isEmpty()) return QString::fromLocal8Bit(xdg) + QStringLiteral("/zrvcollect");
+    return QDir::homePath() + QStringLiteral("/.local/share/zrvcollect");
+}
+
+QString defaultStateDir()
+{
+    const QByteArray xdg = qgetenv("XDG_STATE_HOME");
+    if (!xdg.isEmpty()) return QString::fromLocal8Bit(xdg) + QStringLiteral("/zrvcollect");
+    return QDir::homePath() + QStringLiteral("/.local/state/zrvcollect");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string rosterPath;
+    std::vector<std::string> storeArgs;
+    int every = 0;
+    int jobs = 8;
+    bool check = false;
+    Format format = Format::Summary;
+    QString stateDir;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        const auto value = [&]() -> std::string {
+            if (!next) {
+                std::fprintf(stderr, "zrvcollect: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            ++i;
+            return next;
+        };
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("zrvcollect %s\n", kZrvVersion);
+            return 0;
+        }
+        if (a == "--roster") rosterPath = value();
+        else if (a == "--store") storeArgs.push_back(value());
+        else if (a == "--once") every = 0;
+        else if (a == "--every") {
+            const auto d = parseDuration(value());
+            if (!d) return refuse("--every: a duration such as 30s, 15m or 1h");
+            every = *d;
+        } else if (a == "--jobs") {
+            const std::string v = value();
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end || n < 1 || n > 256) return refuse("--jobs: a number from 1 to 256");
+            jobs = int(n);
+        } else if (a == "--format") {
+            const std::string v = value();
+            if (v == "jsonl") format = Format::Jsonl;
+            else if (v == "influx") format = Format::Influx;
+            else return refuse("--format: jsonl or influx");
+        } else if (a == "--state-dir") stateDir = QString::fromStdString(value());
+        else if (a == "--check") check = true;
+        else {
+            std::fputs(kUsage, stderr);
+            return refuse("unknown option " + a);
+        }
+    }
+    if (rosterPath.empty()) {
+        std::fputs(kUsage, stderr);
+        return refuse("--roster FILE is needed");
+    }
+
+    QCoreApplication app(argc, argv);
+    std::string why;
+    const auto roster = loadRoster(rosterPath, &why);
+    if (!roster) return refuse(why);
+    if (storeArgs.empty()) storeArgs = roster->stores;
+    if (storeArgs.empty()) storeArgs.push_back("sqlite:" + (defaultDataDir() + QStringLiteral("/zrv.db")).toStdString());
+    std::vector<std::unique_ptr<Sink>> sinks;
+    for (const std::string& s : storeArgs) {
+        const auto url = parseStoreUrl(QString::fromStdString(s), &why);
+        if (!url) return refuse(why);
+        auto sink = makeSink(*url);
+        if (!sink) return refuse(s + ": this kind of store is not supported by this build");
+        // A store that cannot be reached is no refusal: its calls are
+        // spooled. One that refuses its schema is.
+        if (!sink->open(&why) && why.find("новее этой программы") != std::string::npos) return refuse(s + ": " + why);
+        sinks.push_back(std::move(sink));
+    }
+    if (check) {
+        std::printf("%s: %zu станций, хранилищ: %zu\n", rosterPath.c_str(), roster->stations.size(), sinks.size());
+        return 0;
+    }
+
+    CollectorOptions options;
+    options.jobs = jobs;
+    options.format = format;
+    options.stateDir = stateDir.isEmpty() ? defaultStateDir() : stateDir;
+    options.live = ::isatty(STDERR_FILENO) == 1;
+    Collector collector(*roster, std::move(sinks), options, stdout, stderr);
+
+    int status = 0;
+    QTimer next;
+    next.setSingleShot(true);
+    qint64 roundStarted = 0;
+    QObject::connect(&next, &QTimer::timeout, &collector, [&] {
+        roundStarted = QDateTime::currentMSecsSinceEpoch();
+        collector.startRound();
+    });
+    QObject::connect(&collector, &Collector::roundFinished, &app, [&] {
+        status = std::max(status, collector.exitStatus());
+        if (every == 0 || collector.stopping()) return QCoreApplication::exit(status);
+        status = 0;
+        const qint64 due = roundStarted + qint64(every) * 1000 - QDateTime::currentMSecsSinceEpoch();
+        next.start(int(std::max<qint64>(0, due)));
+    });
+    // Ctrl-C or a service manager's TERM: the calls in flight end cleanly.
+    closeOnSignals(&collector, [&] {
+        next.stop();
+        if (!collector.roundRunning()) return QCoreApplication::exit(status);
+        std::fprintf(stderr, "zrvcollect: остановка: текущие вызовы завершаются\n");
+        collector.stop();
+    });
+    next.start(0);
+    return app.exec();
+}
