@@ -93,7 +93,7 @@ public:
         for (const auto& [k, v] : t) {
             bool known = false;
             for (std::string_view x : keys) known = known || k.str() == x;
-            if (!known) fail("неизвестный ключ \"" + std::string(k.str()) + "\" в " + where, v.source());
+            if (!known) fail("неизвестный ключ \"" + std::string(k.str()) + "\" в " + where, k.source());
         }
     }
     void common(const toml::table& t, Station* s)
@@ -142,7 +142,7 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     try {
         root = toml::parse(text, fileName);
     } catch (const toml::parse_error& e) {
-        if (error) *error = at(fileName, e.source()) + ": " + std::string(e.description());
+        if (error) *error = at(fileName, e.source()) + ": ошибка синтаксиса TOML: " + std::string(e.description());
         return std::nullopt;
     }
     Reader r(fileName);

@@ -1,0 +1,311 @@
+// zrvcollect against simulated stations: a round over TCP and modem stations
+// into SQLite and jsonl, a second round after the journals grew, a store that
+// cannot be reached, and rosters that are refused before anything is called.
+
+#include "SimServer.h"
+#include "collect/CallJson.h"
+#include "collect/Collector.h"
+#include "collect/Roster.h"
+#include "collect/Store.h"
+#include "link/RegisterImage.h"
+#include "setpoints/SetpointFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+using namespace zrv::collect;
+
+namespace {
+
+int freeTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+QString readAll(FILE* f)
+{
+    std::fflush(f);
+    std::rewind(f);
+    QByteArray out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, qsizetype(n));
+    return QString::fromUtf8(out);
+}
+
+}  // namespace
+
+class TestCollect : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::unique_ptr<zrvsim::SimServer>> m_sims;
+
+    zrvsim::SimServer& tcpSim(int journal, unsigned seed)
+    {
+        zrvsim::SimOptions o;
+        o.tcp = true;
+        o.journalRecords = journal;
+        o.seed = seed;
+        m_sims.push_back(std::make_unique<zrvsim::SimServer>(o));
+        std::string error;
+        if (!m_sims.back()->start(&error)) qFatal("%s", error.c_str());
+        return *m_sims.back();
+    }
+    static QString tcpPort(zrvsim::SimServer& s) { return QStringLiteral("tcp 127.0.0.1 %1").arg(s.tcpPort()); }
+    static void grow(zrvsim::SimServer& s, int records)
+    {
+        s.withDevice([records](zrvsim::DeviceModel& d, auto&) {
+            for (int i = 0; i < records; ++i) d.appendRecord(d.stampNow(), {{uint16_t(i), 0xC002, 1, 2}});
+            return 0;
+        });
+    }
+
+    struct Round {
+        std::vector<CallResult> results;
+        int status = 0;
+        QString out, err;
+    };
+    Round runRound(const Roster& roster, const QString& store)
+    {
+        std::string why;
+        std::vector<std::unique_ptr<Sink>> sinks;
+        sinks.push_back(makeSink(*parseStoreUrl(store, &why)));
+        CollectorOptions o;
+        o.format = Format::Jsonl;
+        o.stateDir = m_dir.path() + "/state";
+        FILE* out = std::tmpfile();
+        FILE* err = std::tmpfile();
+        Round r;
+        {
+            Collector c(roster, std::move(sinks), o, out, err);
+            QSignalSpy done(&c, &Collector::roundFinished);
+            c.startRound();
+            if (!done.wait(60000)) qWarning("the round did not finish");
+            r.results = c.results();
+            r.status = c.exitStatus();
+        }
+        r.out = readAll(out);
+        r.err = readAll(err);
+        std::fclose(out);
+        std::fclose(err);
+        return r;
+    }
+    static int count(const QString& db, const QString& sql)
+    {
+        int n = -1;
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "check");
+            d.setDatabaseName(db);
+            d.open();
+            QSqlQuery q(d);
+            if (q.exec(sql) && q.next()) n = q.value(0).toInt();
+        }
+        QSqlDatabase::removeDatabase("check");
+        return n;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+    }
+    void cleanupTestCase() { m_sims.clear(); }
+
+    void aRosterIsRefusedWithItsLineBeforeAnythingIsCalled()
+    {
+        std::string why;
+        const auto refused = [&why](const std::string& text, const std::string& where, const std::string& what) {
+            why.clear();
+            QVERIFY2(!parseRoster(text, "/etc/zrvcollect/stations.toml", &why), text.c_str());
+            QVERIFY2(why.rfind("/etc/zrvcollect/stations.toml:" + where + ": ", 0) == 0, why.c_str());
+            QVERIFY2(why.find(what) != std::string::npos, why.c_str());
+        };
+        const std::string one = "[[station]]\nname = \"A\"\nport = \"COM1\"\n";
+        refused(one + "[[station]]\nname = \"A\"\nport = \"COM2\"\n", "5:8", "уже есть");
+        refused(one + "[[station]]\nname = \"B\"\nport = \"COM40\"\n", "6:8", "COM1..COM32");
+        refused(one + "[[station]]\nname = \"B\"\nport = \"tcp host\"\n", "6:8", "tcp host");
+        refused(one + "adress = 3\n", "4:1", "неизвестный ключ \"adress\"");
+        refused(one + "address = 300\n", "4:11", "от 1 до 247");
+        refused(one + "phone = \"8-800 ABC\"\n", "4:9", "phone");
+        refused("[[station]]\nname = \"A\nport = \"COM1\"\n", "2:10", "TOML");  // an unclosed string
+        refused("[defaults]\nretries = 1\n", "1:1", "ни одной станции");
+
+        const auto roster = parseRoster("[defaults]\nretries = 3\nretry_delay = \"2m\"\nset_clock = true\n"
+                                        "stores = [\"sqlite:/tmp/x.db\"]\n" + one +
+                                            "profile = \"p/a.zrvset\"\nretries = 0\n"
+                                            "[[station]]\nname = \"B\"\nport = \"/dev/ttyUSB0\"\nphone = \"0,123w45\"\n",
+                                        "/etc/zrvcollect/stations.toml", &why);
+        QVERIFY2(roster, why.c_str());
+        QCOMPARE(roster->stations.size(), std::size_t(2));
+        QCOMPARE(roster->stations[0].profile, std::string("/etc/zrvcollect/p/a.zrvset"));
+        QCOMPARE(roster->stations[0].retries, 0);
+        QCOMPARE(roster->stations[1].retries, 3);
+        QCOMPARE(roster->stations[1].retryDelayS, 120);
+        QVERIFY(roster->stations[1].setClock);
+        QCOMPARE(roster->stores, std::vector<std::string>{"sqlite:/tmp/x.db"});
+
+        // The program: status 2, the line named, and the station never called.
+        zrvsim::SimServer& sim = tcpSim(0, 1);
+        QFile f(m_dir.path() + "/bad.toml");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[[station]]\nname = \"A\"\nport = \"%1\"\n[[station]]\nname = \"A\"\nport = \"%1\"\n")
+                    .arg(tcpPort(sim))
+                    .toUtf8());
+        f.close();
+        QProcess p;
+        p.start(ZRVCOLLECT_PROGRAM, {"--roster", f.fileName(), "--store", "sqlite:" + m_dir.path() + "/never.db",
+                                     "--state-dir", m_dir.path() + "/state"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(f.fileName() + ":5:8: "), "the line is named");
+        QVERIFY(sim.requests().empty());
+        QVERIFY(!QFile::exists(m_dir.path() + "/never.db"));
+    }
+
+    void roundsOverTcpAndModemStationsIntoSqlite()
+    {
+        zrvsim::SimServer& a = tcpSim(10, 1);
+        zrvsim::SimServer& clock = tcpSim(2, 2);
+        zrvsim::SimServer& changed = tcpSim(1, 3);
+        zrvsim::SimServer& silent = tcpSim(0, 4);
+        silent.withDevice([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) {
+            s.faults.silent = true;
+            return 0;
+        });
+        clock.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.clockOffsetSeconds = 600;
+            return 0;
+        });
+        // The approved profile of the third station, then a change on site.
+        const QString profile = m_dir.path() + "/changed.zrvset";
+        changed.withDevice([&profile](zrvsim::DeviceModel& d, auto&) {
+            auto image = std::make_unique<zrv::RegisterImage>();
+            zrv::ValveWeightArray weights{};
+            for (uint16_t r = 0; r < 114; ++r) image->setHolding(r, d.holdings[r]);
+            for (int v = 0; v < 8; ++v) weights[std::size_t(v)] = uint8_t(d.holdings[std::size_t(96 + v)]);
+            QFile f(profile);
+            f.open(QIODevice::WriteOnly);
+            f.write(QByteArray::fromStdString(zrv::setpoints::formatSetpointFile(*image, weights, 127, "-", "-")));
+            d.holdings[4] = uint16_t(d.holdings[4] + 5);  // TPA
+            return 0;
+        });
+        zrvsim::SimOptions mo;
+        mo.modem = true;
+        mo.comNumber = 5;
+        mo.journalRecords = 3;
+        mo.seed = 9;
+        m_sims.push_back(std::make_unique<zrvsim::SimServer>(mo));
+        zrvsim::SimServer& modem = *m_sims.back();
+        std::string error;
+        QVERIFY2(modem.start(&error), error.c_str());
+
+        const QString text = QStringLiteral(
+                                 "[defaults]\nclock_tolerance = 60\nretries = 0\n"
+                                 "[[station]]\nname = \"А\"\nport = \"%1\"\n"
+                                 "[[station]]\nname = \"Б часы\"\nport = \"%2\"\nset_clock = true\n"
+                                 "[[station]]\nname = \"В уставки\"\nport = \"%3\"\nprofile = \"changed.zrvset\"\n"
+                                 "[[station]]\nname = \"Г молчит\"\nport = \"%4\"\nretries = 1\nretry_delay = 0\n"
+                                 "[[station]]\nname = \"Д закрыт\"\nport = \"tcp 127.0.0.1 %5\"\n"
+                                 "[[station]]\nname = \"Е модем\"\nport = \"COM5\"\nphone = \"5550\"\n"
+                                 "[[station]]\nname = \"Ж занято\"\nport = \"COM5\"\nphone = \"5551\"\n")
+                                 .arg(tcpPort(a), tcpPort(clock), tcpPort(changed), tcpPort(silent))
+                                 .arg(freeTcpPort());
+        std::string why;
+        const auto roster = parseRoster(text.toStdString(), (m_dir.path() + "/stations.toml").toStdString(), &why);
+        QVERIFY2(roster, why.c_str());
+        const QString db = m_dir.path() + "/store/zrv.db";
+        const QString store = "sqlite:" + db;
+
+        Round one = runRound(*roster, store);
+        QCOMPARE(one.status, 1);
+        const auto& r = one.results;
+        QCOMPARE(r.size(), std::size_t(7));
+        QVERIFY2(r[0].ok(), r[0].why.c_str());
+        QCOMPARE(r[0].records.size(), std::size_t(10));
+        QVERIFY(r[0].measurements.has_value());
+        QVERIFY(r[0].clockOffsetS && std::llabs(*r[0].clockOffsetS) <= 2);
+        QVERIFY(r[1].ok() && r[1].clockSet);
+        QVERIFY(r[1].clockOffsetS && std::llabs(*r[1].clockOffsetS - 600) <= 2);
+        QVERIFY(r[2].ok() && r[2].hasProfile);
+        QCOMPARE(r[2].setpointDifferences, std::vector<int>{4});
+        QCOMPARE(r[3].outcome, Outcome::NoDevice);
+        QCOMPARE(r[3].attempt, 2);  // tried again once
+        QCOMPARE(r[4].outcome, Outcome::PortUnavailable);
+        QVERIFY2(r[5].ok(), r[5].why.c_str());
+        QCOMPARE(r[5].records.size(), std::size_t(3));
+        QCOMPARE(r[6].outcome, Outcome::DialFailed);
+        QVERIFY2(r[6].why.find("Занято") != std::string::npos, r[6].why.c_str());
+        for (const CallResult& c : r) QVERIFY(c.transactionsOk + c.transactionsFailed > 0 || !c.ok());
+        // The device's clock was set: it reads true now.
+        QVERIFY(std::llabs(clock.withDevice([](zrvsim::DeviceModel& d, auto&) { return d.clockOffsetSeconds; })) <= 2);
+
+        // Every call in the store and on standard output, once.
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 8);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 4);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10 + int(r[1].records.size() + r[2].records.size()) + 3);
+        QCOMPARE(count(db, "SELECT setpoint_differences FROM calls WHERE station = 'В уставки'"), 1);
+        const QStringList lines = one.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 8);
+        for (const QString& l : lines) QVERIFY(callFromJson(QJsonDocument::fromJson(l.toUtf8()).object()).has_value());
+        QVERIFY2(one.err.contains(QStringLiteral("Г молчит: прибор не отвечает")), qPrintable(one.err));
+
+        // The journals grow; the next round reads just the new records.
+        grow(a, 2);
+        grow(modem, 1);
+        Round two = runRound(*roster, store);
+        QCOMPARE(two.results[0].records.size(), std::size_t(2));
+        QCOMPARE(two.results[5].records.size(), std::size_t(1));
+        QCOMPARE(two.results[1].records.size(), std::size_t(0));
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 12);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'Е модем'"), 4);
+
+        // The store's folder is gone for a round: the calls wait in the
+        // spool, and the next run writes them without doubles.
+        Roster justA;
+        justA.stations = {roster->stations[0]};
+        QVERIFY(QDir().rename(m_dir.path() + "/store", m_dir.path() + "/store.away"));
+        QFile blocker(m_dir.path() + "/store");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        grow(a, 3);
+        Round three = runRound(justA, store);
+        QCOMPARE(three.status, 0);  // the station was fine; the store waits
+        QVERIFY2(three.err.contains("spool.jsonl"), qPrintable(three.err));
+        QCOMPARE(three.results[0].records.size(), std::size_t(15));  // no cursor at hand: the whole ring
+        QVERIFY(QFile::remove(m_dir.path() + "/store"));
+        QVERIFY(QDir().rename(m_dir.path() + "/store.away", m_dir.path() + "/store"));
+        grow(a, 1);
+        Round four = runRound(justA, store);
+        QVERIFY2(four.err.contains(QStringLiteral("из отложенных записано вызовов: 1")), qPrintable(four.err));
+        QCOMPARE(four.results[0].records.size(), std::size_t(1));
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 16);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'А'"), 4);
+        QVERIFY(!QFile::exists(m_dir.path() + "/state/spool.jsonl"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCollect)
+#include "tst_collect.moc"
