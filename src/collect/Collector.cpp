@@ -228,7 +228,7 @@ journal::RecordKeys Collector::knownRecords(const std::string& station, unsigned
 {
     for (auto& sink : m_sinks) {
         std::string why;
-        if (!sink->open(&why)) continue;
+        if (!sink->keepsCursor() || !sink->open(&why)) continue;
         return sink->knownRecords(station, deviceNumber);
     }
     return {};

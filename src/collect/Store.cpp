@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "collect/CallJson.h"
+#include "collect/MqttSink.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -120,11 +121,19 @@ bool SqlStore::migrate(std::string* why)
         db.rollback();
         return false;
     };
-    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS zrv_schema (version INTEGER NOT NULL)"))) return fail(q);
-    if (!db.transaction()) {
-        if (why) *why = db.lastError().text().toStdString();
+    // SQLite: take the write lock at once, so that a second collector on the
+    // same new file waits here rather than fail on a table made meanwhile.
+    const bool begun = m_url.kind == StoreUrl::Sqlite ? q.exec(QStringLiteral("BEGIN IMMEDIATE")) : db.transaction();
+    if (!begun) {
+        if (why) *why = (m_url.kind == StoreUrl::Sqlite ? q.lastError() : db.lastError()).text().toStdString();
         return false;
     }
+    // Several collectors may start on one new PostgreSQL database at once:
+    // one migrates, the others wait and find it done. (SQLite's write lock
+    // does the same for a shared file.)
+    if (m_url.kind == StoreUrl::Postgres && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(7274201)")))
+        return fail(q);
+    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS zrv_schema (version INTEGER NOT NULL)"))) return fail(q);
     int version = 0;
     if (!q.exec(QStringLiteral("SELECT MAX(version) FROM zrv_schema"))) return fail(q);
     if (q.next() && !q.value(0).isNull()) version = q.value(0).toInt();
@@ -278,7 +287,7 @@ bool SqlStore::write(const CallResult& c, std::string* why)
 
 std::unique_ptr<Sink> makeSink(const StoreUrl& url)
 {
-    if (url.kind == StoreUrl::Mqtt) return nullptr;
+    if (url.kind == StoreUrl::Mqtt) return std::make_unique<MqttSink>(url);
     return std::make_unique<SqlStore>(url);
 }
 

@@ -39,6 +39,8 @@ public:
     // journal cursor). Device numbers are sums of valve weights and need not
     // be unique across a fleet, so the station is part of the cursor.
     virtual journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber) = 0;
+    // Whether knownRecords means anything here (a broker keeps no cursor).
+    virtual bool keepsCursor() const { return true; }
     virtual QString name() const = 0;
 };
 

@@ -2,6 +2,7 @@
 // into SQLite and jsonl, a second round after the journals grew, a store that
 // cannot be reached, and rosters that are refused before anything is called.
 
+#include "Servers.h"
 #include "SimServer.h"
 #include "collect/CallJson.h"
 #include "collect/Collector.h"
@@ -87,37 +88,53 @@ private:
         int status = 0;
         QString out, err;
     };
-    Round runRound(const Roster& roster, const QString& store)
+    // Rounds of several collectors at once, each with its own state folder
+    // (as on several machines), into the same stores.
+    std::vector<Round> runRounds(const std::vector<Roster>& rosters, const QStringList& stores)
     {
-        std::string why;
-        std::vector<std::unique_ptr<Sink>> sinks;
-        sinks.push_back(makeSink(*parseStoreUrl(store, &why)));
-        CollectorOptions o;
-        o.format = Format::Jsonl;
-        o.stateDir = m_dir.path() + "/state";
-        FILE* out = std::tmpfile();
-        FILE* err = std::tmpfile();
-        Round r;
-        {
-            Collector c(roster, std::move(sinks), o, out, err);
-            QSignalSpy done(&c, &Collector::roundFinished);
-            c.startRound();
-            if (!done.wait(60000)) qWarning("the round did not finish");
-            r.results = c.results();
-            r.status = c.exitStatus();
+        std::vector<std::unique_ptr<Collector>> collectors;
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        std::vector<FILE*> files;
+        for (std::size_t i = 0; i < rosters.size(); ++i) {
+            std::string why;
+            std::vector<std::unique_ptr<Sink>> sinks;
+            for (const QString& store : stores) sinks.push_back(makeSink(*parseStoreUrl(store, &why)));
+            CollectorOptions o;
+            o.format = Format::Jsonl;
+            o.stateDir = m_dir.path() + "/state" + (i ? QString::number(i) : QString());
+            files.push_back(std::tmpfile());
+            files.push_back(std::tmpfile());
+            collectors.push_back(std::make_unique<Collector>(rosters[i], std::move(sinks), o, files[2 * i], files[2 * i + 1]));
+            spies.push_back(std::make_unique<QSignalSpy>(collectors.back().get(), &Collector::roundFinished));
         }
-        r.out = readAll(out);
-        r.err = readAll(err);
-        std::fclose(out);
-        std::fclose(err);
-        return r;
+        for (auto& c : collectors) c->startRound();
+        for (auto& s : spies)
+            if (s->isEmpty() && !s->wait(60000)) qWarning("a round did not finish");
+        std::vector<Round> out(rosters.size());
+        for (std::size_t i = 0; i < rosters.size(); ++i) {
+            out[i].results = collectors[i]->results();
+            out[i].status = collectors[i]->exitStatus();
+        }
+        collectors.clear();  // the sinks close here
+        for (std::size_t i = 0; i < rosters.size(); ++i) {
+            out[i].out = readAll(files[2 * i]);
+            out[i].err = readAll(files[2 * i + 1]);
+        }
+        for (FILE* f : files) std::fclose(f);
+        return out;
     }
-    static int count(const QString& db, const QString& sql)
+    Round runRound(const Roster& roster, const QString& store) { return runRounds({roster}, {store}).front(); }
+    static int count(const QString& db, const QString& sql, int pgPort = 0)
     {
         int n = -1;
         {
-            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "check");
+            QSqlDatabase d = QSqlDatabase::addDatabase(pgPort ? "QPSQL" : "QSQLITE", "check");
             d.setDatabaseName(db);
+            if (pgPort) {
+                d.setHostName("127.0.0.1");
+                d.setPort(pgPort);
+                d.setUserName("postgres");
+            }
             d.open();
             QSqlQuery q(d);
             if (q.exec(sql) && q.next()) n = q.value(0).toInt();
@@ -304,6 +321,91 @@ private slots:
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 16);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'А'"), 4);
         QVERIFY(!QFile::exists(m_dir.path() + "/state/spool.jsonl"));
+    }
+
+    void severalCollectorsIntoOnePostgresAndAnMqttBroker()
+    {
+        PgServer pg;
+        MosquittoBroker broker;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        QVERIFY2(broker.start(&why), qPrintable(why));
+        zrvsim::SimServer& p1 = tcpSim(4, 21);
+        zrvsim::SimServer& p2 = tcpSim(2, 22);
+        zrvsim::SimServer& p3 = tcpSim(3, 23);
+        const auto roster = [](const std::vector<std::pair<std::string, zrvsim::SimServer*>>& list) {
+            Roster r;
+            for (const auto& [name, sim] : list) {
+                Station s;
+                s.name = name;
+                s.port = "tcp 127.0.0.1 " + std::to_string(sim->tcpPort());
+                s.retries = 0;
+                r.stations.push_back(s);
+            }
+            return r;
+        };
+        const Roster first = roster({{"P1", &p1}, {"P2/север", &p2}});
+        const Roster second = roster({{"P3", &p3}});
+        const QString mqtt = QStringLiteral("mqtt://127.0.0.1:%1/zrvt").arg(broker.port());
+        QProcess sub;
+        sub.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "zrvt/#", "-v", "-q", "1"});
+        QVERIFY(sub.waitForStarted());
+        QTest::qWait(300);  // subscribed
+
+        const std::vector<Round> rounds = runRounds({first, second}, {pg.url(), mqtt});
+        for (const Round& r : rounds) {
+            QCOMPARE(r.status, 0);
+            QVERIFY2(!r.err.contains(QStringLiteral("недоступно")), qPrintable(r.err));
+        }
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM calls", pg.port()), 3);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal", pg.port()), 9);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM zrv_schema", pg.port()), 1);  // migrated once
+
+        // A collector whose PostgreSQL is down: the broker still gets the
+        // call, the database gets it on the next run, once.
+        pg.stop();
+        grow(p1, 2);
+        const Round down = runRounds({first}, {pg.url(), mqtt}).front();
+        QCOMPARE(down.status, 0);
+        QVERIFY2(down.err.contains("spool.jsonl"), qPrintable(down.err));
+        QVERIFY2(pg.restart(&why), qPrintable(why));
+        const Round back = runRounds({first}, {pg.url(), mqtt}).front();
+        QVERIFY2(back.err.contains(QStringLiteral("из отложенных записано вызовов: 2")), qPrintable(back.err));
+        QCOMPARE(back.results[0].records.size(), std::size_t(0));  // the cursor came with the replay
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal WHERE station = 'P1'", pg.port()), 6);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM calls", pg.port()), 7);
+
+        QTest::qWait(300);
+        sub.terminate();
+        QVERIFY(sub.waitForFinished(5000));
+        const QStringList lines = QString::fromUtf8(sub.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const auto on = [&lines](const QString& topic) {
+            int n = 0;
+            for (const QString& l : lines) n += l.startsWith(topic + ' ');
+            return n;
+        };
+        // While the database was down there was no cursor: the whole rings
+        // again (a consumer knows a record by device, start and stamp).
+        QCOMPARE(on("zrvt/P1/journal"), 4 + 6);
+        QCOMPARE(on("zrvt/P2_север/journal"), 2 + 2);
+        QCOMPARE(on("zrvt/P3/journal"), 3);
+        QCOMPARE(on("zrvt/P1/state"), 3);
+        for (const QString& l : lines)
+            if (l.startsWith("zrvt/P3/state ")) {
+                const QJsonObject o = QJsonDocument::fromJson(l.mid(14).toUtf8()).object();
+                QCOMPARE(o["outcome"].toString(), QString("ok"));
+                QCOMPARE(o["records_read"].toInt(), 3);
+                QVERIFY(o["measurements"].isObject());
+            }
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const QString& l) {
+            return l.startsWith("zrvt/collector/") && l.endsWith(" offline");
+        }));
+        // The state stays for whoever subscribes later.
+        QProcess later;
+        later.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "zrvt/P3/state",
+                                      "-C", "1", "-W", "5"});
+        QVERIFY(later.waitForFinished(10000));
+        QVERIFY(later.readAllStandardOutput().contains("\"outcome\":\"ok\""));
     }
 };
 

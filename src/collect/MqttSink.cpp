@@ -1,0 +1,188 @@
+#include "MqttSink.h"
+
+#include "collect/CallJson.h"
+#include "text/SystemError.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUuid>
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace zrv::collect {
+
+struct MqttCallbacks {
+    static void onConnect(mosquitto*, void* self, int rc)
+    {
+        auto* s = static_cast<MqttSink*>(self);
+        s->m_connectResult = rc;
+        s->m_connected = rc == 0;
+    }
+    static void onDisconnect(mosquitto*, void* self, int) { static_cast<MqttSink*>(self)->m_connected = false; }
+    static void onPublish(mosquitto*, void* self, int mid)
+    {
+        auto& u = static_cast<MqttSink*>(self)->m_unacked;
+        u.erase(std::remove(u.begin(), u.end(), mid), u.end());
+    }
+};
+
+namespace {
+QString hostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return QStringLiteral("unknown");
+    return QString::fromLocal8Bit(name);
+}
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+}  // namespace
+
+MqttSink::MqttSink(StoreUrl url) : m_url(std::move(url))
+{
+    m_presenceTopic = m_url.prefix + QStringLiteral("/collector/") + topicLevel(hostName().toStdString());
+}
+
+MqttSink::~MqttSink() { close(); }
+
+QString MqttSink::topicLevel(const std::string& station)
+{
+    QString s = QString::fromStdString(station);
+    for (QChar& c : s)
+        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#')) c = QLatin1Char('_');
+    return s;
+}
+
+bool MqttSink::pump(const std::function<bool()>& until, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!until()) {
+        if (t.elapsed() > timeoutMs) return false;
+        const int rc = mosquitto_loop(m_mosq, 50, 1);
+        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN) return false;
+        if (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NO_CONN) {
+            m_connected = false;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MqttSink::open(std::string* why)
+{
+    if (m_mosq && m_connected) return true;
+    close();
+    initLibrary();
+    // Unique per connection: a broker drops the older of two clients with
+    // one id, and one process may hold several sinks on one broker.
+    const QByteArray id = QStringLiteral("zrvcollect-%1-%2-%3")
+                              .arg(hostName())
+                              .arg(::getpid())
+                              .arg(QUuid::createUuid().toString(QUuid::Id128).left(8))
+                              .toUtf8()
+                              .right(64);
+    m_mosq = mosquitto_new(id.constData(), true, this);
+    if (!m_mosq) {
+        if (why) *why = "mqtt: не хватает памяти";
+        return false;
+    }
+    mosquitto_connect_callback_set(m_mosq, &MqttCallbacks::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttCallbacks::onDisconnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttCallbacks::onPublish);
+    const QByteArray topic = m_presenceTopic.toUtf8();
+    mosquitto_will_set(m_mosq, topic.constData(), 7, "offline", 1, true);
+    m_connectResult = -1;
+    const int rc = mosquitto_connect(m_mosq, m_url.host.toUtf8().constData(), m_url.port, 30);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (why) *why = std::string("mqtt: ") + (rc == MOSQ_ERR_ERRNO ? text::systemErrorText(errno) : mosquitto_strerror(rc));
+        close();
+        return false;
+    }
+    if (!pump([this] { return m_connectResult >= 0; }, 5000) || !m_connected) {
+        if (why)
+            *why = m_connectResult > 0 ? std::string("mqtt: брокер отказал: ") + mosquitto_connack_string(m_connectResult)
+                                       : std::string("mqtt: брокер не ответил");
+        close();
+        return false;
+    }
+    int mid = 0;
+    mosquitto_publish(m_mosq, &mid, topic.constData(), 6, "online", 1, true);
+    return true;
+}
+
+bool MqttSink::write(const CallResult& call, std::string* why)
+{
+    if (!open(why)) return false;
+    const QString base = m_url.prefix + QLatin1Char('/') + topicLevel(call.station);
+    QJsonObject state = callToJson(call);
+    // The state is small: the records go to the journal topic one by one.
+    state.remove(QStringLiteral("records"));
+    state["records_read"] = int(call.records.size());
+    if (call.hasProfile) state["setpoint_difference_count"] = int(call.setpointDifferences.size());
+    const auto publish = [this](const QString& topic, const QJsonObject& o, bool retain) {
+        const QByteArray t = topic.toUtf8();
+        const QByteArray payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        int mid = 0;
+        const int rc = mosquitto_publish(m_mosq, &mid, t.constData(), int(payload.size()), payload.constData(), 1, retain);
+        if (rc == MOSQ_ERR_SUCCESS) m_unacked.push_back(mid);
+        return rc;
+    };
+    m_unacked.clear();
+    int rc = MOSQ_ERR_SUCCESS;
+    // Oldest first, so a consumer sees the journal in the order it was written.
+    for (auto it = call.records.rbegin(); it != call.records.rend() && rc == MOSQ_ERR_SUCCESS; ++it) {
+        QJsonObject r = recordToJson(*it);
+        r["station"] = QString::fromStdString(call.station);
+        r["device"] = int(call.deviceNumber);
+        r["call"] = call.callId;
+        rc = publish(base + QStringLiteral("/journal"), r, false);
+        // Keep the outgoing queue short on a long journal.
+        if (m_unacked.size() > 200) pump([this] { return m_unacked.size() < 50; }, 10000);
+    }
+    if (rc == MOSQ_ERR_SUCCESS) rc = publish(base + QStringLiteral("/state"), state, true);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (why) *why = std::string("mqtt: ") + mosquitto_strerror(rc);
+        close();
+        return false;
+    }
+    if (!pump([this] { return m_unacked.empty(); }, 10000)) {
+        if (why) *why = "mqtt: брокер не подтвердил сообщения";
+        close();
+        return false;
+    }
+    return true;
+}
+
+void MqttSink::close()
+{
+    if (!m_mosq) return;
+    if (m_connected) {
+        // A clean disconnect sends no will: say offline ourselves.
+        const QByteArray topic = m_presenceTopic.toUtf8();
+        int mid = 0;
+        m_unacked.clear();
+        if (mosquitto_publish(m_mosq, &mid, topic.constData(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+            m_unacked.push_back(mid);
+            pump([this] { return m_unacked.empty(); }, 2000);
+        }
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop(m_mosq, 50, 1);
+    }
+    mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+    m_connected = false;
+}
+
+}  // namespace zrv::collect
