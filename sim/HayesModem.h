@@ -42,6 +42,8 @@ public:
     bool dataMode() const { return m_state == State::Data; }
     bool callUp() const { return m_state == State::Data || m_state == State::OnlineCommand; }
     const std::vector<Event>& events() const { return m_events; }
+    // The number of the last dial.
+    const std::string& dialledNumber() const { return m_dialledNumber; }
 
 private:
     enum class State { Idle, Dialling, Data, OnlineCommand };

@@ -1,6 +1,7 @@
 #include "SimServer.h"
 
 #include "link/PortMap.h"
+#include "link/RegisterMap.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -31,6 +32,36 @@ SimServer::SimServer(SimOptions options)
 {
     m_slave.setAddress(options.slave);
     if (options.journalRecords > 0) m_device.preloadJournal(options.journalRecords, options.seed);
+    for (int i = 0; options.modem && i < options.modemPool; ++i) {
+        m_pool.push_back(std::make_unique<DeviceModel>());
+        if (i == 0) continue;  // device 0 is m_device itself
+        DeviceModel& d = *m_pool.back();
+        if (options.journalRecords > 0) d.preloadJournal(options.journalRecords, options.seed + unsigned(i));
+        std::array<uint16_t, zrv::reg::kValveCount> w{};
+        for (int v = 0; v < zrv::reg::kValveCount; ++v) w[std::size_t(v)] = d.holdings[std::size_t(96 + v)];
+        w[0] = uint16_t(w[0] + i);
+        d.setValveWeights(w);
+    }
+}
+
+int poolIndexFor(const std::string& number, int poolSize)
+{
+    if (poolSize <= 0) return 0;
+    long long n = 0;
+    for (std::size_t i = 0; i + 1 < number.size(); ++i)
+        if (number[i] >= '0' && number[i] <= '9') n = (n * 10 + (number[i] - '0')) % poolSize;
+    return int(n);
+}
+
+void SimServer::choosePoolDevice()
+{
+    const int want = poolIndexFor(m_modem.dialledNumber(), int(m_pool.size()));
+    if (want == m_active) return;
+    // The answering device's slot holds a spare: put the device back there
+    // and take the chosen one out of its slot, leaving the spare behind.
+    std::swap(m_device, *m_pool[std::size_t(m_active)]);
+    std::swap(m_device, *m_pool[std::size_t(want)]);
+    m_active = want;
 }
 
 SimServer::~SimServer() { stop(); }
@@ -316,6 +347,9 @@ void SimServer::run()
             std::lock_guard<std::mutex> lock(m_mutex);
             m_device.advance(Clock::now());
             if (m_options.modem) m_modem.advance(Clock::now(), toTerminal);
+            // A call that comes up reaches the pool device its number names.
+            if (m_options.modem && !m_pool.empty() && m_modem.callUp() && !m_callUp) choosePoolDevice();
+            m_callUp = m_options.modem && m_modem.callUp();
             sendNow(toTerminal);
         }
         // Complete frames by length first; a frame with a bad CRC loses its

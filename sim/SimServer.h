@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,7 +33,15 @@ struct SimOptions {
     // COMn number the ports-directory entry is then a "tcp HOST PORT" file.
     bool tcp = false;
     int tcpPort = 0;
+    // With the modem: a pool of this many devices behind it, the dialled
+    // number choosing which one answers (see poolIndexFor). Each has its own
+    // device number (127, 128, ...), journal and state.
+    int modemPool = 0;
 };
+
+// Which pool device a dialled number reaches: the digits before the last
+// (the last one picks the dial's result), as a number, modulo the pool.
+int poolIndexFor(const std::string& number, int poolSize);
 
 struct SeenRequest {
     Frame frame;
@@ -67,6 +76,14 @@ public:
         return f(m_device, m_slave);
     }
 
+    // Runs f(device, slave) for pool device i (0-based) under the lock.
+    template <typename F>
+    auto withPoolDevice(int i, F&& f)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return f(i == m_active ? m_device : *m_pool[std::size_t(i)], m_slave);
+    }
+
     // Runs f(modem) under the server's lock (modem mode only).
     template <typename F>
     auto withModem(F&& f)
@@ -99,6 +116,12 @@ private:
     std::mutex m_mutex;
     std::vector<SeenRequest> m_requests;
     HayesModem m_modem;
+    // The pool's devices; the one that answers now lives in m_device (the
+    // slave serves that one), its own slot holding what m_device held.
+    std::vector<std::unique_ptr<DeviceModel>> m_pool;
+    int m_active = 0;
+    bool m_callUp = false;
+    void choosePoolDevice();
     std::vector<std::pair<Clock::time_point, uint8_t>> m_lineBytes;
 
     int m_master = -1;  // the pty master, or the TCP client's socket (-1: none)

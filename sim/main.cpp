@@ -41,7 +41,10 @@ void usage()
                  "  --answer-from N  ignore the first N-1 requests\n"
                  "  --silent-from N  answer nothing from the Nth request on (a line that dies)\n"
                  "  --fleet N        N devices on TCP ports PORT..PORT+N-1 (with --tcp PORT), each\n"
-                 "                   its own device number (127, 128, ...), journal and state\n"
+                 "                   its own device number (127, 128, ...), journal and state;\n"
+                 "                   with --modem, a pool of N devices behind the one modem: the\n"
+                 "                   digits before the last choose one (modulo N), so 10, 20, 30\n"
+                 "                   reach devices 1, 2, 3 (and 00 device 0)\n"
                  "  --journal-every S  each device writes a journal record every S seconds\n"
                  "  --help, --version  this text, or the version, and end\n"
                  "It serves until Ctrl-C (or SIGTERM), then removes its COMn link. A COMn that\n"
@@ -117,8 +120,13 @@ int main(int argc, char** argv)
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
-    if (fleet > 1 && (!options.tcp || options.tcpPort == 0 || options.modem || options.comNumber)) {
-        std::cerr << "zrvsim: --fleet needs --tcp PORT, and no --modem or --com\n";
+    // Behind a modem, a fleet is a pool that one line dials into.
+    if (fleet > 1 && options.modem) {
+        options.modemPool = fleet;
+        fleet = 1;
+    }
+    if (fleet > 1 && (!options.tcp || options.tcpPort == 0 || options.comNumber)) {
+        std::cerr << "zrvsim: --fleet needs --tcp PORT (or --modem), and no --com\n";
         return 2;
     }
     if (fleet > 1 && options.tcpPort + fleet - 1 > 65535) {
@@ -176,10 +184,11 @@ int main(int argc, char** argv)
         sig = sigtimedwait(&set, nullptr, &wait);
         if (sig > 0) break;
         for (auto& server : servers)
-            server->withDevice([](zrvsim::DeviceModel& d, auto&) {
-                d.appendRecord(d.stampNow(), {{0, 0x8000 | 0x4000 | 2, 0, 0}});
-                return 0;
-            });
+            for (int i = 0; i < std::max(1, options.modemPool); ++i)
+                server->withPoolDevice(i, [](zrvsim::DeviceModel& d, auto&) {
+                    d.appendRecord(d.stampNow(), {{0, 0x8000 | 0x4000 | 2, 0, 0}});
+                    return 0;
+                });
     }
     for (auto& server : servers) server->stop();
     std::cout << "zrvsim: stopped" << std::endl;

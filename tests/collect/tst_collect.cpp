@@ -70,14 +70,25 @@ private:
         o.journalRecords = journal;
         o.seed = seed;
         m_sims.push_back(std::make_unique<zrvsim::SimServer>(o));
+        quiet(*m_sims.back());
         std::string error;
         if (!m_sims.back()->start(&error)) qFatal("%s", error.c_str());
         return *m_sims.back();
     }
-    static QString tcpPort(zrvsim::SimServer& s) { return QStringLiteral("tcp 127.0.0.1 %1").arg(s.tcpPort()); }
-    static void grow(zrvsim::SimServer& s, int records)
+    // The stations write no journal records of their own (a drifting
+    // measurement would, every Log_Period): the tests grow the journals.
+    static void quiet(zrvsim::SimServer& s, int poolSize = 1)
     {
-        s.withDevice([records](zrvsim::DeviceModel& d, auto&) {
+        for (int i = 0; i < poolSize; ++i)
+            s.withPoolDevice(i, [](zrvsim::DeviceModel& d, auto&) {
+                d.holdings[zrv::reg::kLogPeriod] = 0;
+                return 0;
+            });
+    }
+    static QString tcpPort(zrvsim::SimServer& s) { return QStringLiteral("tcp 127.0.0.1 %1").arg(s.tcpPort()); }
+    static void grow(zrvsim::SimServer& s, int records, int poolDevice = 0)
+    {
+        s.withPoolDevice(poolDevice, [records](zrvsim::DeviceModel& d, auto&) {
             for (int i = 0; i < records; ++i) d.appendRecord(d.stampNow(), {{uint16_t(i), 0xC002, 1, 2}});
             return 0;
         });
@@ -234,8 +245,10 @@ private slots:
         mo.comNumber = 5;
         mo.journalRecords = 3;
         mo.seed = 9;
+        mo.modemPool = 2;  // "00" reaches ZRV-127, "10" ZRV-128
         m_sims.push_back(std::make_unique<zrvsim::SimServer>(mo));
         zrvsim::SimServer& modem = *m_sims.back();
+        quiet(modem, 2);
         std::string error;
         QVERIFY2(modem.start(&error), error.c_str());
 
@@ -246,8 +259,9 @@ private slots:
                                  "[[station]]\nname = \"В уставки\"\nport = \"%3\"\nprofile = \"changed.zrvset\"\n"
                                  "[[station]]\nname = \"Г молчит\"\nport = \"%4\"\nretries = 1\nretry_delay = 0\n"
                                  "[[station]]\nname = \"Д закрыт\"\nport = \"tcp 127.0.0.1 %5\"\n"
-                                 "[[station]]\nname = \"Е модем\"\nport = \"COM5\"\nphone = \"5550\"\n"
-                                 "[[station]]\nname = \"Ж занято\"\nport = \"COM5\"\nphone = \"5551\"\n")
+                                 "[[station]]\nname = \"Е модем\"\nport = \"COM5\"\nphone = \"00\"\n"
+                                 "[[station]]\nname = \"Ж занято\"\nport = \"COM5\"\nphone = \"5551\"\n"
+                                 "[[station]]\nname = \"З модем\"\nport = \"COM5\"\nphone = \"10\"\n")
                                  .arg(tcpPort(a), tcpPort(clock), tcpPort(changed), tcpPort(silent))
                                  .arg(freeTcpPort());
         std::string why;
@@ -259,7 +273,7 @@ private slots:
         Round one = runRound(*roster, store);
         QCOMPARE(one.status, 1);
         const auto& r = one.results;
-        QCOMPARE(r.size(), std::size_t(7));
+        QCOMPARE(r.size(), std::size_t(8));
         QVERIFY2(r[0].ok(), r[0].why.c_str());
         QCOMPARE(r[0].records.size(), std::size_t(10));
         QVERIFY(r[0].measurements.has_value());
@@ -275,29 +289,34 @@ private slots:
         QCOMPARE(r[5].records.size(), std::size_t(3));
         QCOMPARE(r[6].outcome, Outcome::DialFailed);
         QVERIFY2(r[6].why.find("Занято") != std::string::npos, r[6].why.c_str());
+        QVERIFY2(r[7].ok(), r[7].why.c_str());
+        QCOMPARE(r[5].deviceNumber, 127u);
+        QCOMPARE(r[7].deviceNumber, 128u);  // another device behind the same modem
+        QCOMPARE(r[7].records.size(), std::size_t(3));
         for (const CallResult& c : r) QVERIFY(c.transactionsOk + c.transactionsFailed > 0 || !c.ok());
         // The device's clock was set: it reads true now.
         QVERIFY(std::llabs(clock.withDevice([](zrvsim::DeviceModel& d, auto&) { return d.clockOffsetSeconds; })) <= 2);
 
         // Every call in the store and on standard output, once.
-        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 8);
-        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 4);
-        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10 + int(r[1].records.size() + r[2].records.size()) + 3);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 9);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 5);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10 + int(r[1].records.size() + r[2].records.size()) + 3 + 3);
         QCOMPARE(count(db, "SELECT setpoint_differences FROM calls WHERE station = 'В уставки'"), 1);
         const QStringList lines = one.out.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines.size(), 9);
         for (const QString& l : lines) QVERIFY(callFromJson(QJsonDocument::fromJson(l.toUtf8()).object()).has_value());
         QVERIFY2(one.err.contains(QStringLiteral("Г молчит: прибор не отвечает")), qPrintable(one.err));
 
         // The journals grow; the next round reads just the new records.
         grow(a, 2);
-        grow(modem, 1);
+        grow(modem, 1, 1);
         Round two = runRound(*roster, store);
         QCOMPARE(two.results[0].records.size(), std::size_t(2));
-        QCOMPARE(two.results[5].records.size(), std::size_t(1));
+        QCOMPARE(two.results[5].records.size(), std::size_t(0));
+        QCOMPARE(two.results[7].records.size(), std::size_t(1));
         QCOMPARE(two.results[1].records.size(), std::size_t(0));
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 12);
-        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'Е модем'"), 4);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'З модем'"), 4);
 
         // The store's folder is gone for a round: the calls wait in the
         // spool, and the next run writes them without doubles.
