@@ -12,6 +12,7 @@
 #include "setpoints/SetpointFile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -425,6 +427,78 @@ private slots:
                                       "-C", "1", "-W", "5"});
         QVERIFY(later.waitForFinished(10000));
         QVERIFY(later.readAllStandardOutput().contains("\"outcome\":\"ok\""));
+    }
+
+    void theProgramStopsCleanlyOnTermAndWritesLineProtocol()
+    {
+        QProcess help;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        help.setProcessEnvironment(env);
+        help.start(ZRVCOLLECT_PROGRAM, {"--help"});
+        QVERIFY(help.waitForFinished(10000));
+        QCOMPARE(help.exitCode(), 0);
+        QVERIFY(help.readAllStandardOutput().contains("--every DURATION"));
+
+        // Two stations of one simulated fleet, and one that never answers.
+        const int base = freeLoopbackPort();
+        QProcess fleet, mute;
+        fleet.start(ZRVSIM_PROGRAM, {"--tcp", QString::number(base), "--fleet", "2", "--journal", "5"});
+        const int silentPort = freeLoopbackPort();
+        mute.start(ZRVSIM_PROGRAM, {"--tcp", QString::number(silentPort), "--silent"});
+        QVERIFY(fleet.waitForReadyRead(10000) && mute.waitForReadyRead(10000));
+        QTest::qWait(200);
+        QFile roster(m_dir.path() + "/term.toml");
+        QVERIFY(roster.open(QIODevice::WriteOnly));
+        roster.write(QStringLiteral("[[station]]\nname = \"A\"\nport = \"tcp 127.0.0.1 %1\"\n"
+                                    "[[station]]\nname = \"B\"\nport = \"tcp 127.0.0.1 %2\"\n"
+                                    "[[station]]\nname = \"S\"\nport = \"tcp 127.0.0.1 %3\"\nretries = 5\nretry_delay = 0\n")
+                         .arg(base)
+                         .arg(base + 1)
+                         .arg(silentPort)
+                         .toUtf8());
+        roster.close();
+        const QString db = m_dir.path() + "/term.db";
+        QProcess c;
+        c.start(ZRVCOLLECT_PROGRAM, {"--roster", roster.fileName(), "--store", "sqlite:" + db, "--format", "influx",
+                                     "--state-dir", m_dir.path() + "/term-state"});
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (out.count("zrv_call,station=") < 2 && t.elapsed() < 20000) {
+            c.waitForReadyRead(200);
+            out += c.readAllStandardOutput();
+        }
+        QCOMPARE(out.count("zrv_call,station="), 2);
+        ::kill(pid_t(c.processId()), SIGTERM);
+        QVERIFY(c.waitForFinished(5000));  // the silent station's request in flight, then out
+        out += c.readAllStandardOutput();
+        const QString err = QString::fromUtf8(c.readAllStandardError());
+        QCOMPARE(c.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("остановка")), qPrintable(err));
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 2);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'S' AND outcome = 'stopped'"), 1);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10);
+
+        // Line protocol: the call at its time, each record at its own.
+        const QList<QByteArray> lines = out.split('\n');
+        int records = 0;
+        for (const QByteArray& l : lines) {
+            if (!l.startsWith("zrv_journal,station=A,device=127 ")) continue;
+            ++records;
+            const QList<QByteArray> parts = l.split(' ');
+            QCOMPARE(parts.size(), 3);
+            QVERIFY(parts[1].contains("p1=") && parts[1].contains("entries=") && parts[1].contains("stamp=\""));
+            bool ok = false;
+            const qint64 ns = parts[2].toLongLong(&ok);
+            QVERIFY(ok && ns > 1'600'000'000'000'000'000LL);
+        }
+        QCOMPARE(records, 5);
+        QVERIFY(out.contains("zrv_call,station=S,outcome=stopped "));
+        fleet.terminate();
+        mute.terminate();
+        QVERIFY(fleet.waitForFinished(5000) && mute.waitForFinished(5000));
     }
 };
 
