@@ -214,8 +214,9 @@ std::vector<std::pair<Clock::time_point, uint8_t>> SimServer::lineBytes()
 ssize_t SimServer::writeOut(const uint8_t* data, std::size_t length)
 {
     if (m_master < 0) return -1;
-    if (m_options.tcp) return ::send(m_master, data, length, MSG_NOSIGNAL);
-    return ::write(m_master, data, length);
+    const ssize_t n = m_options.tcp ? ::send(m_master, data, length, MSG_NOSIGNAL) : ::write(m_master, data, length);
+    if (n > 0) m_bytesOut += std::size_t(n);
+    return n;
 }
 
 void SimServer::sendNow(const std::string& bytes)

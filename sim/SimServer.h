@@ -94,6 +94,9 @@ public:
     // Every byte the terminal sent, with when it arrived.
     std::vector<std::pair<Clock::time_point, uint8_t>> lineBytes();
 
+    // Bytes the device (or its modem) has put on the line.
+    std::size_t bytesSent() const { return m_bytesOut.load(); }
+
     // Every well-formed frame the line carried to the device, in order.
     std::vector<SeenRequest> requests();
     void clearRequests();
@@ -134,6 +137,7 @@ private:
     std::string m_linkPath;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_bytesOut{0};
 };
 
 }  // namespace zrvsim

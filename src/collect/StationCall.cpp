@@ -87,6 +87,9 @@ void StationCall::start(int attempt)
     QObject::disconnect(s->pollingTimer(), &QTimer::timeout, s, nullptr);
     s->setLineOpener(openPortSpec);
     s->setSlaveAddress(m_station.address);
+    // A reply ends when its length says so, not after 50 ms of silence:
+    // over a round of hundreds of requests that silence would be most of it.
+    s->setFastFraming(true);
 
     connect(s, &Session::countersChanged, this, [this](int ok, int failed) {
         m_result.transactionsOk = ok;
