@@ -14,7 +14,9 @@ deb="$out/zrvterm_${version}_amd64.deb"
 list=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/zrvterm ./usr/bin/zrvsim ./usr/share/applications/org.example.zrvterm.desktop ./usr/share/metainfo/org.example.zrvterm.metainfo.xml \
             ./usr/share/icons/hicolor/scalable/apps/zrvterm.svg ./usr/share/man/man1/zrvterm.1.gz \
-            ./usr/share/man/man1/zrvsim.1.gz ./usr/share/doc/zrvterm/copyright; do
+            ./usr/share/man/man1/zrvsim.1.gz ./usr/share/doc/zrvterm/copyright ./usr/bin/zrvcollect \
+            ./usr/share/man/man1/zrvcollect.1.gz ./usr/lib/systemd/system/zrvcollect.timer \
+            ./usr/share/doc/zrvterm/examples/stations.toml; do
   grep -qF -- " $path" <<<"$list" || fail "the package lacks $path"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
