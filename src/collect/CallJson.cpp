@@ -114,6 +114,10 @@ QJsonObject callToJson(const CallResult& c)
     if (!c.profileProblem.empty()) o["profile_problem"] = QString::fromStdString(c.profileProblem);
     o["transactions_ok"] = c.transactionsOk;
     o["transactions_failed"] = c.transactionsFailed;
+    o["timeouts"] = c.timeouts;
+    o["crc_errors"] = c.crcErrors;
+    o["exceptions"] = c.exceptions;
+    o["other_failures"] = c.otherFailures;
     return o;
 }
 
@@ -177,6 +181,10 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
     c.profileProblem = o["profile_problem"].toString().toStdString();
     c.transactionsOk = o["transactions_ok"].toInt();
     c.transactionsFailed = o["transactions_failed"].toInt();
+    c.timeouts = o["timeouts"].toInt();
+    c.crcErrors = o["crc_errors"].toInt();
+    c.exceptions = o["exceptions"].toInt();
+    c.otherFailures = o["other_failures"].toInt();
     return c;
 }
 
@@ -190,6 +198,7 @@ QString callToInflux(const CallResult& c)
                       .arg(c.records.size())
                       .arg(c.transactionsOk)
                       .arg(c.transactionsFailed);
+    out += QStringLiteral(",timeouts=%1i,crc_errors=%2i,exceptions=%3i").arg(c.timeouts).arg(c.crcErrors).arg(c.exceptions);
     if (c.measurements)
         out += QStringLiteral(",p1=%1,p2=%2,tg=%3,qi=%4")
                    .arg(double(c.measurements->p1))

@@ -57,6 +57,11 @@ struct CallResult {
 
     int transactionsOk = 0;
     int transactionsFailed = 0;
+    // The failures by kind: the line's health, not just its count.
+    int timeouts = 0;    // nothing came back
+    int crcErrors = 0;   // a garbled reply
+    int exceptions = 0;  // the device refused
+    int otherFailures = 0;
 
     bool ok() const { return outcome == Outcome::Ok; }
 };

@@ -95,6 +95,15 @@ void StationCall::start(int attempt)
         m_result.transactionsOk = ok;
         m_result.transactionsFailed = failed;
     });
+    connect(s, &Session::transaction, this, [this](const TransactionRecord& t) {
+        switch (t.outcome) {
+        case TransactOutcome::Ok: break;
+        case TransactOutcome::Timeout: ++m_result.timeouts; break;
+        case TransactOutcome::CrcError: ++m_result.crcErrors; break;
+        case TransactOutcome::Exception: ++m_result.exceptions; break;
+        default: ++m_result.otherFailures; break;
+        }
+    });
     connect(s, &Session::connectionFailed, this, [this, s](ConnectFailure why) {
         switch (why) {
         case ConnectFailure::PortUnavailable:

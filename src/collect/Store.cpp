@@ -151,7 +151,8 @@ bool SqlStore::migrate(std::string* why)
                            "why TEXT, device_number INTEGER, p1 DOUBLE PRECISION, p2 DOUBLE PRECISION, "
                            "tg DOUBLE PRECISION, qi DOUBLE PRECISION, vbat DOUBLE PRECISION, clock_offset_s BIGINT, "
                            "device_time TEXT, clock_set INTEGER, records_read INTEGER, setpoint_differences INTEGER, "
-                           "differing_registers TEXT, journal_cut_short INTEGER, tx_ok INTEGER, tx_failed INTEGER)"),
+                           "differing_registers TEXT, journal_cut_short INTEGER, tx_ok INTEGER, tx_failed INTEGER, "
+                           "tx_timeouts INTEGER, tx_crc_errors INTEGER, tx_exceptions INTEGER, tx_other INTEGER)"),
             QStringLiteral("CREATE INDEX calls_station ON calls (station, started_utc)"),
             QStringLiteral("CREATE TABLE journal (device_number INTEGER NOT NULL, start_address INTEGER NOT NULL, "
                            "stamp TEXT NOT NULL, recorded_at TEXT, station TEXT, call_id TEXT, p1 DOUBLE PRECISION, "
@@ -203,8 +204,9 @@ bool SqlStore::write(const CallResult& c, std::string* why)
     q.prepare(QStringLiteral(
         "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, device_number, "
         "p1, p2, tg, qi, vbat, clock_offset_s, device_time, clock_set, records_read, setpoint_differences, "
-        "differing_registers, journal_cut_short, tx_ok, tx_failed) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (call_id) DO NOTHING"));
+        "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (call_id) DO NOTHING"));
     const QVariant none;
     q.addBindValue(c.callId);
     q.addBindValue(QString::fromStdString(c.station));
@@ -228,6 +230,7 @@ bool SqlStore::write(const CallResult& c, std::string* why)
     q.addBindValue(int(c.journalCutShort));
     q.addBindValue(c.transactionsOk);
     q.addBindValue(c.transactionsFailed);
+    for (int n : {c.timeouts, c.crcErrors, c.exceptions, c.otherFailures}) q.addBindValue(n);
     if (!q.exec()) return fail(q.lastError().text());
 
     q.prepare(QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "

@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -215,7 +216,7 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.path() + "/never.db"));
     }
 
-    void roundsOverTcpAndModemStationsIntoSqlite()
+    void roundsOverTcpAndModemStationsIntoEveryStore()
     {
         zrvsim::SimServer& a = tcpSim(10, 1);
         zrvsim::SimServer& clock = tcpSim(2, 2);
@@ -271,8 +272,14 @@ private slots:
         QVERIFY2(roster, why.c_str());
         const QString db = m_dir.path() + "/store/zrv.db";
         const QString store = "sqlite:" + db;
+        PgServer pg;
+        MosquittoBroker broker;
+        QString failure;
+        QVERIFY2(pg.start(&failure), qPrintable(failure));
+        QVERIFY2(broker.start(&failure), qPrintable(failure));
+        const QStringList stores{store, pg.url(), QStringLiteral("mqtt://127.0.0.1:%1/fleet").arg(broker.port())};
 
-        Round one = runRound(*roster, store);
+        Round one = runRounds({*roster}, stores).front();
         QCOMPARE(one.status, 1);
         const auto& r = one.results;
         QCOMPARE(r.size(), std::size_t(8));
@@ -286,6 +293,7 @@ private slots:
         QCOMPARE(r[2].setpointDifferences, std::vector<int>{4});
         QCOMPARE(r[3].outcome, Outcome::NoDevice);
         QCOMPARE(r[3].attempt, 2);  // tried again once
+        QVERIFY(r[3].timeouts > 0 && r[3].timeouts == r[3].transactionsFailed);  // silence, not a garbled line
         QCOMPARE(r[4].outcome, Outcome::PortUnavailable);
         QVERIFY2(r[5].ok(), r[5].why.c_str());
         QCOMPARE(r[5].records.size(), std::size_t(3));
@@ -304,21 +312,46 @@ private slots:
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 5);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10 + int(r[1].records.size() + r[2].records.size()) + 3 + 3);
         QCOMPARE(count(db, "SELECT setpoint_differences FROM calls WHERE station = 'В уставки'"), 1);
+        QCOMPARE(count(db, "SELECT MIN(tx_timeouts) FROM calls WHERE station = 'Г молчит'"), r[3].timeouts);
         const QStringList lines = one.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 9);
         for (const QString& l : lines) QVERIFY(callFromJson(QJsonDocument::fromJson(l.toUtf8()).object()).has_value());
         QVERIFY2(one.err.contains(QStringLiteral("Г молчит: прибор не отвечает")), qPrintable(one.err));
+        // The summary: the failures by name, the clock set, the differing setpoint.
+        const QStringList summary = one.err.mid(one.err.indexOf(QStringLiteral("Станция "))).split('\n');
+        const auto row = [&summary](const QString& station) {
+            for (const QString& l : summary)
+                if (l.startsWith(station)) return l.simplified();
+            return QString();
+        };
+        QVERIFY2(row(QStringLiteral("Б часы")).contains(QRegularExpression(QStringLiteral(" (59[89]|60[012])\\* "))),
+                 qPrintable(row(QStringLiteral("Б часы"))));
+        QVERIFY2(row(QStringLiteral("В уставки")).contains(QStringLiteral("успешно 1 0 1 ")), qPrintable(row("В уставки")));
+        QVERIFY(row(QStringLiteral("Г молчит")).contains(QStringLiteral("прибор не отвечает")));
+        QVERIFY(row(QStringLiteral("Ж занято")).contains(QStringLiteral("модем не соединился")));
+        QVERIFY(one.err.contains(QStringLiteral("Станций: 8, успешно: 5, со сбоем: 3")));
+        // PostgreSQL holds what SQLite holds; the broker has each station's state.
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM calls", pg.port()), 9);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal", pg.port()), count(db, "SELECT COUNT(*) FROM journal"));
+        QProcess states;
+        states.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "fleet/+/state",
+                                       "-v", "-C", "8", "-W", "5"});
+        QVERIFY(states.waitForFinished(10000));
+        const QString retained = QString::fromUtf8(states.readAllStandardOutput());
+        QCOMPARE(retained.count(QStringLiteral("/state {")), 8);
+        QVERIFY(retained.contains(QStringLiteral("fleet/Ж занято/state {")) && retained.contains("\"outcome\":\"dial-failed\""));
 
         // The journals grow; the next round reads just the new records.
         grow(a, 2);
         grow(modem, 1, 1);
-        Round two = runRound(*roster, store);
+        Round two = runRounds({*roster}, stores).front();
         QCOMPARE(two.results[0].records.size(), std::size_t(2));
         QCOMPARE(two.results[5].records.size(), std::size_t(0));
         QCOMPARE(two.results[7].records.size(), std::size_t(1));
         QCOMPARE(two.results[1].records.size(), std::size_t(0));
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 12);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'З модем'"), 4);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal WHERE station = 'А'", pg.port()), 12);
 
         // The store's folder is gone for a round: the calls wait in the
         // spool, and the next run writes them without doubles.
