@@ -38,9 +38,9 @@ TEST(PosixSerialLine, MissingOrNonTerminalDevicesFailWithAReason)
 {
     std::string error;
     EXPECT_FALSE(PosixSerialLine::open("/dev/zrv-no-such-port", &error));
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_NE(error.find("нет такого файла или папки"), std::string::npos) << error;
     EXPECT_FALSE(PosixSerialLine::open("/dev/null", &error));
-    EXPECT_NE(error.find("not a terminal"), std::string::npos) << error;
+    EXPECT_NE(error.find("это не последовательный порт"), std::string::npos) << error;
     EXPECT_FALSE(PosixSerialLine::open("", &error));
 }
 
