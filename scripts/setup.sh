@@ -11,7 +11,7 @@ packages=(
   libgtest-dev googletest libmodbus-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils
   file lintian appstream gzip
   libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql sqlite3 postgresql-15
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients systemd adduser openssl
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
 )
 

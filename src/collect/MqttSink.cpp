@@ -1,6 +1,7 @@
 #include "MqttSink.h"
 
 #include "collect/CallJson.h"
+#include "collect/Secrets.h"
 #include "text/SystemError.h"
 
 #include <QDateTime>
@@ -101,19 +102,48 @@ bool MqttSink::open(std::string* why)
     mosquitto_connect_callback_set(m_mosq, &MqttCallbacks::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttCallbacks::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttCallbacks::onPublish);
+    if (!m_url.user.isEmpty()) {
+        std::string password = m_url.password.toStdString();
+        if (!m_url.passwordFile.isEmpty() && !readSecretFile(m_url.passwordFile.toStdString(), &password, why)) {
+            close();
+            return false;
+        }
+        mosquitto_username_pw_set(m_mosq, m_url.user.toUtf8().constData(), password.empty() ? nullptr : password.c_str());
+    }
+    if (m_url.tls) {
+        const auto orNull = [](const QByteArray& b) { return b.isEmpty() ? nullptr : b.constData(); };
+        const QByteArray ca = m_url.cafile.toLocal8Bit(), caPath = m_url.capath.toLocal8Bit(),
+                         cert = m_url.certfile.toLocal8Bit(), key = m_url.keyfile.toLocal8Bit();
+        int rc = mosquitto_tls_set(m_mosq, orNull(ca), orNull(caPath), orNull(cert), orNull(key), nullptr);
+        // The broker's certificate and its host name are checked unless the
+        // roster says, in so many words, that they need not be.
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(m_mosq, m_url.tlsNoVerify ? 0 : 1, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(m_mosq, m_url.tlsNoVerify);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            if (why) *why = std::string("mqtt: TLS: ") + mosquitto_strerror(rc);
+            close();
+            return false;
+        }
+    }
     const QByteArray topic = m_presenceTopic.toUtf8();
     mosquitto_will_set(m_mosq, topic.constData(), 7, "offline", 1, true);
     m_connectResult = -1;
     const int rc = mosquitto_connect(m_mosq, m_url.host.toUtf8().constData(), m_url.port, 30);
     if (rc != MOSQ_ERR_SUCCESS) {
-        if (why) *why = std::string("mqtt: ") + (rc == MOSQ_ERR_ERRNO ? text::systemErrorText(errno) : mosquitto_strerror(rc));
+        if (why)
+            *why = rc == MOSQ_ERR_TLS ? std::string("mqtt: TLS-соединение не установлено (сертификат брокера не подтверждён "
+                                                    "указанным CA или выдан другому узлу)")
+                   : rc == MOSQ_ERR_ERRNO ? "mqtt: " + text::systemErrorText(errno)
+                                          : std::string("mqtt: ") + mosquitto_strerror(rc);
         close();
         return false;
     }
     if (!pump([this] { return m_connectResult >= 0; }, 5000) || !m_connected) {
         if (why)
             *why = m_connectResult > 0 ? std::string("mqtt: брокер отказал: ") + mosquitto_connack_string(m_connectResult)
-                                       : std::string("mqtt: брокер не ответил");
+                   : m_url.tls ? std::string("mqtt: TLS-соединение не установлено (сертификат брокера не подтверждён "
+                                             "указанным CA или выдан другому узлу)")
+                               : std::string("mqtt: брокер не ответил");
         close();
         return false;
     }

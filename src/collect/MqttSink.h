@@ -26,7 +26,7 @@ public:
     bool write(const CallResult& call, std::string* why) override;
     journal::RecordKeys knownRecords(const std::string&, unsigned) override { return {}; }
     bool keepsCursor() const override { return false; }
-    QString name() const override { return m_url.text; }
+    QString name() const override { return m_url.display(); }
 
     // A station's name as one topic level: no '/', '+' or '#'.
     static QString topicLevel(const std::string& station);

@@ -1,10 +1,12 @@
 #include "Roster.h"
 
 #include "link/PortMap.h"
+#include "collect/Secrets.h"
 #include "text/SystemError.h"
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -152,8 +154,11 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     r.onlyKeys(root, {"defaults", "station"}, "начале списка");
     if (const toml::node* d = root.get("defaults")) {
         if (const toml::table* t = d->as_table()) {
-            r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores"}, "[defaults]");
+            r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores",
+                            "insecure_tls_no_verify"},
+                       "[defaults]");
             r.common(*t, &defaults);
+            r.boolean(*t, "insecure_tls_no_verify", &roster.insecureTlsNoVerify);
             if (const toml::node* s = t->get("stores")) {
                 const toml::array* a = s->as_array();
                 if (!a) r.fail("stores: ожидался список адресов хранилищ", s->source());
@@ -208,6 +213,16 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     return roster;
 }
 
+bool holdsPassword(const std::string& url)
+{
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string::npos) return false;
+    const std::size_t hostEnd = url.find_first_of("/?#", scheme + 3);
+    const std::string authority = url.substr(scheme + 3, hostEnd == std::string::npos ? std::string::npos : hostEnd - scheme - 3);
+    const std::size_t at = authority.rfind('@');
+    return at != std::string::npos && authority.substr(0, at).find(':') != std::string::npos;
+}
+
 std::optional<Roster> loadRoster(const std::string& path, std::string* error)
 {
     std::string bytes, why;
@@ -215,7 +230,10 @@ std::optional<Roster> loadRoster(const std::string& path, std::string* error)
         if (error) *error = path + ": " + why;
         return std::nullopt;
     }
-    return parseRoster(bytes, path, error);
+    auto roster = parseRoster(bytes, path, error);
+    if (roster && std::any_of(roster->stores.begin(), roster->stores.end(), holdsPassword) && !privateFile(path, error))
+        return std::nullopt;
+    return roster;
 }
 
 }  // namespace zrv::collect

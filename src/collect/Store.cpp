@@ -2,6 +2,7 @@
 
 #include "collect/CallJson.h"
 #include "collect/MqttSink.h"
+#include "collect/Secrets.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,7 +18,27 @@
 
 namespace zrv::collect {
 
-std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why)
+QString StoreUrl::display() const
+{
+    if (password.isEmpty() || text.startsWith(QLatin1String("sqlite:"))) return text;
+    QUrl u(text);
+    u.setPassword(QString());
+    return u.toString(QUrl::RemovePassword);
+}
+
+namespace {
+
+// libpq quotes values in single quotes with backslash escapes.
+QString pgValue(QString v)
+{
+    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    v.replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + v + QLatin1Char('\'');
+}
+
+}  // namespace
+
+std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why, UrlOrigin origin)
 {
     const auto fail = [why](const std::string& w) -> std::optional<StoreUrl> {
         if (why) *why = w;
@@ -32,29 +53,68 @@ std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why)
         return u;
     }
     const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid()) return fail("неверный адрес хранилища \"" + text.toStdString() + "\"");
+    if (!url.isValid()) return fail("неверный адрес хранилища");
+    u.user = url.userName();
+    u.password = url.password();
+    // Never repeat the text of a URL that holds a password.
+    const std::string shown = u.display().toStdString();
+    if (!u.password.isEmpty() && origin == UrlOrigin::CommandLine)
+        return fail(shown + ": пароль в командной строке виден всем пользователям (ps). Для PostgreSQL запишите его в "
+                            "~/.pgpass или файл PGPASSFILE (chmod 600), для MQTT укажите password_file=ФАЙЛ (chmod 600), "
+                            "или держите адрес с паролем в списке станций (chmod 600)");
+    const QUrlQuery query(url);
     if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres")) {
         u.kind = StoreUrl::Postgres;
         u.host = url.host();
         u.port = url.port(5432);
-        u.user = url.userName();
-        u.password = url.password();
         u.database = url.path().mid(1);
-        const QUrlQuery q(url);
-        if (q.hasQueryItem(QStringLiteral("host"))) u.host = q.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
-        if (u.database.isEmpty()) return fail("postgresql: нужно имя базы (postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ:ПОРТ/БАЗА)");
+        QStringList options;
+        for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+            if (key == QLatin1String("host")) {
+                u.host = value;
+                continue;
+            }
+            if (key == QLatin1String("password")) return fail(shown + ": пароль в адресе: запишите его в ~/.pgpass или PGPASSFILE");
+            if (key.isEmpty() || value.contains(QLatin1Char(';')) ||
+                !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }))
+                return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
+            options << key + QLatin1Char('=') + pgValue(value);
+        }
+        u.pgOptions = options.join(QLatin1Char(' '));
+        if (u.database.isEmpty() && !query.hasQueryItem(QStringLiteral("service")))
+            return fail("postgresql: нужно имя базы (postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ:ПОРТ/БАЗА)");
         return u;
     }
-    if (url.scheme() == QLatin1String("mqtt")) {
+    if (url.scheme() == QLatin1String("mqtt") || url.scheme() == QLatin1String("mqtts")) {
         u.kind = StoreUrl::Mqtt;
+        u.tls = url.scheme() == QLatin1String("mqtts");
         u.host = url.host();
-        u.port = url.port(1883);
+        u.port = url.port(u.tls ? 8883 : 1883);
         u.prefix = url.path().mid(1);
         if (u.prefix.isEmpty()) u.prefix = QStringLiteral("zrv");
         if (u.host.isEmpty()) return fail("mqtt: нужен узел (mqtt://УЗЕЛ:ПОРТ/ПРЕФИКС)");
+        for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+            QString* field = key == QLatin1String("cafile")          ? &u.cafile
+                             : key == QLatin1String("capath")        ? &u.capath
+                             : key == QLatin1String("certfile")      ? &u.certfile
+                             : key == QLatin1String("keyfile")       ? &u.keyfile
+                             : key == QLatin1String("password_file") ? &u.passwordFile
+                                                                     : nullptr;
+            if (!field) return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
+            *field = value;
+        }
+        if (!u.tls && (!u.cafile.isEmpty() || !u.certfile.isEmpty() || !u.keyfile.isEmpty()))
+            return fail(shown + ": сертификаты действуют только с mqtts://");
+        if (u.certfile.isEmpty() != u.keyfile.isEmpty()) return fail(shown + ": certfile и keyfile задаются вместе");
+        // Secrets are the owner's alone: refused now, before any round.
+        for (const QString& secret : {u.keyfile, u.passwordFile}) {
+            std::string problem;
+            if (!secret.isEmpty() && !privateFile(secret.toStdString(), &problem)) return fail(problem);
+        }
+        if (u.tls && u.cafile.isEmpty() && u.capath.isEmpty()) u.capath = QStringLiteral("/etc/ssl/certs");
         return u;
     }
-    return fail("хранилище \"" + text.toStdString() + "\" не sqlite:, postgresql:// и не mqtt://");
+    return fail("хранилище \"" + shown + "\" не sqlite:, postgresql://, mqtt:// и не mqtts://");
 }
 
 SqlStore::SqlStore(StoreUrl url)
@@ -98,7 +158,10 @@ bool SqlStore::open(std::string* why)
         db.setUserName(m_url.user);
         db.setPassword(m_url.password);
         db.setDatabaseName(m_url.database);
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        // libpq's parameters (sslmode, sslrootcert, service, ...) go through
+        // as written; without a password libpq takes ~/.pgpass or PGPASSFILE.
+        db.setConnectOptions(QStringLiteral("connect_timeout=5") +
+                             (m_url.pgOptions.isEmpty() ? QString() : QLatin1Char(';') + m_url.pgOptions));
     }
     if (!db.open()) {
         if (why) *why = db.lastError().text().toStdString();

@@ -17,16 +17,35 @@ namespace zrv::collect {
 // A store as the command line or the roster names it.
 struct StoreUrl {
     enum Kind { Sqlite, Postgres, Mqtt } kind = Sqlite;
-    QString text;      // as given
+    QString text;      // as given (may hold a password: never show it)
     QString path;      // sqlite: the file
     QString host;      // postgresql, mqtt
     int port = 0;
-    QString user, database, password;  // postgresql
-    QString prefix;    // mqtt topic prefix
+    QString user, database, password;
+    // PostgreSQL: libpq's own parameters from the query (sslmode,
+    // sslrootcert, service, ...), as "key='value' ..." for the driver.
+    QString pgOptions;
+    // MQTT: mqtts:// is TLS, verified against the system's CA store or
+    // `cafile`/`capath`, with an optional client certificate and key; the
+    // password comes from `password_file` (or the roster's URL).
+    QString prefix;
+    bool tls = false;
+    bool tlsNoVerify = false;  // only by the roster's insecure_tls_no_verify
+    QString cafile, capath, certfile, keyfile, passwordFile;
+
+    // The URL without its password, for messages, the summary and the spool.
+    QString display() const;
 };
-// "sqlite:PATH", "postgresql://USER@HOST:PORT/DB", "postgresql:///DB?host=SOCKETDIR",
-// "mqtt://HOST:PORT[/PREFIX]"; nothing and why for anything else.
-std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why);
+
+enum class UrlOrigin { CommandLine, Roster };
+
+// "sqlite:PATH", "postgresql://USER@HOST:PORT/DB[?PARAM=VALUE...]",
+// "postgresql:///DB?host=SOCKETDIR", "mqtt[s]://[USER@]HOST:PORT[/PREFIX][?PARAM=VALUE...]";
+// nothing and why for anything else. A password written in a URL on the
+// command line is refused (every user sees it in ps), and so is a secret
+// file that others may read.
+std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why,
+                                      UrlOrigin origin = UrlOrigin::Roster);
 
 class Sink {
 public:
@@ -51,7 +70,7 @@ public:
     bool open(std::string* why) override;
     bool write(const CallResult& call, std::string* why) override;
     journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber) override;
-    QString name() const override { return m_url.text; }
+    QString name() const override { return m_url.display(); }
 
     // The schema version this program writes.
     static constexpr int kSchemaVersion = 1;

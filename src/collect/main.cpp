@@ -26,7 +26,10 @@ const char kUsage[] =
     "                  [--format jsonl|influx] [--state-dir DIR] [--check]\n"
     "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
     "  --store URL        where calls go, several allowed: sqlite:PATH,\n"
-    "                     postgresql://USER@HOST:PORT/DB, postgresql:///DB?host=SOCKETDIR\n"
+    "                     postgresql://USER@HOST:PORT/DB[?sslmode=verify-full&...],\n"
+    "                     postgresql:///DB?host=SOCKETDIR, mqtt[s]://[USER@]HOST:PORT[/PREFIX]\n"
+    "                     [?cafile=F&certfile=F&keyfile=F&password_file=F]; passwords go in\n"
+    "                     ~/.pgpass or PGPASSFILE, a password_file, or a private roster\n"
     "                     (default: sqlite:$XDG_DATA_HOME/zrvcollect/zrv.db)\n"
     "  --once             one round, then end (the default)\n"
     "  --every DURATION   a round every DURATION (30s, 15m, 1h) until stopped\n"
@@ -121,17 +124,19 @@ int main(int argc, char** argv)
     std::string why;
     const auto roster = loadRoster(rosterPath, &why);
     if (!roster) return refuse(why);
+    const UrlOrigin origin = storeArgs.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine;
     if (storeArgs.empty()) storeArgs = roster->stores;
     if (storeArgs.empty()) storeArgs.push_back("sqlite:" + (defaultDataDir() + QStringLiteral("/zrv.db")).toStdString());
     std::vector<std::unique_ptr<Sink>> sinks;
     for (const std::string& s : storeArgs) {
-        const auto url = parseStoreUrl(QString::fromStdString(s), &why);
+        auto url = parseStoreUrl(QString::fromStdString(s), &why, origin);
         if (!url) return refuse(why);
+        url->tlsNoVerify = url->tls && roster->insecureTlsNoVerify;
         auto sink = makeSink(*url);
-        if (!sink) return refuse(s + ": this kind of store is not supported by this build");
         // A store that cannot be reached is no refusal: its calls are
         // spooled. One that refuses its schema is.
-        if (!sink->open(&why) && why.find("новее этой программы") != std::string::npos) return refuse(s + ": " + why);
+        if (!sink->open(&why) && why.find("новее этой программы") != std::string::npos)
+            return refuse(url->display().toStdString() + ": " + why);
         sinks.push_back(std::move(sink));
     }
     if (check) {

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QThread>
 
+#include <utility>
+
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
@@ -37,6 +39,46 @@ int freeLoopbackPort()
     return ntohs(a.sin_port);
 }
 
+namespace {
+bool runTool(const QString& program, const QStringList& args, QString* why)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (why) *why = program + ": " + QString::fromLocal8Bit(p.readAllStandardError()) + p.errorString();
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+TestCertificates::TestCertificates() : m_dir(makeDir("zrv-tls")) {}
+
+TestCertificates::~TestCertificates()
+{
+    if (!m_dir.isEmpty()) QDir(m_dir).removeRecursively();
+}
+
+bool TestCertificates::make(QString* why)
+{
+    const QString d = m_dir + "/";
+    ca = d + "ca.pem";
+    otherCa = d + "other-ca.pem";
+    serverCert = d + "server.pem";
+    serverKey = d + "server.key";
+    const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    QFile ext(d + "ext.cnf");
+    if (!ext.open(QIODevice::WriteOnly)) return false;
+    ext.write("subjectAltName=DNS:localhost\n");
+    ext.close();
+    return runTool("openssl", QStringList{"req", "-x509"} + ec + QStringList{"-keyout", d + "ca.key", "-out", ca, "-days", "2", "-subj", "/CN=zrv test CA"}, why) &&
+           runTool("openssl", QStringList{"req", "-x509"} + ec + QStringList{"-keyout", d + "other.key", "-out", otherCa, "-days", "2", "-subj", "/CN=another CA"}, why) &&
+           runTool("openssl", QStringList{"req"} + ec + QStringList{"-keyout", serverKey, "-out", d + "server.csr", "-subj", "/CN=localhost"}, why) &&
+           runTool("openssl", {"x509", "-req", "-in", d + "server.csr", "-CA", ca, "-CAkey", d + "ca.key", "-CAcreateserial",
+                               "-out", serverCert, "-days", "2", "-extfile", d + "ext.cnf"},
+                   why);
+}
+
 PgServer::PgServer() : m_dir(makeDir("zrv-pg")) {}
 
 PgServer::~PgServer()
@@ -59,26 +101,50 @@ bool PgServer::run(const QString& program, const QStringList& args, QString* why
     return true;
 }
 
-bool PgServer::start(QString* why)
+bool PgServer::start(QString* why, const TestCertificates* tls, const QString& password)
 {
     if (m_dir.isEmpty()) {
         *why = QStringLiteral("no temporary folder");
         return false;
     }
-    if (::geteuid() == 0) {
-        const passwd* pg = ::getpwnam("postgres");
-        if (!pg || ::chown(m_dir.toLocal8Bit().constData(), pg->pw_uid, pg->pw_gid) != 0) {
-            *why = QStringLiteral("no postgres user to run the server as");
-            return false;
-        }
+    const bool root = ::geteuid() == 0;
+    const passwd* pg = root ? ::getpwnam("postgres") : nullptr;
+    if (root && (!pg || ::chown(m_dir.toLocal8Bit().constData(), pg->pw_uid, pg->pw_gid) != 0)) {
+        *why = QStringLiteral("no postgres user to run the server as");
+        return false;
     }
     m_port = freeLoopbackPort();
-    if (!run(kPgBin + "initdb", {"-D", m_dir + "/data", "-A", "trust", "-U", "postgres", "-E", "UTF8", "--locale=C",
-                                 "--no-sync"},
-             why))
-        return false;
+    QStringList init{"-D", m_dir + "/data", "-U", "postgres", "-E", "UTF8", "--locale=C", "--no-sync"};
+    if (tls) {
+        QFile pw(m_dir + "/pw");
+        if (!pw.open(QIODevice::WriteOnly)) return false;
+        pw.write(password.toUtf8() + "\n");
+        pw.close();
+        if (root && ::chown(pw.fileName().toLocal8Bit().constData(), pg->pw_uid, pg->pw_gid) != 0) return false;
+        init << "--auth-local=trust" << "--auth-host=scram-sha-256" << "--pwfile" << pw.fileName();
+    } else {
+        init << "-A" << "trust";
+    }
+    if (!run(kPgBin + "initdb", init, why)) return false;
+    if (tls) {
+        // The server's key must be its own; the clients must come over TLS.
+        for (const auto& [from, to] : {std::pair{tls->serverCert, QString("server.pem")}, {tls->serverKey, QString("server.key")}}) {
+            const QString target = m_dir + "/data/" + to;
+            QFile::copy(from, target);
+            QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            if (root && ::chown(target.toLocal8Bit().constData(), pg->pw_uid, pg->pw_gid) != 0) return false;
+        }
+        QFile conf(m_dir + "/data/postgresql.conf");
+        conf.open(QIODevice::Append);
+        conf.write("ssl = on\nssl_cert_file = 'server.pem'\nssl_key_file = 'server.key'\n");
+        conf.close();
+        QFile hba(m_dir + "/data/pg_hba.conf");
+        hba.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        hba.write("local all all trust\nhostssl all all 127.0.0.1/32 scram-sha-256\nhostssl all all ::1/128 scram-sha-256\n");
+        hba.close();
+    }
     if (!restart(why)) return false;
-    return run(kPgBin + "createdb", {"-h", "127.0.0.1", "-p", QString::number(m_port), "-U", "postgres", "zrv"}, why);
+    return run(kPgBin + "createdb", {"-h", m_dir, "-p", QString::number(m_port), "-U", "postgres", "zrv"}, why);
 }
 
 bool PgServer::restart(QString* why)
@@ -111,7 +177,7 @@ MosquittoBroker::~MosquittoBroker()
     if (!m_dir.isEmpty()) QDir(m_dir).removeRecursively();
 }
 
-bool MosquittoBroker::start(QString* why)
+bool MosquittoBroker::start(QString* why, const TestCertificates* tls, const QString& user, const QString& password)
 {
     m_port = freeLoopbackPort();
     QFile conf(m_dir + "/mosquitto.conf");
@@ -119,7 +185,16 @@ bool MosquittoBroker::start(QString* why)
         *why = conf.errorString();
         return false;
     }
-    conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(m_port).toUtf8());
+    conf.write(QStringLiteral("listener %1 127.0.0.1\npersistence false\n").arg(m_port).toUtf8());
+    if (tls) {
+        const QString passwords = m_dir + "/passwd";
+        if (!runTool("mosquitto_passwd", {"-c", "-b", passwords, user, password}, why)) return false;
+        conf.write(QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\npassword_file %4\nallow_anonymous false\n")
+                       .arg(tls->ca, tls->serverCert, tls->serverKey, passwords)
+                       .toUtf8());
+    } else {
+        conf.write("allow_anonymous true\n");
+    }
     // As root the broker would switch to its own user; it needs nothing of ours.
     if (::geteuid() == 0) conf.write("user root\n");
     conf.close();

@@ -6,12 +6,27 @@
 #include <QString>
 #include <QStringList>
 
+// A test CA and a server certificate for "localhost" only (so 127.0.0.1 is
+// another host name), and a second CA that signed nothing of ours; made
+// with openssl in a private folder.
+class TestCertificates {
+public:
+    TestCertificates();
+    ~TestCertificates();
+    bool make(QString* why);
+    QString ca, otherCa, serverCert, serverKey;
+
+private:
+    QString m_dir;
+};
+
 class PgServer {
 public:
     PgServer();
     ~PgServer();
-    // initdb, start, createdb; false and why when any of it fails.
-    bool start(QString* why);
+    // initdb, start, createdb; false and why when any of it fails. With
+    // certificates: TLS only (hostssl), scram-sha-256 with `password`.
+    bool start(QString* why, const TestCertificates* tls = nullptr, const QString& password = {});
     void stop();
     bool restart(QString* why);
     int port() const { return m_port; }
@@ -28,7 +43,9 @@ class MosquittoBroker {
 public:
     MosquittoBroker();
     ~MosquittoBroker();
-    bool start(QString* why);
+    // With certificates: TLS, and only `user` with `password` may connect.
+    bool start(QString* why, const TestCertificates* tls = nullptr, const QString& user = {},
+               const QString& password = {});
     int port() const { return m_port; }
 
 private:

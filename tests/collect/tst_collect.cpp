@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -532,6 +533,139 @@ private slots:
         fleet.terminate();
         mute.terminate();
         QVERIFY(fleet.waitForFinished(5000) && mute.waitForFinished(5000));
+    }
+
+    void storesOverTlsWithCredentialsAndNoSecretShown()
+    {
+        TestCertificates certs;
+        QString why;
+        QVERIFY2(certs.make(&why), qPrintable(why));
+        const QString mqttPassword = "mqtt-s3cret-word", pgPassword = "pg-s3cret-word";
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(&why, &certs, "zrv", mqttPassword), qPrintable(why));
+        PgServer pg;
+        QVERIFY2(pg.start(&why, &certs, pgPassword), qPrintable(why));
+        zrvsim::SimServer& sim = tcpSim(2, 31);
+
+        const QString dir = m_dir.path() + "/tls";
+        QDir().mkpath(dir);
+        const auto secretFile = [&dir](const QString& name, const QString& text, QFileDevice::Permissions extra = {}) {
+            QFile f(dir + "/" + name);
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            f.write(text.toUtf8());
+            f.close();
+            f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | extra);
+            return f.fileName();
+        };
+        const QString goodPass = secretFile("mqtt.pass", mqttPassword + "\n");
+        const QString wrongPass = secretFile("wrong.pass", "not-the-password\n");
+        const QString pgpass = secretFile("pgpass", QStringLiteral("localhost:%1:*:postgres:%2\n").arg(pg.port()).arg(pgPassword));
+        const auto mqtts = [&](const QString& host, const QString& prefix, const QString& ca, const QString& pass) {
+            return QStringLiteral("mqtts://zrv@%1:%2/%3?cafile=%4&password_file=%5").arg(host).arg(broker.port()).arg(prefix, ca, pass);
+        };
+        const QString pgUrl = QStringLiteral("postgresql://postgres@localhost:%1/zrv?sslmode=verify-full&sslrootcert=%2")
+                                  .arg(pg.port())
+                                  .arg(certs.ca);
+        struct Outcome {
+            int status;
+            QString out;
+        };
+        const auto collect = [&](const QStringList& stores, const QString& rosterExtra = {},
+                                 QFileDevice::Permissions rosterExtraPermissions = {}) {
+            QString text = "[defaults]\nretries = 0\n" + rosterExtra +
+                           QStringLiteral("[[station]]\nname = \"T\"\nport = \"%1\"\n").arg(tcpPort(sim));
+            const QString roster = secretFile("stations.toml", text, rosterExtraPermissions);
+            QStringList args{"--roster", roster, "--state-dir", dir + "/state"};
+            for (const QString& s : stores) args << "--store" << s;
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("PGPASSFILE", pgpass);
+            p.setProcessEnvironment(env);
+            p.start(ZRVCOLLECT_PROGRAM, args);
+            p.waitForFinished(60000);
+            const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+            // No secret, ever, whatever happened.
+            for (const QString& secret : {mqttPassword, pgPassword, QString("not-the-password")})
+                if (out.contains(secret)) qWarning("a secret was shown: %s", qPrintable(out));
+            return Outcome{p.exitCode(), out};
+        };
+        const auto retained = [&](const QString& topic) {
+            QProcess sub;
+            sub.start("mosquitto_sub", {"-h", "localhost", "-p", QString::number(broker.port()), "--cafile", certs.ca,
+                                        "-u", "zrv", "-P", mqttPassword, "-t", topic, "-C", "1", "-W", "3"});
+            sub.waitForFinished(10000);
+            return QString::fromUtf8(sub.readAllStandardOutput());
+        };
+        const auto spooled = [&dir] {
+            QFile f(dir + "/state/spool.jsonl");
+            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
+        };
+
+        // The right CA, host name and passwords: both stores take the call.
+        Outcome good = collect({mqtts("localhost", "good", certs.ca, goodPass), pgUrl});
+        QCOMPARE(good.status, 0);
+        QVERIFY2(!good.out.contains(QStringLiteral("недоступно")), qPrintable(good.out));
+        QVERIFY(retained("good/T/state").contains("\"outcome\":\"ok\""));
+        QCOMPARE(spooled(), 0);
+        {
+            // The server takes TLS only; over it the call is there.
+            QSqlDatabase plain = QSqlDatabase::addDatabase("QPSQL", "plain");
+            plain.setHostName("localhost");
+            plain.setPort(pg.port());
+            plain.setUserName("postgres");
+            plain.setPassword(pgPassword);
+            plain.setDatabaseName("zrv");
+            plain.setConnectOptions("sslmode=disable");
+            QVERIFY(!plain.open());
+            QSqlDatabase tls = QSqlDatabase::cloneDatabase(plain, "tls");
+            tls.setConnectOptions("sslmode=verify-full;sslrootcert=" + certs.ca);
+            QVERIFY2(tls.open(), qPrintable(tls.lastError().text()));
+            QSqlQuery q(tls);
+            QVERIFY(q.exec("SELECT COUNT(*) FROM calls WHERE outcome = 'ok'") && q.next());
+            QCOMPARE(q.value(0).toInt(), 1);
+        }
+        QSqlDatabase::removeDatabase("plain");
+        QSqlDatabase::removeDatabase("tls");
+
+        // Another CA, another host name, a wrong password: refused in words,
+        // nothing published, the calls kept.
+        Outcome badCa = collect({mqtts("localhost", "bad-ca", certs.otherCa, goodPass)});
+        QVERIFY2(badCa.out.contains("TLS"), qPrintable(badCa.out));
+        Outcome badHost = collect({mqtts("127.0.0.1", "bad-host", certs.ca, goodPass)});
+        QVERIFY2(badHost.out.contains("TLS"), qPrintable(badHost.out));
+        Outcome badPassword = collect({mqtts("localhost", "bad-pass", certs.ca, wrongPass)});
+        QVERIFY2(badPassword.out.contains(QStringLiteral("брокер отказал")), qPrintable(badPassword.out));
+        QCOMPARE(spooled(), 3);
+        // Only the roster's key that says so in its name lets a wrong name through.
+        Outcome insecure = collect({mqtts("127.0.0.1", "insecure", certs.ca, goodPass)}, "insecure_tls_no_verify = true\n");
+        QVERIFY2(!insecure.out.contains("TLS"), qPrintable(insecure.out));
+        QVERIFY(retained("insecure/T/state").contains("\"outcome\":\"ok\""));
+        for (const char* prefix : {"bad-ca", "bad-host", "bad-pass"}) QVERIFY(retained(QString(prefix) + "/#").isEmpty());
+
+        // Passwords where others can read them are refused before any call.
+        const int requestsBefore = int(sim.requests().size());
+        Outcome onCommandLine = collect({QStringLiteral("postgresql://postgres:%1@localhost:%2/zrv").arg(pgPassword).arg(pg.port())});
+        QCOMPARE(onCommandLine.status, 2);
+        QVERIFY2(onCommandLine.out.contains(".pgpass"), qPrintable(onCommandLine.out));
+        const QString readable = secretFile("readable.pass", mqttPassword, QFileDevice::ReadGroup);
+        Outcome openPasswordFile = collect({mqtts("localhost", "x", certs.ca, readable)});
+        QCOMPARE(openPasswordFile.status, 2);
+        QVERIFY2(openPasswordFile.out.contains("chmod 600 " + readable), qPrintable(openPasswordFile.out));
+        Outcome openRoster = collect({}, QStringLiteral("stores = [\"mqtts://zrv:%1@localhost:%2/r\"]\n").arg(mqttPassword).arg(broker.port()),
+                                     QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QCOMPARE(openRoster.status, 2);
+        QVERIFY2(openRoster.out.contains("chmod 600"), qPrintable(openRoster.out));
+        QCOMPARE(int(sim.requests().size()), requestsBefore);
+        // The same roster, private, is fine.
+        Outcome privateRoster = collect({}, QStringLiteral("stores = [\"mqtts://zrv:%1@localhost:%2/r?cafile=%3\"]\n")
+                                                .arg(mqttPassword)
+                                                .arg(broker.port())
+                                                .arg(certs.ca));
+        QCOMPARE(privateRoster.status, 0);
+        QVERIFY(retained("r/T/state").contains("\"outcome\":\"ok\""));
+        for (const Outcome* o : {&good, &badCa, &badHost, &badPassword, &onCommandLine, &openPasswordFile, &openRoster, &privateRoster})
+            for (const QString& secret : {mqttPassword, pgPassword, QString("not-the-password")})
+                QVERIFY2(!o->out.contains(secret), qPrintable(o->out));
     }
 };
 

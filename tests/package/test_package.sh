@@ -37,4 +37,12 @@ grep -qF "<release version=\"$version\"" "$out/root/usr/share/metainfo/org.examp
 # hardening and no sections a package should not carry.
 lintian -I --pedantic --no-cfg "$deb" >"$out/lintian.log" 2>&1 || true
 if grep -E "hardening-|unneeded-section|^E:" "$out/lintian.log" >&2; then fail "lintian: see above"; fi
+# The collector's service: hardened enough for an audited network.
+exposure=$(systemd-analyze security --offline=true --no-pager "$out/root/usr/lib/systemd/system/zrvcollect.service" 2>&1 |
+  sed -n 's/.*Overall exposure level for zrvcollect.service: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze gave no exposure level"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 3.0) }' || fail "zrvcollect.service exposure $exposure is above 3.0"
+dpkg-deb -e "$deb" "$out/control"
+grep -q "adduser .*--system .*zrvcollect" "$out/control/postinst" || fail "postinst makes no zrvcollect user"
+echo "test_package: zrvcollect.service exposure $exposure"
 echo "test_package: $(basename "$deb") holds the programs, menu entry, icon and manual pages"
