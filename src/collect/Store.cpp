@@ -81,6 +81,12 @@ std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why, Url
             options << key + QLatin1Char('=') + pgValue(value);
         }
         u.pgOptions = options.join(QLatin1Char(' '));
+        // libpq would pass over a password file others can read with a
+        // warning nobody sees in a service; say it plainly instead.
+        const QByteArray pgpass = qgetenv("PGPASSFILE");
+        const QString passFile = !pgpass.isEmpty() ? QString::fromLocal8Bit(pgpass) : QDir::homePath() + QStringLiteral("/.pgpass");
+        std::string problem;
+        if (QFileInfo::exists(passFile) && !privateFile(passFile.toStdString(), &problem)) return fail(problem);
         if (u.database.isEmpty() && !query.hasQueryItem(QStringLiteral("service")))
             return fail("postgresql: нужно имя базы (postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ:ПОРТ/БАЗА)");
         return u;

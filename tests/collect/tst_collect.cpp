@@ -655,6 +655,11 @@ private slots:
                                      QFileDevice::ReadGroup | QFileDevice::ReadOther);
         QCOMPARE(openRoster.status, 2);
         QVERIFY2(openRoster.out.contains("chmod 600"), qPrintable(openRoster.out));
+        QFile::setPermissions(pgpass, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+        Outcome openPgpass = collect({pgUrl});
+        QCOMPARE(openPgpass.status, 2);
+        QVERIFY2(openPgpass.out.contains("chmod 600 " + pgpass), qPrintable(openPgpass.out));
+        QFile::setPermissions(pgpass, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(int(sim.requests().size()), requestsBefore);
         // The same roster, private, is fine.
         Outcome privateRoster = collect({}, QStringLiteral("stores = [\"mqtts://zrv:%1@localhost:%2/r?cafile=%3\"]\n")
