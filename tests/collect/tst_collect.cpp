@@ -26,26 +26,10 @@
 #include <QtTest>
 
 #include <signal.h>
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 using namespace zrv::collect;
 
 namespace {
-
-int freeTcpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 QString readAll(FILE* f)
 {
@@ -267,7 +251,7 @@ private slots:
                                  "[[station]]\nname = \"Ж занято\"\nport = \"COM5\"\nphone = \"5551\"\n"
                                  "[[station]]\nname = \"З модем\"\nport = \"COM5\"\nphone = \"10\"\n")
                                  .arg(tcpPort(a), tcpPort(clock), tcpPort(changed), tcpPort(silent))
-                                 .arg(freeTcpPort());
+                                 .arg(freeLoopbackPort());
         std::string why;
         const auto roster = parseRoster(text.toStdString(), (m_dir.path() + "/stations.toml").toStdString(), &why);
         QVERIFY2(roster, why.c_str());
