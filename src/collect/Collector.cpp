@@ -212,16 +212,14 @@ void Collector::portDone(Port& port)
 void Collector::stop()
 {
     m_stopping = true;
-    bool any = false;
     for (auto& p : m_ports) {
         p->queue.clear();
-        if (p->call) {
-            p->call->stop();
-            any = true;
-        }
+        // A call ends itself (its request, the hang-up); a port that only
+        // waits out a back-off is done now, not when the wait is over.
+        if (p->call) p->call->stop();
     }
-    if (!any && m_roundRunning)
-        for (auto& p : m_ports) portDone(*p);
+    for (auto& p : m_ports)
+        if (!p->call && p->running) portDone(*p);
 }
 
 journal::RecordKeys Collector::knownRecords(const std::string& station, unsigned deviceNumber)

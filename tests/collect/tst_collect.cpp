@@ -514,6 +514,27 @@ private slots:
         }
         QCOMPARE(records, 5);
         QVERIFY(out.contains("zrv_call,station=S,outcome=stopped "));
+
+        // TERM while a port only waits out a back-off: the program ends now.
+        QVERIFY(roster.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        roster.write(QStringLiteral("[[station]]\nname = \"S\"\nport = \"tcp 127.0.0.1 %1\"\nretries = 1\nretry_delay = \"10m\"\n")
+                         .arg(silentPort)
+                         .toUtf8());
+        roster.close();
+        QProcess waiting;
+        waiting.start(ZRVCOLLECT_PROGRAM, {"--roster", roster.fileName(), "--store", "sqlite:" + db, "--state-dir",
+                                           m_dir.path() + "/term-state"});
+        QByteArray said;
+        t.restart();
+        while (!said.contains("600") && t.elapsed() < 20000) {
+            waiting.waitForReadyRead(200);
+            said += waiting.readAllStandardError();
+        }
+        QVERIFY2(said.contains(QStringLiteral("повтор через 600 с").toUtf8()), said.constData());
+        ::kill(pid_t(waiting.processId()), SIGTERM);
+        QVERIFY(waiting.waitForFinished(3000));
+        QCOMPARE(waiting.exitCode(), 1);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'S' AND outcome = 'no-device'"), 1);
         fleet.terminate();
         mute.terminate();
         QVERIFY(fleet.waitForFinished(5000) && mute.waitForFinished(5000));
