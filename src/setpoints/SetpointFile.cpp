@@ -286,6 +286,27 @@ SetpointDifferences compareSetpoints(const SetpointSet& set, const SetpointSet& 
     return d;
 }
 
+std::vector<RowDifference> differingRows(const SetpointSet& file, const SetpointSet& device)
+{
+    auto fileImage = std::make_unique<RegisterImage>();
+    auto deviceImage = std::make_unique<RegisterImage>();
+    for (uint16_t r = 0; r < kSetpointRegisters; ++r) {
+        fileImage->setHolding(r, file.holding[r]);
+        deviceImage->setHolding(r, device.holding[r]);
+    }
+    std::vector<RowDifference> out;
+    std::array<bool, kSetpointRegisters> listed{};
+    for (const Row& row : catalogue()) {
+        if (row.reg >= kSetpointRegisters || listed[row.reg]) continue;
+        listed[row.reg] = true;
+        const bool wide = isFloat(row) && row.reg + 1 < kSetpointRegisters;
+        const bool differs = file.holding[row.reg] != device.holding[row.reg] ||
+                             (wide && file.holding[row.reg + 1u] != device.holding[row.reg + 1u]);
+        if (differs) out.push_back({&row, displayText(row, *deviceImage), displayText(row, *fileImage)});
+    }
+    return out;
+}
+
 SetpointSet currentSetpoints(const RegisterImage& image, const ValveWeightArray& weights)
 {
     SetpointSet s;

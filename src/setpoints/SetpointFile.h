@@ -17,6 +17,7 @@
 // and an edited one behaves like the table.
 
 #include "link/RegisterImage.h"
+#include "setpoints/SetpointCatalogue.h"
 #include "setpoints/ValveWeights.h"
 
 #include <array>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zrv::setpoints {
 
@@ -68,6 +70,16 @@ struct SetpointDifferences {
     int count() const;
 };
 SetpointDifferences compareSetpoints(const SetpointSet& set, const SetpointSet& device);
+
+// A row of the setpoints table whose value on the device is not the file's,
+// both as the table words them. Each register once, in the table's order
+// (a register shown on several tabs is listed under its first).
+struct RowDifference {
+    const Row* row;
+    std::string device;
+    std::string file;
+};
+std::vector<RowDifference> differingRows(const SetpointSet& file, const SetpointSet& device);
 
 // The set as the image and the weights hold it now.
 SetpointSet currentSetpoints(const RegisterImage& image, const ValveWeightArray& weights);

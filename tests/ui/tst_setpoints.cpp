@@ -13,7 +13,10 @@
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>
+#include <QDialog>
 #include <QFile>
+#include <QLabel>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -410,6 +413,44 @@ private slots:
         QCOMPARE(m_messages.size(), 1);
         QVERIFY2(m_messages[0].contains(QStringLiteral("файл неполон")), qPrintable(m_messages[0]));
         QCOMPARE(session().setpointView().holding(4), uint16_t(88));
+    }
+
+    void comparingWithAFileListsExactlyTheRowsThatDiffer()
+    {
+        connectDevice();
+        const QString path = m_dir.path() + "/approved.zrvset";
+        QVERIFY(sets()->saveSetpointFile(path));
+        // On site, someone changed two setpoints and a valve weight.
+        device([](zrvsim::DeviceModel& d, auto&) {
+            d.holdings[4] = 95;  // TPA
+            const uint32_t b = std::bit_cast<uint32_t>(2.75f);
+            d.holdings[32] = uint16_t(b & 0xFFFF);  // P2B(PA)
+            d.holdings[33] = uint16_t(b >> 16);
+            d.holdings[98] = uint16_t(d.holdings[98] + 2);  // valve 3
+        });
+        QVERIFY(sets()->CompareWithFile->isEnabled());
+        QTest::mouseClick(sets()->Upload, Qt::LeftButton);
+        settle();
+        QDialog* box = sets()->compareWithSetpointFile(path);
+        QVERIFY(box);
+        const auto* table = box->findChild<QTableWidget*>("ComparisonTable");
+        QCOMPARE(box->findChild<QLabel*>("ComparisonSummary")->text(), QStringLiteral("Отличается строк: 3 (файл approved.zrvset)"));
+        QCOMPARE(table->rowCount(), 3);
+        QStringList rows;
+        for (int r = 0; r < 3; ++r)
+            rows << table->item(r, 0)->text() + " | " + table->item(r, 1)->text() + " | " + table->item(r, 2)->text();
+        QVERIFY2(rows[0].startsWith(QStringLiteral("Уставки ПП / PA: P2В (кгс/кв.см) | 2.75 | ")), qPrintable(rows.join("; ")));
+        QVERIFY2(rows.filter(QStringLiteral("Период управления TPA (с) | 95 | ")).size() == 1, qPrintable(rows.join("; ")));
+        QVERIFY2(rows.filter(QStringLiteral("Клапаны: ")).size() == 1, qPrintable(rows.join("; ")));
+        box->close();
+        // A file saved now matches; a damaged one says so and shows nothing.
+        QVERIFY(sets()->saveSetpointFile(path));
+        box = sets()->compareWithSetpointFile(path);
+        QCOMPARE(box->findChild<QLabel*>("ComparisonSummary")->text(), QStringLiteral("Совпадает с файлом"));
+        box->close();
+        QVERIFY(!sets()->compareWithSetpointFile(m_dir.path() + "/none.zrvset"));
+        QVERIFY2(m_messages.size() == 1 && m_messages[0].endsWith(QStringLiteral("нет такого файла или папки")),
+                 qPrintable(m_messages.join("; ")));
     }
 };
 

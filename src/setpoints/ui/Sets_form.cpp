@@ -8,6 +8,11 @@
 #include "text/Version.h"
 
 #include <QDateTime>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QLabel>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -148,6 +153,9 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     SaveToFile->setObjectName("SaveToFile");
     LoadFromFile = fileMenu->addAction(QStringLiteral("Загрузить из файла..."));
     LoadFromFile->setObjectName("LoadFromFile");
+    CompareWithFile = fileMenu->addAction(QStringLiteral("Сравнить с файлом..."));
+    CompareWithFile->setObjectName("CompareWithFile");
+    CompareWithFile->setEnabled(false);
     FileMenu->setMenu(fileMenu);
     // A disabled item says why it is off when the pointer rests on it.
     fileMenu->setToolTipsVisible(true);
@@ -174,6 +182,10 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     connect(SaveToFile, &QAction::triggered, this, [this, ask] {
         const QString path = ask(true);
         if (!path.isEmpty()) saveSetpointFile(path);
+    });
+    connect(CompareWithFile, &QAction::triggered, this, [this, ask] {
+        const QString path = ask(false);
+        if (!path.isEmpty()) compareWithSetpointFile(path);
     });
     connect(LoadFromFile, &QAction::triggered, this, [this, ask] {
         const QString path = ask(false);
@@ -214,9 +226,11 @@ void TSets::SessionStateChange(zrv::LinkState)
     // A file's set is only worth anything against a device just read.
     SaveToFile->setEnabled(free);
     LoadFromFile->setEnabled(free);
+    CompareWithFile->setEnabled(free);
     const QString why = free ? QString() : QStringLiteral("Доступно, когда прибор подключён и не занят обменом");
     SaveToFile->setToolTip(why.isEmpty() ? SaveToFile->text() : why);
     LoadFromFile->setToolTip(why.isEmpty() ? LoadFromFile->text() : why);
+    CompareWithFile->setToolTip(why.isEmpty() ? CompareWithFile->text() : why);
     Download->setEnabled(free && m_edited);
     const bool transferring = m_session.state() == zrv::LinkState::Busy;
     TransferStop->setVisible(transferring);
@@ -491,6 +505,54 @@ bool TSets::loadSetpointFile(const QString& path)
     m_edited = m_session.hasDraft();
     Download->setEnabled(m_edited && m_session.idleConnected());
     return true;
+}
+
+QDialog* TSets::compareWithSetpointFile(const QString& path)
+{
+    std::string bytes, problem;
+    sp::SetpointFileResult file;
+    if (zrv::text::readSmallFile(path.toStdString(), 256 * 1024, &bytes, &problem)) {
+        file = sp::parseSetpointFile(bytes);
+        problem = file.error;
+    }
+    if (!file.ok) {
+        ShowMessage(QStringLiteral("Файл %1 не сравнён: %2").arg(path, QString::fromStdString(problem)), QStringLiteral("Ошибка"));
+        return nullptr;
+    }
+    // Against the device as last read, not against what is typed meanwhile.
+    const std::vector<sp::RowDifference> rows = sp::differingRows(file.set, m_deviceSet);
+    auto* box = new QDialog(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("Сравнение уставок с файлом"));
+    auto* layout = new QVBoxLayout(box);
+    auto* summary = new QLabel(rows.empty() ? QStringLiteral("Совпадает с файлом")
+                                            : QStringLiteral("Отличается строк: %1 (файл %2)").arg(rows.size()).arg(QFileInfo(path).fileName()),
+                               box);
+    summary->setObjectName("ComparisonSummary");
+    layout->addWidget(summary);
+    auto* table = new QTableWidget(int(rows.size()), 3, box);
+    table->setObjectName("ComparisonTable");
+    table->setHorizontalHeaderLabels({QStringLiteral("Параметр"), QStringLiteral("Прибор"), QStringLiteral("Файл")});
+    table->setAccessibleName(QStringLiteral("Отличия от файла"));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    for (int i = 0; i < int(rows.size()); ++i) {
+        const sp::RowDifference& d = rows[std::size_t(i)];
+        QString where = TabBar->tabText(d.row->tab);
+        if (d.row->subTab != sp::kNoSubTab) where += QStringLiteral(" / ") + TabSet->tabText(d.row->subTab);
+        table->setItem(i, 0, new QTableWidgetItem(where + QStringLiteral(": ") + QString::fromUtf8(d.row->label)));
+        table->setItem(i, 1, new QTableWidgetItem(QString::fromStdString(d.device)));
+        table->setItem(i, 2, new QTableWidgetItem(QString::fromStdString(d.file)));
+    }
+    table->resizeColumnsToContents();
+    table->setVisible(!rows.empty());
+    layout->addWidget(table);
+    auto* close = new QPushButton(QStringLiteral("Закрыть"), box);
+    connect(close, &QPushButton::clicked, box, &QDialog::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    box->resize(460, rows.empty() ? 90 : 320);
+    box->show();
+    return box;
 }
 
 void TSets::resizeEvent(QResizeEvent* event)

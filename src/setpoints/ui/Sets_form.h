@@ -19,6 +19,8 @@
 #include <functional>
 #include <optional>
 
+class QDialog;
+
 class TSets : public TChildForm {
     Q_OBJECT
 public:
@@ -34,6 +36,7 @@ public:
     QToolButton* FileMenu = nullptr;
     QAction* SaveToFile = nullptr;    // "Сохранить в файл..."
     QAction* LoadFromFile = nullptr;  // "Загрузить из файла..."
+    QAction* CompareWithFile = nullptr;  // "Сравнить с файлом..."
     // While a transfer runs: which attempt it is at, and a stop that ends the
     // connection as Stop does (a silent device takes 104 attempts, ~52 s).
     QLabel* TransferState = nullptr;
@@ -44,6 +47,9 @@ public:
     // Reads a set from a file into the image as if typed and marks the rows
     // that differ from the device's last read. A damaged file changes nothing.
     bool loadSetpointFile(const QString& path);
+    // Lists the rows whose value on the device, as last read, differs from
+    // the file's, in a window of its own (null when the file is refused).
+    QDialog* compareWithSetpointFile(const QString& path);
     // Asks for a file name; tests put their own answer here.
     std::function<QString(bool forSaving)> chooseFile;
     // Whether a row of the current view is marked as differing.
