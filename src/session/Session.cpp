@@ -39,6 +39,10 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
         post([this, ok, failed] { emit countersChanged(ok, failed); });
     });
     m_link.setTraceSink([this](const TransactionRecord& record) {
+        if (record.outcome != TransactOutcome::Ok) {
+            ++m_failuresSeen;
+            m_lastFailure = record.outcome;
+        }
         post([this, record] { emit transaction(record); });
     });
     m_thread = std::thread([this] { ioLoop(); });
@@ -218,6 +222,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
     m_viaModem = viaModem;
     setState(viaModem ? LinkState::Dialling : LinkState::Detecting);
     const std::string name = portName.toStdString();
+    m_portName = name;
     enqueue(OpKind::Open, [this, name, viaModem] {
         std::string why;
         std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, &why) : nullptr;
@@ -277,6 +282,22 @@ void Session::detectDevice()
     });
 }
 
+void Session::recordChange(std::string what, std::string before, std::string after, bool ok)
+{
+    if (m_changePath.empty()) return;
+    ChangeEntry entry;
+    entry.what = std::move(what);
+    entry.before = std::move(before);
+    entry.after = std::move(after);
+    entry.port = m_portName;
+    entry.device = journal::reportDeviceNumber(m_image);
+    entry.outcome = ok ? "ok" : outcomeGroup(m_lastFailure);
+    std::string why;
+    if (appendChange(m_changePath, changeLine(entry), &why)) return;
+    const QString text = fromUtf8(why);
+    post([this, text] { emit changeNotRecorded(text); });
+}
+
 void Session::disconnectDevice()
 {
     if (m_state == LinkState::Disconnected || m_state == LinkState::HangingUp) return;
@@ -288,7 +309,11 @@ void Session::disconnectDevice()
     setState(LinkState::HangingUp);
     enqueue(OpKind::Disconnect, [this, viaModem] {
         SerialLine* line = m_link.port();
-        if (m_deviceFound) sendExternalControl(m_link, false);
+        if (m_deviceFound) {
+            const int failures = m_failuresSeen;
+            sendExternalControl(m_link, false);
+            recordChange("external control", "null", "false", m_failuresSeen == failures);
+        }
         if (viaModem && line) {
             modem::HangUp(*line, [this](const std::string& text) {
                 const QString t = fromUtf8(text);
@@ -308,7 +333,12 @@ void Session::setExternalControl(bool on)
     m_externalControl = on;
     setState(controlState());
     // Giving control back is part of ending a connection: it runs at close.
-    enqueue(on ? OpKind::ControlOn : OpKind::ControlOff, [this, on] { sendExternalControl(m_link, on); });
+    enqueue(on ? OpKind::ControlOn : OpKind::ControlOff, [this, on] {
+        const int failures = m_failuresSeen;
+        sendExternalControl(m_link, on);
+        recordChange("external control", on ? "false" : "true", on ? "true" : "false",
+                     m_failuresSeen == failures);
+    });
 }
 
 // ---- modem --------------------------------------------------------------------
@@ -376,13 +406,24 @@ void Session::poll()
 void Session::toggleValve(int valve)
 {
     if (!commandsAllowed() || valve < 1 || valve > reg::kValveCount) return;
-    enqueue(OpKind::Valve, [this, valve] { sendValveToggle(m_link, valve, ValveHoldOff); });
+    enqueue(OpKind::Valve, [this, valve] {
+        const int failures = m_failuresSeen;
+        const auto coil = uint16_t(reg::kCoilValve1 + valve - 1);
+        const std::string before = std::to_string(m_image.coil(coil));
+        sendValveToggle(m_link, valve, ValveHoldOff);
+        recordChange("valve " + std::to_string(valve), before, std::to_string(m_image.coil(coil)),
+                     m_failuresSeen == failures);
+    });
 }
 
 void Session::step(bool up)
 {
     if (!commandsAllowed()) return;
-    enqueue(OpKind::Step, [this, up] { sendStep(m_link, up, ValveHoldOff); });
+    enqueue(OpKind::Step, [this, up] {
+        const int failures = m_failuresSeen;
+        sendStep(m_link, up, ValveHoldOff);
+        recordChange("step", "null", up ? "\"up\"" : "\"down\"", m_failuresSeen == failures);
+    });
 }
 
 void Session::setMode(int index)
@@ -390,7 +431,9 @@ void Session::setMode(int index)
     if (m_state != LinkState::ExternalControl) return;
     const uint16_t mode = uint16_t(index < 0 ? 0 : index);
     enqueue(OpKind::Mode, [this, mode] {
+        const std::string before = std::to_string(m_image.holding(reg::kMode));
         const bool ok = sendMode(m_link, mode, ModeHoldOff);
+        recordChange("mode", before, std::to_string(mode), ok);
         post([this, ok] { emit modeSet(ok); });
     });
 }
@@ -445,10 +488,23 @@ void Session::writeSetpoints()
         // The draft goes into the image, and the checks copy the pending
         // weights into it, here, right before the write, where no polling
         // step or table refresh can come between.
+        std::array<uint16_t, setpoints::kSetpointRegisters> before{};
+        for (uint16_t r = 0; r < before.size(); ++r) before[r] = m_image.holding(r);
         draft.applyTo(m_image, m_weights);
         const std::string refusal = setpoints::checkBeforeWrite(m_image, m_weights);
         const bool written =
             refusal.empty() && setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
+        if (refusal.empty()) {
+            // The registers the write changed: as last read, and as sent.
+            std::string was = "{", now = "{";
+            for (uint16_t r = 0; r < before.size(); ++r) {
+                if (before[r] == m_image.holding(r)) continue;
+                const std::string key = (was.size() > 1 ? ",\"" : "\"") + std::to_string(r) + "\":";
+                was += key + std::to_string(before[r]);
+                now += key + std::to_string(m_image.holding(r));
+            }
+            recordChange("setpoints", was + "}", now + "}", written);
+        }
         if (aborted()) return;
         const QString text = fromUtf8(refusal);
         post([this, written, text, draft] {
@@ -476,7 +532,16 @@ void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& dat
 {
     if (!connected()) return;
     enqueue(OpKind::SetClock, [this, time, date] {
+        const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
+        const clock::TimeOfDay t0 = clock::timeFromRegisters(in(0), in(1), in(2));
+        const clock::CivilDate d0 = clock::dateFromRegisters(in(3), in(4), in(5));
+        char was[40], now[40];
+        std::snprintf(was, sizeof was, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", d0.year, d0.month, d0.day, t0.hours, t0.minutes,
+                      t0.seconds);
+        std::snprintf(now, sizeof now, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", date.year, date.month, date.day, time.hours,
+                      time.minutes, time.seconds);
         const bool ok = clock::setDeviceClock(m_link, time, date);
+        recordChange("clock", was, now, ok);
         post([this, ok] { emit clockSet(ok); });
     });
 }

@@ -22,6 +22,7 @@
 #include "clock/ClockLogic.h"
 #include "clock/DeviceClock.h"
 #include "journal/JournalReading.h"
+#include "session/ChangeRecord.h"
 #include "link/ModbusTransact.h"
 #include "link/SerialLine.h"
 #include "link/TransactOutcome.h"
@@ -157,6 +158,9 @@ public:
 
     // Connection.
     void connectDevice(const QString& portName, bool viaModem);
+    // Every write to the device is appended to this file (changes.jsonl);
+    // empty: no record kept. Set before connecting.
+    void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
     // Why the port of the last PortUnavailable failure did not open.
     const QString& openFailure() const { return m_openFailure; }
     // Ends the connection the way it was made (a modem call is hung up).
@@ -251,6 +255,9 @@ signals:
     // Each record a journal reading appends, newest first, before
     // journalRecordKeys.
     void journalRecord(unsigned deviceNumber, const zrv::journal::RecordData& record);
+    // A write went to the device but its line in the change record could
+    // not be written (why, with the file).
+    void changeNotRecorded(const QString& why);
     // Every transaction, after it was counted.
     void transaction(const zrv::TransactionRecord& record);
 
@@ -287,6 +294,15 @@ private:
     void detectDevice();
     bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
     QString m_openFailure;
+    // The change record. The path and the port are set on the window thread
+    // before the work they concern is queued; the rest is the I/O thread's.
+    std::string m_changePath;
+    std::string m_portName;
+    int m_failuresSeen = 0;
+    TransactOutcome m_lastFailure = TransactOutcome::Ok;
+    // I/O thread: appends one change, the outcome from `ok` or the last
+    // failed transaction; says so to the windows when it cannot.
+    void recordChange(std::string what, std::string before, std::string after, bool ok);
     // I/O thread: the line taken and let go.
     void takePort(std::unique_ptr<SerialLine> line);
     void closePort();

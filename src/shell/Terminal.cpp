@@ -1,5 +1,8 @@
 #include "Terminal.h"
 
+#include <QDir>
+#include "shell/MessageBox.h"
+
 #include "About.h"
 #include "Main_form.h"
 #include "clock/ui/Time_form.h"
@@ -24,6 +27,13 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     QApplication::setFont(font);
 
     zrv::Session& s = *m_session;
+    // Every write to a device is recorded beside zrvterm.ini (the data
+    // folder when started from the menu).
+    s.setChangeRecordPath(QDir::current().absoluteFilePath(QStringLiteral("changes.jsonl")));
+    QObject::connect(&s, &zrv::Session::changeNotRecorded, [](const QString& why) {
+        ShowMessage(QStringLiteral("Изменение не записано в журнал изменений: %1\nКоманда прибору отправлена.").arg(why),
+                    QStringLiteral("Журнал изменений"));
+    });
     main = new TMain(s);
     const zrv::Settings& settings = main->settings;
     QMdiArea* area = main->mdiArea();
