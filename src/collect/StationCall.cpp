@@ -4,7 +4,6 @@
 #include "session/Session.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
-#include "text/SystemError.h"
 
 #include <QUuid>
 
@@ -217,12 +216,7 @@ void StationCall::readSetpoints()
 void StationCall::compareProfile()
 {
     if (m_station.profile.empty()) return;
-    std::string bytes, why;
-    if (!text::readSmallFile(m_station.profile, 256 * 1024, &bytes, &why)) {
-        m_result.profileProblem = m_station.profile + ": " + why;
-        return;
-    }
-    const setpoints::SetpointFileResult file = setpoints::parseSetpointFile(bytes);
+    const setpoints::SetpointFileResult file = setpoints::readSetpointFile(m_station.profile);
     if (!file.ok) {
         m_result.profileProblem = m_station.profile + ": " + file.error;
         return;

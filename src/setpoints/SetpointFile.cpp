@@ -3,6 +3,7 @@
 #include "setpoints/SetpointCatalogue.h"
 #include "text/Cp1251.h"
 #include "text/NumberParse.h"
+#include "text/SystemError.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -252,6 +253,15 @@ SetpointFileResult parseSetpointFile(std::string_view text)
         result.set.weights[std::size_t(v)] = weights[std::size_t(v)].load(std::memory_order_relaxed);
     result.ok = true;
     return result;
+}
+
+SetpointFileResult readSetpointFile(const std::string& path)
+{
+    std::string bytes;
+    SetpointFileResult r;
+    // Far more than any setpoint file: the parser refuses it by its size.
+    if (!text::readSmallFile(path, 256 * 1024, &bytes, &r.error)) return r;
+    return parseSetpointFile(bytes);
 }
 
 std::optional<std::string> otherDeviceQuestion(const SetpointFileResult& file, const RegisterImage& device,

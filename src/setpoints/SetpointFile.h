@@ -56,6 +56,10 @@ struct SetpointFileResult {
 // half taken.
 SetpointFileResult parseSetpointFile(std::string_view text);
 
+// Reads and parses a setpoint file on disk; a file that cannot be read
+// gives ok false and the system's reason, in Russian.
+SetpointFileResult readSetpointFile(const std::string& path);
+
 // The question to ask before a file saved from one device goes into another:
 // the number in its header is not the connected device's, or the valve
 // weights it was saved with (registers 96..103, whose sum is that number) are

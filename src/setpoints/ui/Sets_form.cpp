@@ -2,7 +2,6 @@
 
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
-#include "text/SystemError.h"
 #include "shell/MessageBox.h"
 #include "shell/Product.h"
 #include "text/Version.h"
@@ -480,16 +479,9 @@ bool TSets::loadSetpointFile(const QString& path)
                     QStringLiteral("Ошибка"));
         return false;
     }
-    std::string bytes;
-    std::string problem;
-    sp::SetpointFileResult r;
-    // Far more than any setpoint file: the parser refuses it by its size.
-    if (zrv::text::readSmallFile(path.toStdString(), 256 * 1024, &bytes, &problem)) {
-        r = sp::parseSetpointFile(bytes);
-        problem = r.error;
-    }
+    const sp::SetpointFileResult r = sp::readSetpointFile(path.toStdString());
     if (!r.ok) {
-        ShowMessage(QStringLiteral("Файл %1 не загружен: %2").arg(path, QString::fromStdString(problem)),
+        ShowMessage(QStringLiteral("Файл %1 не загружен: %2").arg(path, QString::fromStdString(r.error)),
                     QStringLiteral("Ошибка"));
         return false;
     }
@@ -509,14 +501,9 @@ bool TSets::loadSetpointFile(const QString& path)
 
 QDialog* TSets::compareWithSetpointFile(const QString& path)
 {
-    std::string bytes, problem;
-    sp::SetpointFileResult file;
-    if (zrv::text::readSmallFile(path.toStdString(), 256 * 1024, &bytes, &problem)) {
-        file = sp::parseSetpointFile(bytes);
-        problem = file.error;
-    }
+    const sp::SetpointFileResult file = sp::readSetpointFile(path.toStdString());
     if (!file.ok) {
-        ShowMessage(QStringLiteral("Файл %1 не сравнён: %2").arg(path, QString::fromStdString(problem)), QStringLiteral("Ошибка"));
+        ShowMessage(QStringLiteral("Файл %1 не сравнён: %2").arg(path, QString::fromStdString(file.error)), QStringLiteral("Ошибка"));
         return nullptr;
     }
     // Against the device as last read, not against what is typed meanwhile.
