@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev googletest libmodbus-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils
   file lintian appstream gzip
-  libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql sqlite3 postgresql-15
+  libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql sqlite3 libsqlite3-dev postgresql-15
   libmosquitto-dev mosquitto mosquitto-clients systemd adduser openssl
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
 )

@@ -18,14 +18,9 @@ std::optional<uint16_t> fromHex4(const QString& s)
 
 Outcome outcomeFromName(const QString& n, bool* ok)
 {
-    for (Outcome o : {Outcome::Ok, Outcome::PortUnavailable, Outcome::DialFailed, Outcome::NoDevice,
-                      Outcome::TablesUnread, Outcome::Incomplete, Outcome::Stopped})
-        if (n == QLatin1String(outcomeName(o))) {
-            *ok = true;
-            return o;
-        }
-    *ok = false;
-    return Outcome::Stopped;
+    const std::optional<Outcome> o = outcomeNamed(n.toStdString());
+    *ok = o.has_value();
+    return o.value_or(Outcome::Stopped);
 }
 
 // Line protocol escapes blanks, commas and equals signs in tag values.

@@ -1,6 +1,7 @@
 #pragma once
 // What one call of a station brought back: stored, published and summed up.
 
+#include "collect/Outcome.h"
 #include "journal/JournalReading.h"
 #include "monitor/PollSnapshot.h"
 
@@ -13,19 +14,6 @@
 
 namespace zrv::collect {
 
-enum class Outcome {
-    Ok,
-    PortUnavailable,  // the port did not open (or another program holds it)
-    DialFailed,       // the modem did not connect
-    NoDevice,         // nobody answered the detection
-    TablesUnread,     // found, but its tables could not be read
-    Incomplete,       // connected, but a later step went unanswered
-    Stopped,          // the collector was told to stop
-};
-// "ok", "port-unavailable", ... as stores and outputs write it.
-const char* outcomeName(Outcome o);
-// A short Russian phrase for the summary.
-const char* outcomeText(Outcome o);
 
 struct CallResult {
     QString callId;  // unique; a replayed call keeps it

@@ -293,7 +293,10 @@ void Session::recordChange(std::string what, std::string before, std::string aft
     entry.device = journal::reportDeviceNumber(m_image);
     entry.outcome = ok ? "ok" : outcomeGroup(m_lastFailure);
     std::string why;
-    if (appendChange(m_changePath, changeLine(entry), &why)) return;
+    if (appendChange(m_changePath, changeLine(entry), &why)) {
+        post([this] { emit changeRecorded(); });
+        return;
+    }
     const QString text = fromUtf8(why);
     post([this, text] { emit changeNotRecorded(text); });
 }

@@ -161,6 +161,7 @@ public:
     // Every write to the device is appended to this file (changes.jsonl);
     // empty: no record kept. Set before connecting.
     void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
+    QString changeRecordPath() const { return QString::fromStdString(m_changePath); }
     // Why the port of the last PortUnavailable failure did not open.
     const QString& openFailure() const { return m_openFailure; }
     // Ends the connection the way it was made (a modem call is hung up).
@@ -258,6 +259,8 @@ signals:
     // A write went to the device but its line in the change record could
     // not be written (why, with the file).
     void changeNotRecorded(const QString& why);
+    // A write's line is in the change record (the file may be read anew).
+    void changeRecorded();
     // Every transaction, after it was counted.
     void transaction(const zrv::TransactionRecord& record);
 

@@ -135,6 +135,7 @@ void TMain::buildMenus()
     N9 = item(n1, QStringLiteral("Сохранить..."), "N9");
     N2 = item(n1, QStringLiteral("Выход"), "N2");
     connect(N2, &QAction::triggered, this, &TMain::N2Click);
+    ChangeLogF = item(n1, QStringLiteral("Журнал изменений..."), "ChangeLogF");
 
     QMenu* n3 = bar->addMenu(QStringLiteral("Вид"));
     n3->setObjectName("N3");
@@ -145,7 +146,8 @@ void TMain::buildMenus()
     LogF = item(n3, QStringLiteral("Журнал"), "LogF");
     TrafficF = item(n3, QStringLiteral("Монитор обмена"), "TrafficF");
     TrendsF = item(n3, QStringLiteral("Графики"), "TrendsF");
-    for (QAction* a : {SelectF, MeasureF, Front_PanelF, SetsF, LogF, TrafficF, TrendsF}) a->setCheckable(true);
+    StationsF = item(n3, QStringLiteral("Станции"), "StationsF");
+    for (QAction* a : {SelectF, MeasureF, Front_PanelF, SetsF, LogF, TrafficF, TrendsF, StationsF}) a->setCheckable(true);
     SelectF->setChecked(true);
     MeasureF->setChecked(true);
     Front_PanelF->setChecked(true);
@@ -172,6 +174,8 @@ void TMain::buildMenus()
     };
     connect(TrafficF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_traffic, on); });
     connect(TrendsF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_trends, on); });
+    connect(StationsF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_stations, on); });
+    connect(ChangeLogF, &QAction::triggered, this, [this, showOrHide] { showOrHide(m_changeLog, true); });
 
     QMenu* n7 = bar->addMenu(QStringLiteral("Функции"));
     n7->setObjectName("N7");
@@ -232,6 +236,7 @@ void TMain::Timer2Timer()
     };
     syncShown(TrafficF, m_traffic);
     syncShown(TrendsF, m_trends);
+    syncShown(StationsF, m_stations);
     sync(SelectF, m_select);
     sync(MeasureF, m_measure);
     sync(SetsF, m_sets);
@@ -260,6 +265,12 @@ void TMain::setDiagnosticWindows(QMdiSubWindow* traffic, QMdiSubWindow* trends)
 {
     m_traffic = traffic;
     m_trends = trends;
+}
+
+void TMain::setFleetWindows(QMdiSubWindow* stations, QMdiSubWindow* changeLog)
+{
+    m_stations = stations;
+    m_changeLog = changeLog;
 }
 
 void TMain::N12Click() { m_mdi->cascadeSubWindows(); }

@@ -30,6 +30,7 @@ public:
     QAction* N10 = nullptr;          // "Открыть..."
     QAction* N9 = nullptr;           // "Сохранить..."
     QAction* N2 = nullptr;           // "Выход"
+    QAction* ChangeLogF = nullptr;   // "Журнал изменений..."
     QAction* SelectF = nullptr;
     QAction* MeasureF = nullptr;
     QAction* Front_PanelF = nullptr;
@@ -39,6 +40,7 @@ public:
     QAction* N4 = nullptr;   // "Считать Журнал"
     QAction* TrafficF = nullptr;     // "Монитор обмена"
     QAction* TrendsF = nullptr;      // "Графики"
+    QAction* StationsF = nullptr;    // "Станции"
     QAction* NewRecordsF = nullptr;  // "Считать новые записи"
     QAction* FastF = nullptr;        // "Быстрый обмен", a tick
     QAction* N12 = nullptr;  // "Каскад"
@@ -58,6 +60,8 @@ public:
                         QMdiSubWindow* log);
     // The diagnostic windows, shown and put aside by their own "Вид" items.
     void setDiagnosticWindows(QMdiSubWindow* traffic, QMdiSubWindow* trends);
+    // The fleet's roster and the record of changes made to devices.
+    void setFleetWindows(QMdiSubWindow* stations, QMdiSubWindow* changeLog);
     // What the close handler writes; the wiring gathers it from the windows.
     std::function<zrv::SettingsSnapshot()> settingsSource;
 
@@ -107,5 +111,7 @@ private:
     QMdiSubWindow* m_log = nullptr;
     QMdiSubWindow* m_traffic = nullptr;
     QMdiSubWindow* m_trends = nullptr;
+    QMdiSubWindow* m_stations = nullptr;
+    QMdiSubWindow* m_changeLog = nullptr;
     bool m_closed = false;
 };

@@ -15,6 +15,7 @@
 #include "monitor/ui/Front_panel_form.h"
 #include "monitor/ui/Measure_form.h"
 #include "setpoints/ui/Sets_form.h"
+#include "stations/ui/Stations_form.h"
 
 #include <QApplication>
 
@@ -52,6 +53,30 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
 
     main->setViewWindows(select, measure, frontPanel, sets, logView);
     main->setDiagnosticWindows(traffic, trends);
+    stations = new TStations(area, s);
+    changeLog = new TChangeLog(area, s);
+    main->setFleetWindows(stations, changeLog);
+    // A station chosen fills "Выбор устройства" and the modem's number the
+    // way the operator would; connecting stays the operator's press.
+    stations->fillSelection = [this](const StationChoice& c) -> QString {
+        if (c.com < 1 || c.com > select->NameCOM->count()) return QStringLiteral("нет порта COM%1").arg(c.com);
+        if (c.address < 1 || c.address > select->Address->count())
+            return QStringLiteral("адрес %1 вне 1..%2, которые предлагает «Выбор устройства»").arg(c.address).arg(select->Address->count());
+        select->NameCOM->setCurrentIndex(c.com - 1);
+        select->Address->setCurrentIndex(c.address - 1);
+        select->ModemEnable->setChecked(!c.phone.isEmpty());
+        if (!c.phone.isEmpty()) connectModem->Number->setText(c.phone);
+        select->showNormal();
+        select->raise();
+        return {};
+    };
+    // The comparison offers the approved profile of the station connected.
+    TStations* fleet = stations;
+    TSelect* chooser = select;
+    TSets* setsWindow = sets;
+    QObject::connect(&s, &zrv::Session::deviceFound, sets, [fleet, chooser, setsWindow] {
+        setsWindow->offerSetpointFile(fleet->profileFor(chooser->NameCOM->currentIndex() + 1, chooser->slaveAddress()));
+    });
     main->settingsSource = [this] { return settingsSnapshot(); };
     TTimeZRV* clock = timeZRV;
     QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] {

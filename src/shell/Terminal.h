@@ -22,6 +22,8 @@ class TLogView;
 class TLogProgress;
 class TTrafficMonitor;
 class TTrends;
+class TStations;
+class TChangeLog;
 
 class Terminal {
 public:
@@ -63,6 +65,8 @@ public:
     TLogProgress* logProgress = nullptr;
     TTrafficMonitor* traffic = nullptr;
     TTrends* trends = nullptr;
+    TStations* stations = nullptr;
+    TChangeLog* changeLog = nullptr;
 
 private:
     std::unique_ptr<zrv::Session> m_session;

@@ -183,7 +183,10 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
         if (!path.isEmpty()) saveSetpointFile(path);
     });
     connect(CompareWithFile, &QAction::triggered, this, [this, ask] {
-        const QString path = ask(false);
+        const QString path = chooseFile || m_offeredFile.isEmpty()
+                                 ? ask(false)
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Сравнить с файлом уставок"), m_offeredFile,
+                                                                QStringLiteral("Уставки ZRV (*.zrvset);;Все файлы (*)"));
         if (!path.isEmpty()) compareWithSetpointFile(path);
     });
     connect(LoadFromFile, &QAction::triggered, this, [this, ask] {

@@ -52,6 +52,10 @@ public:
     QDialog* compareWithSetpointFile(const QString& path);
     // Asks for a file name; tests put their own answer here.
     std::function<QString(bool forSaving)> chooseFile;
+    // The file the comparison offers first (a station's approved profile);
+    // empty for none.
+    void offerSetpointFile(const QString& path) { m_offeredFile = path; }
+    QString offeredSetpointFile() const { return m_offeredFile; }
     // Whether a row of the current view is marked as differing.
     bool rowMarked(int row) const;
 
@@ -85,6 +89,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QString m_offeredFile;
     void fillRows(int tab, int subTab, bool bySubTabChange);
     // Marks row n of the view when it differs from the device's last read.
     void paintMark(int n, const zrv::setpoints::Row& row);

@@ -1,0 +1,58 @@
+#pragma once
+// The fleet as the terminal sees it: the collector's roster, what the
+// collector's SQLite store says of each station's last call (read only: the
+// terminal never writes the collector's data), and the way from a station's
+// port to a name in "Выбор устройства".
+
+#include "collect/Roster.h"
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace zrv::stations {
+
+// A station's last call, as the store holds it.
+struct LastCall {
+    std::string startedUtc;  // ISO 8601, UTC
+    int attempt = 1;
+    std::string outcome;     // the store's word: "ok", "no-device", ...
+    std::string why;
+    unsigned deviceNumber = 0;               // 0: not found
+    std::optional<long long> clockOffsetS;   // positive: the device is ahead
+    std::optional<int> setpointDifferences;  // nothing: no profile compared
+    int recordsRead = 0;
+
+    bool failed() const { return outcome != "ok"; }
+    bool differs() const { return setpointDifferences.value_or(0) > 0; }
+};
+
+// The last call of every station the store knows, by station name; nothing
+// and why when the file is missing, not a database or not the collector's.
+std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why);
+
+// The SQLite file the collector writes for this roster: its first sqlite:
+// store (a relative path taken against the roster's folder), or the
+// collector's default when the roster names no store at all. Empty (and why)
+// when the roster's stores are all elsewhere (PostgreSQL, MQTT).
+std::string rosterStorePath(const collect::Roster& roster, const std::string& rosterPath, std::string* why);
+
+// The collector's default store for this user ($XDG_DATA_HOME/zrvcollect/zrv.db).
+std::string defaultStorePath();
+
+// Where a station's port stands among COM1..COM32: `com`, and, when an
+// entry had to be made in the ports folder for it, what it holds.
+struct PortChoice {
+    int com = 0;
+    std::string madeEntry;  // "tcp HOST PORT" or "-> /dev/..."; empty when none was made
+};
+
+// The COMn for a station's port: COMn itself; for "tcp HOST PORT" or a
+// device path, the ports-folder entry that already leads there, or a new
+// one under the highest free name (no entry, no device of its own).
+std::optional<PortChoice> preparePort(const std::string& stationPort, std::string* why);
+
+// Whether COMn leads to the station's port now (no entry is made).
+bool stationOnCom(const std::string& stationPort, int com);
+
+}  // namespace zrv::stations

@@ -1,0 +1,459 @@
+#include "Stations_form.h"
+
+#include "collect/Outcome.h"
+#include "link/PortMap.h"
+#include "session/ChangeLog.h"
+#include "shell/Preferences.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr char kRosterKey[] = "stations/roster";
+// The packaged collector's roster: what a dispatcher's machine has.
+constexpr char kSystemRoster[] = "/etc/zrvcollect/stations.toml";
+
+QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// A cell that sorts by its key (numbers as numbers, an empty cell first),
+// not by the text it shows.
+class Cell : public QTableWidgetItem {
+public:
+    explicit Cell(const QString& text, QVariant key = {}) : QTableWidgetItem(text)
+    {
+        setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+        setData(Qt::UserRole, key.isValid() ? key : QVariant(text));
+    }
+    bool operator<(const QTableWidgetItem& other) const override
+    {
+        const QVariant a = data(Qt::UserRole);
+        const QVariant b = other.data(Qt::UserRole);
+        if (a.isNull() || b.isNull()) return a.isNull() && !b.isNull();
+        return QVariant::compare(a, b) == QPartialOrdering::Less;
+    }
+};
+
+QString localTime(const QString& utcIso)
+{
+    QDateTime at = QDateTime::fromString(utcIso, Qt::ISODateWithMs);
+    if (!at.isValid()) return utcIso;
+    return at.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+}
+
+QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& captions)
+{
+    auto* t = new QTableWidget(0, int(captions.size()), parent);
+    t->setObjectName(name);
+    t->setHorizontalHeaderLabels(captions);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setSelectionMode(QAbstractItemView::SingleSelection);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setWordWrap(false);
+    t->verticalHeader()->setVisible(false);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 4);
+    return t;
+}
+
+void setWidths(QTableWidget* t, std::initializer_list<int> digits)
+{
+    const int digit = t->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    int c = 0;
+    for (int d : digits) t->setColumnWidth(c++, d * digit + 12);
+}
+
+// The change record's rows as a table shows them, newest first.
+void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& rows)
+{
+    t->setSortingEnabled(false);
+    t->setRowCount(int(rows.size()));
+    for (int i = 0; i < int(rows.size()); ++i) {
+        const zrv::ChangeRow& r = *rows[std::size_t(i)];
+        const QStringList cells = {r.local.isEmpty() ? r.utc : QString(r.local).replace(QLatin1Char('T'), QLatin1Char(' ')),
+                                   r.host.isEmpty() ? r.user : r.user + QLatin1Char('@') + r.host,
+                                   r.port,
+                                   r.device ? QStringLiteral("ZRV-%1").arg(r.device) : QString(),
+                                   zrv::changeWhatText(r.what),
+                                   r.before,
+                                   r.after,
+                                   r.outcome == QLatin1String("ok") ? QStringLiteral("успешно") : r.outcome};
+        for (int c = 0; c < int(cells.size()) && c < t->columnCount(); ++c) t->setItem(i, c, new Cell(cells[c]));
+    }
+}
+
+const QStringList& changeCaptions()
+{
+    static const QStringList c = {QStringLiteral("Время"), QStringLiteral("Пользователь"), QStringLiteral("Порт"),
+                                  QStringLiteral("Прибор"), QStringLiteral("Что"), QStringLiteral("Было"),
+                                  QStringLiteral("Стало"), QStringLiteral("Итог")};
+    return c;
+}
+
+}  // namespace
+
+TStations::TStations(QMdiArea* area, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Станции"), "Stations_form", true), m_session(session)
+{
+    QWidget* client = content();
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+
+    auto* top = new QHBoxLayout;
+    RosterPath = new QLabel(QStringLiteral("Список станций не открыт"), client);
+    RosterPath->setObjectName("RosterPath");
+    RosterPath->setAccessibleDescription(QStringLiteral("Список станций"));
+    RosterPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    OpenRoster = new QPushButton(QStringLiteral("Открыть список станций..."), client);
+    OpenRoster->setObjectName("OpenRoster");
+    Refresh = new QPushButton(QStringLiteral("Обновить"), client);
+    Refresh->setObjectName("Refresh");
+    top->addWidget(RosterPath, 1);
+    top->addWidget(Refresh);
+    top->addWidget(OpenRoster);
+    layout->addLayout(top);
+
+    auto* filterBar = new QHBoxLayout;
+    AttentionOnly = new QCheckBox(QStringLiteral("Только неудачный вызов или отличие от профиля"), client);
+    AttentionOnly->setObjectName("AttentionOnly");
+    Choose = new QPushButton(QStringLiteral("Выбрать"), client);
+    Choose->setObjectName("Choose");
+    Choose->setToolTip(QStringLiteral("Выбрать станцию в окне «Выбор устройства» (двойной щелчок, Enter)"));
+    filterBar->addWidget(AttentionOnly, 1);
+    filterBar->addWidget(Choose);
+    layout->addLayout(filterBar);
+
+    Table = makeTable(client, "Table",
+                      {QStringLiteral("Станция"), QStringLiteral("Порт"), QStringLiteral("Адрес"),
+                       QStringLiteral("Телефон"), QStringLiteral("Последний вызов"), QStringLiteral("Итог"),
+                       QStringLiteral("Часы, с"), QStringLiteral("Отличий от профиля"), QStringLiteral("Новых записей")});
+    Table->setAccessibleName(QStringLiteral("Станции"));
+    // The roster's own order until the operator sorts by a column.
+    Table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    Table->horizontalHeader()->setSortIndicatorShown(true);
+    setWidths(Table, {18, 18, 5, 12, 17, 22, 7, 8, 8});
+    layout->addWidget(Table, 3);
+
+    StoreState = new QLabel(client);
+    StoreState->setObjectName("StoreState");
+    StoreState->setAccessibleDescription(QStringLiteral("Хранилище вызовов"));
+    StoreState->setWordWrap(true);
+    layout->addWidget(StoreState);
+    ChoiceState = new QLabel(client);
+    ChoiceState->setObjectName("ChoiceState");
+    ChoiceState->setAccessibleDescription(QStringLiteral("Выбор станции"));
+    ChoiceState->setWordWrap(true);
+    layout->addWidget(ChoiceState);
+
+    ChangesCaption = new QLabel(QStringLiteral("Последние изменения: выберите строку"), client);
+    ChangesCaption->setObjectName("ChangesCaption");
+    layout->addWidget(ChangesCaption);
+    Changes = makeTable(client, "Changes", changeCaptions());
+    Changes->setAccessibleName(QStringLiteral("Последние изменения"));
+    setWidths(Changes, {17, 14, 6, 8, 16, 20, 20, 10});
+    layout->addWidget(Changes, 2);
+
+    connect(OpenRoster, &QPushButton::clicked, this, [this] {
+        const QString path = chooseFile ? chooseFile()
+                                        : QFileDialog::getOpenFileName(this, QStringLiteral("Открыть список станций"),
+                                                                       QFileInfo(m_rosterPath).absolutePath(),
+                                                                       QStringLiteral("Список станций (*.toml);;Все файлы (*)"));
+        if (!path.isEmpty()) openRoster(path);
+    });
+    connect(Refresh, &QPushButton::clicked, this, &TStations::refresh);
+    connect(AttentionOnly, &QCheckBox::toggled, this, &TStations::applyFilter);
+    // Enter and a double click both activate a row.
+    connect(Table, &QTableWidget::activated, this, [this](const QModelIndex& i) { chooseRow(i.row()); });
+    connect(Choose, &QPushButton::clicked, this, [this] { chooseRow(Table->currentRow()); });
+    connect(Table, &QTableWidget::currentCellChanged, this, &TStations::showChanges);
+    connect(&session, &zrv::Session::changeRecorded, this, [this] {
+        if (isVisible()) showChanges();
+    });
+
+    setHiddenWhenClosed(true);
+    resize(860, 460);
+    move(0, 0);
+    hide();
+}
+
+void TStations::showEvent(QShowEvent* event)
+{
+    TChildForm::showEvent(event);
+    if (!openRememberedRoster()) refresh();
+}
+
+bool TStations::openRememberedRoster()
+{
+    if (!m_rosterPath.isEmpty() || m_triedRemembered) return false;
+    m_triedRemembered = true;
+    QString path = zrv::prefs::value(QLatin1String(kRosterKey)).toString();
+    if (path.isEmpty() && QFileInfo::exists(QLatin1String(kSystemRoster))) path = QLatin1String(kSystemRoster);
+    return !path.isEmpty() && openRoster(path);
+}
+
+bool TStations::openRoster(const QString& path)
+{
+    std::string error;
+    std::optional<zrv::collect::Roster> roster = zrv::collect::loadRoster(path.toStdString(), &error);
+    if (!roster) {
+        // The roster shown before stays: a faulty new one costs nothing.
+        StoreState->setText(QStringLiteral("Список станций не прочитан: %1").arg(q(error)));
+        return false;
+    }
+    m_rosterPath = QFileInfo(path).absoluteFilePath();
+    m_roster = std::move(*roster);
+    zrv::prefs::setValue(QLatin1String(kRosterKey), m_rosterPath);
+    RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
+    ChoiceState->clear();
+    refresh();
+    return true;
+}
+
+void TStations::refresh()
+{
+    m_calls.clear();
+    if (m_rosterPath.isEmpty()) {
+        StoreState->setText(QStringLiteral("Откройте список станций, по которому zrvcollect вызывает приборы."));
+    } else {
+        std::string why;
+        const std::string store = zrv::stations::rosterStorePath(m_roster, m_rosterPath.toStdString(), &why);
+        if (store.empty()) {
+            StoreState->setText(q(why));
+        } else if (auto calls = zrv::stations::readLastCalls(store, &why)) {
+            m_calls = std::move(*calls);
+            StoreState->setText(QStringLiteral("Последние вызовы: %1").arg(q(store)));
+        } else {
+            // Without the store the roster is still worth its rows.
+            StoreState->setText(QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(why)));
+        }
+    }
+    fillTable();
+    showChanges();
+}
+
+void TStations::fillTable()
+{
+    const QString current = Table->currentRow() >= 0 && Table->item(Table->currentRow(), Name)
+                                ? Table->item(Table->currentRow(), Name)->text()
+                                : QString();
+    Table->setSortingEnabled(false);
+    Table->setRowCount(int(m_roster.stations.size()));
+    for (int i = 0; i < int(m_roster.stations.size()); ++i) {
+        const zrv::collect::Station& s = m_roster.stations[std::size_t(i)];
+        auto* name = new Cell(q(s.name));
+        // The roster's order, whatever the sorting: the station behind a row.
+        name->setData(Qt::UserRole + 1, i);
+        Table->setItem(i, Name, name);
+        Table->setItem(i, Port, new Cell(q(s.port)));
+        Table->setItem(i, Address, new Cell(QString::number(s.address), s.address));
+        Table->setItem(i, Phone, new Cell(q(s.phone)));
+        const auto found = m_calls.find(s.name);
+        if (found == m_calls.end()) {
+            for (int c = LastCall; c < kColumns; ++c) Table->setItem(i, c, new Cell(QString(), QVariant()));
+            continue;
+        }
+        const zrv::stations::LastCall& call = found->second;
+        Table->setItem(i, LastCall, new Cell(localTime(q(call.startedUtc)), q(call.startedUtc)));
+        const std::optional<zrv::collect::Outcome> outcome = zrv::collect::outcomeNamed(call.outcome);
+        QString said = outcome ? QString::fromUtf8(zrv::collect::outcomeText(*outcome)) : q(call.outcome);
+        if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + q(call.why);
+        auto* outcomeCell = new Cell(said);
+        if (call.failed()) outcomeCell->setForeground(QColor(Qt::darkRed));
+        Table->setItem(i, Outcome, outcomeCell);
+        Table->setItem(i, ClockOffset,
+                       call.clockOffsetS ? new Cell(QString::asprintf("%+lld", *call.clockOffsetS), qlonglong(*call.clockOffsetS))
+                                         : new Cell(QString(), QVariant()));
+        auto* differences = call.setpointDifferences
+                                ? new Cell(QString::number(*call.setpointDifferences), *call.setpointDifferences)
+                                : new Cell(s.profile.empty() ? QString() : QStringLiteral("не сравнивались"), QVariant());
+        if (call.differs()) differences->setForeground(QColor(Qt::darkRed));
+        Table->setItem(i, Differences, differences);
+        Table->setItem(i, NewRecords, new Cell(QString::number(call.recordsRead), call.recordsRead));
+    }
+    Table->setSortingEnabled(true);
+    applyFilter();
+    const int again = rowOf(current);
+    if (again >= 0) Table->setCurrentCell(again, Name);
+}
+
+const zrv::collect::Station* TStations::stationAt(int row) const
+{
+    const QTableWidgetItem* name = row >= 0 ? Table->item(row, Name) : nullptr;
+    if (!name) return nullptr;
+    const int i = name->data(Qt::UserRole + 1).toInt();
+    return i >= 0 && i < int(m_roster.stations.size()) ? &m_roster.stations[std::size_t(i)] : nullptr;
+}
+
+void TStations::applyFilter()
+{
+    const bool only = AttentionOnly->isChecked();
+    for (int row = 0; row < Table->rowCount(); ++row) {
+        const zrv::collect::Station* s = stationAt(row);
+        const auto found = s ? m_calls.find(s->name) : m_calls.end();
+        const bool attention = found != m_calls.end() && (found->second.failed() || found->second.differs());
+        Table->setRowHidden(row, only && !attention);
+    }
+}
+
+int TStations::rowOf(const QString& stationName) const
+{
+    if (stationName.isEmpty()) return -1;
+    for (int row = 0; row < Table->rowCount(); ++row)
+        if (Table->item(row, Name) && Table->item(row, Name)->text() == stationName) return row;
+    return -1;
+}
+
+bool TStations::chooseRow(int row)
+{
+    const zrv::collect::Station* s = stationAt(row);
+    if (!s) {
+        ChoiceState->setText(QStringLiteral("Выберите строку станции."));
+        return false;
+    }
+    const QString name = q(s->name);
+    if (m_session.state() != zrv::LinkState::Disconnected) {
+        ChoiceState->setText(QStringLiteral("«%1» не выбрана: соединение уже есть; нажмите Stop в окне «Выбор устройства».").arg(name));
+        return false;
+    }
+    std::string why;
+    const std::optional<zrv::stations::PortChoice> port = zrv::stations::preparePort(s->port, &why);
+    if (!port) {
+        ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, q(why)));
+        return false;
+    }
+    const StationChoice choice{name, port->com, s->address, q(s->phone), q(s->profile)};
+    const QString refused = fillSelection ? fillSelection(choice) : QStringLiteral("некуда");
+    if (!refused.isEmpty()) {
+        ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, refused));
+        return false;
+    }
+    QString said = QStringLiteral("«%1» выбрана в окне «Выбор устройства»: COM%2").arg(name).arg(port->com);
+    if (!port->madeEntry.empty())
+        said += QStringLiteral(" (в папке портов записано: %1)").arg(q(port->madeEntry));
+    said += QStringLiteral(", адрес %1").arg(s->address);
+    if (!s->phone.empty()) said += QStringLiteral(", модем, номер %1").arg(q(s->phone));
+    ChoiceState->setText(said + QStringLiteral(". Нажмите Connect."));
+    return true;
+}
+
+QString TStations::profileFor(int com, int address)
+{
+    openRememberedRoster();
+    for (const zrv::collect::Station& s : m_roster.stations)
+        if (s.address == address && !s.profile.empty() && zrv::stations::stationOnCom(s.port, com)) return q(s.profile);
+    return {};
+}
+
+void TStations::showChanges()
+{
+    const zrv::collect::Station* s = stationAt(Table->currentRow());
+    if (!s) {
+        ChangesCaption->setText(QStringLiteral("Последние изменения: выберите строку"));
+        Changes->setRowCount(0);
+        return;
+    }
+    const auto found = m_calls.find(s->name);
+    const unsigned device = found != m_calls.end() ? found->second.deviceNumber : 0;
+    const zrv::ChangeLog log = zrv::readChangeLog(m_session.changeRecordPath());
+    std::vector<const zrv::ChangeRow*> rows;
+    // Newest first, the last twenty made through this station's port (and,
+    // where the collector knows it, to its device).
+    constexpr std::size_t kShown = 20;
+    for (auto r = log.rows.rbegin(); r != log.rows.rend() && rows.size() < kShown; ++r) {
+        const std::optional<int> com = zrv::comNumberFromName(r->port.toStdString());
+        if (!com || !zrv::stations::stationOnCom(s->port, *com)) continue;
+        if (device && r->device && r->device != device) continue;
+        rows.push_back(&*r);
+    }
+    ChangesCaption->setText(rows.empty() ? QStringLiteral("Последние изменения «%1»: нет").arg(q(s->name))
+                                         : QStringLiteral("Последние изменения «%1»:").arg(q(s->name)));
+    fillChangeRows(Changes, rows);
+}
+
+TChangeLog::TChangeLog(QMdiArea* area, zrv::Session& session)
+    : TChildForm(area, QStringLiteral("Журнал изменений"), "ChangeLog_form", true), m_session(session)
+{
+    QWidget* client = content();
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    auto* bar = new QHBoxLayout;
+    auto* caption = new QLabel(QStringLiteral("Прибор:"), client);
+    DeviceFilter = new QComboBox(client);
+    DeviceFilter->setObjectName("DeviceFilter");
+    caption->setBuddy(DeviceFilter);
+    DeviceFilter->setAccessibleName(QStringLiteral("Прибор"));
+    DeviceFilter->setMinimumContentsLength(12);
+    bar->addWidget(caption);
+    bar->addWidget(DeviceFilter);
+    bar->addStretch(1);
+    layout->addLayout(bar);
+    Table = makeTable(client, "Table", changeCaptions());
+    Table->setAccessibleName(QStringLiteral("Журнал изменений"));
+    Table->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
+    setWidths(Table, {17, 14, 6, 8, 16, 24, 24, 10});
+    layout->addWidget(Table, 1);
+    Summary = new QLabel(client);
+    Summary->setObjectName("Summary");
+    Summary->setAccessibleDescription(QStringLiteral("Итог журнала изменений"));
+    Summary->setWordWrap(true);
+    layout->addWidget(Summary);
+
+    connect(DeviceFilter, &QComboBox::currentIndexChanged, this, &TChangeLog::applyFilter);
+    connect(&session, &zrv::Session::changeRecorded, this, [this] {
+        if (isVisible()) reload();
+    });
+    setHiddenWhenClosed(true);
+    resize(860, 360);
+    move(0, 0);
+    hide();
+}
+
+void TChangeLog::showEvent(QShowEvent* event)
+{
+    TChildForm::showEvent(event);
+    reload();
+}
+
+void TChangeLog::reload()
+{
+    const QString path = m_session.changeRecordPath();
+    const zrv::ChangeLog log = zrv::readChangeLog(path);
+    std::vector<const zrv::ChangeRow*> rows;
+    for (auto r = log.rows.rbegin(); r != log.rows.rend(); ++r) rows.push_back(&*r);
+    fillChangeRows(Table, rows);
+    Table->setSortingEnabled(true);
+
+    // The device list from the file, the operator's choice kept.
+    const QString chosen = DeviceFilter->currentText();
+    QStringList devices;
+    for (const zrv::ChangeRow& r : log.rows)
+        if (r.device && !devices.contains(QStringLiteral("ZRV-%1").arg(r.device))) devices << QStringLiteral("ZRV-%1").arg(r.device);
+    devices.sort();
+    {
+        const QSignalBlocker quiet(DeviceFilter);
+        DeviceFilter->clear();
+        DeviceFilter->addItem(QStringLiteral("Все приборы"));
+        DeviceFilter->addItems(devices);
+        DeviceFilter->setCurrentIndex(std::max(0, DeviceFilter->findText(chosen)));
+    }
+    QString said = log.problem.isEmpty() ? QStringLiteral("%1: записей %2").arg(path).arg(log.rows.size()) : log.problem;
+    if (log.unreadable) said += QStringLiteral("; непонятных строк пропущено: %1").arg(log.unreadable);
+    if (log.cutShort) said += QStringLiteral("; файл велик, показаны последние записи");
+    Summary->setText(said);
+    applyFilter();
+}
+
+void TChangeLog::applyFilter()
+{
+    const QString device = DeviceFilter->currentIndex() > 0 ? DeviceFilter->currentText() : QString();
+    for (int row = 0; row < Table->rowCount(); ++row) {
+        const QTableWidgetItem* cell = Table->item(row, 3);
+        Table->setRowHidden(row, !device.isEmpty() && (!cell || cell->text() != device));
+    }
+}

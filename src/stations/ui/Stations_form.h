@@ -1,0 +1,113 @@
+#pragma once
+// "Станции": the collector's roster, one row a station, with what the
+// collector's store says of its last call, and the changes this terminal made
+// there. A double click or Enter on a row chooses the station in "Выбор
+// устройства" (the wiring does that; connecting stays the operator's press).
+
+#ifndef ZRV_UI_STATIONS
+#error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
+#endif
+
+#include "collect/Roster.h"
+#include "session/Session.h"
+#include "shell/ChildForm.h"
+#include "stations/FleetStatus.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <functional>
+#include <map>
+
+// What choosing a station asks of "Выбор устройства" and the modem window.
+struct StationChoice {
+    QString name;
+    int com = 0;
+    int address = 1;
+    QString phone;    // empty: direct, no modem
+    QString profile;  // the approved setpoints, when the roster names them
+};
+
+class TStations : public TChildForm {
+    Q_OBJECT
+public:
+    TStations(QMdiArea* area, zrv::Session& session);
+
+    QLabel* RosterPath = nullptr;
+    QPushButton* OpenRoster = nullptr;  // "Открыть список станций..."
+    QPushButton* Refresh = nullptr;     // "Обновить"
+    QCheckBox* AttentionOnly = nullptr;
+    QTableWidget* Table = nullptr;
+    QLabel* StoreState = nullptr;
+    QPushButton* Choose = nullptr;      // "Выбрать", as a double click does
+    QLabel* ChoiceState = nullptr;
+    QLabel* ChangesCaption = nullptr;
+    QTableWidget* Changes = nullptr;    // the chosen row's station's last changes
+
+    // The table's columns.
+    enum Column { Name, Port, Address, Phone, LastCall, Outcome, ClockOffset, Differences, NewRecords, kColumns };
+
+    // Reads the roster (remembered in zrvterm.conf when it could be read)
+    // and the store beside it; false when the roster was refused, which the
+    // window then says.
+    bool openRoster(const QString& path);
+    // The store and the change record read anew.
+    void refresh();
+    // The table row that shows a station; -1 when none does.
+    int rowOf(const QString& stationName) const;
+    // Chooses the station shown in `row`, as a double click does; false
+    // (and the window says why) when it could not be chosen.
+    bool chooseRow(int row);
+    // The profile of the roster station that COMn and the address lead to;
+    // empty when none. Reads the remembered roster if the window has not.
+    QString profileFor(int com, int address);
+
+    // Fills "Выбор устройства" (and the modem window's number); an empty
+    // answer when done, else why not. The wiring sets it.
+    std::function<QString(const StationChoice&)> fillSelection;
+    // Asks for a roster file; tests put their own answer here.
+    std::function<QString()> chooseFile;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // The roster of the last session, or the packaged collector's; true when
+    // one was opened now.
+    bool openRememberedRoster();
+    void fillTable();
+    void applyFilter();
+    void showChanges();
+    const zrv::collect::Station* stationAt(int row) const;
+
+    zrv::Session& m_session;
+    QString m_rosterPath;
+    bool m_triedRemembered = false;
+    zrv::collect::Roster m_roster;
+    std::map<std::string, zrv::stations::LastCall> m_calls;
+};
+
+// "Журнал изменений": every write this terminal made to a device, from
+// changes.jsonl, newest first, with a filter by device.
+class TChangeLog : public TChildForm {
+    Q_OBJECT
+public:
+    TChangeLog(QMdiArea* area, zrv::Session& session);
+
+    QComboBox* DeviceFilter = nullptr;
+    QTableWidget* Table = nullptr;
+    QLabel* Summary = nullptr;
+
+    // The file read anew.
+    void reload();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void applyFilter();
+    zrv::Session& m_session;
+};
