@@ -12,6 +12,7 @@
 #include "monitor/ui/Measure_form.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/About.h"
+#include "stations/ui/Stations_form.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "diagnostics/ui/Traffic_form.h"
@@ -40,7 +41,7 @@ private slots:
     {
         QTest::addColumn<QString>("window");
         for (const char* w : {"main", "select", "measure", "panel", "sets", "clock", "modem", "viewer", "progress", "about",
-                              "traffic", "trends"})
+                              "traffic", "trends", "stations", "changes"})
             QTest::newRow(w) << QString::fromLatin1(w);
     }
     void everyWindowNamesItsControlsForPeople()
@@ -52,7 +53,8 @@ private slots:
         const QHash<QString, QWidget*> windows{
             {"main", f.main},        {"select", f.select},    {"measure", f.measure},      {"panel", f.frontPanel},
             {"sets", f.sets},        {"clock", f.timeZRV},    {"modem", f.connectModem},   {"viewer", f.logView},
-            {"progress", f.logProgress}, {"about", f.about}, {"traffic", f.traffic}, {"trends", f.trends}};
+            {"progress", f.logProgress}, {"about", f.about}, {"traffic", f.traffic}, {"trends", f.trends},
+            {"stations", f.stations}, {"changes", f.changeLog}};
         QWidget* w = windows.value(window);
         QVERIFY(w);
         const QStringList problems = accessibilityProblems(w);

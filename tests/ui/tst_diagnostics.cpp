@@ -53,7 +53,7 @@ private slots:
     {
         QCOMPARE(menuItems(QStringLiteral("Вид")),
                  (QStringList{"Выбор устройства", "Измерения", "Управление", "Уставки", "Журнал", "Монитор обмена",
-                              "Графики"}));
+                              "Графики", "Станции"}));
         QCOMPARE(menuItems(QStringLiteral("Функции")),
                  (QStringList{"Установить Время", "Считать Журнал", "Считать новые записи", "Быстрый обмен"}));
         QVERIFY(!monitor()->isVisible());

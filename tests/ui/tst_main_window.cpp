@@ -69,11 +69,11 @@ private slots:
             for (QAction* a : m->menuBar()->actions().at(i)->menu()->actions()) items << a->text();
             return items;
         };
-        QCOMPARE(captions(0), (QStringList{"Открыть...", "Сохранить...", "Выход"}));
+        QCOMPARE(captions(0), (QStringList{"Открыть...", "Сохранить...", "Выход", "Журнал изменений..."}));
         // The terminal's own items first; the diagnostics and the faster
         // reading and exchange after them.
         QCOMPARE(captions(1), (QStringList{"Выбор устройства", "Измерения", "Управление", "Уставки", "Журнал",
-                                           "Монитор обмена", "Графики"}));
+                                           "Монитор обмена", "Графики", "Станции"}));
         QCOMPARE(captions(2), (QStringList{"Установить Время", "Считать Журнал", "Считать новые записи", "Быстрый обмен"}));
         QVERIFY(m->FastF->isCheckable() && !m->FastF->isChecked());  // off unless chosen
         QVERIFY(!m->NewRecordsF->isEnabled());

@@ -1,0 +1,135 @@
+// The way from a station's port to a COM name, and a store that is not what
+// it should be.
+
+#include "link/PortMap.h"
+#include "stations/FleetStatus.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace zrv::stations;
+
+namespace {
+
+class FleetStatus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/zrv-fleet-XXXXXX";
+        m_dir = ::mkdtemp(pattern);
+        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+        ports = fs::path(m_dir) / "zrvterm" / "ports";
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string read(const fs::path& p)
+    {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string m_dir;
+    fs::path ports;
+};
+
+TEST_F(FleetStatus, PortsFindTheirEntryOrGetANewOneUnderAFreeName)
+{
+    std::string why;
+    // COMn stays itself, whatever the folder holds.
+    EXPECT_EQ(preparePort("COM5", &why)->com, 5);
+    EXPECT_FALSE(fs::exists(ports / "COM5"));
+
+    // A device server gets a file under the highest name without an entry or
+    // a device of its own; asked again, the same entry, none made.
+    fs::create_directories(ports);
+    std::ofstream(ports / "COM32") << "tcp 10.0.0.1 4001\n";
+    const std::optional<PortChoice> first = preparePort("tcp 10.0.0.7 4002", &why);
+    ASSERT_TRUE(first) << why;
+    ASSERT_LT(first->com, 32);
+    EXPECT_EQ(first->madeEntry, "tcp 10.0.0.7 4002");
+    const fs::path made = ports / ("COM" + std::to_string(first->com));
+    EXPECT_EQ(read(made), "tcp 10.0.0.7 4002\n");
+    EXPECT_FALSE(zrv::defaultPortDevice(first->com).empty() && fs::exists(zrv::defaultPortDevice(first->com)));
+    const std::optional<PortChoice> again = preparePort("tcp  10.0.0.7   4002", &why);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->com, first->com);
+    EXPECT_TRUE(again->madeEntry.empty());
+    EXPECT_TRUE(stationOnCom("tcp 10.0.0.7 4002", first->com));
+    EXPECT_FALSE(stationOnCom("tcp 10.0.0.7 4002", 32));
+    EXPECT_TRUE(stationOnCom("tcp 10.0.0.1 4001", 32));
+
+    // A device path: a link, found again by its target.
+    const std::optional<PortChoice> link = preparePort("/dev/serial/by-id/usb-station-7", &why);
+    ASSERT_TRUE(link) << why;
+    EXPECT_EQ(fs::read_symlink(ports / ("COM" + std::to_string(link->com))), "/dev/serial/by-id/usb-station-7");
+    EXPECT_EQ(preparePort("/dev/serial/by-id/usb-station-7", &why)->com, link->com);
+    // A path COMn leads to by default needs no entry.
+    EXPECT_TRUE(stationOnCom("/dev/ttyUSB0", 17));
+
+    // Text that is no port is refused with the reason, and nothing is made.
+    const auto before = std::distance(fs::directory_iterator(ports), fs::directory_iterator());
+    EXPECT_FALSE(preparePort("tcp 10.0.0.7 99999", &why));
+    EXPECT_NE(why.find("99999"), std::string::npos) << why;
+    EXPECT_FALSE(preparePort("ttyS0", &why));
+    EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), before);
+}
+
+TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
+{
+    std::string why;
+    EXPECT_FALSE(readLastCalls(m_dir + "/none.db", &why));
+    EXPECT_NE(why.find("none.db"), std::string::npos);
+    std::ofstream(m_dir + "/text.db") << "this is not a database at all, just some text in a file\n";
+    EXPECT_FALSE(readLastCalls(m_dir + "/text.db", &why));
+    EXPECT_NE(why.find("text.db"), std::string::npos);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((m_dir + "/other.db").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
+    EXPECT_FALSE(readLastCalls(m_dir + "/other.db", &why));
+    EXPECT_NE(why.find("не хранилище zrvcollect"), std::string::npos) << why;
+    // Rows as someone's hand may leave them: a retry sharing its start with
+    // the first try, numbers out of any range, text where numbers belong.
+    sqlite3_exec(db,
+                 "CREATE TABLE calls (station TEXT, started_utc TEXT, attempt INTEGER, outcome TEXT, why TEXT, "
+                 "device_number INTEGER, clock_offset_s BIGINT, setpoint_differences INTEGER, records_read INTEGER);"
+                 "INSERT INTO calls VALUES ('A', '2026-12-01T10:00:00Z', 1, 'no-device', 'тишина', 5, NULL, NULL, 0);"
+                 "INSERT INTO calls VALUES ('A', '2026-12-01T10:00:00Z', 2, 'ok', NULL, 99999, -30, 'много', -4);"
+                 "INSERT INTO calls VALUES ('A', '2026-11-30T10:00:00Z', 1, 'ok', NULL, 7, 0, 0, 1);"
+                 "INSERT INTO calls VALUES ('B', '2026-12-01T09:00:00Z', 1, 'ok', NULL, 9, 2, 3, 12);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const auto calls = readLastCalls(m_dir + "/other.db", &why);
+    ASSERT_TRUE(calls) << why;
+    ASSERT_EQ(calls->size(), 2u);
+    const LastCall& a = calls->at("A");
+    EXPECT_EQ(a.attempt, 2);
+    EXPECT_FALSE(a.failed());
+    EXPECT_EQ(a.deviceNumber, 0u);
+    EXPECT_EQ(a.clockOffsetS, -30);
+    EXPECT_FALSE(a.setpointDifferences);
+    EXPECT_EQ(a.recordsRead, 0);
+    const LastCall& b = calls->at("B");
+    EXPECT_TRUE(b.differs());
+    EXPECT_EQ(b.recordsRead, 12);
+    // The file was only read.
+    EXPECT_FALSE(fs::exists(m_dir + "/other.db-journal"));
+}
+
+TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneOrTheCollectorsDefault)
+{
+    zrv::collect::Roster r;
+    std::string why;
+    ::setenv("XDG_DATA_HOME", "/srv/data", 1);
+    EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "/srv/data/zrvcollect/zrv.db");
+    r.stores = {"postgresql://zrv@db:5432/zrv", "sqlite:calls/zrv.db", "sqlite:/var/lib/zrv.db"};
+    EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "/etc/zrvcollect/calls/zrv.db");
+    r.stores = {"postgresql://zrv@db:5432/zrv"};
+    EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "");
+    EXPECT_FALSE(why.empty());
+}
+
+}  // namespace
