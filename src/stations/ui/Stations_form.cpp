@@ -63,8 +63,14 @@ QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& ca
 void setWidths(QTableWidget* t, std::initializer_list<int> digits)
 {
     const int digit = t->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const QFontMetrics header(t->horizontalHeader()->font());
     int c = 0;
-    for (int d : digits) t->setColumnWidth(c++, d * digit + 12);
+    // Never narrower than the column's caption.
+    for (int d : digits) {
+        const QTableWidgetItem* caption = t->horizontalHeaderItem(c);
+        const int least = caption ? header.horizontalAdvance(caption->text()) + 16 : 0;
+        t->setColumnWidth(c++, std::max(d * digit + 12, least));
+    }
 }
 
 // The change record's rows as a table shows them, newest first.
@@ -74,15 +80,24 @@ void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& r
     t->setRowCount(int(rows.size()));
     for (int i = 0; i < int(rows.size()); ++i) {
         const zrv::ChangeRow& r = *rows[std::size_t(i)];
-        const QStringList cells = {r.local.isEmpty() ? r.utc : QString(r.local).replace(QLatin1Char('T'), QLatin1Char(' ')),
+        const QDateTime local = QDateTime::fromString(r.local, Qt::ISODate);
+        const bool onOff = r.what == QLatin1String("external control");
+        const auto value = [onOff](const QString& v) {
+            if (!onOff) return v;
+            return v == QLatin1String("true") ? QStringLiteral("вкл") : v == QLatin1String("false") ? QStringLiteral("выкл") : v;
+        };
+        const QStringList cells = {local.isValid() ? local.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"))
+                                                   : r.local.isEmpty() ? r.utc : r.local,
                                    r.host.isEmpty() ? r.user : r.user + QLatin1Char('@') + r.host,
                                    r.port,
                                    r.device ? QStringLiteral("ZRV-%1").arg(r.device) : QString(),
                                    zrv::changeWhatText(r.what),
-                                   r.before,
-                                   r.after,
+                                   value(r.before),
+                                   value(r.after),
                                    r.outcome == QLatin1String("ok") ? QStringLiteral("успешно") : r.outcome};
         for (int c = 0; c < int(cells.size()) && c < t->columnCount(); ++c) t->setItem(i, c, new Cell(cells[c]));
+        // Sorted by when, not by how the date reads.
+        t->item(i, 0)->setData(Qt::UserRole, r.utc.isEmpty() ? r.local : r.utc);
     }
 }
 
@@ -136,7 +151,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     // The roster's own order until the operator sorts by a column.
     Table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     Table->horizontalHeader()->setSortIndicatorShown(true);
-    setWidths(Table, {18, 18, 5, 12, 17, 22, 7, 8, 8});
+    setWidths(Table, {18, 18, 5, 12, 17, 30, 7, 8, 8});
     layout->addWidget(Table, 3);
 
     StoreState = new QLabel(client);
@@ -155,7 +170,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     layout->addWidget(ChangesCaption);
     Changes = makeTable(client, "Changes", changeCaptions());
     Changes->setAccessibleName(QStringLiteral("Последние изменения"));
-    setWidths(Changes, {17, 14, 6, 8, 16, 20, 20, 10});
+    setWidths(Changes, {17, 14, 6, 8, 20, 20, 20, 10});
     layout->addWidget(Changes, 2);
 
     connect(OpenRoster, &QPushButton::clicked, this, [this] {
@@ -396,7 +411,7 @@ TChangeLog::TChangeLog(QMdiArea* area, zrv::Session& session)
     Table = makeTable(client, "Table", changeCaptions());
     Table->setAccessibleName(QStringLiteral("Журнал изменений"));
     Table->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
-    setWidths(Table, {17, 14, 6, 8, 16, 24, 24, 10});
+    setWidths(Table, {17, 14, 6, 8, 20, 24, 24, 10});
     layout->addWidget(Table, 1);
     Summary = new QLabel(client);
     Summary->setObjectName("Summary");
