@@ -25,7 +25,7 @@ struct ChangeLog {
 };
 
 // Reads at most the newest `maxBytes` of the file.
-ChangeLog readChangeLog(const QString& path, qint64 maxBytes = qint64(32) << 20);
+ChangeLog readChangeLog(const QString& path, qint64 maxBytes = qint64(16) << 20);
 
 // "valve 3" -> "клапан 3": what the record names, as an operator says it.
 QString changeWhatText(const QString& what);

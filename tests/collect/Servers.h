@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "support/LoopbackPort.h"
+
 // A test CA and a server certificate for "localhost" only (so 127.0.0.1 is
 // another host name), and a second CA that signed nothing of ours; made
 // with openssl in a private folder.
@@ -54,5 +56,3 @@ private:
     qint64 m_pid = 0;
 };
 
-// A free TCP port on 127.0.0.1 at the moment of asking.
-int freeLoopbackPort();

@@ -10,16 +10,12 @@
 #include "shell/Terminal.h"
 #include "stations/ui/Stations_form.h"
 #include "support/AccessibilityAudit.h"
+#include "support/LoopbackPort.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QAccessibleTableInterface>
 #include <QProcess>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 class TestStations : public SimulatedTerminal {
     Q_OBJECT
@@ -37,19 +33,6 @@ private:
     {
         const int row = stations()->rowOf(station);
         return row >= 0 && stations()->Table->item(row, c) ? stations()->Table->item(row, c)->text() : QString("?");
-    }
-    // A port nothing listens on: bound for a moment, then let go.
-    static int deadPort()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        return ntohs(a.sin_port);
     }
 
 private slots:
@@ -84,7 +67,7 @@ private slots:
                              "[[station]]\nname = \"ГРП-3 Речная\"\nport = \"%1\"\n"
                              "[[station]]\nname = \"ГРП-4 Полевая\"\nport = \"COM7\"\naddress = 12\nphone = \"84951234567\"\n")
                          .arg(simPort)
-                         .arg(deadPort())
+                         .arg(freeLoopbackPort())
                          .toUtf8());
         roster.close();
 
@@ -95,7 +78,8 @@ private slots:
         QTest::mouseClick(stations()->OpenRoster, Qt::LeftButton);
         QCOMPARE(column(stations()->Table, TStations::Name, false),
                  (QStringList{"ГРП-1 Лесная", "ГРП-2 Дальняя", "ГРП-3 Речная", "ГРП-4 Полевая"}));
-        QVERIFY2(stations()->StoreState->text().contains("не прочитаны") &&
+        // The store and the change record are read aside from the window thread.
+        QTRY_VERIFY2(stations()->StoreState->text().contains("не прочитаны") &&
                      stations()->StoreState->text().contains(m_dir.path() + "/calls.db"),
                  qPrintable(stations()->StoreState->text()));
         QCOMPARE(cell("ГРП-4 Полевая", TStations::Phone), QString("84951234567"));
@@ -117,7 +101,7 @@ private slots:
         QCOMPARE(collector.exitCode(), 1);  // ГРП-2 failed
 
         QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
-        QVERIFY2(stations()->StoreState->text().startsWith("Последние вызовы: "), qPrintable(stations()->StoreState->text()));
+        QTRY_VERIFY2(stations()->StoreState->text().startsWith("Последние вызовы: "), qPrintable(stations()->StoreState->text()));
         QCOMPARE(cell("ГРП-1 Лесная", TStations::Outcome), QString("успешно"));
         QVERIFY(cell("ГРП-1 Лесная", TStations::Differences).toInt() >= 1);
         QCOMPARE(cell("ГРП-3 Речная", TStations::Differences), QString());  // no profile
@@ -175,7 +159,7 @@ private slots:
         const int modeBefore = image().holding(0);
         session().setMode(modeBefore == 1 ? 2 : 1);
         settle();
-        QCOMPARE(stations()->Changes->rowCount(), 2);  // newest first
+        QTRY_COMPARE(stations()->Changes->rowCount(), 2);  // newest first
         QCOMPARE(stations()->Changes->item(1, 4)->text(), QString("внешнее управление"));
         QCOMPARE(stations()->Changes->item(0, 4)->text(), QString("режим"));
         QCOMPARE(stations()->Changes->item(0, 5)->text(), QString::number(modeBefore));
@@ -193,7 +177,7 @@ private slots:
         TChangeLog* log = t().changeLog;
         QVERIFY(log->isVisible());
         // The first connection's close switched external control off as well.
-        QCOMPARE(column(log->Table, 4, false),
+        QTRY_COMPARE(column(log->Table, 4, false),
                  (QStringList{"режим", "внешнее управление", "внешнее управление", "часы"}));
         QVERIFY2(log->Summary->text().contains("непонятных строк пропущено: 1"), qPrintable(log->Summary->text()));
         log->DeviceFilter->setCurrentText("ZRV-77");

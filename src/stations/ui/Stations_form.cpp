@@ -2,10 +2,13 @@
 
 #include "collect/Outcome.h"
 #include "link/PortMap.h"
-#include "session/ChangeLog.h"
 #include "shell/Preferences.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -101,6 +104,46 @@ void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& r
     }
 }
 
+// One low-priority reader for both windows: reads never run side by side,
+// so that on a machine of two cores a read asked for anew cannot crowd out
+// the window thread. It ends with the application, its read finished.
+QThreadPool* readerPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        pool->setThreadPriority(QThread::LowPriority);
+    }
+    return pool;
+}
+
+// Files are read aside, never on the window thread: a large store or change
+// record must not hold the operator's clicks. `done` gets the result on the
+// window thread, and only while `owner` still exists.
+template <typename Result, typename Read, typename Done>
+void readAside(QObject* owner, Read read, Done done)
+{
+    const QPointer<QObject> guard(owner);
+    readerPool()->start([guard, read, done] {
+        auto result = std::make_shared<Result>(read());
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        QMetaObject::invokeMethod(
+            app,
+            [guard, result, done] {
+                if (guard) done(std::move(*result));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+struct FleetRead {
+    std::optional<std::map<std::string, zrv::stations::LastCall>> calls;
+    std::string why;
+    std::map<QString, std::vector<zrv::ChangeRow>> changesByPort;
+};
+
 const QStringList& changeCaptions()
 {
     static const QStringList c = {QStringLiteral("Время"), QStringLiteral("Пользователь"), QStringLiteral("Порт"),
@@ -187,7 +230,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     connect(Choose, &QPushButton::clicked, this, [this] { chooseRow(Table->currentRow()); });
     connect(Table, &QTableWidget::currentCellChanged, this, &TStations::showChanges);
     connect(&session, &zrv::Session::changeRecorded, this, [this] {
-        if (isVisible()) showChanges();
+        if (isVisible()) refresh();
     });
 
     setHiddenWhenClosed(true);
@@ -225,30 +268,62 @@ bool TStations::openRoster(const QString& path)
     zrv::prefs::setValue(QLatin1String(kRosterKey), m_rosterPath);
     RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
     ChoiceState->clear();
+    // The new roster's rows at once; its calls follow from the store.
+    m_calls.clear();
+    fillTable();
     refresh();
     return true;
 }
 
 void TStations::refresh()
 {
-    m_calls.clear();
+    const unsigned generation = ++m_generation;
+    std::string store;
+    std::string why;
     if (m_rosterPath.isEmpty()) {
+        m_calls.clear();
         StoreState->setText(QStringLiteral("Откройте список станций, по которому zrvcollect вызывает приборы."));
     } else {
-        std::string why;
-        const std::string store = zrv::stations::rosterStorePath(m_roster, m_rosterPath.toStdString(), &why);
+        store = zrv::stations::rosterStorePath(m_roster, m_rosterPath.toStdString(), &why);
         if (store.empty()) {
+            m_calls.clear();
             StoreState->setText(q(why));
-        } else if (auto calls = zrv::stations::readLastCalls(store, &why)) {
-            m_calls = std::move(*calls);
-            StoreState->setText(QStringLiteral("Последние вызовы: %1").arg(q(store)));
-        } else {
-            // Without the store the roster is still worth its rows.
-            StoreState->setText(QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(why)));
         }
     }
-    fillTable();
-    showChanges();
+    const QString changes = m_session.changeRecordPath();
+    readAside<FleetRead>(
+        this,
+        [store, changes] {
+            FleetRead r;
+            if (!store.empty()) r.calls = zrv::stations::readLastCalls(store, &r.why);
+            // Only the newest changes of each port are kept: the window
+            // shows a station's last few, and a port may serve a few devices.
+            zrv::ChangeLog log = zrv::readChangeLog(changes);
+            constexpr std::size_t kPerPort = 200;
+            for (auto c = log.rows.rbegin(); c != log.rows.rend(); ++c) {
+                std::vector<zrv::ChangeRow>& port = r.changesByPort[c->port];
+                if (port.size() < kPerPort) port.push_back(std::move(*c));
+            }
+            return r;
+        },
+        [this, generation, store](FleetRead r) {
+            // A later refresh has been asked for: its answer counts.
+            if (generation != m_generation) return;
+            if (!store.empty()) {
+                if (r.calls) {
+                    m_calls = std::move(*r.calls);
+                    StoreState->setText(QStringLiteral("Последние вызовы: %1").arg(q(store)));
+                } else {
+                    // Without the store the roster is still worth its rows.
+                    m_calls.clear();
+                    StoreState->setText(QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(r.why)));
+                }
+            }
+            m_changes.swap(r.changesByPort);
+            fillTable();
+            showChanges();
+            emit refreshed();
+        });
 }
 
 void TStations::fillTable()
@@ -374,17 +449,18 @@ void TStations::showChanges()
     }
     const auto found = m_calls.find(s->name);
     const unsigned device = found != m_calls.end() ? found->second.deviceNumber : 0;
-    const zrv::ChangeLog log = zrv::readChangeLog(m_session.changeRecordPath());
+    // Newest first, the last twenty made through a COMn that leads to this
+    // station's port (and, where the collector knows it, to its device).
     std::vector<const zrv::ChangeRow*> rows;
-    // Newest first, the last twenty made through this station's port (and,
-    // where the collector knows it, to its device).
-    constexpr std::size_t kShown = 20;
-    for (auto r = log.rows.rbegin(); r != log.rows.rend() && rows.size() < kShown; ++r) {
-        const std::optional<int> com = zrv::comNumberFromName(r->port.toStdString());
-        if (!com || !zrv::stations::stationOnCom(s->port, *com)) continue;
-        if (device && r->device && r->device != device) continue;
-        rows.push_back(&*r);
+    for (int com = 1; com <= zrv::kComPortCount; ++com) {
+        const auto port = m_changes.find(QStringLiteral("COM%1").arg(com));
+        if (port == m_changes.end() || !zrv::stations::stationOnCom(s->port, com)) continue;
+        for (const zrv::ChangeRow& r : port->second)
+            if (!device || !r.device || r.device == device) rows.push_back(&r);
     }
+    std::stable_sort(rows.begin(), rows.end(), [](const zrv::ChangeRow* a, const zrv::ChangeRow* b) { return a->utc > b->utc; });
+    constexpr std::size_t kShown = 20;
+    if (rows.size() > kShown) rows.resize(kShown);
     ChangesCaption->setText(rows.empty() ? QStringLiteral("Последние изменения «%1»: нет").arg(q(s->name))
                                          : QStringLiteral("Последние изменения «%1»:").arg(q(s->name)));
     fillChangeRows(Changes, rows);
@@ -419,7 +495,7 @@ TChangeLog::TChangeLog(QMdiArea* area, zrv::Session& session)
     Summary->setWordWrap(true);
     layout->addWidget(Summary);
 
-    connect(DeviceFilter, &QComboBox::currentIndexChanged, this, &TChangeLog::applyFilter);
+    connect(DeviceFilter, &QComboBox::currentIndexChanged, this, &TChangeLog::showRows);
     connect(&session, &zrv::Session::changeRecorded, this, [this] {
         if (isVisible()) reload();
     });
@@ -437,38 +513,50 @@ void TChangeLog::showEvent(QShowEvent* event)
 
 void TChangeLog::reload()
 {
+    const unsigned generation = ++m_generation;
     const QString path = m_session.changeRecordPath();
-    const zrv::ChangeLog log = zrv::readChangeLog(path);
-    std::vector<const zrv::ChangeRow*> rows;
-    for (auto r = log.rows.rbegin(); r != log.rows.rend(); ++r) rows.push_back(&*r);
-    fillChangeRows(Table, rows);
-    Table->setSortingEnabled(true);
-
-    // The device list from the file, the operator's choice kept.
-    const QString chosen = DeviceFilter->currentText();
-    QStringList devices;
-    for (const zrv::ChangeRow& r : log.rows)
-        if (r.device && !devices.contains(QStringLiteral("ZRV-%1").arg(r.device))) devices << QStringLiteral("ZRV-%1").arg(r.device);
-    devices.sort();
-    {
-        const QSignalBlocker quiet(DeviceFilter);
-        DeviceFilter->clear();
-        DeviceFilter->addItem(QStringLiteral("Все приборы"));
-        DeviceFilter->addItems(devices);
-        DeviceFilter->setCurrentIndex(std::max(0, DeviceFilter->findText(chosen)));
-    }
-    QString said = log.problem.isEmpty() ? QStringLiteral("%1: записей %2").arg(path).arg(log.rows.size()) : log.problem;
-    if (log.unreadable) said += QStringLiteral("; непонятных строк пропущено: %1").arg(log.unreadable);
-    if (log.cutShort) said += QStringLiteral("; файл велик, показаны последние записи");
-    Summary->setText(said);
-    applyFilter();
+    readAside<zrv::ChangeLog>(
+        this, [path] { return zrv::readChangeLog(path); },
+        [this, generation, path](zrv::ChangeLog log) {
+            if (generation != m_generation) return;
+            m_log = std::move(log);
+            // The device list from the file, the operator's choice kept.
+            const QString chosen = DeviceFilter->currentText();
+            QStringList devices;
+            for (const zrv::ChangeRow& r : m_log.rows)
+                if (r.device && !devices.contains(QStringLiteral("ZRV-%1").arg(r.device)))
+                    devices << QStringLiteral("ZRV-%1").arg(r.device);
+            devices.sort();
+            {
+                const QSignalBlocker quiet(DeviceFilter);
+                DeviceFilter->clear();
+                DeviceFilter->addItem(QStringLiteral("Все приборы"));
+                DeviceFilter->addItems(devices);
+                DeviceFilter->setCurrentIndex(std::max(0, DeviceFilter->findText(chosen)));
+            }
+            m_path = path;
+            showRows();
+            emit reloaded();
+        });
 }
 
-void TChangeLog::applyFilter()
+void TChangeLog::showRows()
 {
-    const QString device = DeviceFilter->currentIndex() > 0 ? DeviceFilter->currentText() : QString();
-    for (int row = 0; row < Table->rowCount(); ++row) {
-        const QTableWidgetItem* cell = Table->item(row, 3);
-        Table->setRowHidden(row, !device.isEmpty() && (!cell || cell->text() != device));
+    bool ok = false;
+    const unsigned device = DeviceFilter->currentIndex() > 0 ? DeviceFilter->currentText().mid(4).toUInt(&ok) : 0;
+    // Newest first, as many as a table can take at once.
+    std::vector<const zrv::ChangeRow*> rows;
+    int matching = 0;
+    for (auto r = m_log.rows.rbegin(); r != m_log.rows.rend(); ++r) {
+        if (ok && r->device != device) continue;
+        ++matching;
+        if (rows.size() < kShownRows) rows.push_back(&*r);
     }
+    fillChangeRows(Table, rows);
+    Table->setSortingEnabled(true);
+    QString said = m_log.problem.isEmpty() ? QStringLiteral("%1: записей %2").arg(m_path).arg(matching) : m_log.problem;
+    if (matching > int(rows.size())) said += QStringLiteral(", показаны последние %1").arg(rows.size());
+    if (m_log.unreadable) said += QStringLiteral("; непонятных строк пропущено: %1").arg(m_log.unreadable);
+    if (m_log.cutShort) said += QStringLiteral("; файл велик, прочитана его последняя часть");
+    Summary->setText(said);
 }

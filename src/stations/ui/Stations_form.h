@@ -9,6 +9,7 @@
 #endif
 
 #include "collect/Roster.h"
+#include "session/ChangeLog.h"
 #include "session/Session.h"
 #include "shell/ChildForm.h"
 #include "stations/FleetStatus.h"
@@ -71,6 +72,10 @@ public:
     // Asks for a roster file; tests put their own answer here.
     std::function<QString()> chooseFile;
 
+signals:
+    // The store and the change record have been read and shown.
+    void refreshed();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -88,6 +93,10 @@ private:
     bool m_triedRemembered = false;
     zrv::collect::Roster m_roster;
     std::map<std::string, zrv::stations::LastCall> m_calls;
+    // The change record's newest rows by port, newest first, as last read:
+    // on a refresh and after each write, not on every row moved to.
+    std::map<QString, std::vector<zrv::ChangeRow>> m_changes;
+    unsigned m_generation = 0;  // of the reads asked for; only the last one is shown
 };
 
 // "Журнал изменений": every write this terminal made to a device, from
@@ -101,13 +110,22 @@ public:
     QTableWidget* Table = nullptr;
     QLabel* Summary = nullptr;
 
-    // The file read anew.
+    // The file read anew (aside from the window thread).
     void reload();
+
+    // The newest rows a table holds at once.
+    static constexpr std::size_t kShownRows = 2000;
+
+signals:
+    void reloaded();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void applyFilter();
+    void showRows();
     zrv::Session& m_session;
+    zrv::ChangeLog m_log;
+    QString m_path;
+    unsigned m_generation = 0;
 };

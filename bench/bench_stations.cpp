@@ -1,0 +1,181 @@
+// The stations window over a large fleet: how long the window thread waits
+// while the collector's store and the change record are read again (a
+// refresh, or opening the roster), against the 100 ms within which a click
+// still feels answered, and how long until the rows are shown. The store has the collector's own schema
+// (made by its SqlStore) with 200 stations and 2,500 calls each; the change
+// record is twice the 16 MiB the window reads at most.
+
+#include "collect/Store.h"
+#include "session/ChangeRecord.h"
+#include "session/Session.h"
+#include "stations/ui/Stations_form.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMdiArea>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    QApplication app(argc, argv);
+    constexpr int kStations = 200;
+    const int callsEach = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2500;
+
+    const QString db = dir.path() + "/zrv.db";
+    {
+        std::string why;
+        zrv::collect::SqlStore store(*zrv::collect::parseStoreUrl("sqlite:" + db, &why));
+        if (!store.open(&why)) {
+            std::fprintf(stderr, "bench_stations: %s\n", why.c_str());
+            return 1;
+        }
+    }
+    sqlite3* raw = nullptr;
+    sqlite3_open(db.toUtf8().constData(), &raw);
+    sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(raw,
+                       "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, "
+                       "device_number, clock_offset_s, records_read, setpoint_differences) "
+                       "VALUES (?, ?, 'tcp 10.0.0.1 4001', ?, 12.5, 1, ?, ?, 127, ?, ?, ?)",
+                       -1, &insert, nullptr);
+    QString roster = "[defaults]\nstores = [\"sqlite:" + db + "\"]\n";
+    for (int s = 0; s < kStations; ++s) {
+        const QByteArray name = QString("ГРП-%1").arg(s).toUtf8();
+        roster += QString("[[station]]\nname = \"ГРП-%1\"\nport = \"tcp 10.0.%2.%3 4001\"\n").arg(s).arg(s / 250).arg(s % 250 + 1);
+        for (int c = 0; c < callsEach; ++c) {
+            const QByteArray id = QString("%1-%2").arg(s).arg(c).toUtf8();
+            // Every fifteen minutes back from the start of the year.
+            const QByteArray at = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs(qint64(c) * 900)
+                                      .toString(Qt::ISODateWithMs).toUtf8();
+            const bool failed = (c + s) % 17 == 0;
+            sqlite3_bind_text(insert, 1, id.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 2, name.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 3, at.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 4, failed ? "no-device" : "ok", -1, SQLITE_STATIC);
+            if (failed) sqlite3_bind_text(insert, 5, "нет ответа", -1, SQLITE_STATIC);
+            else sqlite3_bind_null(insert, 5);
+            sqlite3_bind_int(insert, 6, c % 40 - 20);
+            sqlite3_bind_int(insert, 7, c % 3);
+            sqlite3_bind_int(insert, 8, s % 5 == 0 ? 2 : 0);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+    QFile rosterFile(dir.path() + "/stations.toml");
+    rosterFile.open(QIODevice::WriteOnly);
+    rosterFile.write(roster.toUtf8());
+    rosterFile.close();
+
+    // A change record at the size the window reads at most.
+    const QString changes = dir.path() + "/changes.jsonl";
+    {
+        zrv::ChangeEntry e;
+        e.port = "COM32";
+        e.device = 127;
+        e.what = "setpoints";
+        e.before = "{\"4\":88,\"5\":90,\"12\":16384,\"13\":17000}";
+        e.after = "{\"4\":95,\"5\":91,\"12\":16400,\"13\":17010}";
+        e.outcome = "ok";
+        const std::string line = zrv::changeLine(e) + "\n";
+        QFile f(changes);
+        f.open(QIODevice::WriteOnly);
+        QByteArray block;
+        while (block.size() < (1 << 20)) block += QByteArray::fromStdString(line);
+        for (int i = 0; i < 32; ++i) f.write(block);  // twice what is read
+    }
+
+    zrv::Session session;
+    session.setChangeRecordPath(changes);
+    QMdiArea area;
+    area.resize(1100, 700);
+    area.show();
+    auto* window = new TStations(&area, session);
+    window->resize(1000, 600);
+    window->showNormal();
+    QApplication::processEvents();
+
+    // The window thread's longest gap between two ticks of a 2 ms timer while
+    // a refresh is read and shown: what an operator's click would wait.
+    QElapsedTimer sinceTick;
+    double longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(2);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, double(sinceTick.nsecsElapsed()) / 1e6);
+        sinceTick.restart();
+    });
+    const auto measure = [&](const std::function<void()>& start, double* gap, double* untilShown) {
+        QEventLoop loop;
+        const auto done = QObject::connect(window, &TStations::refreshed, &loop, &QEventLoop::quit);
+        longestGap = 0;
+        ticker.start();
+        sinceTick.start();
+        QElapsedTimer all;
+        all.start();
+        start();
+        loop.exec();
+        *untilShown = double(all.nsecsElapsed()) / 1e6;
+        ticker.stop();
+        QObject::disconnect(done);
+        *gap = longestGap;
+    };
+    double openGap = 0, openMs = 0;
+    measure([&] { window->openRoster(rosterFile.fileName()); }, &openGap, &openMs);
+    window->Table->setCurrentCell(0, 0);
+
+    double worstGap = 0, worstShown = 0;
+    const int rounds = 5;
+    for (int i = 0; i < rounds; ++i) {
+        double gap = 0, shown = 0;
+        measure([&] { window->refresh(); }, &gap, &shown);
+        worstGap = std::max(worstGap, gap);
+        worstShown = std::max(worstShown, shown);
+    }
+    // "Журнал изменений" over the same record, read twice: the second time
+    // the first reading's rows are let go as well.
+    auto* changeLog = new TChangeLog(&area, session);
+    double logGap = 0, logShown = 0;
+    for (int i = 0; i < 2; ++i) {
+        QEventLoop loop;
+        const auto done = QObject::connect(changeLog, &TChangeLog::reloaded, &loop, &QEventLoop::quit);
+        longestGap = 0;
+        ticker.start();
+        sinceTick.start();
+        QElapsedTimer all;
+        all.start();
+        if (i == 0) changeLog->showNormal();
+        else changeLog->reload();
+        loop.exec();
+        logShown = std::max(logShown, double(all.nsecsElapsed()) / 1e6);
+        ticker.stop();
+        QObject::disconnect(done);
+        logGap = std::max(logGap, longestGap);
+    }
+
+    std::printf("stations window: %d stations, %d calls in the store, change record %.0f MiB\n", kStations,
+                kStations * callsEach, double(QFile(changes).size()) / (1 << 20));
+    std::printf("  rows shown: %d\n", window->Table->rowCount());
+    std::printf("  opening the roster: shown after %.0f ms; window thread's longest wait %.1f ms (%.2f of 100 ms)\n",
+                openMs, openGap, openGap / 100);
+    std::printf("  refresh (worst of %d): shown after %.0f ms; window thread's longest wait %.1f ms (%.2f of 100 ms)\n",
+                rounds, worstShown, worstGap, worstGap / 100);
+    std::printf("  change record window (%d rows shown): shown after %.0f ms; window thread's longest wait %.1f ms "
+                "(%.2f of 100 ms)\n",
+                changeLog->Table->rowCount(), logShown, logGap, logGap / 100);
+    return 0;
+}
