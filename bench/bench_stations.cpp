@@ -119,9 +119,11 @@ int main(int argc, char** argv)
         longestGap = std::max(longestGap, double(sinceTick.nsecsElapsed()) / 1e6);
         sinceTick.restart();
     });
-    const auto measure = [&](const std::function<void()>& start, double* gap, double* untilShown) {
+    // Starts a read and waits until `shown` says it is on the screen.
+    const auto measure = [&](auto* reader, auto shown, const std::function<void()>& start, double* gap,
+                             double* untilShown) {
         QEventLoop loop;
-        const auto done = QObject::connect(window, &TStations::refreshed, &loop, &QEventLoop::quit);
+        const auto done = QObject::connect(reader, shown, &loop, &QEventLoop::quit);
         longestGap = 0;
         ticker.start();
         sinceTick.start();
@@ -135,14 +137,14 @@ int main(int argc, char** argv)
         *gap = longestGap;
     };
     double openGap = 0, openMs = 0;
-    measure([&] { window->openRoster(rosterFile.fileName()); }, &openGap, &openMs);
+    measure(window, &TStations::refreshed, [&] { window->openRoster(rosterFile.fileName()); }, &openGap, &openMs);
     window->Table->setCurrentCell(0, 0);
 
     double worstGap = 0, worstShown = 0;
     const int rounds = 5;
     for (int i = 0; i < rounds; ++i) {
         double gap = 0, shown = 0;
-        measure([&] { window->refresh(); }, &gap, &shown);
+        measure(window, &TStations::refreshed, [&] { window->refresh(); }, &gap, &shown);
         worstGap = std::max(worstGap, gap);
         worstShown = std::max(worstShown, shown);
     }
@@ -151,20 +153,11 @@ int main(int argc, char** argv)
     auto* changeLog = new TChangeLog(&area, session);
     double logGap = 0, logShown = 0;
     for (int i = 0; i < 2; ++i) {
-        QEventLoop loop;
-        const auto done = QObject::connect(changeLog, &TChangeLog::reloaded, &loop, &QEventLoop::quit);
-        longestGap = 0;
-        ticker.start();
-        sinceTick.start();
-        QElapsedTimer all;
-        all.start();
-        if (i == 0) changeLog->showNormal();
-        else changeLog->reload();
-        loop.exec();
-        logShown = std::max(logShown, double(all.nsecsElapsed()) / 1e6);
-        ticker.stop();
-        QObject::disconnect(done);
-        logGap = std::max(logGap, longestGap);
+        double gap = 0, shown = 0;
+        measure(changeLog, &TChangeLog::reloaded, [&] { i == 0 ? changeLog->showNormal() : changeLog->reload(); }, &gap,
+                &shown);
+        logGap = std::max(logGap, gap);
+        logShown = std::max(logShown, shown);
     }
 
     std::printf("stations window: %d stations, %d calls in the store, change record %.0f MiB\n", kStations,
