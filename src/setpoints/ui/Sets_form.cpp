@@ -170,11 +170,12 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     TransferStop->setGeometry(248, 204, 76, 19);
     TransferStop->hide();
     connect(TransferStop, &QPushButton::clicked, this, &TSets::stopRequested);
-    const auto ask = [this](bool forSaving) {
+    // `offered`: the file the dialog starts on.
+    const auto ask = [this](bool forSaving, const QString& offered = QString()) {
         if (chooseFile) return chooseFile(forSaving);
         const QString filter = QStringLiteral("Уставки ZRV (*.zrvset);;Все файлы (*)");
         QString path = forSaving ? QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить уставки в файл"), QString(), filter)
-                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Загрузить уставки из файла"), QString(), filter);
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Загрузить уставки из файла"), offered, filter);
         if (forSaving && !path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".zrvset");
         return path;
     };
@@ -183,10 +184,7 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
         if (!path.isEmpty()) saveSetpointFile(path);
     });
     connect(CompareWithFile, &QAction::triggered, this, [this, ask] {
-        const QString path = chooseFile || m_offeredFile.isEmpty()
-                                 ? ask(false)
-                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Сравнить с файлом уставок"), m_offeredFile,
-                                                                QStringLiteral("Уставки ZRV (*.zrvset);;Все файлы (*)"));
+        const QString path = ask(false, m_offeredFile);
         if (!path.isEmpty()) compareWithSetpointFile(path);
     });
     connect(LoadFromFile, &QAction::triggered, this, [this, ask] {
