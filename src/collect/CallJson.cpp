@@ -2,6 +2,9 @@
 
 #include <QJsonArray>
 
+#include <cmath>
+#include <limits>
+
 namespace zrv::collect {
 
 namespace {
@@ -26,6 +29,7 @@ Outcome outcomeFromName(const QString& n, bool* ok)
 // Line protocol escapes blanks, commas and equals signs in tag values.
 QString tagValue(QString s)
 {
+    s = printable(std::move(s));
     s.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     for (const char* c : {",", "=", " "}) s.replace(QLatin1String(c), QLatin1String("\\") + QLatin1String(c));
     return s;
@@ -33,12 +37,53 @@ QString tagValue(QString s)
 
 QString fieldString(QString s)
 {
+    s = printable(std::move(s));
     s.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     s.replace(QLatin1Char('"'), QLatin1String("\\\""));
     return QLatin1Char('"') + s + QLatin1Char('"');
 }
 
+QJsonValue number(float v) { return std::isfinite(v) ? QJsonValue(double(v)) : QJsonValue(); }
+
+// The earliest a call or a record can be (the device counts years from 2000)
+// and the latest a call can be: the host's clock now and a day of leeway.
+const QDateTime kEarliest(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
+bool plausibleStart(const QDateTime& t)
+{
+    return t.isValid() && t >= kEarliest && t <= QDateTime::currentDateTimeUtc().addDays(1);
+}
+
+// Line protocol's time: nanoseconds in a signed 64-bit number, which holds
+// the years 1678..2261 only.
+std::optional<qint64> nanoseconds(qint64 ms)
+{
+    constexpr qint64 kLimit = std::numeric_limits<qint64>::max() / 1000000;
+    if (ms < 0 || ms > kLimit) return std::nullopt;
+    return ms * 1000000;
+}
+
+// ",name=value" for each finite value; line protocol knows no NaN.
+QString floatFields(std::initializer_list<std::pair<const char*, float>> fields, bool leadingComma)
+{
+    QString out;
+    for (const auto& [name, v] : fields) {
+        if (!std::isfinite(v)) continue;
+        if (leadingComma || !out.isEmpty()) out += QLatin1Char(',');
+        out += QLatin1String(name) + QLatin1Char('=') + QString::number(double(v), 'g', 9);
+    }
+    return out;
+}
+
 }  // namespace
+
+QString printable(QString text)
+{
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F)) c = QChar(0xFFFD);
+    }
+    return text;
+}
 
 QString stampIso(const journal::Stamp& s)
 {
@@ -64,10 +109,10 @@ QJsonObject recordToJson(const journal::RecordData& r)
     o["stamp"] = stampKey(r.key);
     const QString at = stampIso(r.stamp);
     o["time"] = at.isEmpty() ? QJsonValue() : QJsonValue(at);
-    o["p1"] = double(r.p1);
-    o["p2"] = double(r.p2);
-    o["t"] = double(r.t);
-    o["q"] = double(r.q);
+    o["p1"] = number(r.p1);
+    o["p2"] = number(r.p2);
+    o["t"] = number(r.t);
+    o["q"] = number(r.q);
     o["entries"] = r.entries;
     o["text"] = QString::fromStdString(r.text);
     return o;
@@ -87,11 +132,11 @@ QJsonObject callToJson(const CallResult& c)
     o["device"] = int(c.deviceNumber);
     if (c.measurements) {
         QJsonObject m;
-        m["p1"] = double(c.measurements->p1);
-        m["p2"] = double(c.measurements->p2);
-        m["tg"] = double(c.measurements->tg);
-        m["qi"] = double(c.measurements->qi);
-        m["vbat"] = double(c.measurements->vbat);
+        m["p1"] = number(c.measurements->p1);
+        m["p2"] = number(c.measurements->p2);
+        m["tg"] = number(c.measurements->tg);
+        m["qi"] = number(c.measurements->qi);
+        m["vbat"] = number(c.measurements->vbat);
         o["measurements"] = m;
     }
     if (c.clockOffsetS) o["clock_offset_s"] = double(*c.clockOffsetS);
@@ -101,6 +146,14 @@ QJsonObject callToJson(const CallResult& c)
     for (const journal::RecordData& r : c.records) records.append(recordToJson(r));
     o["records"] = records;
     o["journal_cut_short"] = c.journalCutShort;
+    if (c.recordsLost) o["records_lost"] = c.recordsLost;
+    if (c.cursor) {
+        QJsonObject k;
+        k["keys"] = QString::fromStdString(journal::formatRecordKeys(c.cursor->keys));
+        if (c.cursor->end) k["end"] = int(*c.cursor->end);
+        if (!c.cursor->gaps.empty()) k["gaps"] = QString::fromStdString(journal::formatGaps(c.cursor->gaps));
+        o["cursor"] = k;
+    }
     if (c.hasProfile) {
         QJsonArray d;
         for (int r : c.setpointDifferences) d.append(r);
@@ -118,34 +171,53 @@ QJsonObject callToJson(const CallResult& c)
 
 std::optional<CallResult> callFromJson(const QJsonObject& o)
 {
+    // A number the file holds, within [lo, hi]; a whole one where asked.
+    const auto whole = [](const QJsonValue& v, double lo, double hi, int fallback, bool* ok) {
+        if (v.isUndefined() || v.isNull()) return fallback;
+        const double d = v.toDouble(std::nan(""));
+        if (!v.isDouble() || !(d >= lo && d <= hi) || d != std::floor(d)) *ok = false;
+        return *ok ? int(d) : fallback;
+    };
+    // null (or nothing) is a value the device gave as no number.
+    const auto real = [](const QJsonValue& v, bool* ok) {
+        if (v.isUndefined() || v.isNull()) return std::numeric_limits<float>::quiet_NaN();
+        if (!v.isDouble()) *ok = false;
+        return float(v.toDouble());
+    };
     CallResult c;
     bool ok = false;
     c.outcome = outcomeFromName(o["outcome"].toString(), &ok);
     c.callId = o["call"].toString();
     c.station = o["station"].toString().toStdString();
     c.started = QDateTime::fromString(o["started"].toString(), Qt::ISODateWithMs);
-    if (!ok || c.callId.isEmpty() || c.station.empty() || !c.started.isValid() || !o["records"].isArray())
+    if (!ok || c.callId.isEmpty() || c.callId.size() > 64 || c.station.empty() || !plausibleStart(c.started) ||
+        !o["records"].isArray())
         return std::nullopt;
+    c.started = c.started.toUTC();
     c.port = o["port"].toString().toStdString();
     c.seconds = o["seconds"].toDouble();
-    c.attempt = o["attempt"].toInt(1);
+    if (!(c.seconds >= 0 && c.seconds <= 366.0 * 86400)) return std::nullopt;
+    c.attempt = whole(o["attempt"], 1, 1000, 1, &ok);
     c.why = o["why"].toString().toStdString();
-    const int device = o["device"].toInt();
-    if (device < 0 || device > 8 * 255) return std::nullopt;
-    c.deviceNumber = unsigned(device);
+    c.deviceNumber = unsigned(whole(o["device"], 0, 8 * 255, 0, &ok));
     if (o["measurements"].isObject()) {
         const QJsonObject m = o["measurements"].toObject();
-        c.measurements = Measurements{float(m["p1"].toDouble()), float(m["p2"].toDouble()), float(m["tg"].toDouble()),
-                                      float(m["qi"].toDouble()), float(m["vbat"].toDouble()), 0};
+        c.measurements = Measurements{real(m["p1"], &ok), real(m["p2"], &ok), real(m["tg"], &ok),
+                                      real(m["qi"], &ok), real(m["vbat"], &ok), 0};
     }
-    if (o["clock_offset_s"].isDouble()) c.clockOffsetS = (long long)o["clock_offset_s"].toDouble();
+    // A device's clock a century off is no clock reading.
+    if (!o["clock_offset_s"].isUndefined()) {
+        const double offset = o["clock_offset_s"].toDouble(std::nan(""));
+        if (!(std::fabs(offset) <= 3.2e9)) return std::nullopt;
+        c.clockOffsetS = (long long)offset;
+    }
     c.deviceTime = o["device_time"].toString();
     c.clockSet = o["clock_set"].toBool();
     for (const QJsonValue& v : o["records"].toArray()) {
         const QJsonObject r = v.toObject();
         const QStringList words = r["stamp"].toString().split(QLatin1Char(':'));
-        const int start = r["start"].toInt(-1);
-        if (words.size() != 3 || start < 0 || start > 0xFFFF) return std::nullopt;
+        const int start = whole(r["start"], journal::kRingFirst, journal::kRingEnd - 1, -1, &ok);
+        if (words.size() != 3 || start < 0) return std::nullopt;
         journal::RecordData d;
         d.key.start = uint16_t(start);
         for (int i = 0; i < 3; ++i) {
@@ -155,69 +227,86 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
         }
         const QDateTime at = QDateTime::fromString(r["time"].toString(), Qt::ISODate);
         if (at.isValid()) {
+            if (at.date().year() < 2000 || at.date().year() > 2255) return std::nullopt;
             d.stamp = {at.time().hour(), at.time().minute(), at.time().second(),
                        at.date().day(), at.date().month(), at.date().year()};
+        } else if (!r["time"].isNull() && !r["time"].isUndefined()) {
+            return std::nullopt;
         } else {
             d.stamp.month = 0;  // an impossible date, as read
         }
-        d.p1 = float(r["p1"].toDouble());
-        d.p2 = float(r["p2"].toDouble());
-        d.t = float(r["t"].toDouble());
-        d.q = float(r["q"].toDouble());
-        d.entries = r["entries"].toInt();
+        d.p1 = real(r["p1"], &ok);
+        d.p2 = real(r["p2"], &ok);
+        d.t = real(r["t"], &ok);
+        d.q = real(r["q"], &ok);
+        d.entries = whole(r["entries"], 0, journal::kRingSize, 0, &ok);
         d.text = r["text"].toString().toStdString();
         c.records.push_back(std::move(d));
     }
     c.journalCutShort = o["journal_cut_short"].toBool();
+    c.recordsLost = whole(o["records_lost"], 0, journal::kRingSize, 0, &ok);
+    if (o["cursor"].isObject()) {
+        const QJsonObject k = o["cursor"].toObject();
+        journal::JournalCursor cursor;
+        cursor.keys = journal::parseRecordKeys(k["keys"].toString().toStdString());
+        const int end = whole(k["end"], journal::kRingFirst, journal::kRingEnd - 1, -1, &ok);
+        if (end >= 0) cursor.end = uint16_t(end);
+        cursor.gaps = journal::parseGaps(k["gaps"].toString().toStdString());
+        c.cursor = std::move(cursor);
+    }
     if (o["setpoint_differences"].isArray()) {
         c.hasProfile = true;
-        for (const QJsonValue& v : o["setpoint_differences"].toArray()) c.setpointDifferences.push_back(v.toInt());
+        for (const QJsonValue& v : o["setpoint_differences"].toArray())
+            c.setpointDifferences.push_back(whole(v, 0, 0xFFFF, 0, &ok));
     }
     c.profileProblem = o["profile_problem"].toString().toStdString();
-    c.transactionsOk = o["transactions_ok"].toInt();
-    c.transactionsFailed = o["transactions_failed"].toInt();
-    c.timeouts = o["timeouts"].toInt();
-    c.crcErrors = o["crc_errors"].toInt();
-    c.exceptions = o["exceptions"].toInt();
-    c.otherFailures = o["other_failures"].toInt();
+    c.transactionsOk = whole(o["transactions_ok"], 0, 1e9, 0, &ok);
+    c.transactionsFailed = whole(o["transactions_failed"], 0, 1e9, 0, &ok);
+    c.timeouts = whole(o["timeouts"], 0, 1e9, 0, &ok);
+    c.crcErrors = whole(o["crc_errors"], 0, 1e9, 0, &ok);
+    c.exceptions = whole(o["exceptions"], 0, 1e9, 0, &ok);
+    c.otherFailures = whole(o["other_failures"], 0, 1e9, 0, &ok);
+    if (!ok) return std::nullopt;
     return c;
 }
 
 QString callToInflux(const CallResult& c)
 {
     const QString station = tagValue(QString::fromStdString(c.station));
-    QString out = QStringLiteral("zrv_call,station=%1,outcome=%2 device=%3i,seconds=%4,records=%5i,tx_ok=%6i,tx_failed=%7i")
-                      .arg(station, QLatin1String(outcomeName(c.outcome)))
-                      .arg(c.deviceNumber)
-                      .arg(c.seconds, 0, 'f', 3)
-                      .arg(c.records.size())
-                      .arg(c.transactionsOk)
-                      .arg(c.transactionsFailed);
-    out += QStringLiteral(",timeouts=%1i,crc_errors=%2i,exceptions=%3i").arg(c.timeouts).arg(c.crcErrors).arg(c.exceptions);
-    if (c.measurements)
-        out += QStringLiteral(",p1=%1,p2=%2,tg=%3,qi=%4")
-                   .arg(double(c.measurements->p1))
-                   .arg(double(c.measurements->p2))
-                   .arg(double(c.measurements->tg))
-                   .arg(double(c.measurements->qi));
-    if (c.clockOffsetS) out += QStringLiteral(",clock_offset_s=%1i").arg(*c.clockOffsetS);
-    if (c.hasProfile) out += QStringLiteral(",setpoint_differences=%1i").arg(c.setpointDifferences.size());
-    out += QStringLiteral(" %1\n").arg(c.started.toMSecsSinceEpoch() * 1000000LL);
+    QString out;
+    if (const auto at = nanoseconds(c.started.toMSecsSinceEpoch())) {
+        out = QStringLiteral("zrv_call,station=%1,outcome=%2 device=%3i,seconds=%4,records=%5i,tx_ok=%6i,tx_failed=%7i")
+                  .arg(station, QLatin1String(outcomeName(c.outcome)))
+                  .arg(c.deviceNumber)
+                  .arg(c.seconds, 0, 'f', 3)
+                  .arg(c.records.size())
+                  .arg(c.transactionsOk)
+                  .arg(c.transactionsFailed);
+        out += QStringLiteral(",timeouts=%1i,crc_errors=%2i,exceptions=%3i").arg(c.timeouts).arg(c.crcErrors).arg(c.exceptions);
+        if (c.recordsLost) out += QStringLiteral(",records_lost=%1i").arg(c.recordsLost);
+        if (c.measurements) {
+            const Measurements& m = *c.measurements;
+            out += floatFields({{"p1", m.p1}, {"p2", m.p2}, {"tg", m.tg}, {"qi", m.qi}}, true);
+        }
+        if (c.clockOffsetS) out += QStringLiteral(",clock_offset_s=%1i").arg(*c.clockOffsetS);
+        if (c.hasProfile) out += QStringLiteral(",setpoint_differences=%1i").arg(c.setpointDifferences.size());
+        out += QStringLiteral(" %1\n").arg(*at);
+    }
     for (const journal::RecordData& r : c.records) {
         const QString iso = stampIso(r.stamp);
         if (iso.isEmpty()) continue;  // no time of its own to land at
-        const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
-        out += QStringLiteral("zrv_journal,station=%1,device=%2 p1=%3,p2=%4,t=%5,q=%6,entries=%7i,start=%8i,stamp=%9 %10\n")
+        const QDateTime local = QDateTime::fromString(iso, Qt::ISODate);
+        const auto at = nanoseconds(QDateTime(local.date(), local.time(), Qt::LocalTime).toMSecsSinceEpoch());
+        if (!at) continue;
+        const QString values = floatFields({{"p1", r.p1}, {"p2", r.p2}, {"t", r.t}, {"q", r.q}}, false);
+        out += QStringLiteral("zrv_journal,station=%1,device=%2 %3%4entries=%5i,start=%6i,stamp=%7 %8\n")
                    .arg(station)
                    .arg(c.deviceNumber)
-                   .arg(double(r.p1))
-                   .arg(double(r.p2))
-                   .arg(double(r.t))
-                   .arg(double(r.q))
+                   .arg(values, values.isEmpty() ? QString() : QStringLiteral(","))
                    .arg(r.entries)
                    .arg(r.key.start)
                    .arg(fieldString(stampKey(r.key)))
-                   .arg(QDateTime(at.date(), at.time(), Qt::LocalTime).toMSecsSinceEpoch() * 1000000LL);
+                   .arg(*at);
     }
     return out;
 }

@@ -2,6 +2,7 @@
 // What one call of a station brought back: stored, published and summed up.
 
 #include "collect/Outcome.h"
+#include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
 #include "monitor/PollSnapshot.h"
 
@@ -34,8 +35,16 @@ struct CallResult {
     QString deviceTime;  // as read, local, "yyyy-MM-ddTHH:mm:ss"
     bool clockSet = false;
 
-    std::vector<journal::RecordData> records;  // new ones, newest first
+    // The new records newest first, then those of gaps earlier calls left,
+    // each gap newest first.
+    std::vector<journal::RecordData> records;
     bool journalCutShort = false;
+    // Where the journal reading stands after this call (none: not read).
+    // Stores keep it once the call is safe in every one of them.
+    std::optional<journal::JournalCursor> cursor;
+    // The ring wrote over records of a gap before they could be read: about
+    // how many (see CursorReading).
+    int recordsLost = 0;
 
     // Registers whose value differs from the approved profile; empty
     // without a profile or when none differ (see hasProfile).

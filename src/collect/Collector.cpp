@@ -59,6 +59,7 @@ QString Collector::lockPathFor(const QString& stateDir, const std::string& port)
 
 int Collector::exitStatus() const
 {
+    if (m_unsaved > 0) return 1;
     for (const CallResult& r : m_results)
         if (!r.ok()) return 1;
     return 0;
@@ -70,6 +71,7 @@ void Collector::startRound()
     m_roundRunning = true;
     m_results.assign(m_roster.stations.size(), CallResult{});
     m_haveResult.assign(m_roster.stations.size(), false);
+    m_unsaved = 0;
     QDir().mkpath(m_options.stateDir);
     replaySpool();
 
@@ -141,7 +143,7 @@ void Collector::nextOnPort(Port& port)
     port.current = job.station;
     const Station& station = m_roster.stations[job.station];
     port.call = std::make_unique<StationCall>(
-        station, [this, name = station.name](unsigned device) { return knownRecords(name, device); },
+        station, [this, name = station.name](unsigned device) { return journalCursor(name, device); },
         [this, &port](const QString& phase) { showPhase(port, phase); });
     connect(port.call.get(), &StationCall::finished, this,
             [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
@@ -170,11 +172,12 @@ void Collector::callFinished(Port& port)
         ++port.done;
     }
     if (!m_options.live) {
-        QString line = QStringLiteral("%1: %2: %3").arg(QString::fromStdString(port.name),
-                                                         QString::fromStdString(r.station),
+        QString line = QStringLiteral("%1: %2: %3").arg(printable(QString::fromStdString(port.name)),
+                                                         printable(QString::fromStdString(r.station)),
                                                          QString::fromUtf8(outcomeText(r.outcome)));
-        if (!r.why.empty()) line += QStringLiteral(" (%1)").arg(QString::fromStdString(r.why));
+        if (!r.why.empty()) line += QStringLiteral(" (%1)").arg(printable(QString::fromStdString(r.why)));
         if (r.ok()) line += QStringLiteral(", записей %1").arg(r.records.size());
+        if (r.recordsLost) line += QStringLiteral(", около %1 записей перезаписаны в кольце прибора").arg(r.recordsLost);
         if (retry) line += QStringLiteral(", повтор через %1 с").arg(qint64(station.retryDelayS) << std::min(r.attempt - 1, 10));
         std::fprintf(m_err, "%s\n", line.toUtf8().constData());
         std::fflush(m_err);
@@ -222,12 +225,12 @@ void Collector::stop()
         if (!p->call && p->running) portDone(*p);
 }
 
-journal::RecordKeys Collector::knownRecords(const std::string& station, unsigned deviceNumber)
+journal::JournalCursor Collector::journalCursor(const std::string& station, unsigned deviceNumber)
 {
     for (auto& sink : m_sinks) {
         std::string why;
         if (!sink->keepsCursor() || !sink->open(&why)) continue;
-        return sink->knownRecords(station, deviceNumber);
+        return sink->journalCursor(station, deviceNumber);
     }
     return {};
 }
@@ -241,20 +244,42 @@ void Collector::store(const CallResult& call)
         std::fputs(callToInflux(call).toUtf8().constData(), m_out);
         std::fflush(m_out);
     }
-    bool spooled = false;
+    std::vector<Sink*> wrote;
+    std::vector<std::pair<Sink*, std::string>> missed;
     for (auto& sink : m_sinks) {
         std::string why;
-        if (sink->open(&why) && sink->write(call, &why)) continue;
-        std::fprintf(m_err, "%s: недоступно (%s); вызов %s сохранён до следующего запуска в %s\n",
-                     sink->name().toUtf8().constData(), why.c_str(), call.station.c_str(),
-                     m_spool.path().toUtf8().constData());
-        m_spool.add(sink->name(), call);
-        spooled = true;
+        if (sink->open(&why) && sink->write(call, &why)) wrote.push_back(sink.get());
+        else missed.emplace_back(sink.get(), why);
     }
-    if (spooled) {
+    if (!missed.empty()) {
+        for (const auto& [sink, why] : missed) m_spool.add(sink->name(), call);
+        std::string spoolWhy;
+        const bool spooled = m_spool.save(&spoolWhy);
+        if (!spooled) m_spool.forget(call.callId);  // what is not on disk is not spooled
+        for (const auto& [sink, why] : missed) {
+            if (spooled)
+                std::fprintf(m_err, "%s: недоступно (%s); вызов %s сохранён до следующего запуска в %s\n",
+                             sink->name().toUtf8().constData(), why.c_str(), printable(QString::fromStdString(call.station)).toUtf8().constData(),
+                             m_spool.path().toUtf8().constData());
+            else
+                std::fprintf(m_err,
+                             "%s: недоступно (%s), и отложить вызов %s в %s не удалось (%s): вызов не сохранён; "
+                             "курсор журнала не сдвинут, записи будут прочитаны снова\n",
+                             sink->name().toUtf8().constData(), why.c_str(), printable(QString::fromStdString(call.station)).toUtf8().constData(),
+                             m_spool.path().toUtf8().constData(), spoolWhy.c_str());
+        }
+        if (!spooled) {
+            // The stores that have it keep their cursor where it was, so the
+            // next call reads these records again for the one that has not.
+            ++m_unsaved;
+            return;
+        }
+    }
+    for (Sink* sink : wrote) {
         std::string why;
-        if (!m_spool.save(&why))
-            std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
+        if (sink->keepsCursor() && !sink->saveCursor(call, &why))
+            std::fprintf(m_err, "%s: курсор журнала не записан (%s); записи будут прочитаны снова\n",
+                         sink->name().toUtf8().constData(), why.c_str());
     }
 }
 
@@ -270,12 +295,20 @@ void Collector::replaySpool()
         if (waiting.empty() || !sink->open(&why)) continue;
         for (const CallResult& c : waiting) {
             if (!sink->write(c, &why)) break;
+            std::string cursorWhy;
+            if (sink->keepsCursor()) sink->saveCursor(c, &cursorWhy);
             m_spool.written(sink->name(), c.callId);
             ++replayed;
         }
     }
     std::string why;
-    if (!m_spool.save(&why)) std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
+    if (!m_spool.save(&why)) {
+        // Rows are written once however often they are replayed: what the
+        // file still holds is tried again, and the count says so.
+        std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
+        std::string ignored;
+        m_spool.load(&ignored);
+    }
     if (replayed) std::fprintf(m_err, "из отложенных записано вызовов: %zu\n", replayed);
 }
 
@@ -305,11 +338,11 @@ void Collector::printSummary()
 {
     FILE* f = m_options.format == Format::Summary ? m_out : m_err;
     int nameWidth = 7;
-    for (const CallResult& r : m_results) nameWidth = std::max(nameWidth, int(QString::fromStdString(r.station).size()));
+    for (const CallResult& r : m_results) nameWidth = std::max(nameWidth, int(printable(QString::fromStdString(r.station)).size()));
     QString t = padded(QStringLiteral("Станция"), nameWidth) + QStringLiteral("  ") + padded(QStringLiteral("Итог"), 20) +
                 QStringLiteral("  Записей  Часы, с  Уставки  Обмен ок/сбой  Время, с\n");
     for (const CallResult& r : m_results) {
-        t += padded(QString::fromStdString(r.station), nameWidth) + QStringLiteral("  ") +
+        t += padded(printable(QString::fromStdString(r.station)), nameWidth) + QStringLiteral("  ") +
              padded(QString::fromUtf8(outcomeText(r.outcome)), 20) + QStringLiteral("  ") +
              padded(QString::number(r.records.size()), 7, true) + QStringLiteral("  ") +
              padded(r.clockOffsetS ? QString::number(*r.clockOffsetS) + (r.clockSet ? QStringLiteral("*") : QString())
@@ -325,7 +358,13 @@ void Collector::printSummary()
     for (const CallResult& r : m_results) failed += !r.ok();
     t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(int(m_results.size()) - failed).arg(failed);
     if (m_spool.size()) t += QStringLiteral("; отложено для хранилищ: %1").arg(m_spool.size());
+    if (m_unsaved) t += QStringLiteral("; НЕ СОХРАНЕНО вызовов: %1 (ни в хранилище, ни в отложенных)").arg(m_unsaved);
     t += QLatin1Char('\n');
+    for (const CallResult& r : m_results)
+        if (r.recordsLost)
+            t += QStringLiteral("%1: около %2 записей журнала перезаписаны в кольце прибора, прежде чем их удалось дочитать\n")
+                     .arg(printable(QString::fromStdString(r.station)))
+                     .arg(r.recordsLost);
     if (std::any_of(m_results.begin(), m_results.end(), [](const CallResult& r) { return r.clockSet; }))
         t += QStringLiteral("* часы прибора установлены\n");
     std::fputs(t.toUtf8().constData(), f);

@@ -51,7 +51,8 @@ public:
 
     // The last round's results, in roster order.
     const std::vector<CallResult>& results() const { return m_results; }
-    // 0: every station ok; 1: some failed.
+    // 0: every station ok; 1: some failed, or a call could be neither
+    // written to some store nor spooled for it.
     int exitStatus() const;
 
     // The lock that keeps a second collector off a port: a file in
@@ -84,7 +85,7 @@ private:
     void portDone(Port& port);
     void store(const CallResult& call);
     void replaySpool();
-    journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber);
+    journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber);
     void showPhase(Port& port, const QString& phase);
     void redraw();
     void printSummary();
@@ -101,6 +102,7 @@ private:
     QTimer m_redraw;
     QTimer m_wake;  // a back-off ends
     int m_drawnLines = 0;
+    int m_unsaved = 0;  // calls some store got neither written nor spooled
     bool m_stopping = false;
     bool m_roundRunning = false;
 };

@@ -59,7 +59,7 @@ MqttSink::~MqttSink() { close(); }
 
 QString MqttSink::topicLevel(const std::string& station)
 {
-    QString s = QString::fromStdString(station);
+    QString s = printable(QString::fromStdString(station));
     for (QChar& c : s)
         if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#')) c = QLatin1Char('_');
     return s;

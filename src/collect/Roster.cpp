@@ -117,6 +117,19 @@ private:
     std::string m_error;
 };
 
+// C0 controls, DEL and the C1 controls (U+0080..U+009F, two bytes in UTF-8).
+bool hasControlCharacter(const std::string& s)
+{
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7F) return true;
+        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(s[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<int> parseDuration(std::string_view text)
@@ -194,6 +207,11 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 r.string(*t, "profile", &s.profile);
                 r.common(*t, &s);
                 if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
+                else if (hasControlCharacter(s.name))
+                    // A name goes into line protocol, topics and tables, where
+                    // a line break or a tab splits a line in two.
+                    r.fail("в имени станции управляющий символ (перевод строки, табуляция и т. п.)",
+                           t->get("name")->source());
                 else if (!names.insert(s.name).second)
                     r.fail("станция \"" + s.name + "\" уже есть в списке", t->get("name")->source());
                 if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());

@@ -62,6 +62,11 @@ void Spool::written(const QString& store, const QString& callId)
     std::erase_if(m_entries, [&](const Entry& e) { return e.call && e.store == store && e.callId == callId; });
 }
 
+void Spool::forget(const QString& callId)
+{
+    std::erase_if(m_entries, [&](const Entry& e) { return e.call && e.callId == callId; });
+}
+
 bool Spool::save(std::string* why) const
 {
     if (m_entries.empty()) {

@@ -23,8 +23,12 @@ public:
     void add(const QString& store, const CallResult& call);
     // The calls waiting for `store`, oldest first.
     std::vector<CallResult> waitingFor(const QString& store) const;
+    // Takes back what add() put in for the call, when save() could not put
+    // it on disk: the spool holds only what the file holds.
+    void forget(const QString& callId);
     // Those of `store` written now.
     void written(const QString& store, const QString& callId);
+    // Replaces the file, on disk (fsync) before it returns true.
     bool save(std::string* why) const;
     std::size_t size() const { return m_entries.size(); }
     const QString& path() const { return m_path; }

@@ -61,6 +61,8 @@ void StationCall::start(int attempt)
     // A reply ends when its length says so, not after 50 ms of silence:
     // over a round of hundreds of requests that silence would be most of it.
     s->setFastFraming(true);
+    // A call writes nothing but the clock, and that only when asked.
+    s->setGiveControlBackAtClose(false);
 
     connect(s, &Session::countersChanged, this, [this](int ok, int failed) {
         m_result.transactionsOk = ok;
@@ -108,6 +110,10 @@ void StationCall::start(int attempt)
         m_phase(QStringLiteral("чтение журнала: %1 слов, %2 записей").arg(words).arg(records));
     });
     connect(s, &Session::journalRecord, this, [this](unsigned, const journal::RecordData& r) { m_result.records.push_back(r); });
+    connect(s, &Session::journalCursorRead, this, [this](unsigned, const journal::CursorReading& reading) {
+        m_result.cursor = reading.after;
+        m_result.recordsLost = reading.recordsLost;
+    });
     connect(s, &Session::journalCutShort, this, [this](const QString& why) {
         m_result.journalCutShort = true;
         hangUp(Outcome::Incomplete, "чтение журнала прервано: " + why.toStdString());
@@ -174,9 +180,7 @@ void StationCall::clockRead(const clock::ClockReading& r)
 void StationCall::readJournal()
 {
     m_phase(QStringLiteral("чтение журнала"));
-    journal::RecordKeys known = m_known ? m_known(m_result.deviceNumber) : journal::RecordKeys{};
-    if (known.empty()) m_session->readJournal();
-    else m_session->readNewJournalRecords(std::move(known));
+    m_session->readJournalFromCursor(m_known ? m_known(m_result.deviceNumber) : journal::JournalCursor{});
 }
 
 void StationCall::readSetpoints()

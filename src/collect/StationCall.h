@@ -24,9 +24,8 @@ namespace zrv::collect {
 class StationCall : public QObject {
     Q_OBJECT
 public:
-    // The records already held for a device number, newest first (empty: the
-    // whole ring).
-    using KnownRecords = std::function<journal::RecordKeys(unsigned deviceNumber)>;
+    // Where the reading of a device's journal stands (empty: the whole ring).
+    using KnownRecords = std::function<journal::JournalCursor(unsigned deviceNumber)>;
     // Hands out the phase for the live line: "dialling", "reading journal 120
     // of 300 words", ...
     using PhaseSink = std::function<void(const QString& phase)>;

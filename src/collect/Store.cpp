@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zrv::collect {
 
@@ -35,6 +36,11 @@ QString pgValue(QString v)
     v.replace(QLatin1Char('\''), QLatin1String("\\'"));
     return QLatin1Char('\'') + v + QLatin1Char('\'');
 }
+
+// A device's float that is no number (NaN, infinite) is stored as NULL, in
+// SQLite and PostgreSQL alike, as the JSON output writes null and the line
+// protocol leaves the field out: one meaning, "no value read".
+QVariant finiteOrNull(float v) { return std::isfinite(v) ? QVariant(double(v)) : QVariant(); }
 
 }  // namespace
 
@@ -230,6 +236,14 @@ bool SqlStore::migrate(std::string* why)
             QStringLiteral("CREATE TABLE cursors (station TEXT NOT NULL, device_number INTEGER NOT NULL, "
                            "keys TEXT NOT NULL, updated_utc TEXT, PRIMARY KEY (station, device_number))"),
         },
+        {
+            // Where the newest record held ends, and the gaps that readings
+            // cut short left (see JournalCursor.h); how many records of a
+            // gap the ring wrote over first.
+            QStringLiteral("ALTER TABLE cursors ADD COLUMN journal_end INTEGER"),
+            QStringLiteral("ALTER TABLE cursors ADD COLUMN gaps TEXT"),
+            QStringLiteral("ALTER TABLE calls ADD COLUMN records_lost INTEGER"),
+        },
     };
     for (int v = version; v < kSchemaVersion; ++v) {
         for (const QString& sql : steps[std::size_t(v)])
@@ -245,15 +259,50 @@ bool SqlStore::migrate(std::string* why)
     return true;
 }
 
-journal::RecordKeys SqlStore::knownRecords(const std::string& station, unsigned deviceNumber)
+journal::JournalCursor SqlStore::journalCursor(const std::string& station, unsigned deviceNumber)
 {
-    if (!m_open) return {};
+    journal::JournalCursor c;
+    if (!m_open) return c;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT keys FROM cursors WHERE station = ? AND device_number = ?"));
+    q.prepare(QStringLiteral("SELECT keys, journal_end, gaps FROM cursors WHERE station = ? AND device_number = ?"));
     q.addBindValue(QString::fromStdString(station));
     q.addBindValue(int(deviceNumber));
-    if (!q.exec() || !q.next()) return {};
-    return journal::parseRecordKeys(q.value(0).toString().toStdString());
+    if (!q.exec() || !q.next()) return c;
+    c.keys = journal::parseRecordKeys(q.value(0).toString().toStdString());
+    bool ok = false;
+    const int end = q.value(1).toInt(&ok);
+    if (ok && !q.value(1).isNull() && end >= 0 && end <= 0xFFFF && journal::inRing(uint16_t(end))) c.end = uint16_t(end);
+    c.gaps = journal::parseGaps(q.value(2).toString().toStdString());
+    return c;
+}
+
+bool SqlStore::saveCursor(const CallResult& c, std::string* why)
+{
+    if (!c.cursor || !c.deviceNumber) return true;
+    if (!m_open && !open(why)) return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    // A call replayed from the spool after a newer one moved the cursor
+    // must not move it back.
+    const QString at = c.started.toString(Qt::ISODateWithMs);
+    q.prepare(QStringLiteral("INSERT INTO cursors (station, device_number, keys, updated_utc, journal_end, gaps) "
+                             "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (station, device_number) DO UPDATE SET "
+                             "keys = excluded.keys, updated_utc = excluded.updated_utc, "
+                             "journal_end = excluded.journal_end, gaps = excluded.gaps "
+                             "WHERE cursors.updated_utc IS NULL OR cursors.updated_utc <= excluded.updated_utc"));
+    q.addBindValue(QString::fromStdString(c.station));
+    q.addBindValue(int(c.deviceNumber));
+    q.addBindValue(QString::fromStdString(journal::formatRecordKeys(c.cursor->keys)));
+    q.addBindValue(at);
+    q.addBindValue(c.cursor->end ? QVariant(int(*c.cursor->end)) : QVariant());
+    q.addBindValue(QString::fromStdString(journal::formatGaps(c.cursor->gaps)));
+    if (!q.exec()) {
+        if (why) *why = q.lastError().text().toStdString();
+        m_open = false;
+        db.close();
+        return false;
+    }
+    return true;
 }
 
 bool SqlStore::write(const CallResult& c, std::string* why)
@@ -273,8 +322,8 @@ bool SqlStore::write(const CallResult& c, std::string* why)
     q.prepare(QStringLiteral(
         "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, device_number, "
         "p1, p2, tg, qi, vbat, clock_offset_s, device_time, clock_set, records_read, setpoint_differences, "
-        "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other, "
+        "records_lost) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (call_id) DO NOTHING"));
     const QVariant none;
     q.addBindValue(c.callId);
@@ -287,7 +336,7 @@ bool SqlStore::write(const CallResult& c, std::string* why)
     q.addBindValue(c.why.empty() ? none : QVariant(QString::fromStdString(c.why)));
     q.addBindValue(c.deviceNumber ? QVariant(int(c.deviceNumber)) : none);
     for (float Measurements::*f : {&Measurements::p1, &Measurements::p2, &Measurements::tg, &Measurements::qi, &Measurements::vbat})
-        q.addBindValue(c.measurements ? QVariant(double((*c.measurements).*f)) : none);
+        q.addBindValue(c.measurements ? finiteOrNull((*c.measurements).*f) : none);
     q.addBindValue(c.clockOffsetS ? QVariant(qlonglong(*c.clockOffsetS)) : none);
     q.addBindValue(c.deviceTime.isEmpty() ? none : QVariant(c.deviceTime));
     q.addBindValue(int(c.clockSet));
@@ -300,6 +349,7 @@ bool SqlStore::write(const CallResult& c, std::string* why)
     q.addBindValue(c.transactionsOk);
     q.addBindValue(c.transactionsFailed);
     for (int n : {c.timeouts, c.crcErrors, c.exceptions, c.otherFailures}) q.addBindValue(n);
+    q.addBindValue(c.recordsLost);
     if (!q.exec()) return fail(q.lastError().text());
 
     q.prepare(QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "
@@ -313,46 +363,12 @@ bool SqlStore::write(const CallResult& c, std::string* why)
         q.addBindValue(at.isEmpty() ? none : QVariant(at));
         q.addBindValue(QString::fromStdString(c.station));
         q.addBindValue(c.callId);
-        q.addBindValue(double(r.p1));
-        q.addBindValue(double(r.p2));
-        q.addBindValue(double(r.t));
-        q.addBindValue(double(r.q));
+        for (float v : {r.p1, r.p2, r.t, r.q}) q.addBindValue(finiteOrNull(v));
         q.addBindValue(r.entries);
         q.addBindValue(QString::fromStdString(r.text));
         if (!q.exec()) return fail(q.lastError().text());
     }
 
-    // The cursor: this call's records before those already known, so the
-    // next call stops at the newest one held.
-    if (!c.records.empty() && c.deviceNumber) {
-        journal::RecordKeys fresh;
-        for (const journal::RecordData& r : c.records) fresh.push_back(r.key);
-        QSqlQuery k(db);
-        k.prepare(QStringLiteral("SELECT keys, updated_utc FROM cursors WHERE station = ? AND device_number = ?"));
-        k.addBindValue(QString::fromStdString(c.station));
-        k.addBindValue(int(c.deviceNumber));
-        if (!k.exec()) return fail(k.lastError().text());
-        journal::RecordKeys older;
-        QString olderAt;
-        if (k.next()) {
-            older = journal::parseRecordKeys(k.value(0).toString().toStdString());
-            olderAt = k.value(1).toString();
-        }
-        // A call replayed from the spool after a newer one was stored must
-        // not move the cursor back: the later call's records stay first.
-        const QString at = c.started.toString(Qt::ISODateWithMs);
-        const bool replayedLate = !olderAt.isEmpty() && olderAt > at;
-        const journal::RecordKeys merged = replayedLate ? journal::mergeRecordKeys(older, fresh, journal::kKeysKept)
-                                                        : journal::mergeRecordKeys(fresh, older, journal::kKeysKept);
-        q.prepare(QStringLiteral("INSERT INTO cursors (station, device_number, keys, updated_utc) VALUES (?, ?, ?, ?) "
-                                 "ON CONFLICT (station, device_number) DO UPDATE SET keys = excluded.keys, "
-                                 "updated_utc = excluded.updated_utc"));
-        q.addBindValue(QString::fromStdString(c.station));
-        q.addBindValue(int(c.deviceNumber));
-        q.addBindValue(QString::fromStdString(journal::formatRecordKeys(merged)));
-        q.addBindValue(replayedLate ? olderAt : at);
-        if (!q.exec()) return fail(q.lastError().text());
-    }
     if (!db.commit()) return fail(db.lastError().text());
     return true;
 }

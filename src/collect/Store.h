@@ -52,13 +52,18 @@ public:
     virtual ~Sink() = default;
     // False and why when the store cannot be reached now.
     virtual bool open(std::string* why) = 0;
-    // Writes the call whole or not at all.
+    // Writes the call's rows whole or not at all; the journal cursor stays.
     virtual bool write(const CallResult& call, std::string* why) = 0;
-    // Records already held from a station's device, newest first (the
-    // journal cursor). Device numbers are sums of valve weights and need not
-    // be unique across a fleet, so the station is part of the cursor.
-    virtual journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber) = 0;
-    // Whether knownRecords means anything here (a broker keeps no cursor).
+    // Moves the journal cursor to where the call left it, once the call is
+    // safe in every store (written, or on disk in the spool): so a store that
+    // missed it never has its records passed over. A call older than the one
+    // that moved the cursor last leaves it.
+    virtual bool saveCursor(const CallResult&, std::string*) { return true; }
+    // Where the reading of a station's device stands (the journal cursor).
+    // Device numbers are sums of valve weights and need not be unique across
+    // a fleet, so the station is part of the cursor.
+    virtual journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber) = 0;
+    // Whether journalCursor means anything here (a broker keeps no cursor).
     virtual bool keepsCursor() const { return true; }
     virtual QString name() const = 0;
 };
@@ -69,11 +74,12 @@ public:
     ~SqlStore() override;
     bool open(std::string* why) override;
     bool write(const CallResult& call, std::string* why) override;
-    journal::RecordKeys knownRecords(const std::string& station, unsigned deviceNumber) override;
+    bool saveCursor(const CallResult& call, std::string* why) override;
+    journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber) override;
     QString name() const override { return m_url.display(); }
 
     // The schema version this program writes.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
 private:
     bool migrate(std::string* why);

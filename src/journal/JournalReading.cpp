@@ -22,7 +22,8 @@ bool readRun(uint16_t address, uint16_t count, const JournalHooks& h)
     return h.readInputs(address, rest) || rest == 0;
 }
 
-// The link word and the stamp alone, in ring order.
+}  // namespace
+
 bool readHead(uint16_t start, const JournalHooks& h)
 {
     constexpr uint16_t kHead = 4;
@@ -38,8 +39,6 @@ RecordKey keyAt(uint16_t start, const RegisterImage& image)
     for (uint32_t i = 0; i < 3; ++i) k.stamp[i] = image.input(ringAddress(start, i + 1));
     return k;
 }
-
-}  // namespace
 
 std::string cutShortNote(const std::string& why) { return " (чтение прервано: " + why + ")"; }
 
@@ -123,13 +122,20 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
     uint16_t wordsRead = 0;
     std::vector<uint16_t> words;
     words.reserve(32768);
+    const uint16_t writePosition = recordEnd;
+    const auto overwritten = [&] {
+        return h.endWhereOverwritten && recordEnd != writePosition &&
+               recordLength(recordStart, writePosition) <= recordLength(recordEnd, writePosition);
+    };
     for (;;) {
-        if (recordEnd == recordStart) break;
         // Addresses outside the ring or a record shorter than its head end
         // the chain as an empty record would: nothing is read beyond the ring.
-        if (!inRing(recordEnd) || !inRing(recordStart)) break;
+        if (recordEnd == recordStart || !inRing(recordEnd) || !inRing(recordStart) ||
+            recordLength(recordStart, recordEnd) < kRecordHead || overwritten()) {
+            r.chainEnded = true;
+            break;
+        }
         const uint16_t m = recordLength(recordStart, recordEnd);
-        if (m < kRecordHead) break;
         if (known && std::any_of(known->begin(), known->end(),
                                  [&](const RecordKey& k) { return k.start == recordStart; })) {
             if (!readHead(recordStart, h)) {

@@ -73,6 +73,11 @@ struct JournalHooks {
     // Each record appended, with its piece of text (optional: the collector
     // keeps records one by one).
     std::function<void(const RecordKey& key, const DecodedRecord& record, const std::string& piece)> record;
+    // The collector's rule: the chain ends where a link points no further
+    // back from the write position than the record it came from (the ring
+    // has written over the record it named), rather than read what stands
+    // there now as a record. The terminal reads on to its word limit.
+    bool endWhereOverwritten = false;
 };
 
 // The requests that read one record of `count` registers from `start`, the
@@ -80,6 +85,10 @@ struct JournalHooks {
 // that asked for registers went unanswered (the request for none, which the
 // device refuses, does not count).
 bool readRecord(uint16_t start, uint16_t end, const JournalHooks& hooks);
+// The link word and the stamp alone, in ring order.
+bool readHead(uint16_t start, const JournalHooks& hooks);
+// The key of the record at `start` as the image holds it.
+RecordKey keyAt(uint16_t start, const RegisterImage& image);
 
 
 // Kept as text in the preferences: "start:w1:w2:w3" in hex, comma-separated.
@@ -101,6 +110,9 @@ struct ReadingResult {
     // A request went unanswered: the record it belonged to was neither
     // decoded nor appended, and the reading ended there.
     bool cutShort = false;
+    // The chain ended on its own (an empty record, an address outside the
+    // ring, a record shorter than its head): nothing older is there to read.
+    bool chainEnded = false;
 };
 
 // Reads records newest first from the record [recordStart, recordEnd) until

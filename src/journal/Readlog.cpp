@@ -24,9 +24,11 @@ void TReadLog::findNewest()
     m_newestKnown = position && start;
 }
 
-std::string TReadLog::Execute(const journal::RecordKeys* known)
+std::string TReadLog::run(const std::function<int32_t(journal::ReportBuilder&, const journal::JournalHooks&)>& records,
+                          const std::function<std::string()>& note)
 {
     m_result = {};
+    m_cursorReading = {};
     TransactResult failed;
     const bool refreshed = !ReadAllTables(m_link, m_refresh, &failed);
     if (!refreshed) m_failure = failed.outcome;
@@ -37,6 +39,7 @@ std::string TReadLog::Execute(const journal::RecordKeys* known)
     // request would be a report of things the device never said.
     if (!refreshed || !m_newestKnown) {
         m_result.cutShort = !m_stop.load(std::memory_order_relaxed);
+        m_cursorReading.cutShort = m_result.cutShort;
         return builder.summary(0) + (m_result.cutShort ? journal::cutShortNote(failureText()) : std::string());
     }
     m_sink.piece(builder.header(m_link.image(), m_link.slaveAddress()));
@@ -47,14 +50,41 @@ std::string TReadLog::Execute(const journal::RecordKeys* known)
     hooks.showProgress = m_sink.progress;
     hooks.append = m_sink.piece;
     hooks.record = m_sink.record;
-    const int32_t recordsRead =
-        journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks, known, &m_result);
-    std::string summary = builder.summary(recordsRead);
-    if (m_result.cutShort)
-        summary += journal::cutShortNote(failureText());
-    else if (known)
-        summary += m_result.reachedKnown ? " (только новые записи)" : " (прежних записей в журнале нет)";
-    return summary;
+    const int32_t recordsRead = records(builder, hooks);
+    return builder.summary(recordsRead) + note();
+}
+
+std::string TReadLog::Execute(const journal::RecordKeys* known)
+{
+    return run(
+        [&](journal::ReportBuilder& builder, const journal::JournalHooks& hooks) {
+            return journal::readRecords(RecordEnd, RecordStart, m_link.image(), builder, hooks, known, &m_result);
+        },
+        [&]() -> std::string {
+            if (m_result.cutShort) return journal::cutShortNote(failureText());
+            if (known) return m_result.reachedKnown ? " (только новые записи)" : " (прежних записей в журнале нет)";
+            return {};
+        });
+}
+
+std::string TReadLog::ExecuteFromCursor(const journal::JournalCursor& cursor)
+{
+    return run(
+        [&](journal::ReportBuilder& builder, const journal::JournalHooks& hooks) {
+            int32_t records = 0;
+            journal::JournalHooks counting = hooks;
+            counting.record = [&](const journal::RecordKey& key, const journal::DecodedRecord& r, const std::string& piece) {
+                ++records;
+                if (hooks.record) hooks.record(key, r, piece);
+            };
+            m_cursorReading =
+                journal::readFromCursor(RecordEnd, RecordStart, m_link.image(), builder, counting, cursor);
+            m_result = m_cursorReading.head;
+            return records;
+        },
+        [&]() -> std::string {
+            return m_cursorReading.cutShort ? journal::cutShortNote(failureText()) : std::string();
+        });
 }
 
 }  // namespace zrv

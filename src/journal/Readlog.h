@@ -5,6 +5,7 @@
 // A request the device leaves unanswered ends the reading: what was read
 // whole stays, and the summary says why the rest is missing.
 
+#include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
 #include "journal/ReportBuilder.h"
 #include "link/ReadAllTables.h"
@@ -39,6 +40,10 @@ public:
     // Returns the summary line. With `known`, only the records newer than the
     // first one already held are read, and the summary says so.
     std::string Execute(const journal::RecordKeys* known = nullptr);
+    // The collector's reading: the new records, then the gaps that earlier
+    // readings left (see JournalCursor.h).
+    std::string ExecuteFromCursor(const journal::JournalCursor& cursor);
+    const journal::CursorReading& cursorReading() const { return m_cursorReading; }
 
     // What the last Execute read.
     const journal::ReadingResult& result() const { return m_result; }
@@ -48,12 +53,16 @@ public:
 private:
     // One request of function 4; a failure is remembered with its outcome.
     bool readInputs(uint16_t start, uint16_t count);
+    // The refresh and the header, then `records`; the summary line.
+    std::string run(const std::function<int32_t(journal::ReportBuilder&, const journal::JournalHooks&)>& records,
+                    const std::function<std::string()>& note);
 
     ModbusLink& m_link;
     const std::atomic<bool>& m_stop;
     JournalSink m_sink;
     ReadAllTablesHooks m_refresh;
     journal::ReadingResult m_result;
+    journal::CursorReading m_cursorReading;
     bool m_newestKnown = false;
     TransactOutcome m_failure = TransactOutcome::Ok;
 };

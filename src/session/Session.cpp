@@ -305,14 +305,15 @@ void Session::disconnectDevice()
 {
     if (m_state == LinkState::Disconnected || m_state == LinkState::HangingUp) return;
     const bool viaModem = m_viaModem;
+    const bool giveControlBack = m_giveControlBack;
     m_modemTimer.stop();
     m_abort = true;
     m_journalStop = true;
     setPolling(false);
     setState(LinkState::HangingUp);
-    enqueue(OpKind::Disconnect, [this, viaModem] {
+    enqueue(OpKind::Disconnect, [this, viaModem, giveControlBack] {
         SerialLine* line = m_link.port();
-        if (m_deviceFound) {
+        if (m_deviceFound && giveControlBack) {
             const int failures = m_failuresSeen;
             sendExternalControl(m_link, false);
             recordChange("external control", "null", "false", m_failuresSeen == failures);
@@ -557,7 +558,9 @@ void Session::readJournal() { startJournal(std::nullopt); }
 
 void Session::readNewJournalRecords(journal::RecordKeys known) { startJournal(std::move(known)); }
 
-void Session::startJournal(std::optional<journal::RecordKeys> known)
+void Session::readJournalFromCursor(journal::JournalCursor cursor) { startJournal(std::nullopt, std::move(cursor)); }
+
+void Session::startJournal(std::optional<journal::RecordKeys> known, std::optional<journal::JournalCursor> cursor)
 {
     if (!idleConnected()) return;
     setPolling(false);
@@ -565,7 +568,7 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
     const uint64_t run = ++m_journalRun;
     setState(LinkState::ReadingJournal);
     emit journalStarted();
-    enqueue(OpKind::Journal, [this, run, known = std::move(known)] {
+    enqueue(OpKind::Journal, [this, run, known = std::move(known), cursor = std::move(cursor)] {
         JournalSink sink;
         sink.status = [this](const std::string& s) {
             const QString t = fromUtf8(s);
@@ -592,16 +595,18 @@ void Session::startJournal(std::optional<journal::RecordKeys> known)
         reader.findNewest();
         // An empty list of known records is no earlier report: the whole ring.
         const bool newOnly = known.has_value() && !known->empty();
-        const QString summary = fromUtf8(reader.Execute(newOnly ? &*known : nullptr));
+        const QString summary =
+            fromUtf8(cursor ? reader.ExecuteFromCursor(*cursor) : reader.Execute(newOnly ? &*known : nullptr));
         const journal::RecordKeys keys = reader.result().keys;
         const unsigned device = journal::reportDeviceNumber(m_image);
         post([this, device, keys, newOnly] { emit journalRecordKeys(device, keys, newOnly); });
+        if (cursor) post([this, device, reading = reader.cursorReading()] { emit journalCursorRead(device, reading); });
         post([this, run, summary] {
             if (run == m_journalRun && m_state == LinkState::ReadingJournal) setState(controlState());
             if (idleConnected()) setPolling(true);
             emit journalFinished(summary);
         });
-        if (reader.result().cutShort) {
+        if (reader.result().cutShort || (cursor && reader.cursorReading().cutShort)) {
             const QString why = fromUtf8(reader.failureText());
             post([this, why] { emit journalCutShort(why); });
         }

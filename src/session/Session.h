@@ -21,6 +21,7 @@
 
 #include "clock/ClockLogic.h"
 #include "clock/DeviceClock.h"
+#include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
 #include "session/ChangeRecord.h"
 #include "link/ModbusTransact.h"
@@ -166,6 +167,9 @@ public:
     const QString& openFailure() const { return m_openFailure; }
     // Ends the connection the way it was made (a modem call is hung up).
     void disconnectDevice();
+    // An unattended caller never took control, so its close does not give it
+    // back: whatever the engineer on site chose stays (set before connecting).
+    void setGiveControlBackAtClose(bool give) { m_giveControlBack = give; }
     void setExternalControl(bool on);
 
     // Modem dialogue, while Dialling: dial starts the modem timer, whose
@@ -205,6 +209,9 @@ public:
     // one already held are read.
     void readJournal();
     void readNewJournalRecords(journal::RecordKeys known);
+    // The collector's reading: the records new since the cursor, then the
+    // gaps earlier readings left; journalCursorRead tells where it stands.
+    void readJournalFromCursor(journal::JournalCursor cursor);
     // The number the report header gives the device: the sum of its valve
     // weights as last read.
     unsigned deviceNumber() const;
@@ -256,6 +263,8 @@ signals:
     // Each record a journal reading appends, newest first, before
     // journalRecordKeys.
     void journalRecord(unsigned deviceNumber, const zrv::journal::RecordData& record);
+    // After the records of readJournalFromCursor, before journalFinished.
+    void journalCursorRead(unsigned deviceNumber, const zrv::journal::CursorReading& reading);
     // A write went to the device but its line in the change record could
     // not be written (why, with the file).
     void changeNotRecorded(const QString& why);
@@ -273,7 +282,7 @@ private:
     // Queues the operation as its kind's policy says; false when it was
     // dropped for one of its kind already waiting, or for the close.
     bool enqueue(OpKind kind, std::function<void()> run);
-    void startJournal(std::optional<journal::RecordKeys> known);
+    void startJournal(std::optional<journal::RecordKeys> known, std::optional<journal::JournalCursor> cursor = {});
     // I/O thread: hands each attempt of a block transfer to the windows.
     setpoints::AttemptHook transferAttempts();
     // Hands f to the window thread, in order, and never waits. The I/O thread
@@ -316,6 +325,7 @@ private:
     bool m_polling = false;
     bool m_pollHeld = false;
     bool m_viaModem = false;
+    bool m_giveControlBack = true;
     QTimer m_pollTimer;
     QTimer m_modemTimer;
     uint64_t m_journalRun = 0;

@@ -38,6 +38,14 @@ bool replaceFile(const std::string& path, std::string_view bytes, std::string* e
         if (error) *error = systemErrorText(failure);
         return false;
     }
+    // The rename is on disk only once its folder is.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return true;
 }
 

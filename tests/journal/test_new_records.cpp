@@ -3,9 +3,12 @@
 // also after the ring has wrapped since that report.
 
 #include "DeviceModel.h"
+#include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace zrv;
 using namespace zrv::journal;
@@ -43,6 +46,28 @@ protected:
         readRecords(end, start, img, builder, hooks(), known, &r);
         return r;
     }
+    // The collector's reading; each record it hands over is counted by its
+    // P1, which is the minute it was written in.
+    CursorReading readCursor(const JournalCursor& cursor)
+    {
+        requests.clear();
+        pieces.clear();
+        const uint16_t end = device.writePosition();
+        ReportBuilder builder;
+        JournalHooks h = hooks();
+        h.record = [this](const RecordKey&, const DecodedRecord& r, const std::string&) { ++timesRead[int(r.p1)]; };
+        return readFromCursor(end, device.inputs[end], img, builder, h, cursor);
+    }
+    // Each minute from `from` up to `to` read exactly once so far.
+    ::testing::AssertionResult eachReadOnce(int from, int to)
+    {
+        for (int m = from; m < to; ++m)
+            if (timesRead[m] != 1)
+                return ::testing::AssertionFailure() << "record of minute " << m << " read " << timesRead[m] << " times";
+        return ::testing::AssertionSuccess();
+    }
+    std::map<int, int> timesRead;
+
     // A record of 12 + 3n words, stamped a minute after the last.
     void append(int entries)
     {
@@ -130,6 +155,105 @@ TEST_F(NewRecords, AcrossARingThatWrappedSinceTheLastReport)
     const ReadingResult whole = read(&stale);
     EXPECT_FALSE(whole.reachedKnown);
     EXPECT_GE(whole.recordsRead, 31);
+}
+
+TEST_F(NewRecords, AReadingCutShortLeavesAGapTheNextCallsClose)
+{
+    // A first call: the device falls silent after 11 of its 30 records.
+    for (int i = 0; i < 30; ++i) append(10);
+    silentFrom = 12;
+    CursorReading r = readCursor({});
+    EXPECT_TRUE(r.cutShort);
+    EXPECT_EQ(r.head.keys.size(), 11u);
+    ASSERT_EQ(r.after.gaps.size(), 1u);
+    EXPECT_FALSE(r.after.gaps[0].below) << "a first reading's gap runs down to the ring's oldest";
+
+    // It answers again, with three new records: the new ones, then the 19
+    // of the gap, and no record twice.
+    silentFrom = 0;
+    for (int i = 0; i < 3; ++i) append(10);
+    r = readCursor(r.after);
+    EXPECT_FALSE(r.cutShort);
+    EXPECT_TRUE(r.head.reachedKnown);
+    EXPECT_EQ(r.gapsClosed, 1);
+    EXPECT_TRUE(r.after.gaps.empty());
+    EXPECT_EQ(r.recordsLost, 0);
+    EXPECT_TRUE(eachReadOnce(0, 33));
+    const JournalCursor whole = r.after;
+
+    // Twenty new, cut short after five, then cut short again inside the gap
+    // (two gaps now), then a clean call: every record once, nothing left.
+    for (int i = 0; i < 20; ++i) append(10);
+    silentFrom = 6;
+    r = readCursor(whole);
+    ASSERT_EQ(r.after.gaps.size(), 1u);
+    EXPECT_EQ(r.after.gaps[0].below, whole.keys.front());
+    EXPECT_EQ(r.after.gaps[0].bottom, whole.end);
+    // The cursor survives its text form, as the store keeps it.
+    EXPECT_EQ(parseGaps(formatGaps(r.after.gaps)), r.after.gaps);
+    for (int i = 0; i < 4; ++i) append(10);
+    silentFrom = 4 + 1 + 1 + 6;  // the new four, the head held, the gap's upper head, five of the gap
+    r = readCursor(r.after);
+    EXPECT_TRUE(r.cutShort);
+    EXPECT_EQ(r.after.gaps.size(), 1u) << "the same gap, its upper end lower now";
+    silentFrom = 0;
+    r = readCursor(r.after);
+    EXPECT_TRUE(r.after.gaps.empty());
+    EXPECT_TRUE(eachReadOnce(0, 57));
+    EXPECT_EQ(timesRead.size(), 57u);
+
+    // A reading stopped in the new records and one in the gap below it
+    // leave two gaps; one call closes both.
+    const JournalCursor clean = r.after;
+    for (int i = 0; i < 10; ++i) append(10);
+    silentFrom = 4;
+    r = readCursor(clean);
+    for (int i = 0; i < 10; ++i) append(10);
+    silentFrom = 5;
+    r = readCursor(r.after);
+    EXPECT_EQ(r.after.gaps.size(), 2u);
+    silentFrom = 0;
+    r = readCursor(r.after);
+    EXPECT_TRUE(r.after.gaps.empty());
+    EXPECT_EQ(r.gapsClosed, 2);
+    EXPECT_TRUE(eachReadOnce(0, 77));
+}
+
+TEST_F(NewRecords, AGapTheRingWroteOverIsCountedAsLost)
+{
+    // Records of 312 words; 103 fill the ring.
+    for (int i = 0; i < 40; ++i) append(100);
+    const CursorReading first = readCursor({});
+    ASSERT_TRUE(first.after.gaps.empty());
+    for (int i = 0; i < 30; ++i) append(100);
+    silentFrom = 22;  // three requests a record: 7 new records read, 23 left in the gap
+    const CursorReading cut = readCursor(first.after);
+    ASSERT_EQ(cut.after.gaps.size(), 1u);
+
+    // Before the next call the device writes enough to go round the ring
+    // past the 10 oldest records of the gap, and then past all of it.
+    for (int i = 0; i < 83; ++i) append(100);  // minutes 50..152 left whole
+    silentFrom = 0;
+    CursorReading r = readCursor(cut.after);
+    EXPECT_TRUE(r.after.gaps.empty());
+    EXPECT_EQ(r.gapsLost, 1);
+    EXPECT_EQ(r.recordsLost, 10);
+    EXPECT_TRUE(eachReadOnce(40 + 10, 40 + 30)) << "what the ring kept of the gap is read";
+
+    for (int i = 0; i < 40; ++i) append(100);
+    silentFrom = 5;  // the newest read, the rest a gap of 39
+    const CursorReading again = readCursor(r.after);
+    ASSERT_EQ(again.after.gaps.size(), 1u);
+    for (int i = 0; i < 110; ++i) append(100);
+    silentFrom = 0;
+    r = readCursor(again.after);
+    EXPECT_TRUE(r.after.gaps.empty());
+    EXPECT_EQ(r.recordsLost, 39) << "the whole gap, the record above it gone too";
+    // The new records stop where the ring wrote over the oldest: nothing it
+    // holds now is read as a record that was never written.
+    EXPECT_EQ(r.head.recordsRead, 103);
+    EXPECT_LT(timesRead.rbegin()->first, 303);
+    EXPECT_GE(timesRead.begin()->first, 0);
 }
 
 TEST(RecordKeysText, RoundTripAndDamage)
