@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 target="${1:-all}"
 seconds="${2:-20}"
-targets=(reply settings journal setpoints modem cp1251 clock files roster)
+targets=(reply settings journal setpoints modem cp1251 clock files roster spool)
 if [ "$target" != all ]; then targets=("$target"); fi
 
 echo "fuzz: building the targets with clang, ASan and UBSan in build-fuzz (about a minute the first time)"

@@ -45,6 +45,7 @@ std::optional<Frame> ModbusSlave::handle(const Frame& req, Clock::time_point now
 
     const uint8_t fn = req[1];
     const auto word = [&](std::size_t i) { return uint16_t((req[i] << 8) | req[i + 1]); };
+    if (fn == 4 && req.size() == 8 && faults.silentInputAt >= 0 && word(2) == faults.silentInputAt) return std::nullopt;
     Frame reply{m_address, fn};
     m_device.advance(now);
 

@@ -25,6 +25,9 @@ struct FaultPlan {
     bool corruptCrc = false;              // spoil the CRC of every reply
     bool strayByte = false;               // one 0x55 after every reply
     int maxCoilRead = 16;                 // larger coil reads get exception 03
+    // No answer to a read of input registers starting at this address (a
+    // line that fails at one place in the journal); -1: none.
+    int silentInputAt = -1;
     std::chrono::milliseconds extraDelay{0};  // reply this much later
 };
 

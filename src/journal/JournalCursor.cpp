@@ -17,18 +17,25 @@ std::optional<RecordKey> keyFromText(const std::string& text)
     return k.front();
 }
 
+struct Seen {
+    uint64_t words = 0;
+    int records = 0;
+    void add(uint32_t m)
+    {
+        words += m;
+        ++records;
+    }
+    double mean() const { return records ? double(words) / records : 0.0; }
+};
+
 struct GapWalk {
     RecordKey above;  // the oldest record read so far
+    Seen read;        // the gap's records read now
     bool closed = false;
     bool lost = false;       // the ring wrote over what was left of it
     uint32_t wordsLost = 0;  // how much, where the gap's bottom is known
     bool cutShort = false;
     bool stopped = false;
-};
-
-struct Seen {
-    uint64_t words = 0;
-    int records = 0;
 };
 
 // Goes down the chain from the gap's upper record to its bottom. Each record
@@ -99,8 +106,8 @@ GapWalk walkGap(const JournalGap& g, uint16_t writePosition, const RegisterImage
         const DecodedRecord record = decodeRecord(words);
         const std::string piece = builder.recordPiece(record);
         w.above = {start, {record.words[1], record.words[2], record.words[3]}};
-        seen.words += m;
-        ++seen.records;
+        seen.add(m);
+        w.read.add(m);
         h.append(piece);
         if (h.record) h.record(w.above, record, piece);
         h.showProgress(uint16_t(std::min<uint64_t>(seen.words, 0xFFFF)), seen.records);
@@ -125,11 +132,13 @@ std::string formatGaps(const std::vector<JournalGap>& gaps)
     for (const JournalGap& g : gaps) {
         if (!out.empty()) out += ',';
         out += keyText(g.above) + '>' + (g.below ? keyText(*g.below) : std::string()) + '>';
+        char buf[16];
         if (g.bottom) {
-            char buf[8];
             std::snprintf(buf, sizeof buf, "%04x", *g.bottom);
             out += buf;
         }
+        std::snprintf(buf, sizeof buf, ">%04x", g.recordWords);
+        out += buf;
     }
     return out;
 }
@@ -154,7 +163,15 @@ std::vector<JournalGap> parseGaps(const std::string& text)
             g.below = keyFromText(below);
             if (!g.below) continue;
         }
-        const std::string bottom = item.substr(b + 1);
+        const std::size_t c = item.find('>', b + 1);
+        const std::string bottom = item.substr(b + 1, c == std::string::npos ? c : c - b - 1);
+        if (c != std::string::npos) {
+            unsigned v = 0;
+            char tail = 0;
+            const std::string words = item.substr(c + 1);
+            if (words.size() != 4 || std::sscanf(words.c_str(), "%4x%c", &v, &tail) != 1 || v > kRingSize) continue;
+            g.recordWords = uint16_t(v);
+        }
         if (!bottom.empty()) {
             unsigned v = 0;
             char tail = 0;
@@ -181,10 +198,10 @@ CursorReading readFromCursor(uint16_t recordEnd, uint16_t recordStart, const Reg
     Seen seen;
     uint16_t end = writePosition;
     for (const RecordKey& k : head.keys) {
-        seen.words += recordLength(k.start, end);
-        ++seen.records;
+        seen.add(recordLength(k.start, end));
         end = k.start;
     }
+    const Seen headSeen = seen;
     const bool stopped = h.stopRequested();
     out.cutShort = head.cutShort;
 
@@ -204,6 +221,7 @@ CursorReading readFromCursor(uint16_t recordEnd, uint16_t recordStart, const Reg
                 g.below = before.keys.front();
                 g.bottom = before.end;
             }
+            g.recordWords = uint16_t(std::lround(headSeen.mean()));
             gaps.push_back(g);
         }
     } else if (head.reachedKnown) {
@@ -220,6 +238,14 @@ CursorReading readFromCursor(uint16_t recordEnd, uint16_t recordStart, const Reg
         if (w.lost) {
             out.wordsLost += w.wordsLost;
             ++out.gapsLost;
+            // Records of a device's journal run alike from hour to hour:
+            // those read in the gap, or next to it, tell the length of the
+            // lost ones best.
+            const double mean = w.read.records ? w.read.mean()
+                                : g.recordWords ? double(g.recordWords)
+                                : seen.records  ? seen.mean()
+                                                : 21.0;
+            if (w.wordsLost) out.recordsLost += std::max(1, int(std::lround(w.wordsLost / mean)));
         }
         if (w.closed) {
             ++out.gapsClosed;
@@ -236,11 +262,6 @@ CursorReading readFromCursor(uint16_t recordEnd, uint16_t recordStart, const Reg
         gaps.pop_back();
     }
     after.gaps = std::move(gaps);
-
-    if (out.wordsLost) {
-        const double mean = seen.records ? double(seen.words) / seen.records : 21.0;
-        out.recordsLost = std::max(1, int(std::lround(double(out.wordsLost) / mean)));
-    }
     return out;
 }
 

@@ -25,6 +25,9 @@ struct JournalGap {
     std::optional<RecordKey> below;
     // Where the gap's oldest record starts: the end of `below`, when known.
     std::optional<uint16_t> bottom;
+    // The mean length of the records read next to it, for a count of what
+    // the ring may write over before it is read (0: none read).
+    uint16_t recordWords = 0;
     bool operator==(const JournalGap&) const = default;
 };
 
@@ -40,7 +43,7 @@ struct JournalCursor {
 // once, as every record is).
 inline constexpr std::size_t kGapsKept = 16;
 
-// "above>below>bottom" per gap, comma-separated; keys as formatRecordKeys
+// "above>below>bottom>words" per gap, comma-separated; keys as formatRecordKeys
 // writes them, an absent part empty. Parsing skips what is not a gap.
 std::string formatGaps(const std::vector<JournalGap>& gaps);
 std::vector<JournalGap> parseGaps(const std::string& text);
@@ -52,7 +55,7 @@ struct CursorReading {
     int gapsLost = 0;  // gaps the ring wrote over, wholly or in part
     // The ring wrote over records of a gap before they could be read: how
     // many words, and about how many records (the words over the mean
-    // length of the records this device has shown).
+    // length of the records read next to the gap).
     uint32_t wordsLost = 0;
     int recordsLost = 0;
     bool cutShort = false;  // some request went unanswered: a gap stays

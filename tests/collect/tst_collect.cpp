@@ -89,7 +89,8 @@ private:
     };
     // Rounds of several collectors at once, each with its own state folder
     // (as on several machines), into the same stores.
-    std::vector<Round> runRounds(const std::vector<Roster>& rosters, const QStringList& stores)
+    std::vector<Round> runRounds(const std::vector<Roster>& rosters, const QStringList& stores,
+                                 Format format = Format::Jsonl)
     {
         std::vector<std::unique_ptr<Collector>> collectors;
         std::vector<std::unique_ptr<QSignalSpy>> spies;
@@ -99,7 +100,7 @@ private:
             std::vector<std::unique_ptr<Sink>> sinks;
             for (const QString& store : stores) sinks.push_back(makeSink(*parseStoreUrl(store, &why)));
             CollectorOptions o;
-            o.format = Format::Jsonl;
+            o.format = format;
             o.stateDir = m_dir.path() + "/state" + (i ? QString::number(i) : QString());
             files.push_back(std::tmpfile());
             files.push_back(std::tmpfile());
@@ -122,7 +123,19 @@ private:
         for (FILE* f : files) std::fclose(f);
         return out;
     }
-    Round runRound(const Roster& roster, const QString& store) { return runRounds({roster}, {store}).front(); }
+    Round runRound(const Roster& roster, const QString& store, Format format = Format::Jsonl)
+    {
+        return runRounds({roster}, {store}, format).front();
+    }
+    // The start of the n-th newest record (1: the newest) of a device.
+    static uint16_t recordStart(zrvsim::SimServer& s, int n)
+    {
+        return s.withDevice([n](zrvsim::DeviceModel& d, auto&) {
+            uint16_t start = d.inputs[d.writePosition()];
+            for (int i = 1; i < n; ++i) start = d.inputs[start];
+            return start;
+        });
+    }
     static int count(const QString& db, const QString& sql, int pgPort = 0)
     {
         int n = -1;
@@ -360,6 +373,145 @@ private slots:
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal WHERE station = 'А'"), 16);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'А'"), 4);
         QVERIFY(!QFile::exists(m_dir.path() + "/state/spool.jsonl"));
+    }
+
+    void aCallLeavesNoHoleInTheJournalTouchesNothingAndWritesValidLines()
+    {
+        zrvsim::SimServer& sim = tcpSim(30, 11);
+        sim.withDevice([](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& slave) {
+            d.coils[zrv::reg::kCoilExternalControl] = 1;  // the engineer on site took control
+            d.holdMeasurements = true;
+            d.setInputFloat(zrv::reg::kInP1, std::numeric_limits<float>::quiet_NaN());  // 0x0000 0x7FC0
+            d.setInputFloat(zrv::reg::kInP2, 1.25f);
+            slave.faults.silentInputAt = -1;
+            return 0;
+        });
+        // The line fails at the 12th newest record, for this call only.
+        const uint16_t twelfth = recordStart(sim, 12);
+        sim.withDevice([twelfth](auto&, zrvsim::ModbusSlave& slave) { return slave.faults.silentInputAt = twelfth; });
+        std::string why;
+        const auto roster = parseRoster("[[station]]\nname = \"Хутор\"\nretries = 0\nport = \"" +
+                                            tcpPort(sim).toStdString() + "\"\n",
+                                        (m_dir.path() + "/gap.toml").toStdString(), &why);
+        QVERIFY2(roster, why.c_str());
+        const QString db = m_dir.path() + "/gap.db";
+        Round r = runRound(*roster, "sqlite:" + db, Format::Influx);
+        QCOMPARE(r.results.front().outcome, Outcome::Incomplete);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 11);
+
+        // Line protocol as an agent parses it: measurement,tags fields time,
+        // every field a number, a quoted string or an integer; P1 left out.
+        int lines = 0;
+        for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
+            ++lines;
+            static const QString field = QStringLiteral("[a-z0-9_]+=(-?[0-9.e+-]+|-?[0-9]+i|\"[^\"]*\")");
+            static const QRegularExpression valid(QStringLiteral("^zrv_(call|journal)(,[a-z_]+=[^ ,=]+)+ %1(,%1)* [0-9]+$").arg(field));
+            QVERIFY2(valid.match(line).hasMatch(), qPrintable(line));
+            if (line.startsWith("zrv_call")) QVERIFY2(!line.contains(",p1=") && line.contains(",p2=1.25"), qPrintable(line));
+        }
+        QCOMPARE(lines, 1 + 11);
+
+        // It answers again, three records later: the new ones and the 19 the
+        // first call could not reach, each stored once; the JSON says null.
+        sim.withDevice([](auto&, zrvsim::ModbusSlave& slave) { return slave.faults.silentInputAt = -1; });
+        grow(sim, 3);
+        r = runRound(*roster, "sqlite:" + db);
+        QCOMPARE(r.results.front().outcome, Outcome::Ok);
+        QCOMPARE(r.results.front().records.size(), std::size_t(3 + 19));
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 33);
+        const QJsonObject call = QJsonDocument::fromJson(r.out.split('\n').front().toUtf8()).object();
+        QVERIFY(call["measurements"].toObject()["p1"].isNull());
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE p1 IS NULL AND p2 IS NOT NULL"), 2);
+
+        // Cut short again, then the ring goes round past the gap before the
+        // next call: the records lost are said, in the result and the summary.
+        grow(sim, 10);
+        const uint16_t third = recordStart(sim, 3);
+        sim.withDevice([third](auto&, zrvsim::ModbusSlave& slave) { return slave.faults.silentInputAt = third; });
+        r = runRound(*roster, "sqlite:" + db);
+        sim.withDevice([](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& slave) {
+            slave.faults.silentInputAt = -1;
+            for (int i = 0; i < 110; ++i)  // records of 312 words: the ring holds 103
+                d.appendRecord(d.stampNow(), std::vector<zrvsim::JournalEntry>(100, {1, 0, 2, 0}));
+            return 0;
+        });
+        CollectorOptions o;
+        o.stateDir = m_dir.path() + "/gap-state";
+        std::string sinkWhy;
+        std::vector<std::unique_ptr<Sink>> sinks;
+        sinks.push_back(makeSink(*parseStoreUrl("sqlite:" + db, &sinkWhy)));
+        FILE* out = std::tmpfile();
+        FILE* err = std::tmpfile();
+        {
+            Collector c(*roster, std::move(sinks), o, out, err);
+            QSignalSpy done(&c, &Collector::roundFinished);
+            c.startRound();
+            QVERIFY(done.wait(60000));
+            QCOMPARE(c.results().front().recordsLost, 8);
+        }
+        const QString summary = readAll(out);
+        std::fclose(out);
+        std::fclose(err);
+        QVERIFY2(summary.contains(QStringLiteral("Хутор: около 8 записей журнала перезаписаны")), qPrintable(summary));
+        QCOMPARE(count(db, "SELECT MAX(records_lost) FROM calls"), 8);
+
+        // In all these calls not one write: external control stays on.
+        for (const zrvsim::SeenRequest& q : sim.requests())
+            QVERIFY2(q.frame[1] <= 4, qPrintable(QStringLiteral("function %1 sent").arg(q.frame[1])));
+        QCOMPARE(sim.withDevice([](zrvsim::DeviceModel& d, auto&) { return d.coils[zrv::reg::kCoilExternalControl]; }), 1);
+    }
+
+    void aSpoolThatCannotBeWrittenFailsTheRunAndLosesNothing()
+    {
+        // A state folder on a full file system: a small tmpfs in a mount
+        // namespace of the collector's own, which any user may make.
+        if (QProcess::execute("unshare", {"-rm", "true"}) != 0) QSKIP("unshare -rm (a user and mount namespace) is refused here");
+        PgServer pg;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        pg.stop();
+        QString stations;
+        for (int i = 0; i < 6; ++i)
+            stations += QStringLiteral("[[station]]\nname = \"С%1\"\nport = \"%2\"\nretries = 0\n").arg(i).arg(tcpPort(tcpSim(10, 20 + i)));
+        QFile roster(m_dir.path() + "/spool.toml");
+        QVERIFY(roster.open(QIODevice::WriteOnly));
+        roster.write(stations.toUtf8());
+        roster.close();
+        const QString db = m_dir.path() + "/spool-a.db", state = m_dir.path() + "/spool-state",
+                      kept = m_dir.path() + "/spool-kept";
+        QVERIFY(QDir().mkpath(state) && QDir().mkpath(kept));
+        const QStringList args{"--roster", roster.fileName(), "--store", "sqlite:" + db, "--store", pg.url()};
+        QProcess c;
+        c.start("unshare", QStringList{"-rm", "sh", "-c",
+                            QStringLiteral("mount -t tmpfs -o size=16k none \"$0\" || exit 9; \"$@\"; rc=$?; "
+                                           "cp -a \"$0\"/. \"%1\"/; exit $rc").arg(kept),
+                            state, ZRVCOLLECT_PROGRAM, "--state-dir", state} + args);
+        QVERIFY(c.waitForFinished(60000));
+        const QString out = QString::fromUtf8(c.readAllStandardOutput()), err = QString::fromUtf8(c.readAllStandardError());
+        QCOMPARE(c.exitCode(), 1);
+        // What the summary says is spooled is what the file holds.
+        QFile spool(kept + "/spool.jsonl");
+        QVERIFY(spool.open(QIODevice::ReadOnly));
+        const int lines = int(spool.readAll().count('\n'));
+        spool.close();
+        static const QRegularExpression said(QStringLiteral("отложено для хранилищ: (\\d+); НЕ СОХРАНЕНО вызовов: (\\d+)"));
+        const QRegularExpressionMatch m = said.match(out);
+        QVERIFY2(m.hasMatch(), qPrintable(out + err));
+        QCOMPARE(m.captured(1).toInt(), lines);
+        QVERIFY2(lines >= 1 && m.captured(2).toInt() >= 1 && lines + m.captured(2).toInt() == 6, qPrintable(out));
+        QVERIFY2(err.contains(QStringLiteral("курсор журнала не сдвинут")), qPrintable(err));
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 60);
+
+        // PostgreSQL back, the spool on a disk with room: every record in
+        // both stores once, the spool empty.
+        QVERIFY2(pg.restart(&why), qPrintable(why));
+        QProcess again;
+        again.start(ZRVCOLLECT_PROGRAM, QStringList{"--state-dir", kept} + args);
+        QVERIFY(again.waitForFinished(60000));
+        QVERIFY2(again.exitCode() == 0, again.readAllStandardError().constData());
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 60);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal", pg.port()), 60);
+        QVERIFY(!QFile::exists(kept + "/spool.jsonl"));
     }
 
     void severalCollectorsIntoOnePostgresAndAnMqttBroker()

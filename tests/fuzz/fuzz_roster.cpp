@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::set<std::string> names;
     for (const auto& s : roster->stations) {
         FUZZ_CHECK(!s.name.empty() && names.insert(s.name).second);
+        // A name goes into line protocol, topics and tables unescaped.
+        for (const char c : s.name) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
         FUZZ_CHECK(!s.port.empty());
         FUZZ_CHECK(s.address >= 1 && s.address <= 247);
         FUZZ_CHECK(s.retries >= 0 && s.retries <= 20);
