@@ -48,8 +48,19 @@ for m in proc sys dev dev/pts; do
   mounts+=("$target/$m")
 done
 cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
-# sudo looks the host's own name up.
-grep -qw "$(hostname)" "$target/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$target/etc/hosts"
+# The /etc/hosts an installed Debian has (localhost for IPv4 and IPv6, then
+# the host's own name, which sudo looks up); debootstrap leaves none.
+if ! grep -qE '^[[:space:]]*127\.0\.0\.1[[:space:]].*\blocalhost\b' "$target/etc/hosts" 2>/dev/null; then
+  cat >"$target/etc/hosts" <<HOSTS
+127.0.0.1	localhost
+127.0.1.1	$(hostname)
+
+# The following lines are desirable for IPv6 capable hosts
+::1     localhost ip6-localhost ip6-loopback
+ff02::1 ip6-allnodes
+ff02::2 ip6-allrouters
+HOSTS
+fi
 chroot "$target" /bin/sh -c 'id newcomer >/dev/null 2>&1 || useradd -m -s /bin/bash newcomer'
 echo 'newcomer ALL=(ALL) NOPASSWD: ALL' >"$target/etc/sudoers.d/newcomer"
 chmod 0440 "$target/etc/sudoers.d/newcomer"

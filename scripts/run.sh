@@ -31,7 +31,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/build/sim/zrvsim" --com "$com" --pace --journal 300 &
+# The simulator and the virtual display run in sessions of their own, as the
+# terminal does: Ctrl-C reaches the whole foreground group at once, and they
+# must still be there while the terminal ends its connection (Stop's frames
+# go to a live device) and writes zrvterm.ini on its display. They go after
+# it, in cleanup.
+setsid "$root/build/sim/zrvsim" --com "$com" --pace --journal 300 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$ports/COM$com" ] && break; sleep 0.1; done
 if [ "$com" != 1 ]; then
@@ -44,14 +49,14 @@ cd "$root/run"
 
 if [ -z "${DISPLAY:-}" ]; then
   display=":$(( 90 + RANDOM % 100 ))"
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp &
+  setsid Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp &
   pids+=($!)
   export DISPLAY="$display"
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   shot="$root/run/screenshot.png"
   echo "run: no display here; the terminal runs on the virtual display $display."
   echo "run: a screenshot is written every 5 s to $shot (look at it with any image viewer)."
-  ( while sleep 5; do import -window root "$shot.tmp.png" 2>/dev/null && mv "$shot.tmp.png" "$shot"; done ) &
+  setsid sh -c 'while sleep 5; do import -window root "$1.tmp.png" 2>/dev/null && mv "$1.tmp.png" "$1"; done' sh "$shot" &
   pids+=($!)
 fi
 
@@ -59,7 +64,8 @@ fi
 # shows a live device, not an idle terminal. It runs in a session of its own,
 # so that Ctrl-C, a hang-up or a TERM reaches it once, handed on from here:
 # it closes as "Выход" does (Stop, then zrvterm.ini), and a second one ends
-# it at once. The simulator and the virtual display go after it has ended.
+# it at once. The simulator and the virtual display go after it has ended
+# (cleanup).
 setsid "$root/build/src/zrvterm" --connect "COM$com" &
 term=$!
 trap 'kill -TERM "$term" 2>/dev/null || true' INT TERM HUP

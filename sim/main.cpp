@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -46,6 +47,8 @@ void usage()
                  "                   digits before the last choose one (modulo N), so 10, 20, 30\n"
                  "                   reach devices 1, 2, 3 (and 00 device 0)\n"
                  "  --journal-every S  each device writes a journal record every S seconds\n"
+                 "  --record FILE    at the end, every request the device received, one frame\n"
+                 "                   a line in hex, oldest first (what the master sent)\n"
                  "  --help, --version  this text, or the version, and end\n"
                  "It serves until Ctrl-C (or SIGTERM), then removes its COMn link. A COMn that\n"
                  "already names something else (your own adapter) is left alone: it refuses.\n";
@@ -73,6 +76,7 @@ int main(int argc, char** argv)
     std::string journalCase;
     int fleet = 1;
     long journalEvery = 0;
+    std::string recordPath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -107,6 +111,7 @@ int main(int argc, char** argv)
         else if (a == "--silent-from") faults.silentFromRequest = int(take(1, 1000000));
         else if (a == "--fleet") fleet = int(take(1, 500));
         else if (a == "--journal-every") journalEvery = take(1, 86400);
+        else if (a == "--record" && next) recordPath = argv[++i];
         else if (a == "--help" || a == "-h") { usage(); return 0; }
         else if (a == "--version") { std::cout << "zrvsim " << kZrvVersion << "\n"; return 0; }
         else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }
@@ -191,6 +196,18 @@ int main(int argc, char** argv)
                 });
     }
     for (auto& server : servers) server->stop();
+    if (!recordPath.empty()) {
+        std::ofstream record(recordPath, std::ios::trunc);
+        for (auto& server : servers)
+            for (const zrvsim::SeenRequest& r : server->requests()) {
+                static const char digits[] = "0123456789abcdef";
+                std::string line;
+                for (const uint8_t b : r.frame) line += {digits[b >> 4], digits[b & 15], ' '};
+                if (!line.empty()) line.pop_back();
+                record << line << '\n';
+            }
+        if (!record) std::cerr << "zrvsim: " << recordPath << ": could not be written\n";
+    }
     std::cout << "zrvsim: stopped" << std::endl;
     return 0;
 }
