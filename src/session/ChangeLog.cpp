@@ -9,6 +9,8 @@ namespace zrv {
 
 namespace {
 
+constexpr qsizetype kLongestChangeLine = 64 * 1024;
+
 QString jsonText(const QJsonValue& v)
 {
     if (v.isUndefined() || v.isNull()) return {};
@@ -42,6 +44,12 @@ ChangeLog readChangeLog(const QString& path, qint64 maxBytes)
     const QByteArray bytes = f.read(maxBytes);
     for (const QByteArray& line : bytes.split('\n')) {
         if (line.trimmed().isEmpty()) continue;
+        // A change is a short line (a whole set of setpoints is a few
+        // kilobytes); one of megabytes is damage, set aside like the rest.
+        if (line.size() > kLongestChangeLine) {
+            ++log.unreadable;
+            continue;
+        }
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
         const QJsonObject o = doc.object();

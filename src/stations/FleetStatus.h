@@ -7,6 +7,7 @@
 #include "collect/Roster.h"
 
 #include <map>
+#include <set>
 #include <optional>
 #include <string>
 
@@ -28,8 +29,17 @@ struct LastCall {
 };
 
 // The last call of every station the store knows, by station name; nothing
-// and why when the file is missing, not a database or not the collector's.
-std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why);
+// and why (in Russian) when the file is missing, not a database or not the
+// collector's. `busy`: the collector held the store longer than the short
+// wait (the last values read are still good). `remark`: something the
+// operator should know of a store that was read (a newer schema).
+std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why,
+                                                             bool* busy = nullptr, std::string* remark = nullptr);
+
+// The schema version of the collector's store this program knows.
+inline constexpr int kKnownSchema = 2;
+// A store's `why` is read no further than this: a cell shows a line of it.
+inline constexpr int kWhyRead = 4096;
 
 // The SQLite file the collector writes for this roster: its first sqlite:
 // store (a relative path taken against the roster's folder), or the
@@ -47,10 +57,23 @@ struct PortChoice {
     std::string madeEntry;  // "tcp HOST PORT" or "-> /dev/..."; empty when none was made
 };
 
+// The entry the stations window made last, remembered by it: its own to
+// reuse and to remove, as long as the entry still holds what it wrote.
+struct OwnEntry {
+    int com = 0;
+    std::string content;  // as PortChoice::madeEntry
+};
+
 // The COMn for a station's port: COMn itself; for "tcp HOST PORT" or a
-// device path, the ports-folder entry that already leads there, or a new
-// one under the highest free name (no entry, no device of its own).
-std::optional<PortChoice> preparePort(const std::string& stationPort, std::string* why);
+// device path, the ports-folder entry that already leads there, else the
+// window's own entry made over for it, else a new one under the highest free
+// name. A name in `reserved` (the roster's own COMn ports) is never taken or
+// reused, so choosing one station never leads another's port elsewhere.
+std::optional<PortChoice> preparePort(const std::string& stationPort, const std::set<int>& reserved,
+                                      const std::optional<OwnEntry>& own, std::string* why);
+
+// Removes the window's own entry, when it still holds what was written.
+void removeOwnEntry(const OwnEntry& own);
 
 // Whether COMn leads to the station's port now (no entry is made).
 bool stationOnCom(const std::string& stationPort, int com);

@@ -39,21 +39,21 @@ TEST_F(FleetStatus, PortsFindTheirEntryOrGetANewOneUnderAFreeName)
 {
     std::string why;
     // COMn stays itself, whatever the folder holds.
-    EXPECT_EQ(preparePort("COM5", &why)->com, 5);
+    EXPECT_EQ(preparePort("COM5", {}, std::nullopt, &why)->com, 5);
     EXPECT_FALSE(fs::exists(ports / "COM5"));
 
     // A device server gets a file under the highest name without an entry or
     // a device of its own; asked again, the same entry, none made.
     fs::create_directories(ports);
     std::ofstream(ports / "COM32") << "tcp 10.0.0.1 4001\n";
-    const std::optional<PortChoice> first = preparePort("tcp 10.0.0.7 4002", &why);
+    const std::optional<PortChoice> first = preparePort("tcp 10.0.0.7 4002", {}, std::nullopt, &why);
     ASSERT_TRUE(first) << why;
     ASSERT_LT(first->com, 32);
     EXPECT_EQ(first->madeEntry, "tcp 10.0.0.7 4002");
     const fs::path made = ports / ("COM" + std::to_string(first->com));
     EXPECT_EQ(read(made), "tcp 10.0.0.7 4002\n");
     EXPECT_FALSE(zrv::defaultPortDevice(first->com).empty() && fs::exists(zrv::defaultPortDevice(first->com)));
-    const std::optional<PortChoice> again = preparePort("tcp  10.0.0.7   4002", &why);
+    const std::optional<PortChoice> again = preparePort("tcp  10.0.0.7   4002", {}, std::nullopt, &why);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->com, first->com);
     EXPECT_TRUE(again->madeEntry.empty());
@@ -62,19 +62,57 @@ TEST_F(FleetStatus, PortsFindTheirEntryOrGetANewOneUnderAFreeName)
     EXPECT_TRUE(stationOnCom("tcp 10.0.0.1 4001", 32));
 
     // A device path: a link, found again by its target.
-    const std::optional<PortChoice> link = preparePort("/dev/serial/by-id/usb-station-7", &why);
+    const std::optional<PortChoice> link = preparePort("/dev/serial/by-id/usb-station-7", {}, std::nullopt, &why);
     ASSERT_TRUE(link) << why;
     EXPECT_EQ(fs::read_symlink(ports / ("COM" + std::to_string(link->com))), "/dev/serial/by-id/usb-station-7");
-    EXPECT_EQ(preparePort("/dev/serial/by-id/usb-station-7", &why)->com, link->com);
+    EXPECT_EQ(preparePort("/dev/serial/by-id/usb-station-7", {}, std::nullopt, &why)->com, link->com);
     // A path COMn leads to by default needs no entry.
     EXPECT_TRUE(stationOnCom("/dev/ttyUSB0", 17));
 
     // Text that is no port is refused with the reason, and nothing is made.
     const auto before = std::distance(fs::directory_iterator(ports), fs::directory_iterator());
-    EXPECT_FALSE(preparePort("tcp 10.0.0.7 99999", &why));
+    EXPECT_FALSE(preparePort("tcp 10.0.0.7 99999", {}, std::nullopt, &why));
     EXPECT_NE(why.find("99999"), std::string::npos) << why;
-    EXPECT_FALSE(preparePort("ttyS0", &why));
+    EXPECT_FALSE(preparePort("ttyS0", {}, std::nullopt, &why));
     EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), before);
+}
+
+TEST_F(FleetStatus, AStationsEntryNeverTakesARosterNameAndTheWindowKeepsOneOfItsOwn)
+{
+    std::string why;
+    // The roster's own modem station is on COM32: a device server's entry
+    // goes elsewhere, and an entry that leads to it under COM32 (left by an
+    // older terminal) is not the way to it.
+    fs::create_directories(ports);
+    std::ofstream(ports / "COM32") << "tcp 127.0.0.1 4001\n";
+    const std::set<int> reserved{32, 31};
+    std::optional<PortChoice> a = preparePort("tcp 127.0.0.1 4001", reserved, std::nullopt, &why);
+    ASSERT_TRUE(a) << why;
+    EXPECT_LT(a->com, 31);
+    EXPECT_EQ(a->madeEntry, "tcp 127.0.0.1 4001");
+    EXPECT_EQ(read(ports / "COM32"), "tcp 127.0.0.1 4001\n") << "the operator's entry stays as it was";
+
+    // Thirty stations chosen in turn: one entry of the window's own, made
+    // over each time; the operator's entries untouched.
+    OwnEntry own{a->com, a->madeEntry};
+    for (int i = 0; i < 30; ++i) {
+        const std::string port = "tcp 10.1.0." + std::to_string(i) + " 4001";
+        const auto c = preparePort(port, reserved, own, &why);
+        ASSERT_TRUE(c) << why;
+        EXPECT_EQ(c->com, own.com);
+        EXPECT_TRUE(stationOnCom(port, c->com));
+        own = {c->com, c->madeEntry};
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), 2);
+    // An entry the operator changed since is no longer the window's.
+    std::ofstream(ports / ("COM" + std::to_string(own.com)), std::ios::trunc) << "tcp 10.9.9.9 1\n";
+    removeOwnEntry(own);
+    EXPECT_TRUE(fs::exists(ports / ("COM" + std::to_string(own.com))));
+    const auto d = preparePort("/dev/serial/by-id/usb-x", reserved, own, &why);
+    ASSERT_TRUE(d) << why;
+    EXPECT_NE(d->com, own.com);
+    removeOwnEntry({d->com, d->madeEntry});
+    EXPECT_FALSE(fs::exists(ports / ("COM" + std::to_string(d->com))));
 }
 
 TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
@@ -117,6 +155,30 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     EXPECT_EQ(b.recordsRead, 12);
     // The file was only read.
     EXPECT_FALSE(fs::exists(m_dir + "/other.db-journal"));
+
+    // A newer collector's store is said so; a clock 2^63 off is unknown; a
+    // store held by a writer is busy, not gone; the reasons are Russian.
+    ASSERT_EQ(sqlite3_open((m_dir + "/other.db").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2), (3);"
+                 "UPDATE calls SET clock_offset_s = 9223372036854775807 WHERE station = 'B';",
+                 nullptr, nullptr, nullptr);
+    std::string remark;
+    bool busy = true;
+    const auto newer = readLastCalls(m_dir + "/other.db", &why, &busy, &remark);
+    ASSERT_TRUE(newer) << why;
+    EXPECT_FALSE(busy);
+    EXPECT_NE(remark.find("версии 3 новее"), std::string::npos) << remark;
+    EXPECT_FALSE(newer->at("B").clockOffsetS);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE calls SET why = 'x';", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(readLastCalls(m_dir + "/other.db", &why, &busy));
+    EXPECT_TRUE(busy);
+    EXPECT_NE(why.find("занято"), std::string::npos) << why;
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_FALSE(readLastCalls(m_dir + "/text.db", &why, &busy));
+    EXPECT_FALSE(busy);
+    EXPECT_NE(why.find("не база данных SQLite"), std::string::npos) << why;
 }
 
 TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneOrTheCollectorsDefault)

@@ -19,33 +19,55 @@
 namespace {
 
 constexpr char kRosterKey[] = "stations/roster";
+// The one entry in the ports folder this window made, and what it holds.
+constexpr char kOwnEntryKey[] = "stations/ownEntry";
 // The packaged collector's roster: what a dispatcher's machine has.
 constexpr char kSystemRoster[] = "/etc/zrvcollect/stations.toml";
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 // A cell that sorts by its key (numbers as numbers, an empty cell first),
-// not by the text it shows.
+// not by the text it shows. A cell with no key is empty.
 class Cell : public QTableWidgetItem {
 public:
-    explicit Cell(const QString& text, QVariant key = {}) : QTableWidgetItem(text)
+    explicit Cell(const QString& text) : Cell(text, QVariant(text)) {}
+    Cell(const QString& text, const QVariant& key) : QTableWidgetItem(text)
     {
         setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-        setData(Qt::UserRole, key.isValid() ? key : QVariant(text));
+        if (key.isValid()) setData(Qt::UserRole, key);
     }
     bool operator<(const QTableWidgetItem& other) const override
     {
         const QVariant a = data(Qt::UserRole);
         const QVariant b = other.data(Qt::UserRole);
-        if (a.isNull() || b.isNull()) return a.isNull() && !b.isNull();
-        return QVariant::compare(a, b) == QPartialOrdering::Less;
+        if (!a.isValid() || !b.isValid()) return !a.isValid() && b.isValid();
+        const QPartialOrdering order = QVariant::compare(a, b);
+        if (order == QPartialOrdering::Unordered) return a.toString() < b.toString();
+        return order == QPartialOrdering::Less;
     }
 };
+
+// A cell shows one line of a text, cut short; the tooltip a larger, still
+// bounded, part. A reason of megabytes from a damaged store never reaches
+// the table whole, where laying it out would hold the window for seconds.
+constexpr int kCellChars = 200;
+constexpr int kTipChars = 2000;
+Cell* boundedCell(const QString& text)
+{
+    QString line = text.left(kCellChars + 1);
+    const qsizetype lineEnd = line.indexOf(QLatin1Char('\n'));
+    if (lineEnd >= 0) line.truncate(lineEnd);
+    const bool cut = line.size() < text.size();
+    if (line.size() > kCellChars) line.truncate(kCellChars);
+    auto* cell = new Cell(cut ? line + QStringLiteral("…") : line, line);
+    if (cut) cell->setToolTip(text.size() > kTipChars ? text.left(kTipChars) + QStringLiteral("…") : text);
+    return cell;
+}
 
 QString localTime(const QString& utcIso)
 {
     QDateTime at = QDateTime::fromString(utcIso, Qt::ISODateWithMs);
-    if (!at.isValid()) return utcIso;
+    if (!at.isValid()) return QStringLiteral("неизвестно");
     return at.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
 }
 
@@ -98,7 +120,7 @@ void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& r
                                    value(r.before),
                                    value(r.after),
                                    r.outcome == QLatin1String("ok") ? QStringLiteral("успешно") : r.outcome};
-        for (int c = 0; c < int(cells.size()) && c < t->columnCount(); ++c) t->setItem(i, c, new Cell(cells[c]));
+        for (int c = 0; c < int(cells.size()) && c < t->columnCount(); ++c) t->setItem(i, c, boundedCell(cells[c]));
         // Sorted by when, not by how the date reads.
         t->item(i, 0)->setData(Qt::UserRole, r.utc.isEmpty() ? r.local : r.utc);
     }
@@ -139,8 +161,13 @@ void readAside(QObject* owner, Read read, Done done)
 }
 
 struct FleetRead {
+    std::optional<zrv::collect::Roster> roster;  // read anew; none: refused (rosterWhy)
+    std::string rosterWhy;
+    std::string store;
     std::optional<std::map<std::string, zrv::stations::LastCall>> calls;
     std::string why;
+    bool busy = false;
+    std::string remark;
     std::map<QString, std::vector<zrv::ChangeRow>> changesByPort;
 };
 
@@ -260,16 +287,25 @@ bool TStations::openRoster(const QString& path)
     std::optional<zrv::collect::Roster> roster = zrv::collect::loadRoster(path.toStdString(), &error);
     if (!roster) {
         // The roster shown before stays: a faulty new one costs nothing.
-        StoreState->setText(QStringLiteral("Список станций не прочитан: %1").arg(q(error)));
+        // With none shown, this one is read again on each refresh, so that
+        // once mended on disk it is taken.
+        m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(q(error));
+        if (m_rosterPath.isEmpty()) {
+            m_rosterPath = QFileInfo(path).absoluteFilePath();
+            RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
+        }
+        StoreState->setText(m_rosterProblem);
         return false;
     }
     m_rosterPath = QFileInfo(path).absoluteFilePath();
     m_roster = std::move(*roster);
+    m_rosterProblem.clear();
     zrv::prefs::setValue(QLatin1String(kRosterKey), m_rosterPath);
     RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
     ChoiceState->clear();
     // The new roster's rows at once; its calls follow from the store.
     m_calls.clear();
+    m_callsStore.clear();
     fillTable();
     refresh();
     return true;
@@ -278,24 +314,28 @@ bool TStations::openRoster(const QString& path)
 void TStations::refresh()
 {
     const unsigned generation = ++m_generation;
-    std::string store;
-    std::string why;
     if (m_rosterPath.isEmpty()) {
         m_calls.clear();
         StoreState->setText(QStringLiteral("Откройте список станций, по которому zrvcollect вызывает приборы."));
-    } else {
-        store = zrv::stations::rosterStorePath(m_roster, m_rosterPath.toStdString(), &why);
-        if (store.empty()) {
-            m_calls.clear();
-            StoreState->setText(q(why));
-        }
     }
+    // The roster is read anew too: a port changed on disk is the one chosen.
+    // Should it have become faulty, the last good one stays, and its store.
+    const std::string rosterPath = m_rosterPath.toStdString();
+    std::string lastStoreWhy;
+    const std::string lastStore =
+        m_roster.stations.empty() ? std::string() : zrv::stations::rosterStorePath(m_roster, rosterPath, &lastStoreWhy);
     const QString changes = m_session.changeRecordPath();
     readAside<FleetRead>(
         this,
-        [store, changes] {
+        [rosterPath, lastStore, lastStoreWhy, changes] {
             FleetRead r;
-            if (!store.empty()) r.calls = zrv::stations::readLastCalls(store, &r.why);
+            if (!rosterPath.empty()) {
+                r.roster = zrv::collect::loadRoster(rosterPath, &r.rosterWhy);
+                std::string storeWhy = lastStoreWhy;
+                r.store = r.roster ? zrv::stations::rosterStorePath(*r.roster, rosterPath, &storeWhy) : lastStore;
+                if (!r.store.empty()) r.calls = zrv::stations::readLastCalls(r.store, &r.why, &r.busy, &r.remark);
+                else r.why = storeWhy;
+            }
             // Only the newest changes of each port are kept: the window
             // shows a station's last few, and a port may serve a few devices.
             zrv::ChangeLog log = zrv::readChangeLog(changes);
@@ -306,18 +346,44 @@ void TStations::refresh()
             }
             return r;
         },
-        [this, generation, store](FleetRead r) {
+        [this, generation](FleetRead r) {
             // A later refresh has been asked for: its answer counts.
             if (generation != m_generation) return;
-            if (!store.empty()) {
-                if (r.calls) {
+            if (!m_rosterPath.isEmpty()) {
+                QString rosterNote;
+                if (r.roster) {
+                    const bool first = m_roster.stations.empty();
+                    m_roster = std::move(*r.roster);
+                    m_rosterProblem.clear();
+                    if (first) RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
+                } else {
+                    m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(q(r.rosterWhy));
+                    rosterNote = m_roster.stations.empty() ? m_rosterProblem
+                                                          : m_rosterProblem + QStringLiteral("; показан последний прочитанный.");
+                }
+                QString state;
+                const QString store = q(r.store);
+                if (r.store.empty()) {
+                    m_calls.clear();
+                    state = q(r.why);
+                } else if (r.calls) {
                     m_calls = std::move(*r.calls);
-                    StoreState->setText(QStringLiteral("Последние вызовы: %1").arg(q(store)));
+                    m_callsStore = store;
+                    m_callsReadAt = QDateTime::currentDateTime();
+                    state = QStringLiteral("Последние вызовы: %1").arg(store);
+                    if (!r.remark.empty()) state += QStringLiteral(" (%1)").arg(q(r.remark));
+                } else if (r.busy && m_callsStore == store) {
+                    // The collector writes its round: what was read stays.
+                    state = QStringLiteral("Хранилище %1 занято сборщиком: показаны вызовы, прочитанные в %2; "
+                                           "нажмите «Обновить» позже.")
+                                .arg(store, m_callsReadAt.toString(QStringLiteral("hh:mm:ss")));
                 } else {
                     // Without the store the roster is still worth its rows.
                     m_calls.clear();
-                    StoreState->setText(QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(r.why)));
+                    m_callsStore.clear();
+                    state = QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(r.why));
                 }
+                StoreState->setText(rosterNote.isEmpty() ? state : rosterNote + QLatin1Char('\n') + state);
             }
             m_changes.swap(r.changesByPort);
             fillTable();
@@ -339,7 +405,7 @@ void TStations::fillTable()
         // The roster's order, whatever the sorting: the station behind a row.
         name->setData(Qt::UserRole + 1, i);
         Table->setItem(i, Name, name);
-        Table->setItem(i, Port, new Cell(q(s.port)));
+        Table->setItem(i, Port, boundedCell(q(s.port)));
         Table->setItem(i, Address, new Cell(QString::number(s.address), s.address));
         Table->setItem(i, Phone, new Cell(q(s.phone)));
         const auto found = m_calls.find(s.name);
@@ -348,11 +414,14 @@ void TStations::fillTable()
             continue;
         }
         const zrv::stations::LastCall& call = found->second;
-        Table->setItem(i, LastCall, new Cell(localTime(q(call.startedUtc)), q(call.startedUtc)));
+        const QString when = localTime(q(call.startedUtc));
+        Table->setItem(i, LastCall, new Cell(when, QDateTime::fromString(q(call.startedUtc), Qt::ISODateWithMs).isValid()
+                                                       ? QVariant(q(call.startedUtc))
+                                                       : QVariant()));
         const std::optional<zrv::collect::Outcome> outcome = zrv::collect::outcomeNamed(call.outcome);
         QString said = outcome ? QString::fromUtf8(zrv::collect::outcomeText(*outcome)) : q(call.outcome);
         if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + q(call.why);
-        auto* outcomeCell = new Cell(said);
+        auto* outcomeCell = boundedCell(said);
         if (call.failed()) outcomeCell->setForeground(QColor(Qt::darkRed));
         Table->setItem(i, Outcome, outcomeCell);
         Table->setItem(i, ClockOffset,
@@ -411,14 +480,24 @@ bool TStations::chooseRow(int row)
         return false;
     }
     std::string why;
-    const std::optional<zrv::stations::PortChoice> port = zrv::stations::preparePort(s->port, &why);
+    // The roster's own COMn ports are never made to lead elsewhere.
+    std::set<int> reserved;
+    for (const zrv::collect::Station& other : m_roster.stations)
+        if (const std::optional<int> n = zrv::comNumberFromName(other.port)) reserved.insert(*n);
+    const std::optional<zrv::stations::PortChoice> port = zrv::stations::preparePort(s->port, reserved, ownEntry(), &why);
     if (!port) {
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, q(why)));
         return false;
     }
+    if (!port->madeEntry.empty()) setOwnEntry(zrv::stations::OwnEntry{port->com, port->madeEntry});
     const StationChoice choice{name, port->com, s->address, q(s->phone), q(s->profile)};
     const QString refused = fillSelection ? fillSelection(choice) : QStringLiteral("некуда");
     if (!refused.isEmpty()) {
+        // Nothing is left behind by a refusal.
+        if (!port->madeEntry.empty()) {
+            zrv::stations::removeOwnEntry({port->com, port->madeEntry});
+            setOwnEntry(std::nullopt);
+        }
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, refused));
         return false;
     }
@@ -429,6 +508,22 @@ bool TStations::chooseRow(int row)
     if (!s->phone.empty()) said += QStringLiteral(", модем, номер %1").arg(q(s->phone));
     ChoiceState->setText(said + QStringLiteral(". Нажмите Connect."));
     return true;
+}
+
+std::optional<zrv::stations::OwnEntry> TStations::ownEntry() const
+{
+    const QString kept = zrv::prefs::value(QLatin1String(kOwnEntryKey)).toString();
+    const qsizetype tab = kept.indexOf(QLatin1Char('\t'));
+    if (tab < 0) return std::nullopt;
+    const std::optional<int> com = zrv::comNumberFromName(kept.left(tab).toStdString());
+    if (!com) return std::nullopt;
+    return zrv::stations::OwnEntry{*com, kept.mid(tab + 1).toStdString()};
+}
+
+void TStations::setOwnEntry(const std::optional<zrv::stations::OwnEntry>& entry)
+{
+    zrv::prefs::setValue(QLatin1String(kOwnEntryKey),
+                         entry ? QStringLiteral("COM%1\t%2").arg(entry->com).arg(q(entry->content)) : QString());
 }
 
 QString TStations::profileFor(int com, int address)

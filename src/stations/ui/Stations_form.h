@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -87,10 +88,16 @@ private:
     void applyFilter();
     void showChanges();
     const zrv::collect::Station* stationAt(int row) const;
+    // The ports-folder entry this window made last (zrvterm.conf).
+    std::optional<zrv::stations::OwnEntry> ownEntry() const;
+    void setOwnEntry(const std::optional<zrv::stations::OwnEntry>& entry);
 
     zrv::Session& m_session;
     QString m_rosterPath;
     bool m_triedRemembered = false;
+    QString m_rosterProblem;  // the roster on disk was refused: why
+    QString m_callsStore;     // the store m_calls were read from
+    QDateTime m_callsReadAt;
     zrv::collect::Roster m_roster;
     std::map<std::string, zrv::stations::LastCall> m_calls;
     // The change record's newest rows by port, newest first, as last read:
