@@ -14,8 +14,11 @@
 #include "support/SimulatedTerminal.h"
 
 #include <QAccessibleTableInterface>
+#include <QDir>
 #include <QProcess>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 class TestStations : public SimulatedTerminal {
     Q_OBJECT
@@ -198,6 +201,143 @@ private slots:
             const QStringList problems = accessibilityProblems(w);
             QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
         }
+    }
+
+    void aRosterStoreAndRecordAsTheyGoWrongInTheField()
+    {
+        zrvsim::SimOptions o;
+        o.tcp = true;
+        const std::string error = startSim(o);
+        QVERIFY2(error.empty(), error.c_str());
+        // A second regulator, behind the operator's own COM32.
+        zrvsim::SimOptions ro;
+        ro.tcp = true;
+        zrvsim::SimServer river(ro);
+        river.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.setValveWeights({10, 20, 30, 40, 50, 60, 70, 80});  // ZRV-360
+            return 0;
+        });
+        std::string riverError;
+        QVERIFY2(river.start(&riverError), riverError.c_str());
+        createTerminal();
+        const QString ports = m_dir.path() + "/cfg/zrvterm/ports";
+        QFile com32(ports + "/COM32");
+        QVERIFY(com32.open(QIODevice::WriteOnly));
+        com32.write(QString("tcp 127.0.0.1 %1\n").arg(river.tcpPort()).toUtf8());
+        com32.close();
+        const auto entries = [&] { return QDir(ports).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(); };
+
+        const QString rosterPath = m_dir.path() + "/field.toml";
+        const auto writeRoster = [&](const QString& nodePort) {
+            QString text = QString("[defaults]\nstores = [\"sqlite:field.db\"]\n"
+                                   "[[station]]\nname = \"Узел\"\nport = \"%1\"\n"
+                                   "[[station]]\nname = \"Модем-Речная\"\nport = \"COM32\"\n"
+                                   "[[station]]\nname = \"Далёкая\"\nport = \"tcp 127.0.0.1 9\"\naddress = 200\n")
+                               .arg(nodePort);
+            for (int i = 0; i < 30; ++i) text += QString("[[station]]\nname = \"П%1\"\nport = \"tcp 10.2.0.%1 4001\"\n").arg(i);
+            QFile f(rosterPath);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(text.toUtf8());
+        };
+        writeRoster(QString("tcp 127.0.0.1 %1").arg(m_sim->tcpPort()));
+
+        // The store as a collector left it: clock offsets with gaps, a reason
+        // of 5 MB, and beside it a change record with a line of 10 MB.
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open((m_dir.path() + "/field.db").toUtf8().constData(), &db), SQLITE_OK);
+        const QByteArray huge(5 << 20, 'x');
+        sqlite3_exec(db,
+                     "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2);"
+                     "CREATE TABLE calls (station TEXT, started_utc TEXT, attempt INTEGER, outcome TEXT, why TEXT, "
+                     "device_number INTEGER, clock_offset_s BIGINT, setpoint_differences INTEGER, records_read INTEGER);"
+                     "INSERT INTO calls VALUES ('П0', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 5, 0, 1);"
+                     "INSERT INTO calls VALUES ('П1', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, NULL, 0, 1);"
+                     "INSERT INTO calls VALUES ('П2', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, -10, 0, 1);"
+                     "INSERT INTO calls VALUES ('П3', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 3, 0, 1);"
+                     "INSERT INTO calls VALUES ('П4', 'вчера', 1, 'no-device', NULL, 127, NULL, 0, 1);",
+                     nullptr, nullptr, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "UPDATE calls SET why = ? WHERE station = 'П4'", -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, huge.constData(), int(huge.size()), SQLITE_STATIC);
+        QCOMPARE(sqlite3_step(st), SQLITE_DONE);
+        sqlite3_finalize(st);
+        QFile changes(m_dir.path() + "/changes.jsonl");
+        QVERIFY(changes.open(QIODevice::Append));
+        changes.write("{\"what\":\"clock\",\"port\":\"COM5\",\"before\":\"" + QByteArray(10 << 20, 'y') + "\"}\n");
+        changes.close();
+
+        const int operatorsOwn = entries();  // COM32, and the simulator's COM1
+        t().main->StationsF->trigger();
+        stations()->chooseFile = [&] { return rosterPath; };
+        QTest::mouseClick(stations()->OpenRoster, Qt::LeftButton);
+        QTRY_VERIFY2(stations()->StoreState->text().startsWith("Последние вызовы: "), qPrintable(stations()->StoreState->text()));
+        // A cell holds a line of the reason, not megabytes; a time that is
+        // no time is unknown.
+        QVERIFY(cell("П4", TStations::Outcome).size() <= 260);
+        QVERIFY(cell("П4", TStations::Outcome).endsWith(QStringLiteral("…")));
+        QCOMPARE(cell("П4", TStations::LastCall), QString("неизвестно"));
+        // Empty first, then by value.
+        stations()->Table->sortByColumn(TStations::ClockOffset, Qt::AscendingOrder);
+        QStringList offsets;
+        for (const QString& v : column(stations()->Table, TStations::ClockOffset, false))
+            if (!v.isEmpty() || offsets.size() < 2) offsets << v;
+        QCOMPARE(offsets.mid(0, 2), (QStringList{"", ""}));
+        QCOMPARE(column(stations()->Table, TStations::ClockOffset, false).filter(QRegularExpression("\\d")),
+                 (QStringList{"-10", "+3", "+5"}));
+
+        // Узел gets an entry of its own, never the roster's COM32; Модем-
+        // Речная then connects to its own regulator behind COM32.
+        QVERIFY(stations()->chooseRow(stations()->rowOf("Узел")));
+        const QString nodeCom = t().select->NameCOM->currentText();
+        QVERIFY2(nodeCom != "COM32", qPrintable(stations()->ChoiceState->text()));
+        QVERIFY(stations()->chooseRow(stations()->rowOf("Модем-Речная")));
+        QCOMPARE(t().select->NameCOM->currentText(), QString("COM32"));
+        connectDevice();
+        QCOMPARE(session().deviceNumber(), 360u);
+        t().endConnection();
+        settle();
+
+        // Thirty device servers chosen in turn, and one refused (address
+        // 200): no more entries than the operator's and the one in use.
+        for (int i = 0; i < 30; ++i) QVERIFY(stations()->chooseRow(stations()->rowOf(QString("П%1").arg(i))));
+        QCOMPARE(entries(), operatorsOwn + 1);
+        QVERIFY(!stations()->chooseRow(stations()->rowOf("Далёкая")));
+        QCOMPARE(entries(), operatorsOwn);
+
+        // The roster edited on disk: "Обновить" takes the new port; made
+        // faulty, the last good one stays and the window says where.
+        writeRoster(QString("tcp 127.0.0.1 %1").arg(river.tcpPort()));
+        QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
+        QTRY_COMPARE(cell("Узел", TStations::Port), QString("tcp 127.0.0.1 %1").arg(river.tcpPort()));
+        QFile broken(rosterPath);
+        QVERIFY(broken.open(QIODevice::Append));
+        broken.write("[[station]]\nname = \"Узел\"\nport = \"COM1\"\n");
+        broken.close();
+        QSignalSpy refreshed(stations(), &TStations::refreshed);
+        QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
+        QVERIFY(refreshed.wait(10000));
+        QVERIFY2(stations()->StoreState->text().contains("field.toml:") &&
+                     stations()->StoreState->text().contains("последний прочитанный"),
+                 qPrintable(stations()->StoreState->text()));
+        QCOMPARE(cell("Узел", TStations::Port), QString("tcp 127.0.0.1 %1").arg(river.tcpPort()));
+
+        // The collector holds the store for 2 s: the last values stay, and
+        // the window says the store was busy.
+        QCOMPARE(sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE calls SET outcome = 'ok';", nullptr, nullptr, nullptr), SQLITE_OK);
+        QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
+        QVERIFY(refreshed.wait(10000));
+        QTest::qWait(1500);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        QVERIFY2(stations()->StoreState->text().contains("занято сборщиком"), qPrintable(stations()->StoreState->text()));
+        QCOMPARE(cell("П2", TStations::ClockOffset), QString("-10"));
+
+        // The change line of 10 MB was set aside as damaged.
+        t().main->ChangeLogF->trigger();
+        QTRY_VERIFY2(t().changeLog->Summary->text().contains("непонятных строк пропущено"),
+                     qPrintable(t().changeLog->Summary->text()));
+        QVERIFY(!column(t().changeLog->Table, 2, false).contains("COM5"));
+        QVERIFY(column(t().changeLog->Table, 2, false).contains("COM32"));
     }
 
     void aFaultyRosterChangesNothingAndSaysWhere()
