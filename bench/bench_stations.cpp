@@ -160,6 +160,29 @@ int main(int argc, char** argv)
         logShown = std::max(logShown, shown);
     }
 
+    // Damaged texts: the newest call's reason of 5 MB and a change line of
+    // 10 MB. Cells hold a line of them; the line is set aside.
+    {
+        sqlite3* w = nullptr;
+        sqlite3_open(db.toUtf8().constData(), &w);
+        const QByteArray huge(5 << 20, 'x');
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(w, "UPDATE calls SET why = ?, outcome = 'no-device' WHERE station = 'ГРП-0' AND "
+                              "started_utc = (SELECT MAX(started_utc) FROM calls WHERE station = 'ГРП-0')",
+                           -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, huge.constData(), int(huge.size()), SQLITE_STATIC);
+        sqlite3_step(st);
+        sqlite3_finalize(st);
+        sqlite3_close(w);
+        QFile f(changes);
+        f.open(QIODevice::Append);
+        f.write("{\"what\":\"clock\",\"port\":\"COM32\",\"device\":127,\"before\":\"" + QByteArray(10 << 20, 'y') +
+                "\"}\n");
+    }
+    double damagedGap = 0, damagedShown = 0, damagedLogGap = 0, damagedLogShown = 0;
+    measure(window, &TStations::refreshed, [&] { window->refresh(); }, &damagedGap, &damagedShown);
+    measure(changeLog, &TChangeLog::reloaded, [&] { changeLog->reload(); }, &damagedLogGap, &damagedLogShown);
+
     std::printf("stations window: %d stations, %d calls in the store, change record %.0f MiB\n", kStations,
                 kStations * callsEach, double(QFile(changes).size()) / (1 << 20));
     std::printf("  rows shown: %d\n", window->Table->rowCount());
@@ -170,5 +193,11 @@ int main(int argc, char** argv)
     std::printf("  change record window (%d rows shown): shown after %.0f ms; window thread's longest wait %.1f ms "
                 "(%.2f of 100 ms)\n",
                 changeLog->Table->rowCount(), logShown, logGap, logGap / 100);
+    std::printf("  a 5 MB reason in the store: refresh shown after %.0f ms; window thread's longest wait %.1f ms "
+                "(%.2f of 100 ms)\n",
+                damagedShown, damagedGap, damagedGap / 100);
+    std::printf("  a 10 MB change line: change record shown after %.0f ms; window thread's longest wait %.1f ms "
+                "(%.2f of 100 ms)\n",
+                damagedLogShown, damagedLogGap, damagedLogGap / 100);
     return 0;
 }
