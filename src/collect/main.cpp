@@ -38,7 +38,8 @@ const char kUsage[] =
     "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
     "  --check            read the roster and the stores, call nobody\n"
     "  --help, --version  this text, or the version, and end\n"
-    "Exit status: 0 every station ok, 1 some failed, 2 roster or store refused.\n";
+    "Exit status: 0 every station ok, 1 some failed or a call neither stored nor\n"
+    "spooled, 2 roster or store refused.\n";
 
 int refuse(const std::string& why)
 {
