@@ -130,6 +130,48 @@ bool hasControlCharacter(const std::string& s)
     return false;
 }
 
+// toml++ says what went wrong in English; the operator is told in Russian
+// what kind of fault it is and what stood there. A reason not known here
+// leaves the line and column to speak for themselves.
+std::string tomlReason(std::string_view d)
+{
+    static const std::pair<std::string_view, const char*> kKinds[] = {
+        {"cannot redefine existing", "повторное определение ключа или таблицы"},
+        {"end-of-file", "файл кончился посреди записи"},
+        {"control character", "управляющий символ в тексте"},
+        {"escape sequence", "неизвестная последовательность с \\"},
+        {"surrogate", "недопустимый код символа"},
+        {"U+10FFFF", "недопустимый код символа"},
+        {"underscore", "подчёркивание не на месте в числе"},
+        {"leading zero", "число с ведущими нулями"},
+        {"between", "дата или время вне допустимого"},
+        {"a comment or whitespace", "лишний текст после значения"},
+        {"keys, tables, whitespace or comments", "ожидались ключ, таблица или комментарий"},
+        {"value-terminator", "лишний текст после значения"},
+        {"could not determine value type", "непонятное значение"},
+        {"expected value", "ожидалось значение"},
+        {"expected key", "ожидался ключ"},
+        {"closing", "скобка не закрыта"},
+        {"digit", "ожидалась цифра"},
+        {"expected '='", "ожидался знак ="},
+        {"expected", "ожидалось другое"},
+    };
+    std::string out;
+    for (const auto& [english, russian] : kKinds)
+        if (d.find(english) != std::string_view::npos) {
+            out = std::string(": ") + russian;
+            break;
+        }
+    // "..., saw 'x'": what stood there, in the file's own characters.
+    const std::size_t saw = d.find("saw '");
+    if (!out.empty() && saw != std::string_view::npos) {
+        const std::string_view rest = d.substr(saw + 5);
+        const std::size_t end = rest.rfind('\'');
+        if (end != std::string_view::npos && end > 0 && end <= 16) out += ", а стоит «" + std::string(rest.substr(0, end)) + "»";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<int> parseDuration(std::string_view text)
@@ -157,7 +199,7 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     try {
         root = toml::parse(text, fileName);
     } catch (const toml::parse_error& e) {
-        if (error) *error = at(fileName, e.source()) + ": ошибка синтаксиса TOML: " + std::string(e.description());
+        if (error) *error = at(fileName, e.source()) + ": ошибка синтаксиса TOML" + tomlReason(e.description());
         return std::nullopt;
     }
     Reader r(fileName);
