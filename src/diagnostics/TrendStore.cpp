@@ -116,4 +116,85 @@ const char* trendCaption(int series)
     return series >= 0 && series < kTrendSeriesCount ? captions[series] : "";
 }
 
+double ThinnedSeries::widthFor(double t0, double t1, int columns)
+{
+    const double wanted = (t1 - t0) / std::max(1, columns);
+    if (!(wanted > 0) || !std::isfinite(wanted)) return 1.0;
+    // 2^(k/4): steps of about 19 %, the same for everyone at the same span.
+    return std::exp2(std::ceil(std::log2(wanted) * 4.0) / 4.0);
+}
+
+void ThinnedSeries::rebuild(const TrendStore& store, int series, double t0, double t1, double width)
+{
+    m_columns.clear();
+    m_width = width > 0 && std::isfinite(width) ? width : 1.0;
+    if (series < 0 || series >= kTrendSeriesCount || store.size() == 0) return;
+    // One column either side of the view, so that the line runs to its edges.
+    const double from = (std::floor(t0 / m_width) - 1) * m_width;
+    const double to = (std::floor(t1 / m_width) + 2) * m_width;
+    for (std::size_t i = store.lowerBound(from); i < store.size() && store.time(i) < to; ++i)
+        add(store.time(i), store.value(series, i));
+}
+
+bool ThinnedSeries::add(double t, float v)
+{
+    if (!std::isfinite(v) || !std::isfinite(t)) return false;
+    const auto k = static_cast<long long>(std::floor(t / m_width));
+    const TrendPoint p{t, double(v)};
+    if (m_columns.empty() || k > m_columns.back().index) {
+        m_columns.push_back({k, p, p});
+        return true;
+    }
+    if (k < m_columns.back().index) return false;  // samples come in time order
+    Column& c = m_columns.back();
+    bool changed = false;
+    if (p.v < c.lo.v) {
+        c.lo = p;
+        changed = true;
+    }
+    if (p.v > c.hi.v) {
+        c.hi = p;
+        changed = true;
+    }
+    return changed;
+}
+
+bool ThinnedSeries::dropBefore(double t)
+{
+    const auto k = static_cast<long long>(std::floor(t / m_width));
+    bool dropped = false;
+    while (m_columns.size() > 1 && m_columns[1].index < k) {
+        m_columns.pop_front();
+        dropped = true;
+    }
+    return dropped;
+}
+
+std::vector<TrendPoint> ThinnedSeries::points() const
+{
+    std::vector<TrendPoint> out;
+    out.reserve(2 * m_columns.size());
+    for (const Column& c : m_columns) {
+        const bool same = c.lo.t == c.hi.t;
+        const TrendPoint& first = c.lo.t <= c.hi.t ? c.lo : c.hi;
+        const TrendPoint& second = c.lo.t <= c.hi.t ? c.hi : c.lo;
+        out.push_back(first);
+        if (!same) out.push_back(second);
+    }
+    return out;
+}
+
+bool ThinnedSeries::range(double t0, double t1, double* lo, double* hi) const
+{
+    bool any = false;
+    for (const Column& c : m_columns)
+        for (const TrendPoint* p : {&c.lo, &c.hi})
+            if (p->t >= t0 && p->t <= t1) {
+                *lo = any ? std::min(*lo, p->v) : p->v;
+                *hi = any ? std::max(*hi, p->v) : p->v;
+                any = true;
+            }
+    return any;
+}
+
 }  // namespace zrv::diagnostics

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -64,6 +65,48 @@ private:
     std::size_t m_size = 0;
     std::vector<double> m_t;
     std::array<std::vector<float>, kTrendSeriesCount> m_v;
+};
+
+// One series thinned for drawing and kept up to date sample by sample: time
+// is cut into columns `width` seconds wide at multiples of the width (not at
+// the view's edge), each column keeping its lowest and highest sample. A view
+// that follows the newest sample then only ever changes its last column and
+// drops its first, so a new sample costs the same after a day as after a
+// minute. The width comes from a ladder of steps (see widthFor), so that a
+// span that grows ("всё") or a window that is resized a little keeps it.
+class ThinnedSeries {
+public:
+    // The narrowest width on the ladder (2^(k/4) seconds) that puts [t0, t1]
+    // into at most `columns` columns.
+    static double widthFor(double t0, double t1, int columns);
+
+    // The columns of [t0, t1] (and one on each side, so that the line runs
+    // to the edges) from what the store holds.
+    void rebuild(const TrendStore& store, int series, double t0, double t1, double width);
+    void clear() { m_columns.clear(); }
+    double width() const { return m_width; }
+    // A sample newer than any held; true when the picture changed (a new
+    // column, or a new lowest or highest in the last). Not a finite number:
+    // nothing.
+    bool add(double t, float v);
+    // Drops the columns wholly before t, keeping one for the line's left
+    // end; true when any went.
+    bool dropBefore(double t);
+    // The points in time order: per column its lowest and highest, in the
+    // order they came (one when they are the same sample).
+    std::vector<TrendPoint> points() const;
+    // The lowest and highest value among the points within [t0, t1];
+    // nothing when there are none.
+    bool range(double t0, double t1, double* lo, double* hi) const;
+    std::size_t columns() const { return m_columns.size(); }
+
+private:
+    struct Column {
+        long long index;
+        TrendPoint lo, hi;
+    };
+    std::deque<Column> m_columns;
+    double m_width = 1;
 };
 
 // The series' captions, as the measurement window names them.

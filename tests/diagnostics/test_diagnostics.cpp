@@ -147,3 +147,42 @@ TEST(TrendStore, GarbageValuesAreLeftOutAndTheCsvReadsInASpreadsheet)
     EXPECT_NE(csv.find("\r\nT0;0,500;1,5;2;3;4;5;6\r\n"), std::string::npos) << csv;
     EXPECT_NE(csv.find("\r\nT1;1,500;nan;2;"), std::string::npos) << csv;
 }
+
+TEST(ThinnedSeries, FollowingSampleBySampleDrawsWhatThinningAnewWouldAndStaysSmall)
+{
+    // Twelve hours at one a second, a view of the last 300 s in 100 columns:
+    // kept up to date sample by sample, the line is the one thinned anew from
+    // the store at every point checked, and never holds more than the view.
+    TrendStore store(86400);
+    const double width = ThinnedSeries::widthFor(0, 300, 100);
+    EXPECT_GE(width, 3.0);
+    EXPECT_LT(width, 3.0 * 1.2);
+    EXPECT_EQ(ThinnedSeries::widthFor(0, 310, 100), width) << "a span a little longer keeps the width";
+    ThinnedSeries live;
+    live.rebuild(store, kP1, 0, 300, width);
+    std::size_t mostColumns = 0;
+    for (int i = 0; i < 43200; ++i) {
+        const double t = i;
+        const float v = i % 7777 == 5 ? std::numeric_limits<float>::quiet_NaN() : float(std::sin(t / 40) + 0.001 * (i % 13));
+        store.append(t, {v, 0, 0, 0, 0, 0});
+        const double t0 = std::max(0.0, t - 300);
+        live.add(t, v);
+        live.dropBefore(t0);
+        mostColumns = std::max(mostColumns, live.columns());
+        if (i % 4099 == 0 || i == 43199) {
+            ThinnedSeries anew;
+            anew.rebuild(store, kP1, t0, t, width);
+            const auto a = live.points(), b = anew.points();
+            ASSERT_EQ(a.size(), b.size()) << "at t = " << t;
+            for (std::size_t k = 0; k < a.size(); ++k) {
+                EXPECT_EQ(a[k].t, b[k].t);
+                EXPECT_EQ(a[k].v, b[k].v);
+            }
+            double lo = 0, hi = 0;
+            ASSERT_TRUE(live.range(t0, t, &lo, &hi));
+            EXPECT_LE(lo, hi);
+        }
+    }
+    // The view's columns and one on either side, whatever the hours behind.
+    EXPECT_LE(mostColumns, std::size_t(300 / width) + 3);
+}

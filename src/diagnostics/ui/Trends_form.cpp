@@ -35,6 +35,12 @@ double TTrendView::fractionAt(double x) const
     return std::clamp((mapToScene(QPoint(int(x), 0)).x() - plot.left()) / plot.width(), 0.0, 1.0);
 }
 
+void TTrendView::resizeEvent(QResizeEvent* event)
+{
+    QChartView::resizeEvent(event);
+    emit resized();
+}
+
 void TTrendView::wheelEvent(QWheelEvent* event)
 {
     const double steps = event->angleDelta().y() / 120.0;
@@ -130,6 +136,8 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
     layout->addWidget(m_plots, 1);
 
     m_series.assign(dg::kTrendSeriesCount, nullptr);
+    m_drawnEnd.assign(chartSpecs().size(), 0.0);
+    m_chartDirty.assign(chartSpecs().size(), false);
     const QColor colours[] = {QColor(0, 90, 200), QColor(200, 60, 0), QColor(170, 0, 0),
                               QColor(0, 130, 60), QColor(120, 60, 160), QColor(80, 80, 80)};
     for (const ChartSpec& spec : chartSpecs()) {
@@ -174,6 +182,7 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
         m_timeAxes.push_back(timeAxis);
         m_valueAxes.push_back(valueAxis);
         m_chartSeries.push_back(spec.series);
+        connect(view, &TTrendView::resized, this, &TTrends::queueRedraw);
         connect(view, &TTrendView::zoomRequested, this, &TTrends::zoom);
         connect(view, &TTrendView::panRequested, this, &TTrends::pan);
         connect(view, &TTrendView::followRequested, this, &TTrends::follow);
@@ -230,16 +239,62 @@ void TTrends::takePoll(const zrv::PollSnapshot& s)
 
 void TTrends::addSample(double t, const std::array<float, dg::kTrendSeriesCount>& values)
 {
+    if (m_store.size() && t < m_store.lastTime()) return;  // the store keeps no sample from the past
     m_store.append(t, values);
     if (m_follow) followNewest();
-    // Drawn when the window is seen, at most once per turn of the event loop.
-    if (isVisible() && !m_redrawQueued) {
-        m_redrawQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            m_redrawQueued = false;
-            redraw();
-        });
+    // Hidden (put aside), the charts do nothing: the store keeps the sample
+    // and the next show draws it.
+    if (!isVisible() || m_stale) {
+        m_stale = true;
+        if (isVisible()) queueRedraw();
+        return;
     }
+    for (std::size_t c = 0; c < Charts.size(); ++c) {
+        bool changed = false;
+        const auto [from, to] = drawnRange(c);
+        for (int s : m_chartSeries[c]) {
+            dg::ThinnedSeries& thin = m_thin[std::size_t(s)];
+            // A span that grows ("всё") moves the width up a step now and
+            // then: the chart is thinned anew, once.
+            if (m_follow && dg::ThinnedSeries::widthFor(m_t0, m_t1, std::max(16, int(Charts[c]->chart()->plotArea().width()))) !=
+                                thin.width()) {
+                m_stale = true;
+                queueRedraw();
+                return;
+            }
+            // Beyond a view the operator moved away from, a sample changes
+            // nothing shown; following brings it back (a whole redraw).
+            if (!m_follow && t > to + thin.width()) continue;
+            changed |= thin.add(t, values[std::size_t(s)]);
+            if (m_follow) changed |= thin.dropBefore(from);
+        }
+        if (m_follow && drawnRange(c).second != m_drawnEnd[c]) changed = true;
+        if (changed) queueDraw(c);
+    }
+}
+
+void TTrends::queueDraw(std::size_t c)
+{
+    m_chartDirty[c] = true;
+    if (m_drawQueued) return;
+    m_drawQueued = true;
+    // At most once per turn of the event loop.
+    QTimer::singleShot(0, this, [this] {
+        m_drawQueued = false;
+        if (m_stale) return;
+        for (std::size_t k = 0; k < Charts.size(); ++k)
+            if (m_chartDirty[k]) drawChart(k);
+    });
+}
+
+void TTrends::queueRedraw()
+{
+    if (m_redrawQueued) return;
+    m_redrawQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_redrawQueued = false;
+        if (isVisible()) redraw();
+    });
 }
 
 void TTrends::followNewest()
@@ -282,42 +337,58 @@ void TTrends::pan(double fraction)
     redraw();
 }
 
+std::pair<double, double> TTrends::drawnRange(std::size_t c) const
+{
+    if (!m_follow) return {m_t0, m_t1};
+    const double width = m_thin[std::size_t(m_chartSeries[c].front())].width();
+    const double end = std::ceil(m_t1 / width) * width;
+    return {end - (m_t1 - m_t0), end};
+}
+
 void TTrends::redraw()
 {
-    const double originMs = double(m_origin.toMSecsSinceEpoch());
-    const QDateTime from = m_origin.addMSecs(qint64(m_t0 * 1000.0));
-    const QDateTime to = m_origin.addMSecs(qint64(m_t1 * 1000.0));
-    const bool longSpan = m_t1 - m_t0 > 20 * 3600;
+    m_stale = false;
     for (std::size_t c = 0; c < Charts.size(); ++c) {
         const int columns = std::max(16, int(Charts[c]->chart()->plotArea().width()));
-        double lo = INFINITY, hi = -INFINITY;
-        for (int s : m_chartSeries[c]) {
-            const std::vector<TrendPoint> points = m_store.decimate(s, m_t0, m_t1, columns);
-            QList<QPointF> xy;
-            xy.reserve(qsizetype(points.size()));
-            for (const TrendPoint& p : points) {
-                xy.append(QPointF(originMs + p.t * 1000.0, p.v));
-                if (p.t >= m_t0 && p.t <= m_t1) {
-                    lo = std::min(lo, p.v);
-                    hi = std::max(hi, p.v);
-                }
-            }
-            m_series[std::size_t(s)]->replace(xy);
-        }
-        m_timeAxes[c]->setFormat(longSpan ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss"));
-        m_timeAxes[c]->setRange(from, to);
-        if (!std::isfinite(lo)) {
-            lo = 0;
-            hi = 1;
-        }
-        // A flat line still gets a band around it; otherwise 5 % each side.
-        const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 0.01);
-        m_valueAxes[c]->setRange(lo - pad, hi + pad);
-        // Enough decimals that the three labels differ.
-        const double step = (hi - lo + 2 * pad) / 2;
-        const int decimals = std::clamp(int(std::ceil(-std::log10(step))) + 1, 0, 6);
-        m_valueAxes[c]->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QStringLiteral("f"));
+        const double width = dg::ThinnedSeries::widthFor(m_t0, m_t1, columns);
+        for (int s : m_chartSeries[c]) m_thin[std::size_t(s)].rebuild(m_store, s, m_t0, m_t1, width);
+        drawChart(c);
     }
+}
+
+void TTrends::drawChart(std::size_t c)
+{
+    m_chartDirty[c] = false;
+    const auto [t0, t1] = drawnRange(c);
+    m_drawnEnd[c] = t1;
+    const double originMs = double(m_origin.toMSecsSinceEpoch());
+    double lo = INFINITY, hi = -INFINITY;
+    for (int s : m_chartSeries[c]) {
+        const dg::ThinnedSeries& thin = m_thin[std::size_t(s)];
+        const std::vector<TrendPoint> points = thin.points();
+        QList<QPointF> xy;
+        xy.reserve(qsizetype(points.size()));
+        for (const TrendPoint& p : points) xy.append(QPointF(originMs + p.t * 1000.0, p.v));
+        m_series[std::size_t(s)]->replace(xy);
+        double l = 0, h = 0;
+        if (thin.range(t0, t1, &l, &h)) {
+            lo = std::min(lo, l);
+            hi = std::max(hi, h);
+        }
+    }
+    m_timeAxes[c]->setFormat(t1 - t0 > 20 * 3600 ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss"));
+    m_timeAxes[c]->setRange(m_origin.addMSecs(qint64(t0 * 1000.0)), m_origin.addMSecs(qint64(t1 * 1000.0)));
+    if (!std::isfinite(lo)) {
+        lo = 0;
+        hi = 1;
+    }
+    // A flat line still gets a band around it; otherwise 5 % each side.
+    const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 0.01);
+    m_valueAxes[c]->setRange(lo - pad, hi + pad);
+    // Enough decimals that the three labels differ.
+    const double step = (hi - lo + 2 * pad) / 2;
+    const int decimals = std::clamp(int(std::ceil(-std::log10(step))) + 1, 0, 6);
+    m_valueAxes[c]->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QStringLiteral("f"));
 }
 
 int TTrends::pointCount(int series) const

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -34,11 +35,13 @@ public:
     explicit TTrendView(QChart* chart, QWidget* parent = nullptr);
 
 signals:
+    void resized();
     void zoomRequested(double factor, double atFraction);  // < 1 zooms in
     void panRequested(double fraction);                    // of the visible span
     void followRequested();
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -67,7 +70,9 @@ public:
     zrv::diagnostics::TrendStore& store() { return m_store; }
     // A sample t seconds after the connection (the polling step's values).
     void addSample(double t, const std::array<float, zrv::diagnostics::kTrendSeriesCount>& values);
-    // Draws the visible window again, thinned to the charts' width.
+    // Draws the visible window again, thinned to the charts' width: after a
+    // zoom, a pan, a resize, a new span, or a time hidden. A new sample while
+    // following redraws only the charts whose picture it changes.
     void redraw();
     // The time window shown, in seconds since the connection.
     double viewStart() const { return m_t0; }
@@ -93,6 +98,12 @@ private:
     void takePoll(const zrv::PollSnapshot& s);
     void startConnection();
     void followNewest();
+    // The drawn time range of chart c: while following, its end moves in
+    // whole columns, so that a long span is not redrawn every second.
+    std::pair<double, double> drawnRange(std::size_t c) const;
+    void drawChart(std::size_t c);
+    void queueDraw(std::size_t c);
+    void queueRedraw();
 
     zrv::Session& m_session;
     zrv::diagnostics::TrendStore m_store;
@@ -100,7 +111,12 @@ private:
     std::chrono::steady_clock::time_point m_originSteady;
     double m_t0 = 0, m_t1 = 300;
     bool m_follow = true;
-    bool m_redrawQueued = false;
+    bool m_redrawQueued = false;  // a whole redraw
+    bool m_drawQueued = false;    // some charts
+    bool m_stale = true;          // the thinned lines miss samples: redraw whole
+    std::array<zrv::diagnostics::ThinnedSeries, zrv::diagnostics::kTrendSeriesCount> m_thin;
+    std::vector<double> m_drawnEnd;   // by chart
+    std::vector<bool> m_chartDirty;   // by chart
     std::vector<QLineSeries*> m_series;        // by TrendSeries
     std::vector<QValueAxis*> m_valueAxes;      // by chart
     std::vector<QDateTimeAxis*> m_timeAxes;    // by chart
