@@ -152,10 +152,15 @@ private slots:
         zrv::TransactionRecord r;
         r.started = std::chrono::steady_clock::now();
         r.function = 3;
+        // Put aside, the monitor only keeps what comes (bounded as the
+        // table is); shown, the table holds it.
+        monitor()->hide();
         for (int i = 0; i < 10005; ++i) {
             r.start = uint16_t(i);
             monitor()->takeRecord(r);
         }
+        QCOMPARE(monitor()->shownRows(), 0);
+        monitor()->showNormal();
         QCOMPARE(monitor()->shownRows(), 10000);
         QCOMPARE(cell(0, 3), QStringLiteral("нач. 5, кол. 0"));
         QCOMPARE(cell(9999, 3), QStringLiteral("нач. 10004, кол. 0"));

@@ -179,10 +179,12 @@ void TTrafficMonitor::takeRecord(const zrv::TransactionRecord& record)
     const auto age = std::chrono::steady_clock::now() - record.started;
     TrafficRow row{std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(age),
                    record};
-    if (m_paused) {
+    // Paused, or put aside: the row is only kept (bounded like the table),
+    // and nothing is laid out or counted until the window shows again.
+    if (m_paused || !isVisible()) {
         m_held.push_back(std::move(row));
         if (m_held.size() > m_model.log().capacity()) m_held.pop_front();
-        showCounts();
+        if (m_paused && isVisible()) showCounts();
         return;
     }
     QScrollBar* v = Table->verticalScrollBar();
@@ -198,23 +200,29 @@ void TTrafficMonitor::setPaused(bool paused)
     m_paused = paused;
     Pause->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
     if (paused) return;
+    takeHeld();
+    if (isVisible()) Table->scrollToBottom();
+}
+
+void TTrafficMonitor::takeHeld()
+{
     while (!m_held.empty()) {
         m_model.append(std::move(m_held.front()));
         m_held.pop_front();
     }
     showCounts();
-    if (isVisible()) Table->scrollToBottom();
 }
 
 void TTrafficMonitor::showCounts()
 {
     QString text = QString::fromStdString(m_model.log().countsText());
-    if (!m_held.empty()) text += QStringLiteral("   (ждут паузы: %1)").arg(m_held.size());
+    if (m_paused && !m_held.empty()) text += QStringLiteral("   (ждут паузы: %1)").arg(m_held.size());
     Counts->setText(text);
 }
 
 bool TTrafficMonitor::saveTo(const QString& path)
 {
+    if (!m_paused) takeHeld();  // what came while the window was aside
     std::string out;
     for (const std::string& c : zrv::diagnostics::columnCaptions()) out += (out.empty() ? "" : "\t") + c;
     out += "\n";
@@ -228,5 +236,6 @@ bool TTrafficMonitor::saveTo(const QString& path)
 void TTrafficMonitor::showEvent(QShowEvent* event)
 {
     TChildForm::showEvent(event);
+    if (!m_paused) takeHeld();
     Table->scrollToBottom();  // the newest rows, which came while it was hidden
 }

@@ -76,10 +76,12 @@ protected:
 
 private:
     void setPaused(bool paused);
+    // The rows kept while paused or hidden go into the table.
+    void takeHeld();
     void showCounts();
 
     zrv::diagnostics::TrafficModel m_model;
     QSortFilterProxyModel m_filter;
-    std::deque<zrv::diagnostics::TrafficRow> m_held;  // while paused
+    std::deque<zrv::diagnostics::TrafficRow> m_held;  // while paused or hidden
     bool m_paused = false;
 };
