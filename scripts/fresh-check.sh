@@ -19,6 +19,9 @@ if [ $# -ge 1 ]; then
 else
   target="$(mktemp -d /var/tmp/zrv-fresh.XXXXXX)"
 fi
+# The root of the new system: mktemp's 0700 would keep the ordinary user
+# out of "/" itself.
+chmod 755 "$target"
 mounts=()
 cleanup() {
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[$i]}" 2>/dev/null || true; done
