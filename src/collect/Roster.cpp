@@ -55,8 +55,10 @@ public:
     {
         const toml::node* n = t.get(key);
         if (!n) return;
-        const auto v = n->value<int64_t>();
-        if (!n->is_integer() || !v || *v < lo || *v > hi)
+        // Only an integer node is asked for its value: toml++ casts a float
+        // such as 1e300 to int64_t unchecked, which is undefined.
+        const std::optional<int64_t> v = n->is_integer() ? n->value<int64_t>() : std::nullopt;
+        if (!v || *v < lo || *v > hi)
             fail(std::string(key) + ": ожидалось целое число от " + std::to_string(lo) + " до " + std::to_string(hi),
                  n->source());
         else
