@@ -11,7 +11,15 @@ build_dir="$2"
 work="$(mktemp -d)"
 runpid=""
 finish() {
-  if [ -n "$runpid" ]; then kill -KILL -- "-$runpid" 2>/dev/null || true; fi
+  if [ -n "$runpid" ]; then
+    # run.sh did not end: its group, and what it started in sessions of
+    # their own (the terminal and the simulator run from this copy; the
+    # virtual display is named in its log).
+    kill -KILL -- "-$runpid" 2>/dev/null || true
+    pkill -KILL -f -- "$work/" 2>/dev/null || true
+    display="$(sed -n 's/.*virtual display \(:[0-9]*\).*/\1/p' "$work/run.log" 2>/dev/null | head -n 1)"
+    if [ -n "$display" ]; then pkill -KILL -f -- "Xvfb $display " 2>/dev/null || true; fi
+  fi
   rm -rf "$work"
 }
 trap finish EXIT
