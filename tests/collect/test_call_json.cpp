@@ -57,6 +57,16 @@ QJsonObject spoolLineWith(const std::function<void(QJsonObject&)>& damage)
     return o;
 }
 
+// The first record's time, as a damaged line may have it.
+void setRecordTime(QJsonObject& o, const char* time)
+{
+    QJsonArray records = o["records"].toArray();
+    QJsonObject r = records[0].toObject();
+    r["time"] = time;
+    records[0] = r;
+    o["records"] = records;
+}
+
 }  // namespace
 
 TEST(CallJson, ValuesThatAreNoNumberAreNullInJsonAbsentFromLineProtocolAndSurviveTheSpool)
@@ -94,22 +104,8 @@ TEST(CallJson, ASpoolLineHoldingWhatNoCallCanHoldIsRefusedAndNothingOverflows)
     const std::vector<std::pair<const char*, std::function<void(QJsonObject&)>>> damaged = {
         {"a start in year 9999", [](QJsonObject& o) { o["started"] = "9999-01-01T00:00:00.000Z"; }},
         {"a start before 2000", [](QJsonObject& o) { o["started"] = "1677-01-01T00:00:00.000Z"; }},
-        {"a record in year 2300",
-         [](QJsonObject& o) {
-             QJsonArray records = o["records"].toArray();
-             QJsonObject r = records[0].toObject();
-             r["time"] = "2300-01-01T00:00:00";
-             records[0] = r;
-             o["records"] = records;
-         }},
-        {"a record with a time that is no time",
-         [](QJsonObject& o) {
-             QJsonArray records = o["records"].toArray();
-             QJsonObject r = records[0].toObject();
-             r["time"] = "вчера";
-             records[0] = r;
-             o["records"] = records;
-         }},
+        {"a record in year 2300", [](QJsonObject& o) { setRecordTime(o, "2300-01-01T00:00:00"); }},
+        {"a record with a time that is no time", [](QJsonObject& o) { setRecordTime(o, "вчера"); }},
         {"a clock offset of 2^63", [](QJsonObject& o) { o["clock_offset_s"] = 9.3e18; }},
         {"a count that is text", [](QJsonObject& o) { o["transactions_ok"] = "many"; }},
         {"a negative count", [](QJsonObject& o) { o["timeouts"] = -1; }},
