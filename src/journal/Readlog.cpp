@@ -69,8 +69,10 @@ std::string TReadLog::Execute(const journal::RecordKeys* known)
 
 std::string TReadLog::ExecuteFromCursor(const journal::JournalCursor& cursor)
 {
-    return run(
+    bool reached = false;
+    std::string summary = run(
         [&](journal::ReportBuilder& builder, const journal::JournalHooks& hooks) {
+            reached = true;
             int32_t records = 0;
             journal::JournalHooks counting = hooks;
             counting.record = [&](const journal::RecordKey& key, const journal::DecodedRecord& r, const std::string& piece) {
@@ -85,6 +87,10 @@ std::string TReadLog::ExecuteFromCursor(const journal::JournalCursor& cursor)
         [&]() -> std::string {
             return m_cursorReading.cutShort ? journal::cutShortNote(failureText()) : std::string();
         });
+    // The tables never came: no record was reached, and the cursor stays
+    // where it was, gaps and all.
+    if (!reached) m_cursorReading.after = cursor;
+    return summary;
 }
 
 }  // namespace zrv

@@ -301,6 +301,22 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 33 записи")));
+
+    // The collector's reading on a device that falls silent before the
+    // tables come back: the cursor it was given stays as it was.
+    zrv::journal::JournalCursor given;
+    given.keys = keys;
+    given.end = 700;
+    given.gaps.push_back({keys.back(), std::nullopt, std::nullopt, 21});
+    std::optional<zrv::journal::CursorReading> reading;
+    QObject::connect(session.get(), &Session::journalCursorRead,
+                     [&](unsigned, const zrv::journal::CursorReading& r) { reading = r; });
+    device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.silent = true; });
+    session->readJournalFromCursor(given);
+    settle(*session);
+    ASSERT_TRUE(reading);
+    EXPECT_TRUE(reading->cutShort);
+    EXPECT_EQ(reading->after, given);
 }
 
 TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
