@@ -142,15 +142,14 @@ void Collector::nextOnPort(Port& port)
     port.queue.erase(ready);
     port.current = job.station;
     const Station& station = m_roster.stations[job.station];
-    port.call = std::make_unique<StationCall>(
-        station, [this, name = station.name](unsigned device) { return journalCursor(name, device); },
-        [this, &port](const QString& phase) { showPhase(port, phase); });
+    port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, journalCursors(station.name)},
+                                              [this, &port](const QString& phase) { showPhase(port, phase); });
     connect(port.call.get(), &StationCall::finished, this,
             [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
     if (!m_options.live)
         std::fprintf(m_err, "%s: %d из %d: %s%s\n", port.name.c_str(), port.done + 1, port.total, station.name.c_str(),
                      job.attempt > 1 ? (", попытка " + std::to_string(job.attempt)).c_str() : "");
-    port.call->start(job.attempt);
+    port.call->start();
 }
 
 void Collector::callFinished(Port& port)
@@ -225,12 +224,12 @@ void Collector::stop()
         if (!p->call && p->running) portDone(*p);
 }
 
-journal::JournalCursor Collector::journalCursor(const std::string& station, unsigned deviceNumber)
+std::map<unsigned, journal::JournalCursor> Collector::journalCursors(const std::string& station)
 {
     for (auto& sink : m_sinks) {
         std::string why;
         if (!sink->keepsCursor() || !sink->open(&why)) continue;
-        return sink->journalCursor(station, deviceNumber);
+        return sink->journalCursors(station);
     }
     return {};
 }

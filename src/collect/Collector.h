@@ -85,7 +85,7 @@ private:
     void portDone(Port& port);
     void store(const CallResult& call);
     void replaySpool();
-    journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber);
+    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station);
     void showPhase(Port& port, const QString& phase);
     void redraw();
     void printSummary();

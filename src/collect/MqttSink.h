@@ -24,7 +24,7 @@ public:
     ~MqttSink() override;
     bool open(std::string* why) override;
     bool write(const CallResult& call, std::string* why) override;
-    journal::JournalCursor journalCursor(const std::string&, unsigned) override { return {}; }
+    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string&) override { return {}; }
     bool keepsCursor() const override { return false; }
     QString name() const override { return m_url.display(); }
 

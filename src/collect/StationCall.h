@@ -1,18 +1,12 @@
 #pragma once
-// One call of one station, on a session of its own: open (dial), detect and
-// read all tables, one polling step, the device clock (set when allowed and
-// past the tolerance), the journal records new since the last call, the
-// setpoints against the approved profile, then hang up. Setpoints are never
-// written. Runs on the thread that owns it (an event loop); the session's I/O
-// thread does the line work.
+// One call of one station on a session of its own: the call's script runs on
+// the session's I/O thread (see CallScript.h); this starts it and takes its
+// result back on the thread that owns the call (an event loop).
 
-#include "collect/CallResult.h"
-#include "collect/Roster.h"
-#include "clock/DeviceClock.h"
+#include "collect/CallScript.h"
 
 #include <QObject>
 
-#include <functional>
 #include <memory>
 
 namespace zrv {
@@ -24,16 +18,13 @@ namespace zrv::collect {
 class StationCall : public QObject {
     Q_OBJECT
 public:
-    // Where the reading of a device's journal stands (empty: the whole ring).
-    using KnownRecords = std::function<journal::JournalCursor(unsigned deviceNumber)>;
-    // Hands out the phase for the live line: "dialling", "reading journal 120
-    // of 300 words", ...
+    // Hands out the phase for the live line, on the owner's thread.
     using PhaseSink = std::function<void(const QString& phase)>;
 
-    StationCall(const Station& station, KnownRecords known, PhaseSink phase, QObject* parent = nullptr);
+    StationCall(CallPlan plan, PhaseSink phase, QObject* parent = nullptr);
     ~StationCall() override;
 
-    void start(int attempt);
+    void start();
     // The collector is stopping: the transaction in flight finishes, the
     // line is hung up, what was read so far stays.
     void stop();
@@ -43,23 +34,10 @@ signals:
     void finished();
 
 private:
-    void found();
-    void clockRead(const clock::ClockReading& reading);
-    void readJournal();
-    void readSetpoints();
-    void compareProfile();
-    void hangUp(Outcome outcome, const std::string& why = {});
-    void done();
-
-    Station m_station;
-    KnownRecords m_known;
+    CallPlan m_plan;
     PhaseSink m_phase;
     std::unique_ptr<Session> m_session;
     CallResult m_result;
-    qint64 m_startedMs = 0;
-    bool m_hangingUp = false;
-    bool m_finished = false;
-    bool m_stopping = false;
 };
 
 }  // namespace zrv::collect

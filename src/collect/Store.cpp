@@ -259,21 +259,26 @@ bool SqlStore::migrate(std::string* why)
     return true;
 }
 
-journal::JournalCursor SqlStore::journalCursor(const std::string& station, unsigned deviceNumber)
+std::map<unsigned, journal::JournalCursor> SqlStore::journalCursors(const std::string& station)
 {
-    journal::JournalCursor c;
-    if (!m_open) return c;
+    std::map<unsigned, journal::JournalCursor> out;
+    if (!m_open) return out;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT keys, journal_end, gaps FROM cursors WHERE station = ? AND device_number = ?"));
+    q.prepare(QStringLiteral("SELECT device_number, keys, journal_end, gaps FROM cursors WHERE station = ?"));
     q.addBindValue(QString::fromStdString(station));
-    q.addBindValue(int(deviceNumber));
-    if (!q.exec() || !q.next()) return c;
-    c.keys = journal::parseRecordKeys(q.value(0).toString().toStdString());
-    bool ok = false;
-    const int end = q.value(1).toInt(&ok);
-    if (ok && !q.value(1).isNull() && end >= 0 && end <= 0xFFFF && journal::inRing(uint16_t(end))) c.end = uint16_t(end);
-    c.gaps = journal::parseGaps(q.value(2).toString().toStdString());
-    return c;
+    if (!q.exec()) return out;
+    while (q.next()) {
+        bool ok = false;
+        const int device = q.value(0).toInt(&ok);
+        if (!ok || device <= 0) continue;
+        journal::JournalCursor c;
+        c.keys = journal::parseRecordKeys(q.value(1).toString().toStdString());
+        const int end = q.value(2).toInt(&ok);
+        if (ok && !q.value(2).isNull() && end >= 0 && end <= 0xFFFF && journal::inRing(uint16_t(end))) c.end = uint16_t(end);
+        c.gaps = journal::parseGaps(q.value(3).toString().toStdString());
+        out[unsigned(device)] = std::move(c);
+    }
+    return out;
 }
 
 bool SqlStore::saveCursor(const CallResult& c, std::string* why)

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,10 +60,11 @@ public:
     // missed it never has its records passed over. A call older than the one
     // that moved the cursor last leaves it.
     virtual bool saveCursor(const CallResult&, std::string*) { return true; }
-    // Where the reading of a station's device stands (the journal cursor).
-    // Device numbers are sums of valve weights and need not be unique across
-    // a fleet, so the station is part of the cursor.
-    virtual journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber) = 0;
+    // Where the reading of each of a station's devices stands (the journal
+    // cursors, by device number). Device numbers are sums of valve weights
+    // and need not be unique across a fleet, so the station is part of the
+    // cursor.
+    virtual std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) = 0;
     // Whether journalCursor means anything here (a broker keeps no cursor).
     virtual bool keepsCursor() const { return true; }
     virtual QString name() const = 0;
@@ -75,7 +77,7 @@ public:
     bool open(std::string* why) override;
     bool write(const CallResult& call, std::string* why) override;
     bool saveCursor(const CallResult& call, std::string* why) override;
-    journal::JournalCursor journalCursor(const std::string& station, unsigned deviceNumber) override;
+    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) override;
     QString name() const override { return m_url.display(); }
 
     // The schema version this program writes.

@@ -43,6 +43,7 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
             ++m_failuresSeen;
             m_lastFailure = record.outcome;
         }
+        if (m_callTrace) m_callTrace(record);
         post([this, record] { emit transaction(record); });
     });
     m_thread = std::thread([this] { ioLoop(); });
@@ -225,9 +226,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
     m_portName = name;
     enqueue(OpKind::Open, [this, name, viaModem] {
         std::string why;
-        std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, &why) : nullptr;
-        if (!line) {
-            std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, name.c_str(), why.c_str());
+        if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
             post([this, reason] {
                 m_openFailure = reason;
@@ -236,7 +235,6 @@ void Session::connectDevice(const QString& portName, bool viaModem)
             });
             return;
         }
-        takePort(std::move(line));
         if (viaModem) {
             m_dialogue = std::make_unique<modem::ModemDialogue>(*m_link.port());
             post([this] { emit modemDialogueWanted(); });
@@ -251,26 +249,17 @@ void Session::detectDevice()
     post([this] {
         if (m_state == LinkState::Dialling) setState(LinkState::Detecting);
     });
-    bool found = false;
-    for (int attempt = 0; attempt < 4 && !found && !aborted(); ++attempt)
-        found = ModbusTransact(m_link, modbus::kReadHoldingRegisters, reg::kMode, 1) == kTransactOk;
-    if (aborted()) return;  // the disconnection queued behind closes the port
-    const auto fail = [this](ConnectFailure why) {
-        closePort();
+    const Detection found = detectOnLine();
+    // Stopped: the disconnection queued behind closes the port.
+    if (found == Detection::Stopped) return;
+    if (found != Detection::Found) {
+        const ConnectFailure why = found == Detection::NoDevice ? ConnectFailure::NoDevice : ConnectFailure::TablesUnread;
         post([this, why] {
             emit connectionFailed(why);
             setState(LinkState::Disconnected);
         });
-    };
-    if (!found) return fail(ConnectFailure::NoDevice);
-    ReadAllTablesHooks hooks;
-    hooks.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
-    hooks.stopRequested = [this] { return aborted(); };
-    if (ReadAllTables(m_link, hooks)) {
-        if (aborted()) return;
-        return fail(ConnectFailure::TablesUnread);
+        return;
     }
-    m_deviceFound = true;
     const PollSnapshot device = snapshotOf(m_image);
     post([this, device] {
         if (m_state != LinkState::Detecting) return;
@@ -280,6 +269,39 @@ void Session::detectDevice()
         emit deviceFound(device);
         setPolling(true);
     });
+}
+
+bool Session::openLine(const std::string& name, std::string* why)
+{
+    std::unique_ptr<SerialLine> line = m_opener ? m_opener(name, why) : nullptr;
+    if (!line) {
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, name.c_str(), why->c_str());
+        return false;
+    }
+    takePort(std::move(line));
+    return true;
+}
+
+Detection Session::detectOnLine()
+{
+    bool found = false;
+    for (int attempt = 0; attempt < 4 && !found && !aborted(); ++attempt)
+        found = ModbusTransact(m_link, modbus::kReadHoldingRegisters, reg::kMode, 1) == kTransactOk;
+    if (aborted()) return Detection::Stopped;
+    if (!found) {
+        closePort();
+        return Detection::NoDevice;
+    }
+    ReadAllTablesHooks hooks;
+    hooks.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
+    hooks.stopRequested = [this] { return aborted(); };
+    if (ReadAllTables(m_link, hooks)) {
+        if (aborted()) return Detection::Stopped;
+        closePort();
+        return Detection::TablesUnread;
+    }
+    m_deviceFound = true;
+    return Detection::Found;
 }
 
 void Session::recordChange(std::string what, std::string before, std::string after, bool ok)
@@ -620,5 +642,82 @@ void Session::stopJournal()
     // behind the reader's last request.
     if (m_state == LinkState::ReadingJournal) setState(controlState());
 }
+
+// ---- an unattended call ---------------------------------------------------------
+
+void Session::runCall(std::function<void(CallLine&)> script)
+{
+    m_abort = false;
+    m_journalStop = false;
+    enqueue(OpKind::Call, [this, script = std::move(script)] {
+        CallLine line(*this);
+        script(line);
+        m_callTrace = nullptr;
+    });
+}
+
+void Session::stopCall()
+{
+    m_abort = true;
+    m_journalStop = true;
+}
+
+bool CallLine::open(const std::string& port, std::string* why) { return m_session.openLine(port, why); }
+
+bool CallLine::dial(const std::string& number, std::string* state)
+{
+    SerialLine* port = m_session.m_link.port();
+    if (!port) return false;
+    modem::ModemDialogue dialogue(*port);
+    dialogue.dial(number);
+    for (;;) {
+        std::this_thread::sleep_for(modem::kTickInterval);
+        if (stopRequested()) return false;
+        const modem::TickOutcome r = dialogue.tick();
+        if (!r.finished()) continue;
+        *state = r.state;
+        return r.success();
+    }
+}
+
+Detection CallLine::detect() { return m_session.detectOnLine(); }
+
+PollSnapshot CallLine::poll() { return TUpdate1(m_session.m_link, m_session.ValveHoldOff, m_session.ModeHoldOff).Execute(); }
+
+void CallLine::hangUp(bool viaModem)
+{
+    SerialLine* line = m_session.m_link.port();
+    if (viaModem && line) modem::HangUp(*line, [](const std::string&) {});
+    m_session.closePort();
+    m_session.m_deviceFound = false;
+}
+
+ModbusLink& CallLine::link() { return m_session.m_link; }
+
+const RegisterImage& CallLine::image() const { return m_session.m_image; }
+
+setpoints::SetpointSet CallLine::setpoints() const
+{
+    return setpoints::currentSetpoints(m_session.m_image, m_session.m_weights);
+}
+
+ReadAllTablesHooks CallLine::refreshHooks()
+{
+    ReadAllTablesHooks refresh;
+    refresh.afterHolding = [this] { takeValveWeights(m_session.m_image, m_session.m_weights); };
+    refresh.stopRequested = [this] { return stopRequested(); };
+    return refresh;
+}
+
+bool CallLine::stopRequested() const { return m_session.aborted(); }
+
+const std::atomic<bool>& CallLine::stopFlag() const { return m_session.m_journalStop; }
+
+void CallLine::onTransaction(std::function<void(const TransactionRecord&)> observer)
+{
+    m_session.m_callTrace = std::move(observer);
+}
+
+void CallLine::post(std::function<void()> f) { m_session.post(std::move(f)); }
 
 }  // namespace zrv

@@ -20,6 +20,7 @@
 //        <- session <- windows <- shell
 
 #include "clock/ClockLogic.h"
+#include "session/CallLine.h"
 #include "clock/DeviceClock.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
@@ -81,7 +82,7 @@ using ClockReading = clock::ClockReading;
 // up, a dial abandoned).
 enum class OpKind {
     Open, Dial, ModemTick, CancelDial, Disconnect, ControlOn, ControlOff,
-    Poll, Valve, Step, Mode, ReadSetpoints, WriteSetpoints, ReadClock, SetClock, Journal,
+    Poll, Valve, Step, Mode, ReadSetpoints, WriteSetpoints, ReadClock, SetClock, Journal, Call,
 };
 struct OpPolicy {
     bool coalesce = false;
@@ -217,6 +218,13 @@ public:
     unsigned deviceNumber() const;
     void stopJournal();
 
+    // An unattended call: `script` runs straight through on the I/O thread,
+    // from opening the port to hanging up, and hands its result back through
+    // CallLine::post. The session neither polls nor changes state for it.
+    void runCall(std::function<void(CallLine&)> script);
+    // The call's script sees it before its next request and hangs up.
+    void stopCall();
+
     // No request queued and none running.
     bool isIdle() const;
     // Results handed over by the I/O thread and not yet delivered as signals.
@@ -274,6 +282,7 @@ signals:
     void transaction(const zrv::TransactionRecord& record);
 
 private:
+    friend class CallLine;
     struct Op {
         OpKind kind;
         std::function<void()> run;
@@ -304,6 +313,9 @@ private:
     }
     // I/O thread: detection and the first reading, after the port opened.
     void detectDevice();
+    Detection detectOnLine();
+    // I/O thread: the port by its name, or why not (said on stderr too).
+    bool openLine(const std::string& name, std::string* why);
     bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
     QString m_openFailure;
     // The change record. The path and the port are set on the window thread
@@ -346,6 +358,7 @@ private:
     std::atomic<uint8_t> ModeHoldOff{0};
     bool m_deviceFound = false;
     std::unique_ptr<modem::ModemDialogue> m_dialogue;
+    std::function<void(const TransactionRecord&)> m_callTrace;
 
     mutable std::mutex m_postMutex;
     std::deque<std::function<void()>> m_posted;

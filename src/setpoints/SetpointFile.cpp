@@ -296,6 +296,22 @@ SetpointDifferences compareSetpoints(const SetpointSet& set, const SetpointSet& 
     return d;
 }
 
+std::vector<int> profileDifferences(const SetpointSet& profile, const SetpointSet& device)
+{
+    std::array<bool, kSetpointRegisters> carries{};
+    for (const Row& row : catalogue()) {
+        if (row.reg >= kSetpointRegisters) continue;
+        carries[row.reg] = true;
+        if (isFloat(row) && row.reg + 1 < kSetpointRegisters) carries[row.reg + 1u] = true;
+    }
+    for (int v = 0; v < reg::kValveCount; ++v) carries[std::size_t(reg::kZrvFactor1 + v)] = true;
+    const SetpointDifferences d = compareSetpoints(profile, device);
+    std::vector<int> out;
+    for (std::size_t r = 0; r < carries.size(); ++r)
+        if (carries[r] && d.holding[r]) out.push_back(int(r));
+    return out;
+}
+
 std::vector<RowDifference> differingRows(const SetpointSet& file, const SetpointSet& device)
 {
     auto fileImage = std::make_unique<RegisterImage>();

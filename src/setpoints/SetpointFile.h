@@ -74,6 +74,11 @@ struct SetpointDifferences {
     int count() const;
 };
 SetpointDifferences compareSetpoints(const SetpointSet& set, const SetpointSet& device);
+// The holding registers, ascending, where the device departs from an approved
+// profile: those the table shows (both halves of a float) and the valve
+// weights, which make the device number. The mode and the clock-setting
+// registers change in service and are left out.
+std::vector<int> profileDifferences(const SetpointSet& profile, const SetpointSet& device);
 
 // A row of the setpoints table whose value on the device is not the file's,
 // both as the table words them. Each register once, in the table's order
