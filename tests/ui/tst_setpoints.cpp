@@ -170,8 +170,22 @@ private slots:
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка коэффициента Q1"});
         QVERIFY(m_sim->requests().empty());
-        // Corrected, the set goes out with one more press: nothing to type again.
+        // The same set would be refused again: the button waits for an edit,
+        // and what was typed stays in the table.
+        QVERIFY(!sets()->Download->isEnabled());
+        QCOMPARE(value(2), QStringLiteral("0.4"));
+        // Nor does a polling step or a state change bring it back.
+        QTest::qWait(1500);
+        QVERIFY(!sets()->Download->isEnabled());
+        // Corrected, the set goes out with one press.
+        type(2, "1.25");
         QVERIFY(sets()->Download->isEnabled());
+        m_messages.clear();
+        QTest::mouseClick(sets()->Download, Qt::LeftButton);
+        settle();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('\n')));
+        QCOMPARE(deviceFloat(zrv::reg::kSf1 + 2), 1.25f);
+        QVERIFY(!sets()->Download->isEnabled());
     }
 
     void whatTheTableShowsIsWrittenAfterARefresh()

@@ -427,10 +427,12 @@ void TSets::WriteDone(bool written, const QString& refusal)
 {
     if (!written) {
         const QString message = refusal.isEmpty() ? QStringLiteral("Сбой при записи данных") : refusal;
-        // What the operator typed is still in the table and still to be
-        // written: a second press tries again without typing it anew.
-        m_edited = true;
-        Download->setEnabled(m_session.idleConnected());
+        // What the operator typed stays in the table either way. A write that
+        // went unanswered is worth a second press as it stands; one the
+        // checks refused would be refused again: the button waits for the
+        // operator to edit a value.
+        m_edited = refusal.isEmpty();
+        Download->setEnabled(m_edited && m_session.idleConnected());
         ShowMessage(message, QStringLiteral("Ошибка"));
         return;
     }
