@@ -36,8 +36,9 @@ int main(int argc, char** argv)
     {
         std::string why;
         zrv::collect::SqlStore store(*zrv::collect::parseStoreUrl("sqlite:" + db, &why));
-        if (!store.open(&why)) {
-            std::fprintf(stderr, "bench_stations: %s\n", why.c_str());
+        zrv::collect::SinkError error;
+        if (!store.open(&error)) {
+            std::fprintf(stderr, "bench_stations: %s\n", error.why.c_str());
             return 1;
         }
     }

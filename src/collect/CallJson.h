@@ -2,7 +2,7 @@
 // A call's result as one JSON object: the jsonl output, the MQTT payloads
 // and the spool, which must read back what it wrote.
 
-#include "collect/CallResult.h"
+#include "collect/FleetTypes.h"
 
 #include <QJsonObject>
 

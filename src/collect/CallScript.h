@@ -5,8 +5,7 @@
 // since the cursor, the setpoints against the approved profile, hang up.
 // Setpoints are never written, nor anything else but the clock.
 
-#include "collect/CallResult.h"
-#include "collect/Roster.h"
+#include "collect/FleetTypes.h"
 #include "session/CallLine.h"
 
 #include <QString>

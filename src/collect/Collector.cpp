@@ -31,12 +31,14 @@ Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, Co
                      FILE* err, QObject* parent)
     : QObject(parent),
       m_roster(std::move(roster)),
-      m_sinks(std::move(sinks)),
       m_options(std::move(options)),
       m_out(out),
       m_err(err),
       m_spool(m_options.stateDir + QStringLiteral("/spool.jsonl"))
 {
+    if (m_options.format != Format::Summary)
+        m_sinks.push_back(std::make_unique<SinkThread>(std::make_unique<StdoutSink>(m_options.format, m_out), m_options.sinkQueue));
+    for (auto& sink : sinks) m_sinks.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &Collector::redraw);
 }
@@ -74,6 +76,7 @@ void Collector::startRound()
     m_unsaved = 0;
     QDir().mkpath(m_options.stateDir);
     replaySpool();
+    loadCursors();
 
     m_ports.clear();
     for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
@@ -142,7 +145,7 @@ void Collector::nextOnPort(Port& port)
     port.queue.erase(ready);
     port.current = job.station;
     const Station& station = m_roster.stations[job.station];
-    port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, journalCursors(station.name)},
+    port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, m_cursors[station.name]},
                                               [this, &port](const QString& phase) { showPhase(port, phase); });
     connect(port.call.get(), &StationCall::finished, this,
             [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
@@ -194,9 +197,19 @@ void Collector::portDone(Port& port)
     }
     port.phase = QStringLiteral("готово");
     startPorts();
+    if (roundOver()) endRound();
+}
+
+bool Collector::roundOver() const
+{
+    if (!m_roundRunning || !m_inFlight.empty()) return false;
     for (const auto& p : m_ports)
-        if (p->running || p->call || !p->queue.empty()) return;
-    // The round is over.
+        if (p->running || p->call || !p->queue.empty()) return false;
+    return true;
+}
+
+void Collector::endRound()
+{
     m_redraw.stop();
     redraw();
     for (std::size_t i = 0; i < m_results.size(); ++i)
@@ -224,38 +237,65 @@ void Collector::stop()
         if (!p->call && p->running) portDone(*p);
 }
 
-std::map<unsigned, journal::JournalCursor> Collector::journalCursors(const std::string& station)
+void Collector::loadCursors()
 {
+    m_cursors.clear();
+    m_cursorSource = nullptr;
+    std::vector<std::string> names;
+    for (const Station& s : m_roster.stations) names.push_back(s.name);
     for (auto& sink : m_sinks) {
-        std::string why;
-        if (!sink->keepsCursor() || !sink->open(&why)) continue;
-        return sink->journalCursors(station);
+        if (!sink->keepsCursor()) continue;
+        bool opened = false;
+        decltype(m_cursors) cursors;
+        sink->runAndWait([&](Sink& s) {
+            SinkError error;
+            if (!(opened = s.open(&error))) return;
+            for (const std::string& name : names) cursors[name] = s.journalCursors(name);
+        });
+        if (!opened) continue;
+        m_cursorSource = sink.get();
+        m_cursors = std::move(cursors);
+        return;
     }
-    return {};
 }
 
 void Collector::store(const CallResult& call)
 {
-    if (m_options.format == Format::Jsonl) {
-        std::fprintf(m_out, "%s\n", QJsonDocument(callToJson(call)).toJson(QJsonDocument::Compact).constData());
-        std::fflush(m_out);
-    } else if (m_options.format == Format::Influx) {
-        std::fputs(callToInflux(call).toUtf8().constData(), m_out);
-        std::fflush(m_out);
-    }
-    std::vector<Sink*> wrote;
-    std::vector<std::pair<Sink*, std::string>> missed;
+    InFlight& f = m_inFlight[call.callId];
+    f.call = call;
     for (auto& sink : m_sinks) {
-        std::string why;
-        if (sink->open(&why) && sink->write(call, &why)) wrote.push_back(sink.get());
-        else missed.emplace_back(sink.get(), why);
+        SinkThread* t = sink.get();
+        ++f.waiting;
+        const bool queued = t->write(call, [this, t, id = call.callId](bool ok, const SinkError& error) {
+            QMetaObject::invokeMethod(this, [this, t, id, ok, error] { written(id, t, ok, error); }, Qt::QueuedConnection);
+        });
+        if (queued) continue;
+        --f.waiting;
+        f.missed.emplace_back(t, "очередь записи заполнена: хранилище не успевает");
     }
-    if (!missed.empty()) {
-        for (const auto& [sink, why] : missed) m_spool.add(sink->name(), call);
+    if (f.waiting == 0) settle(call.callId);
+}
+
+void Collector::written(const QString& callId, SinkThread* sink, bool ok, const SinkError& error)
+{
+    const auto it = m_inFlight.find(callId);
+    if (it == m_inFlight.end()) return;
+    if (ok) it->second.wrote.push_back(sink);
+    else it->second.missed.emplace_back(sink, error.why);
+    if (--it->second.waiting == 0) settle(callId);
+}
+
+void Collector::settle(const QString& callId)
+{
+    const auto node = m_inFlight.extract(callId);
+    const InFlight& f = node.mapped();
+    const CallResult& call = f.call;
+    if (!f.missed.empty()) {
+        for (const auto& [sink, why] : f.missed) m_spool.add(sink->name(), call);
         std::string spoolWhy;
         const bool spooled = m_spool.save(&spoolWhy);
         if (!spooled) m_spool.forget(call.callId);  // what is not on disk is not spooled
-        for (const auto& [sink, why] : missed) {
+        for (const auto& [sink, why] : f.missed) {
             if (spooled)
                 std::fprintf(m_err, "%s: недоступно (%s); вызов %s сохранён до следующего запуска в %s\n",
                              sink->name().toUtf8().constData(), why.c_str(), printable(QString::fromStdString(call.station)).toUtf8().constData(),
@@ -271,15 +311,22 @@ void Collector::store(const CallResult& call)
             // The stores that have it keep their cursor where it was, so the
             // next call reads these records again for the one that has not.
             ++m_unsaved;
+            if (roundOver()) endRound();
             return;
         }
     }
-    for (Sink* sink : wrote) {
-        std::string why;
-        if (sink->keepsCursor() && !sink->saveCursor(call, &why))
-            std::fprintf(m_err, "%s: курсор журнала не записан (%s); записи будут прочитаны снова\n",
-                         sink->name().toUtf8().constData(), why.c_str());
+    for (SinkThread* sink : f.wrote) {
+        if (!sink->keepsCursor()) continue;
+        if (sink == m_cursorSource && call.cursor && call.deviceNumber) m_cursors[call.station][call.deviceNumber] = *call.cursor;
+        FILE* err = m_err;
+        sink->post([call, err](Sink& s) {
+            SinkError error;
+            if (!s.saveCursor(call, &error))
+                std::fprintf(err, "%s: курсор журнала не записан (%s); записи будут прочитаны снова\n",
+                             s.name().toUtf8().constData(), error.why.c_str());
+        });
     }
+    if (roundOver()) endRound();
 }
 
 void Collector::replaySpool()
@@ -289,16 +336,21 @@ void Collector::replaySpool()
     if (m_spool.size() == 0) return;
     std::size_t replayed = 0;
     for (auto& sink : m_sinks) {
-        std::string why;
         const std::vector<CallResult> waiting = m_spool.waitingFor(sink->name());
-        if (waiting.empty() || !sink->open(&why)) continue;
-        for (const CallResult& c : waiting) {
-            if (!sink->write(c, &why)) break;
-            std::string cursorWhy;
-            if (sink->keepsCursor()) sink->saveCursor(c, &cursorWhy);
-            m_spool.written(sink->name(), c.callId);
-            ++replayed;
-        }
+        if (waiting.empty()) continue;
+        std::vector<QString> done;
+        sink->runAndWait([&](Sink& s) {
+            SinkError error;
+            if (!s.open(&error)) return;
+            for (const CallResult& c : waiting) {
+                if (!s.write(c, &error)) break;
+                SinkError cursorError;
+                if (s.keepsCursor()) s.saveCursor(c, &cursorError);
+                done.push_back(c.callId);
+            }
+        });
+        for (const QString& id : done) m_spool.written(sink->name(), id);
+        replayed += done.size();
     }
     std::string why;
     if (!m_spool.save(&why)) {

@@ -4,10 +4,11 @@
 // session and I/O thread of its own, at most `jobs` ports together. A failed
 // call is tried again after a back-off that doubles, behind the port's other
 // stations; a failure never ends the round. Each result goes to every store
-// at once, or to the spool for a store that cannot take it.
+// on the store's own thread (see SinkThread.h), or to the spool for a store
+// that cannot take it; the round ends once every store has answered.
 
-#include "collect/CallResult.h"
-#include "collect/Roster.h"
+#include "collect/FleetTypes.h"
+#include "collect/SinkThread.h"
 #include "collect/Spool.h"
 #include "collect/Store.h"
 
@@ -24,13 +25,13 @@ namespace zrv::collect {
 
 class StationCall;
 
-enum class Format { Summary, Jsonl, Influx };
-
 struct CollectorOptions {
     int jobs = 8;
     Format format = Format::Summary;
     QString stateDir;
     bool live = false;  // redraw a line per port (a terminal), or plain lines
+    // Calls a store's thread may hold before further ones go to the spool.
+    std::size_t sinkQueue = 64;
 };
 
 class Collector : public QObject {
@@ -83,15 +84,32 @@ private:
     void nextOnPort(Port& port);
     void callFinished(Port& port);
     void portDone(Port& port);
+    // A call handed to every store; settled once each has answered.
+    struct InFlight {
+        CallResult call;
+        int waiting = 0;
+        std::vector<SinkThread*> wrote;
+        std::vector<std::pair<SinkThread*, std::string>> missed;
+    };
     void store(const CallResult& call);
+    void written(const QString& callId, SinkThread* sink, bool ok, const SinkError& error);
+    void settle(const QString& callId);
     void replaySpool();
-    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station);
+    void loadCursors();
+    bool roundOver() const;
+    void endRound();
     void showPhase(Port& port, const QString& phase);
     void redraw();
     void printSummary();
 
     Roster m_roster;
-    std::vector<std::unique_ptr<Sink>> m_sinks;
+    std::vector<std::unique_ptr<SinkThread>> m_sinks;
+    // Where each station's journal reading stands, by device: read from the
+    // first store that keeps cursors when a round starts, moved when a call
+    // is safe in every store.
+    SinkThread* m_cursorSource = nullptr;
+    std::map<std::string, std::map<unsigned, journal::JournalCursor>> m_cursors;
+    std::map<QString, InFlight> m_inFlight;
     CollectorOptions m_options;
     FILE* m_out;
     FILE* m_err;

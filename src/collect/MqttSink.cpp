@@ -1,7 +1,7 @@
 #include "MqttSink.h"
 
 #include "collect/CallJson.h"
-#include "collect/Secrets.h"
+#include "fleet/Secrets.h"
 #include "text/SystemError.h"
 
 #include <QDateTime>
@@ -81,8 +81,9 @@ bool MqttSink::pump(const std::function<bool()>& until, int timeoutMs)
     return true;
 }
 
-bool MqttSink::open(std::string* why)
+bool MqttSink::open(SinkError* error)
 {
+    std::string* why = error ? &error->why : nullptr;
     if (m_mosq && m_connected) return true;
     close();
     initLibrary();
@@ -152,9 +153,10 @@ bool MqttSink::open(std::string* why)
     return true;
 }
 
-bool MqttSink::write(const CallResult& call, std::string* why)
+bool MqttSink::write(const CallResult& call, SinkError* error)
 {
-    if (!open(why)) return false;
+    std::string* why = error ? &error->why : nullptr;
+    if (!open(error)) return false;
     const QString base = m_url.prefix + QLatin1Char('/') + topicLevel(call.station);
     QJsonObject state = callToJson(call);
     // The state is small: the records go to the journal topic one by one.

@@ -22,8 +22,9 @@ class MqttSink : public Sink {
 public:
     explicit MqttSink(StoreUrl url);
     ~MqttSink() override;
-    bool open(std::string* why) override;
-    bool write(const CallResult& call, std::string* why) override;
+    bool open(SinkError* error) override;
+    bool write(const CallResult& call, SinkError* error) override;
+    void close() override;
     std::map<unsigned, journal::JournalCursor> journalCursors(const std::string&) override { return {}; }
     bool keepsCursor() const override { return false; }
     QString name() const override { return m_url.display(); }
@@ -33,7 +34,6 @@ public:
 
 private:
     bool pump(const std::function<bool()>& until, int timeoutMs);
-    void close();
 
     StoreUrl m_url;
     mosquitto* m_mosq = nullptr;

@@ -3,7 +3,7 @@
 // reaches it writes them. One JSON object a line: the store's URL and the
 // call. The file is replaced whole, so a crash mid-way loses nothing.
 
-#include "collect/CallResult.h"
+#include "collect/FleetTypes.h"
 
 #include <QString>
 

@@ -2,10 +2,12 @@
 
 #include "collect/CallJson.h"
 #include "collect/MqttSink.h"
-#include "collect/Secrets.h"
+#include "fleet/Schema.h"
+#include "fleet/Secrets.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -134,8 +136,12 @@ SqlStore::SqlStore(StoreUrl url)
 {
 }
 
-SqlStore::~SqlStore()
+SqlStore::~SqlStore() { close(); }
+
+void SqlStore::close()
 {
+    m_open = false;
+    if (!QSqlDatabase::contains(m_connection)) return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isValid()) db.close();
@@ -143,8 +149,9 @@ SqlStore::~SqlStore()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-bool SqlStore::open(std::string* why)
+bool SqlStore::open(SinkError* error)
 {
+    std::string* why = error ? &error->why : nullptr;
     if (m_open) return true;
     QSqlDatabase db = QSqlDatabase::contains(m_connection)
                           ? QSqlDatabase::database(m_connection, false)
@@ -179,7 +186,7 @@ bool SqlStore::open(std::string* why)
         if (why) *why = db.lastError().text().toStdString();
         return false;
     }
-    if (!migrate(why)) {
+    if (!migrate(error)) {
         db.close();
         return false;
     }
@@ -187,8 +194,9 @@ bool SqlStore::open(std::string* why)
     return true;
 }
 
-bool SqlStore::migrate(std::string* why)
+bool SqlStore::migrate(SinkError* error)
 {
+    std::string* why = error ? &error->why : nullptr;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     const auto fail = [&](const QSqlQuery& failed) {
@@ -208,47 +216,19 @@ bool SqlStore::migrate(std::string* why)
     // does the same for a shared file.)
     if (m_url.kind == StoreUrl::Postgres && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(7274201)")))
         return fail(q);
-    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS zrv_schema (version INTEGER NOT NULL)"))) return fail(q);
+    if (!q.exec(QString::fromLatin1(fleet::kCreateSchemaTable))) return fail(q);
     int version = 0;
-    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM zrv_schema"))) return fail(q);
+    if (!q.exec(QString::fromLatin1(fleet::kSchemaVersionQuery))) return fail(q);
     if (q.next() && !q.value(0).isNull()) version = q.value(0).toInt();
-    if (version > kSchemaVersion) {
+    if (version > fleet::kSchemaVersion) {
         db.rollback();
-        if (why) *why = "схема базы версии " + std::to_string(version) + " новее этой программы (" +
-                        std::to_string(kSchemaVersion) + ")";
+        if (error) *error = {SinkError::SchemaNewer, fleet::newerSchemaText(version)};
         return false;
     }
-    // Each step brings the schema from version i to i + 1.
-    const std::vector<std::vector<QString>> steps = {
-        {
-            QStringLiteral("CREATE TABLE calls (call_id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT, "
-                           "started_utc TEXT NOT NULL, seconds DOUBLE PRECISION, attempt INTEGER, outcome TEXT NOT NULL, "
-                           "why TEXT, device_number INTEGER, p1 DOUBLE PRECISION, p2 DOUBLE PRECISION, "
-                           "tg DOUBLE PRECISION, qi DOUBLE PRECISION, vbat DOUBLE PRECISION, clock_offset_s BIGINT, "
-                           "device_time TEXT, clock_set INTEGER, records_read INTEGER, setpoint_differences INTEGER, "
-                           "differing_registers TEXT, journal_cut_short INTEGER, tx_ok INTEGER, tx_failed INTEGER, "
-                           "tx_timeouts INTEGER, tx_crc_errors INTEGER, tx_exceptions INTEGER, tx_other INTEGER)"),
-            QStringLiteral("CREATE INDEX calls_station ON calls (station, started_utc)"),
-            QStringLiteral("CREATE TABLE journal (device_number INTEGER NOT NULL, start_address INTEGER NOT NULL, "
-                           "stamp TEXT NOT NULL, recorded_at TEXT, station TEXT, call_id TEXT, p1 DOUBLE PRECISION, "
-                           "p2 DOUBLE PRECISION, t DOUBLE PRECISION, q DOUBLE PRECISION, entries INTEGER, text TEXT, "
-                           "PRIMARY KEY (device_number, start_address, stamp))"),
-            QStringLiteral("CREATE TABLE cursors (station TEXT NOT NULL, device_number INTEGER NOT NULL, "
-                           "keys TEXT NOT NULL, updated_utc TEXT, PRIMARY KEY (station, device_number))"),
-        },
-        {
-            // Where the newest record held ends, and the gaps that readings
-            // cut short left (see JournalCursor.h); how many records of a
-            // gap the ring wrote over first.
-            QStringLiteral("ALTER TABLE cursors ADD COLUMN journal_end INTEGER"),
-            QStringLiteral("ALTER TABLE cursors ADD COLUMN gaps TEXT"),
-            QStringLiteral("ALTER TABLE calls ADD COLUMN records_lost INTEGER"),
-        },
-    };
-    for (int v = version; v < kSchemaVersion; ++v) {
-        for (const QString& sql : steps[std::size_t(v)])
-            if (!q.exec(sql)) return fail(q);
-        q.prepare(QStringLiteral("INSERT INTO zrv_schema (version) VALUES (?)"));
+    for (int v = version; v < fleet::kSchemaVersion; ++v) {
+        for (const std::string& sql : fleet::schemaSteps()[std::size_t(v)])
+            if (!q.exec(QString::fromStdString(sql))) return fail(q);
+        q.prepare(QString::fromLatin1(fleet::kAddSchemaVersion));
         q.addBindValue(v + 1);
         if (!q.exec()) return fail(q);
     }
@@ -281,10 +261,11 @@ std::map<unsigned, journal::JournalCursor> SqlStore::journalCursors(const std::s
     return out;
 }
 
-bool SqlStore::saveCursor(const CallResult& c, std::string* why)
+bool SqlStore::saveCursor(const CallResult& c, SinkError* error)
 {
+    std::string* why = error ? &error->why : nullptr;
     if (!c.cursor || !c.deviceNumber) return true;
-    if (!m_open && !open(why)) return false;
+    if (!m_open && !open(error)) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     // A call replayed from the spool after a newer one moved the cursor
@@ -310,9 +291,10 @@ bool SqlStore::saveCursor(const CallResult& c, std::string* why)
     return true;
 }
 
-bool SqlStore::write(const CallResult& c, std::string* why)
+bool SqlStore::write(const CallResult& c, SinkError* error)
 {
-    if (!m_open && !open(why)) return false;
+    std::string* why = error ? &error->why : nullptr;
+    if (!m_open && !open(error)) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     const auto fail = [&](const QString& error) {
@@ -382,6 +364,17 @@ std::unique_ptr<Sink> makeSink(const StoreUrl& url)
 {
     if (url.kind == StoreUrl::Mqtt) return std::make_unique<MqttSink>(url);
     return std::make_unique<SqlStore>(url);
+}
+
+bool StdoutSink::write(const CallResult& call, SinkError*)
+{
+    if (m_format == Format::Jsonl) {
+        std::fprintf(m_out, "%s\n", QJsonDocument(callToJson(call)).toJson(QJsonDocument::Compact).constData());
+    } else if (m_format == Format::Influx) {
+        std::fputs(callToInflux(call).toUtf8().constData(), m_out);
+    }
+    std::fflush(m_out);
+    return true;
 }
 
 }  // namespace zrv::collect

@@ -4,10 +4,11 @@
 // journal record by device number, start address and stamp, so a record
 // read twice or a call replayed from the spool never doubles.
 
-#include "collect/CallResult.h"
+#include "collect/FleetTypes.h"
 
 #include <QString>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,25 +49,41 @@ enum class UrlOrigin { CommandLine, Roster };
 std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why,
                                       UrlOrigin origin = UrlOrigin::Roster);
 
+// Why a store did not take what it was given.
+struct SinkError {
+    enum Kind {
+        Unreachable,  // not now: its calls are spooled and written later
+        SchemaNewer,  // a newer collector's store: left alone for good
+    } kind = Unreachable;
+    std::string why;  // in words, for the operator
+};
+
+// A store: open, write, close. The collector gives each one a thread of its
+// own (see SinkThread.h), so every function here may take its time.
 class Sink {
 public:
     virtual ~Sink() = default;
     // False and why when the store cannot be reached now.
-    virtual bool open(std::string* why) = 0;
+    virtual bool open(SinkError* error) = 0;
     // Writes the call's rows whole or not at all; the journal cursor stays.
-    virtual bool write(const CallResult& call, std::string* why) = 0;
+    virtual bool write(const CallResult& call, SinkError* error) = 0;
     // Moves the journal cursor to where the call left it, once the call is
     // safe in every store (written, or on disk in the spool): so a store that
     // missed it never has its records passed over. A call older than the one
     // that moved the cursor last leaves it.
-    virtual bool saveCursor(const CallResult&, std::string*) { return true; }
+    virtual bool saveCursor(const CallResult&, SinkError*) { return true; }
+    // Lets go of the connection (on the thread that opened it).
+    virtual void close() {}
     // Where the reading of each of a station's devices stands (the journal
     // cursors, by device number). Device numbers are sums of valve weights
     // and need not be unique across a fleet, so the station is part of the
     // cursor.
     virtual std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) = 0;
-    // Whether journalCursor means anything here (a broker keeps no cursor).
+    // Whether journalCursors means anything here (a broker keeps no cursor).
     virtual bool keepsCursor() const { return true; }
+    // Whether a call it could not take is spooled for it (standard output
+    // has no later).
+    virtual bool spools() const { return true; }
     virtual QString name() const = 0;
 };
 
@@ -74,22 +91,38 @@ class SqlStore : public Sink {
 public:
     explicit SqlStore(StoreUrl url);
     ~SqlStore() override;
-    bool open(std::string* why) override;
-    bool write(const CallResult& call, std::string* why) override;
-    bool saveCursor(const CallResult& call, std::string* why) override;
+    bool open(SinkError* error) override;
+    bool write(const CallResult& call, SinkError* error) override;
+    bool saveCursor(const CallResult& call, SinkError* error) override;
+    void close() override;
     std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) override;
     QString name() const override { return m_url.display(); }
 
-    // The schema version this program writes.
-    static constexpr int kSchemaVersion = 2;
-
 private:
-    bool migrate(std::string* why);
+    bool migrate(SinkError* error);
     StoreUrl m_url;
     QString m_connection;
     bool m_open = false;
 };
 
 std::unique_ptr<Sink> makeSink(const StoreUrl& url);
+
+// Each call on standard output as it is stored: one JSON line, or InfluxDB
+// line protocol.
+enum class Format { Summary, Jsonl, Influx };
+class StdoutSink : public Sink {
+public:
+    StdoutSink(Format format, FILE* out) : m_format(format), m_out(out) {}
+    bool open(SinkError*) override { return true; }
+    bool write(const CallResult& call, SinkError* error) override;
+    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string&) override { return {}; }
+    bool keepsCursor() const override { return false; }
+    bool spools() const override { return false; }
+    QString name() const override { return QStringLiteral("stdout"); }
+
+private:
+    Format m_format;
+    FILE* m_out;
+};
 
 }  // namespace zrv::collect

@@ -1,9 +1,10 @@
 // zrvcollect: unattended call rounds over a fleet of ZRV regulators.
 
 #include "collect/Collector.h"
-#include "collect/Roster.h"
+#include "collect/FleetTypes.h"
+#include "fleet/Paths.h"
 #include "collect/Store.h"
-#include "shell/CloseOnSignal.h"
+#include "session/CloseOnSignal.h"
 #include "text/Version.h"
 
 #include <QCoreApplication>
@@ -45,20 +46,6 @@ int refuse(const std::string& why)
 {
     std::fprintf(stderr, "zrvcollect: %s\n", why.c_str());
     return 2;
-}
-
-QString defaultDataDir()
-{
-    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
-    if (!xdg.isEmpty()) return QString::fromLocal8Bit(xdg) + QStringLiteral("/zrvcollect");
-    return QDir::homePath() + QStringLiteral("/.local/share/zrvcollect");
-}
-
-QString defaultStateDir()
-{
-    const QByteArray xdg = qgetenv("XDG_STATE_HOME");
-    if (!xdg.isEmpty()) return QString::fromLocal8Bit(xdg) + QStringLiteral("/zrvcollect");
-    return QDir::homePath() + QStringLiteral("/.local/state/zrvcollect");
 }
 
 }  // namespace
@@ -127,7 +114,7 @@ int main(int argc, char** argv)
     if (!roster) return refuse(why);
     const UrlOrigin origin = storeArgs.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine;
     if (storeArgs.empty()) storeArgs = roster->stores;
-    if (storeArgs.empty()) storeArgs.push_back("sqlite:" + (defaultDataDir() + QStringLiteral("/zrv.db")).toStdString());
+    if (storeArgs.empty()) storeArgs.push_back("sqlite:" + defaultStorePath());
     std::vector<std::unique_ptr<Sink>> sinks;
     for (const std::string& s : storeArgs) {
         auto url = parseStoreUrl(QString::fromStdString(s), &why, origin);
@@ -136,8 +123,11 @@ int main(int argc, char** argv)
         auto sink = makeSink(*url);
         // A store that cannot be reached is no refusal: its calls are
         // spooled. One that refuses its schema is.
-        if (!sink->open(&why) && why.find("новее этой программы") != std::string::npos)
-            return refuse(url->display().toStdString() + ": " + why);
+        SinkError error;
+        if (!sink->open(&error) && error.kind == SinkError::SchemaNewer)
+            return refuse(url->display().toStdString() + ": " + error.why);
+        // Opened again on the store's own thread.
+        sink->close();
         sinks.push_back(std::move(sink));
     }
     if (check) {
@@ -148,7 +138,7 @@ int main(int argc, char** argv)
     CollectorOptions options;
     options.jobs = jobs;
     options.format = format;
-    options.stateDir = stateDir.isEmpty() ? defaultStateDir() : stateDir;
+    options.stateDir = stateDir.isEmpty() ? QString::fromStdString(defaultStateDir()) : stateDir;
     options.live = ::isatty(STDERR_FILENO) == 1;
     Collector collector(*roster, std::move(sinks), options, stdout, stderr);
 

@@ -1,6 +1,6 @@
 // zrvterm: the operator's terminal for the ZRV regulator.
 
-#include "CloseOnSignal.h"
+#include "session/CloseOnSignal.h"
 #include "CommandLine.h"
 #include "Main_form.h"
 #include "MessageBox.h"

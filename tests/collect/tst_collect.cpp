@@ -6,8 +6,9 @@
 #include "SimServer.h"
 #include "collect/CallJson.h"
 #include "collect/Collector.h"
-#include "collect/Roster.h"
+#include "fleet/Roster.h"
 #include "collect/Store.h"
+#include "fleet/Schema.h"
 #include "link/RegisterImage.h"
 #include "setpoints/SetpointFile.h"
 
@@ -552,7 +553,7 @@ private slots:
         QCOMPARE(count("zrv", "SELECT COUNT(*) FROM calls", pg.port()), 3);
         QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal", pg.port()), 9);
         // Migrated once: one row per version, however many collectors started on it.
-        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM zrv_schema", pg.port()), SqlStore::kSchemaVersion);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM zrv_schema", pg.port()), zrv::fleet::kSchemaVersion);
 
         // A collector whose PostgreSQL is down: the broker still gets the
         // call, the database gets it on the next run, once.

@@ -3,7 +3,7 @@
 // refusal that names the file, line and column. Nothing else escapes.
 
 #include "FuzzCheck.h"
-#include "collect/Roster.h"
+#include "fleet/Roster.h"
 
 #include <set>
 #include <string>

@@ -1,6 +1,6 @@
 #include "Stations_form.h"
 
-#include "collect/Outcome.h"
+#include "fleet/Outcome.h"
 #include "link/PortMap.h"
 #include "shell/Preferences.h"
 
@@ -161,10 +161,10 @@ void readAside(QObject* owner, Read read, Done done)
 }
 
 struct FleetRead {
-    std::optional<zrv::collect::Roster> roster;  // read anew; none: refused (rosterWhy)
+    std::optional<zrv::fleet::Roster> roster;  // read anew; none: refused (rosterWhy)
     std::string rosterWhy;
     std::string store;
-    std::optional<std::map<std::string, zrv::stations::LastCall>> calls;
+    std::optional<std::map<std::string, zrv::fleet::LastCall>> calls;
     std::string why;
     bool busy = false;
     std::string remark;
@@ -284,7 +284,7 @@ bool TStations::openRememberedRoster()
 bool TStations::openRoster(const QString& path)
 {
     std::string error;
-    std::optional<zrv::collect::Roster> roster = zrv::collect::loadRoster(path.toStdString(), &error);
+    std::optional<zrv::fleet::Roster> roster = zrv::fleet::loadRoster(path.toStdString(), &error);
     if (!roster) {
         // The roster shown before stays: a faulty new one costs nothing.
         // With none shown, this one is read again on each refresh, so that
@@ -323,17 +323,17 @@ void TStations::refresh()
     const std::string rosterPath = m_rosterPath.toStdString();
     std::string lastStoreWhy;
     const std::string lastStore =
-        m_roster.stations.empty() ? std::string() : zrv::stations::rosterStorePath(m_roster, rosterPath, &lastStoreWhy);
+        m_roster.stations.empty() ? std::string() : zrv::fleet::rosterStorePath(m_roster, rosterPath, &lastStoreWhy);
     const QString changes = m_session.changeRecordPath();
     readAside<FleetRead>(
         this,
         [rosterPath, lastStore, lastStoreWhy, changes] {
             FleetRead r;
             if (!rosterPath.empty()) {
-                r.roster = zrv::collect::loadRoster(rosterPath, &r.rosterWhy);
+                r.roster = zrv::fleet::loadRoster(rosterPath, &r.rosterWhy);
                 std::string storeWhy = lastStoreWhy;
-                r.store = r.roster ? zrv::stations::rosterStorePath(*r.roster, rosterPath, &storeWhy) : lastStore;
-                if (!r.store.empty()) r.calls = zrv::stations::readLastCalls(r.store, &r.why, &r.busy, &r.remark);
+                r.store = r.roster ? zrv::fleet::rosterStorePath(*r.roster, rosterPath, &storeWhy) : lastStore;
+                if (!r.store.empty()) r.calls = zrv::fleet::readLastCalls(r.store, &r.why, &r.busy, &r.remark);
                 else r.why = storeWhy;
             }
             // Only the newest changes of each port are kept: the window
@@ -400,7 +400,7 @@ void TStations::fillTable()
     Table->setSortingEnabled(false);
     Table->setRowCount(int(m_roster.stations.size()));
     for (int i = 0; i < int(m_roster.stations.size()); ++i) {
-        const zrv::collect::Station& s = m_roster.stations[std::size_t(i)];
+        const zrv::fleet::Station& s = m_roster.stations[std::size_t(i)];
         auto* name = new Cell(q(s.name));
         // The roster's order, whatever the sorting: the station behind a row.
         name->setData(Qt::UserRole + 1, i);
@@ -413,13 +413,13 @@ void TStations::fillTable()
             for (int c = LastCall; c < kColumns; ++c) Table->setItem(i, c, new Cell(QString(), QVariant()));
             continue;
         }
-        const zrv::stations::LastCall& call = found->second;
+        const zrv::fleet::LastCall& call = found->second;
         const QString when = localTime(q(call.startedUtc));
         Table->setItem(i, LastCall, new Cell(when, QDateTime::fromString(q(call.startedUtc), Qt::ISODateWithMs).isValid()
                                                        ? QVariant(q(call.startedUtc))
                                                        : QVariant()));
-        const std::optional<zrv::collect::Outcome> outcome = zrv::collect::outcomeNamed(call.outcome);
-        QString said = outcome ? QString::fromUtf8(zrv::collect::outcomeText(*outcome)) : q(call.outcome);
+        const std::optional<zrv::fleet::Outcome> outcome = zrv::fleet::outcomeNamed(call.outcome);
+        QString said = outcome ? QString::fromUtf8(zrv::fleet::outcomeText(*outcome)) : q(call.outcome);
         if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + q(call.why);
         auto* outcomeCell = boundedCell(said);
         if (call.failed()) outcomeCell->setForeground(QColor(Qt::darkRed));
@@ -440,7 +440,7 @@ void TStations::fillTable()
     if (again >= 0) Table->setCurrentCell(again, Name);
 }
 
-const zrv::collect::Station* TStations::stationAt(int row) const
+const zrv::fleet::Station* TStations::stationAt(int row) const
 {
     const QTableWidgetItem* name = row >= 0 ? Table->item(row, Name) : nullptr;
     if (!name) return nullptr;
@@ -452,7 +452,7 @@ void TStations::applyFilter()
 {
     const bool only = AttentionOnly->isChecked();
     for (int row = 0; row < Table->rowCount(); ++row) {
-        const zrv::collect::Station* s = stationAt(row);
+        const zrv::fleet::Station* s = stationAt(row);
         const auto found = s ? m_calls.find(s->name) : m_calls.end();
         const bool attention = found != m_calls.end() && (found->second.failed() || found->second.differs());
         Table->setRowHidden(row, only && !attention);
@@ -469,7 +469,7 @@ int TStations::rowOf(const QString& stationName) const
 
 bool TStations::chooseRow(int row)
 {
-    const zrv::collect::Station* s = stationAt(row);
+    const zrv::fleet::Station* s = stationAt(row);
     if (!s) {
         ChoiceState->setText(QStringLiteral("Выберите строку станции."));
         return false;
@@ -482,20 +482,20 @@ bool TStations::chooseRow(int row)
     std::string why;
     // The roster's own COMn ports are never made to lead elsewhere.
     std::set<int> reserved;
-    for (const zrv::collect::Station& other : m_roster.stations)
+    for (const zrv::fleet::Station& other : m_roster.stations)
         if (const std::optional<int> n = zrv::comNumberFromName(other.port)) reserved.insert(*n);
-    const std::optional<zrv::stations::PortChoice> port = zrv::stations::preparePort(s->port, reserved, ownEntry(), &why);
+    const std::optional<zrv::fleet::PortChoice> port = zrv::fleet::preparePort(s->port, reserved, ownEntry(), &why);
     if (!port) {
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, q(why)));
         return false;
     }
-    if (!port->madeEntry.empty()) setOwnEntry(zrv::stations::OwnEntry{port->com, port->madeEntry});
+    if (!port->madeEntry.empty()) setOwnEntry(zrv::fleet::OwnEntry{port->com, port->madeEntry});
     const StationChoice choice{name, port->com, s->address, q(s->phone), q(s->profile)};
     const QString refused = fillSelection ? fillSelection(choice) : QStringLiteral("некуда");
     if (!refused.isEmpty()) {
         // Nothing is left behind by a refusal.
         if (!port->madeEntry.empty()) {
-            zrv::stations::removeOwnEntry({port->com, port->madeEntry});
+            zrv::fleet::removeOwnEntry({port->com, port->madeEntry});
             setOwnEntry(std::nullopt);
         }
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, refused));
@@ -510,17 +510,17 @@ bool TStations::chooseRow(int row)
     return true;
 }
 
-std::optional<zrv::stations::OwnEntry> TStations::ownEntry() const
+std::optional<zrv::fleet::OwnEntry> TStations::ownEntry() const
 {
     const QString kept = zrv::prefs::value(QLatin1String(kOwnEntryKey)).toString();
     const qsizetype tab = kept.indexOf(QLatin1Char('\t'));
     if (tab < 0) return std::nullopt;
     const std::optional<int> com = zrv::comNumberFromName(kept.left(tab).toStdString());
     if (!com) return std::nullopt;
-    return zrv::stations::OwnEntry{*com, kept.mid(tab + 1).toStdString()};
+    return zrv::fleet::OwnEntry{*com, kept.mid(tab + 1).toStdString()};
 }
 
-void TStations::setOwnEntry(const std::optional<zrv::stations::OwnEntry>& entry)
+void TStations::setOwnEntry(const std::optional<zrv::fleet::OwnEntry>& entry)
 {
     zrv::prefs::setValue(QLatin1String(kOwnEntryKey),
                          entry ? QStringLiteral("COM%1\t%2").arg(entry->com).arg(q(entry->content)) : QString());
@@ -529,14 +529,14 @@ void TStations::setOwnEntry(const std::optional<zrv::stations::OwnEntry>& entry)
 QString TStations::profileFor(int com, int address)
 {
     openRememberedRoster();
-    for (const zrv::collect::Station& s : m_roster.stations)
-        if (s.address == address && !s.profile.empty() && zrv::stations::stationOnCom(s.port, com)) return q(s.profile);
+    for (const zrv::fleet::Station& s : m_roster.stations)
+        if (s.address == address && !s.profile.empty() && zrv::fleet::stationOnCom(s.port, com)) return q(s.profile);
     return {};
 }
 
 void TStations::showChanges()
 {
-    const zrv::collect::Station* s = stationAt(Table->currentRow());
+    const zrv::fleet::Station* s = stationAt(Table->currentRow());
     if (!s) {
         ChangesCaption->setText(QStringLiteral("Последние изменения: выберите строку"));
         Changes->setRowCount(0);
@@ -549,7 +549,7 @@ void TStations::showChanges()
     std::vector<const zrv::ChangeRow*> rows;
     for (int com = 1; com <= zrv::kComPortCount; ++com) {
         const auto port = m_changes.find(QStringLiteral("COM%1").arg(com));
-        if (port == m_changes.end() || !zrv::stations::stationOnCom(s->port, com)) continue;
+        if (port == m_changes.end() || !zrv::fleet::stationOnCom(s->port, com)) continue;
         for (const zrv::ChangeRow& r : port->second)
             if (!device || !r.device || r.device == device) rows.push_back(&r);
     }

@@ -8,11 +8,11 @@
 #error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
 #endif
 
-#include "collect/Roster.h"
+#include "fleet/Roster.h"
 #include "session/ChangeLog.h"
 #include "session/Session.h"
 #include "shell/ChildForm.h"
-#include "stations/FleetStatus.h"
+#include "fleet/FleetStatus.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -87,10 +87,10 @@ private:
     void fillTable();
     void applyFilter();
     void showChanges();
-    const zrv::collect::Station* stationAt(int row) const;
+    const zrv::fleet::Station* stationAt(int row) const;
     // The ports-folder entry this window made last (zrvterm.conf).
-    std::optional<zrv::stations::OwnEntry> ownEntry() const;
-    void setOwnEntry(const std::optional<zrv::stations::OwnEntry>& entry);
+    std::optional<zrv::fleet::OwnEntry> ownEntry() const;
+    void setOwnEntry(const std::optional<zrv::fleet::OwnEntry>& entry);
 
     zrv::Session& m_session;
     QString m_rosterPath;
@@ -98,8 +98,8 @@ private:
     QString m_rosterProblem;  // the roster on disk was refused: why
     QString m_callsStore;     // the store m_calls were read from
     QDateTime m_callsReadAt;
-    zrv::collect::Roster m_roster;
-    std::map<std::string, zrv::stations::LastCall> m_calls;
+    zrv::fleet::Roster m_roster;
+    std::map<std::string, zrv::fleet::LastCall> m_calls;
     // The change record's newest rows by port, newest first, as last read:
     // on a refresh and after each write, not on every row moved to.
     std::map<QString, std::vector<zrv::ChangeRow>> m_changes;

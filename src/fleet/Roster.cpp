@@ -1,7 +1,7 @@
 #include "Roster.h"
 
 #include "link/PortMap.h"
-#include "collect/Secrets.h"
+#include "fleet/Secrets.h"
 #include "text/SystemError.h"
 
 #include <toml++/toml.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 namespace {
 
@@ -298,4 +298,4 @@ std::optional<Roster> loadRoster(const std::string& path, std::string* error)
     return roster;
 }
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

@@ -1,6 +1,6 @@
 #include "Outcome.h"
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 const char* outcomeName(Outcome o)
 {
@@ -38,4 +38,4 @@ std::optional<Outcome> outcomeNamed(std::string_view name)
     return std::nullopt;
 }
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

@@ -4,14 +4,15 @@
 // terminal never writes the collector's data), and the way from a station's
 // port to a name in "Выбор устройства".
 
-#include "collect/Roster.h"
+#include "fleet/Paths.h"
+#include "fleet/Roster.h"
 
 #include <map>
 #include <set>
 #include <optional>
 #include <string>
 
-namespace zrv::stations {
+namespace zrv::fleet {
 
 // A station's last call, as the store holds it.
 struct LastCall {
@@ -36,8 +37,6 @@ struct LastCall {
 std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why,
                                                              bool* busy = nullptr, std::string* remark = nullptr);
 
-// The schema version of the collector's store this program knows.
-inline constexpr int kKnownSchema = 2;
 // A store's `why` is read no further than this: a cell shows a line of it.
 inline constexpr int kWhyRead = 4096;
 
@@ -45,10 +44,8 @@ inline constexpr int kWhyRead = 4096;
 // store (a relative path taken against the roster's folder), or the
 // collector's default when the roster names no store at all. Empty (and why)
 // when the roster's stores are all elsewhere (PostgreSQL, MQTT).
-std::string rosterStorePath(const collect::Roster& roster, const std::string& rosterPath, std::string* why);
+std::string rosterStorePath(const Roster& roster, const std::string& rosterPath, std::string* why);
 
-// The collector's default store for this user ($XDG_DATA_HOME/zrvcollect/zrv.db).
-std::string defaultStorePath();
 
 // Where a station's port stands among COM1..COM32: `com`, and, when an
 // entry had to be made in the ports folder for it, what it holds.
@@ -78,4 +75,4 @@ void removeOwnEntry(const OwnEntry& own);
 // Whether COMn leads to the station's port now (no entry is made).
 bool stationOnCom(const std::string& stationPort, int com);
 
-}  // namespace zrv::stations
+}  // namespace zrv::fleet

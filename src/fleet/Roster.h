@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 struct Station {
     std::string name;
@@ -61,4 +61,4 @@ bool holdsPassword(const std::string& url);
 // at least one second.
 std::optional<int> parseDuration(std::string_view text);
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

@@ -2,7 +2,7 @@
 // it should be.
 
 #include "link/PortMap.h"
-#include "stations/FleetStatus.h"
+#include "fleet/FleetStatus.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -12,7 +12,7 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
-using namespace zrv::stations;
+using namespace zrv::fleet;
 
 namespace {
 
@@ -183,7 +183,7 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
 
 TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneOrTheCollectorsDefault)
 {
-    zrv::collect::Roster r;
+    Roster r;
     std::string why;
     ::setenv("XDG_DATA_HOME", "/srv/data", 1);
     EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "/srv/data/zrvcollect/zrv.db");

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 enum class Outcome {
     Ok,
@@ -23,4 +23,4 @@ const char* outcomeText(Outcome o);
 // The outcome a store names; nothing for a name this program does not write.
 std::optional<Outcome> outcomeNamed(std::string_view name);
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

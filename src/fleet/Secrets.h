@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 // True when only the owner may read and write `path`; else false and why,
 // with the fix. A file that cannot be looked at gives false and the reason.
@@ -14,4 +14,4 @@ bool privateFile(const std::string& path, std::string* why);
 // Reads a secret from a private file: its first line, without the line end.
 bool readSecretFile(const std::string& path, std::string* secret, std::string* why);
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

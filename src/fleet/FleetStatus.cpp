@@ -1,5 +1,8 @@
 #include "FleetStatus.h"
 
+#include "fleet/Paths.h"
+#include "fleet/Schema.h"
+
 #include "link/PortMap.h"
 #include "text/SystemError.h"
 
@@ -13,7 +16,7 @@
 #include <filesystem>
 #include <memory>
 
-namespace zrv::stations {
+namespace zrv::fleet {
 
 namespace fs = std::filesystem;
 
@@ -96,13 +99,13 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
     if (remark) remark->clear();
     {
         sqlite3_stmt* v = nullptr;
-        int rc = sqlite3_prepare_v2(db.get(), "SELECT MAX(version) FROM zrv_schema", -1, &v, nullptr);
+        int rc = sqlite3_prepare_v2(db.get(), kSchemaVersionQuery, -1, &v, nullptr);
         std::unique_ptr<sqlite3_stmt, Finalize> version(v);
         if (rc == SQLITE_OK && (rc = sqlite3_step(v)) == SQLITE_ROW && sqlite3_column_type(v, 0) == SQLITE_INTEGER) {
             const long long n = sqlite3_column_int64(v, 0);
-            if (n > kKnownSchema && remark)
+            if (n > kSchemaVersion && remark)
                 *remark = "схема хранилища версии " + std::to_string(n) + " новее этой программы (" +
-                          std::to_string(kKnownSchema) + "): показанное может быть неполным";
+                          std::to_string(kSchemaVersion) + "): показанное может быть неполным";
         } else if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED || (rc & 0xFF) == SQLITE_NOTADB) {
             return failed(rc);
         }
@@ -140,18 +143,7 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
     return calls;
 }
 
-std::string defaultStorePath()
-{
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base = data && *data ? data : std::string();
-    if (base.empty()) {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.local/share";
-    }
-    return base + "/zrvcollect/zrv.db";
-}
-
-std::string rosterStorePath(const collect::Roster& roster, const std::string& rosterPath, std::string* why)
+std::string rosterStorePath(const Roster& roster, const std::string& rosterPath, std::string* why)
 {
     if (roster.stores.empty()) return defaultStorePath();
     for (const std::string& url : roster.stores) {
@@ -305,4 +297,4 @@ std::optional<PortChoice> preparePort(const std::string& stationPort, const std:
     return fail("в папке портов " + folder + " нет свободного имени COM1..COM32 для \"" + stationPort + "\"");
 }
 
-}  // namespace zrv::stations
+}  // namespace zrv::fleet

@@ -1,7 +1,7 @@
 #pragma once
 // What one call of a station brought back: stored, published and summed up.
 
-#include "collect/Outcome.h"
+#include "fleet/Outcome.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
 #include "monitor/PollSnapshot.h"
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 
 struct CallResult {
@@ -63,4 +63,4 @@ struct CallResult {
     bool ok() const { return outcome == Outcome::Ok; }
 };
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
-namespace zrv::collect {
+namespace zrv::fleet {
 
 bool privateFile(const std::string& path, std::string* why)
 {
@@ -44,4 +44,4 @@ bool readSecretFile(const std::string& path, std::string* secret, std::string* w
     return true;
 }
 
-}  // namespace zrv::collect
+}  // namespace zrv::fleet
