@@ -158,10 +158,16 @@ MosquittoBroker::MosquittoBroker() : m_dir(makeDir("zrv-mqtt")) {}
 MosquittoBroker::~MosquittoBroker()
 {
     if (m_pid > 0) {
+        ::kill(pid_t(m_pid), SIGCONT);
         ::kill(pid_t(m_pid), SIGTERM);
         for (int i = 0; i < 50 && ::kill(pid_t(m_pid), 0) == 0; ++i) QThread::msleep(20);
     }
     if (!m_dir.isEmpty()) QDir(m_dir).removeRecursively();
+}
+
+void MosquittoBroker::freeze(bool frozen)
+{
+    if (m_pid > 0) ::kill(pid_t(m_pid), frozen ? SIGSTOP : SIGCONT);
 }
 
 bool MosquittoBroker::start(QString* why, const TestCertificates* tls, const QString& user, const QString& password)

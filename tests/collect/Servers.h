@@ -49,6 +49,9 @@ public:
     bool start(QString* why, const TestCertificates* tls = nullptr, const QString& user = {},
                const QString& password = {});
     int port() const { return m_port; }
+    // A broker that hangs: it still accepts connections (the kernel does)
+    // but never answers one, until thawed.
+    void freeze(bool frozen);
 
 private:
     QString m_dir;

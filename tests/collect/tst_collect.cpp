@@ -7,6 +7,7 @@
 #include "collect/CallJson.h"
 #include "collect/Collector.h"
 #include "fleet/Roster.h"
+#include "collect/Spool.h"
 #include "collect/Store.h"
 #include "fleet/Schema.h"
 #include "link/RegisterImage.h"
@@ -600,6 +601,68 @@ private slots:
                                       "-C", "1", "-W", "5"});
         QVERIFY(later.waitForFinished(10000));
         QVERIFY(later.readAllStandardOutput().contains("\"outcome\":\"ok\""));
+    }
+
+    void aBrokerThatHangsHoldsUpNoPortAndLosesNothing()
+    {
+        MosquittoBroker broker;
+        QString why;
+        QVERIFY2(broker.start(&why), qPrintable(why));
+        Roster roster;
+        int records = 0;
+        for (int journal : {3, 2, 4}) {
+            zrvsim::SimServer& sim = tcpSim(journal, unsigned(40 + journal));
+            records += 2 * journal;  // each station keeps its own cursor
+            for (const char* which : {"а", "б"}) {
+                Station s;
+                s.name = "Порт" + std::to_string(journal) + which;
+                s.port = tcpPort(sim).toStdString();
+                s.retries = 0;
+                roster.stations.push_back(s);
+            }
+        }
+        const QString db = m_dir.path() + "/hang.db";
+        const QString mqtt = QStringLiteral("mqtt://127.0.0.1:%1/hang").arg(broker.port());
+        broker.freeze(true);
+        const Round hung = runRounds({roster}, {"sqlite:" + db, mqtt}).front();
+        broker.freeze(false);
+        QCOMPARE(hung.status, 0);
+        QCOMPARE(hung.results.size(), std::size_t(6));
+        for (std::size_t i = 0; i < hung.results.size(); i += 2) {
+            const CallResult& first = hung.results[i];
+            const CallResult& second = hung.results[i + 1];
+            QVERIFY2(first.ok() && second.ok(), (first.why + second.why).c_str());
+            // The port's next call follows at once: the broker's five
+            // seconds of silence are its own thread's.
+            const qint64 gap = first.started.msecsTo(second.started) - qint64(first.seconds * 1000);
+            QVERIFY2(gap < 1500, qPrintable(QString("%1: %2 ms between calls").arg(first.port.c_str()).arg(gap)));
+        }
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 6);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), records / 2);  // a record is stored once per device
+        QVERIFY2(hung.err.contains(QStringLiteral("брокер не ответил")), qPrintable(hung.err));
+        Spool spool(m_dir.path() + "/state/spool.jsonl");
+        std::string warning;
+        QVERIFY(spool.load(&warning));
+        std::string urlWhy;
+        const QString brokerName = parseStoreUrl(mqtt, &urlWhy)->display();
+        QCOMPARE(spool.waitingFor(brokerName).size(), std::size_t(6));
+
+        // Thawed, the next run hands the broker every call it missed, each
+        // record once, and the cursors kept in SQLite read nothing twice.
+        QProcess sub;
+        sub.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "hang/+/journal", "-q", "1"});
+        QVERIFY(sub.waitForStarted());
+        QTest::qWait(300);  // subscribed
+        const Round thawed = runRounds({roster}, {"sqlite:" + db, mqtt}).front();
+        QCOMPARE(thawed.status, 0);
+        QVERIFY2(thawed.err.contains(QStringLiteral("из отложенных записано вызовов: 6")), qPrintable(thawed.err));
+        for (const CallResult& r : thawed.results) QCOMPARE(r.records.size(), std::size_t(0));
+        QTest::qWait(300);
+        sub.terminate();
+        QVERIFY(sub.waitForFinished(5000));
+        QCOMPARE(QString::fromUtf8(sub.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).size(), records);
+        QVERIFY(spool.load(&warning));
+        QCOMPARE(spool.size(), std::size_t(0));
     }
 
     void theProgramStopsCleanlyOnTermAndWritesLineProtocol()
