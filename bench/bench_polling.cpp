@@ -7,7 +7,7 @@
 #include "diagnostics/ui/Traffic_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "shell/Terminal.h"
 
 #include <QApplication>

@@ -11,7 +11,7 @@
 #include "session/Session.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "shell/Terminal.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "About.h"
 
-#include "ChildForm.h"
-#include "Product.h"
+#include "windowbase/ChildForm.h"
+#include "windowbase/Product.h"
 #include "text/Version.h"
 
 #include <QFrame>

@@ -1,8 +1,8 @@
 #include "Main_form.h"
 
-#include "MessageBox.h"
-#include "Preferences.h"
-#include "Product.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Preferences.h"
+#include "windowbase/Product.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 // and the view timer, the settings and the close.
 
 #include "session/Session.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 #include <QLabel>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "Terminal.h"
 
 #include <QDir>
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 
 #include "About.h"
 #include "Main_form.h"

@@ -5,7 +5,7 @@
 // once. The windows know the session, never each other.
 
 #include "session/Session.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 #include <functional>
 #include <memory>

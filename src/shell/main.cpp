@@ -3,8 +3,8 @@
 #include "session/CloseOnSignal.h"
 #include "CommandLine.h"
 #include "Main_form.h"
-#include "MessageBox.h"
-#include "Product.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Product.h"
 #include "Terminal.h"
 
 #include <QApplication>

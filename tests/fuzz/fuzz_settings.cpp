@@ -2,7 +2,7 @@
 // written back by compose and parses to the same values.
 
 #include "FuzzCheck.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 using namespace zrv;
 

@@ -1,4 +1,4 @@
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "connection/ui/Select_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QDir>

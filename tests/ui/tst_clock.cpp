@@ -7,7 +7,7 @@
 #include "connection/ui/Select_form.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>

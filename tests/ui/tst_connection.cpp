@@ -10,7 +10,7 @@
 #include "monitor/ui/Measure_form.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>

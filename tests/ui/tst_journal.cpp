@@ -15,7 +15,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
 

@@ -10,8 +10,8 @@
 #include "shell/About.h"
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/SettingsFile.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QAccessible>

@@ -2,7 +2,7 @@
 // device, ended by a signal as a logout or Ctrl-C ends it.
 
 #include "SimServer.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QFile>

@@ -13,7 +13,7 @@
 #include "session/Session.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 #include "support/MemoryDevice.h"
 #include "support/SimulatedTerminal.h"
 

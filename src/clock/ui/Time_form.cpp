@@ -1,8 +1,8 @@
 #include "Time_form.h"
 
 #include "clock/ClockLogic.h"
-#include "shell/ChildForm.h"
-#include "shell/MessageBox.h"
+#include "windowbase/ChildForm.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDateTime>
 

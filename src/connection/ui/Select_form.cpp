@@ -1,7 +1,7 @@
 #include "Select_form.h"
 
 #include "link/PortMap.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 
 #include <QFormLayout>
 #include <QGroupBox>

@@ -7,7 +7,7 @@
 #error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
 #endif
 
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>

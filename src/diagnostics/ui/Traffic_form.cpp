@@ -1,7 +1,7 @@
 #include "Traffic_form.h"
 
-#include "shell/MessageBox.h"
-#include "shell/Preferences.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Preferences.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>

@@ -10,7 +10,7 @@
 
 #include "diagnostics/TrafficLog.h"
 #include "session/Session.h"
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QAbstractTableModel>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "Trends_form.h"
 
-#include "shell/MessageBox.h"
-#include "shell/Preferences.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Preferences.h"
 
 #include <QBuffer>
 #include <QCloseEvent>

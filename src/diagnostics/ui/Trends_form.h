@@ -11,7 +11,7 @@
 
 #include "diagnostics/TrendStore.h"
 #include "session/Session.h"
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QChartView>
 #include <QComboBox>

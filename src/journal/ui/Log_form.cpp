@@ -2,8 +2,8 @@
 
 #include "journal/JournalCsv.h"
 #include "journal/ReportFile.h"
-#include "shell/MessageBox.h"
-#include "shell/Preferences.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Preferences.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

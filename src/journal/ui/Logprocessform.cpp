@@ -1,6 +1,6 @@
 #include "Logprocessform.h"
 
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QStyle>
 

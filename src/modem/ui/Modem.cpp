@@ -1,7 +1,7 @@
 #include "Modem.h"
 
 #include "modem/ModemDialogue.h"
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

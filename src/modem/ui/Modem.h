@@ -7,7 +7,7 @@
 #endif
 
 #include "session/Session.h"
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 #include <QDialog>
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "Front_panel_form.h"
 
 #include "monitor/ValveLogic.h"
-#include "shell/MessageBox.h"
+#include "windowbase/MessageBox.h"
 
 #include <QAccessibleWidget>
 #include <QGridLayout>

@@ -6,7 +6,7 @@
 #endif
 
 #include "session/Session.h"
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 
 #include <QLabel>
 

@@ -2,8 +2,8 @@
 
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
-#include "shell/MessageBox.h"
-#include "shell/Product.h"
+#include "windowbase/MessageBox.h"
+#include "windowbase/Product.h"
 #include "text/Version.h"
 
 #include <QDateTime>

@@ -2,7 +2,7 @@
 
 #include "fleet/Outcome.h"
 #include "link/PortMap.h"
-#include "shell/Preferences.h"
+#include "windowbase/Preferences.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include "fleet/Roster.h"
 #include "session/ChangeLog.h"
 #include "session/Session.h"
-#include "shell/ChildForm.h"
+#include "windowbase/ChildForm.h"
 #include "fleet/FleetStatus.h"
 
 #include <QCheckBox>

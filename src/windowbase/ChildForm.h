@@ -3,7 +3,7 @@
 // minimised rather than closed by its close box, and able to report its
 // place for the settings file.
 
-#include "shell/SettingsFile.h"
+#include "windowbase/SettingsFile.h"
 
 #include <QMdiSubWindow>
 

@@ -1,0 +1,26 @@
+# The layers of src/, each looking only down. For each folder: the folders
+# its files may include besides its own. A subsystem's windows (X/ui) may
+# include their own subsystem's logic X/ too. cmake/CheckLayers.cmake fails
+# the tests on any include that runs another way.
+#
+#   text <- link <- subsystem logic <- session <- fleet <- collect
+#                                      session <- windowbase <- windows <- shell
+
+set(ZRV_LOGIC monitor setpoints clock journal modem diagnostics)
+
+set(ZRV_LAYER_text "")
+set(ZRV_LAYER_link text)
+# Subsystem logic: plain C++ on the link, each subsystem on its own.
+foreach(logic IN LISTS ZRV_LOGIC)
+  set(ZRV_LAYER_${logic} link text)
+endforeach()
+set(ZRV_LAYER_session ${ZRV_LOGIC} link text)
+set(ZRV_LAYER_fleet ${ZRV_LOGIC} link text)
+set(ZRV_LAYER_collect fleet session ${ZRV_LOGIC} link text)
+set(ZRV_LAYER_windowbase text)
+# Every subsystem's windows (X/ui): the session and the window base; the
+# stations window reads the fleet.
+set(ZRV_LAYER_ui windowbase session ${ZRV_LOGIC} link text)
+set(ZRV_LAYER_stations_ui fleet ${ZRV_LAYER_ui})
+# The roof wires every window to the session.
+set(ZRV_LAYER_shell ui windowbase session fleet ${ZRV_LOGIC} link text)
