@@ -5,6 +5,7 @@
 // port to a name in "Выбор устройства".
 
 #include "fleet/Paths.h"
+#include "link/TransactOutcome.h"
 #include "fleet/Roster.h"
 
 #include <map>
@@ -25,7 +26,7 @@ struct LastCall {
     std::optional<int> setpointDifferences;  // nothing: no profile compared
     int recordsRead = 0;
 
-    bool failed() const { return outcome != "ok"; }
+    bool failed() const { return outcome != kOkWord; }
     bool differs() const { return setpointDifferences.value_or(0) > 0; }
 };
 

@@ -1,8 +1,10 @@
 #pragma once
 // How a call of a station ended, as the collector stores it and as the
-// terminal reads it back from the store.
+// terminal reads it back from the store; one vocabulary with the change
+// record's "ok".
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace zrv::fleet {
@@ -22,5 +24,8 @@ const char* outcomeName(Outcome o);
 const char* outcomeText(Outcome o);
 // The outcome a store names; nothing for a name this program does not write.
 std::optional<Outcome> outcomeNamed(std::string_view name);
+// What a stored outcome says in Russian: a call's by its name, a change's
+// "ok" alike; the change record's failure words are Russian already.
+std::string outcomeWords(std::string_view stored);
 
 }  // namespace zrv::fleet

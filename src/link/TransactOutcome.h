@@ -34,6 +34,9 @@ struct TransactResult {
 // "неверный ответ", "эхо не совпадает", "порт потерян", "не отправлено". The
 // traffic monitor counts by it; a reading that fails says why with it.
 std::string outcomeGroup(TransactOutcome outcome);
+// A write, a call that went through: the word the change record and the
+// collector's stores write for it.
+inline constexpr char kOkWord[] = "ok";
 
 // One transaction as it went over the line.
 struct TransactionRecord {

@@ -313,7 +313,7 @@ void Session::recordChange(std::string what, std::string before, std::string aft
     entry.after = std::move(after);
     entry.port = m_portName;
     entry.device = journal::reportDeviceNumber(m_image);
-    entry.outcome = ok ? "ok" : outcomeGroup(m_lastFailure);
+    entry.outcome = ok ? kOkWord : outcomeGroup(m_lastFailure);
     std::string why;
     if (appendChange(m_changePath, changeLine(entry), &why)) {
         post([this] { emit changeRecorded(); });

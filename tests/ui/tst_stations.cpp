@@ -4,6 +4,7 @@
 
 #include "SimServer.h"
 #include "connection/ui/Select_form.h"
+#include "fleet/Schema.h"
 #include "modem/ui/Modem.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
@@ -246,15 +247,20 @@ private slots:
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open((m_dir.path() + "/field.db").toUtf8().constData(), &db), SQLITE_OK);
         const QByteArray huge(5 << 20, 'x');
+        sqlite3_exec(db, zrv::fleet::kCreateSchemaTable, nullptr, nullptr, nullptr);
+        for (std::size_t v = 0; v < zrv::fleet::schemaSteps().size(); ++v) {
+            for (const std::string& sql : zrv::fleet::schemaSteps()[v])
+                QCOMPARE(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_exec(db, ("INSERT INTO zrv_schema VALUES (" + std::to_string(v + 1) + ")").c_str(), nullptr, nullptr, nullptr);
+        }
         sqlite3_exec(db,
-                     "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2);"
-                     "CREATE TABLE calls (station TEXT, started_utc TEXT, attempt INTEGER, outcome TEXT, why TEXT, "
-                     "device_number INTEGER, clock_offset_s BIGINT, setpoint_differences INTEGER, records_read INTEGER);"
-                     "INSERT INTO calls VALUES ('П0', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 5, 0, 1);"
-                     "INSERT INTO calls VALUES ('П1', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, NULL, 0, 1);"
-                     "INSERT INTO calls VALUES ('П2', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, -10, 0, 1);"
-                     "INSERT INTO calls VALUES ('П3', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 3, 0, 1);"
-                     "INSERT INTO calls VALUES ('П4', 'вчера', 1, 'no-device', NULL, 127, NULL, 0, 1);",
+                     "INSERT INTO calls (call_id, station, started_utc, attempt, outcome, why, device_number, clock_offset_s, "
+                     "setpoint_differences, records_read) VALUES "
+                     "('0', 'П0', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 5, 0, 1),"
+                     "('1', 'П1', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, NULL, 0, 1),"
+                     "('2', 'П2', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, -10, 0, 1),"
+                     "('3', 'П3', '2026-12-01T10:00:00Z', 1, 'ok', NULL, 127, 3, 0, 1),"
+                     "('4', 'П4', 'вчера', 1, 'no-device', NULL, 127, NULL, 0, 1);",
                      nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db, "UPDATE calls SET why = ? WHERE station = 'П4'", -1, &st, nullptr);

@@ -119,7 +119,7 @@ void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& r
                                    zrv::changeWhatText(r.what),
                                    value(r.before),
                                    value(r.after),
-                                   r.outcome == QLatin1String("ok") ? QStringLiteral("успешно") : r.outcome};
+                                   QString::fromStdString(zrv::fleet::outcomeWords(r.outcome.toStdString()))};
         for (int c = 0; c < int(cells.size()) && c < t->columnCount(); ++c) t->setItem(i, c, boundedCell(cells[c]));
         // Sorted by when, not by how the date reads.
         t->item(i, 0)->setData(Qt::UserRole, r.utc.isEmpty() ? r.local : r.utc);
@@ -418,8 +418,7 @@ void TStations::fillTable()
         Table->setItem(i, LastCall, new Cell(when, QDateTime::fromString(q(call.startedUtc), Qt::ISODateWithMs).isValid()
                                                        ? QVariant(q(call.startedUtc))
                                                        : QVariant()));
-        const std::optional<zrv::fleet::Outcome> outcome = zrv::fleet::outcomeNamed(call.outcome);
-        QString said = outcome ? QString::fromUtf8(zrv::fleet::outcomeText(*outcome)) : q(call.outcome);
+        QString said = q(zrv::fleet::outcomeWords(call.outcome));
         if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + q(call.why);
         auto* outcomeCell = boundedCell(said);
         if (call.failed()) outcomeCell->setForeground(QColor(Qt::darkRed));
