@@ -8,6 +8,7 @@
 //   bench_soak [DAYS]
 
 #include "session/Session.h"
+#include "support/Settle.h"
 #include "support/MemoryDevice.h"
 
 #include <QCoreApplication>
@@ -49,7 +50,7 @@ void drain(zrv::Session& session)
     for (;;) {
         session.waitUntilIdle();
         QCoreApplication::processEvents();
-        if (session.isIdle() && !session.hasUndelivered()) return;
+        if (session.isIdle()) return;
     }
 }
 
@@ -78,16 +79,17 @@ int main(int argc, char** argv)
 
     zrv::Session session;
     session.setLineOpener(device.opener());
-    QObject::disconnect(session.pollingTimer(), &QTimer::timeout, &session, nullptr);
+    session.setPollsItself(false);
 
     zrv::journal::RecordKeys known;
     zrv::journal::RecordKeys lastKeys;
     bool cut = false;
     int readings = 0, cutReadings = 0;
     std::map<zrv::TransactOutcome, long> outcomes;
-    QObject::connect(&session, &zrv::Session::journalRecordKeys,
-                     [&](unsigned, const zrv::journal::RecordKeys& k, bool) { lastKeys = k; });
-    QObject::connect(&session, &zrv::Session::journalCutShort, [&](const QString&) { cut = true; });
+    QObject::connect(&session, &zrv::Session::journalFinished, [&](const zrv::JournalEnd& end) {
+        lastKeys = end.keys;
+        cut = !end.cutShort.isEmpty();
+    });
     QObject::connect(&session, &zrv::Session::transaction,
                      [&](const zrv::TransactionRecord& r) { ++outcomes[r.outcome]; });
 
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
     const auto readJournal = [&] {
         cut = false;
         lastKeys.clear();
-        session.readNewJournalRecords(known);
+        session.readJournal(known);
         drain(session);
         ++readings;
         if (cut) {
@@ -109,7 +111,7 @@ int main(int argc, char** argv)
     const auto line = [&](auto f) { return device.with([&](auto&, zrvsim::ModbusSlave& s, zrvtest::MemoryLine& l) { return f(s, l); }); };
     session.connectDevice(QStringLiteral("COM1"), false);
     drain(session);
-    if (session.state() != zrv::LinkState::Monitoring) {
+    if (stateName(session.state()) != QLatin1String("Monitoring")) {
         std::puts("bench_soak: the simulated device was not found");
         return 1;
     }

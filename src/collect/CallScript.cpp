@@ -105,8 +105,12 @@ Outcome callOnLine(CallLine& line, const CallPlan& plan, const CallProgress& pro
     r.measurements = polled.measurements;
 
     progress(QStringLiteral("часы прибора"));
+    // The device read its clock while the request was on the line: the
+    // host's clock is taken halfway, so that a second that turns during the
+    // exchange does not count as an offset.
+    const QDateTime asked = QDateTime::currentDateTime();
     const clock::ClockReading clock = clock::readDeviceClock(line.link(), true, true);
-    takeClock(clock, QDateTime::currentDateTime(), r);
+    takeClock(clock, asked.addMSecs(asked.msecsTo(QDateTime::currentDateTime()) / 2), r);
     if (line.stopRequested()) return stopped();
     if (station.setClock && r.clockOffsetS && std::llabs(*r.clockOffsetS) > station.clockToleranceS) {
         progress(QStringLiteral("установка часов"));

@@ -20,10 +20,9 @@ void StationCall::start()
 {
     m_session = std::make_unique<Session>();
     m_session->setLineOpener(openPortSpec);
-    m_session->setSlaveAddress(m_plan.station.address);
     // A reply ends when its length says so, not after 50 ms of silence:
     // over a round of hundreds of requests that silence would be most of it.
-    m_session->setFastFraming(true);
+    m_session->setLinkOptions({m_plan.station.address, true});
     m_session->runCall([this](CallLine& line) {
         const CallProgress progress = [this, &line](const QString& phase) { line.post([this, phase] { m_phase(phase); }); };
         CallResult r = runStationCall(line, m_plan, progress);

@@ -11,7 +11,7 @@ void sendExternalControl(ModbusLink& link, bool on)
     ModbusTransact(link, modbus::kWriteSingleCoil, reg::kCoilExternalControl, on ? 1 : 0);
 }
 
-void sendValveToggle(ModbusLink& link, int valve, std::atomic<uint8_t>& valveHoldOff)
+void sendValveToggle(ModbusLink& link, int valve, uint8_t& valveHoldOff)
 {
     if (valve < 1 || valve > reg::kValveCount) return;
     RegisterImage& img = link.image();
@@ -21,7 +21,7 @@ void sendValveToggle(ModbusLink& link, int valve, std::atomic<uint8_t>& valveHol
     valveHoldOff = kValveHoldOffSteps;
 }
 
-void sendStep(ModbusLink& link, bool up, std::atomic<uint8_t>& valveHoldOff)
+void sendStep(ModbusLink& link, bool up, uint8_t& valveHoldOff)
 {
     RegisterImage& img = link.image();
     ModbusTransact(link, modbus::kWriteSingleCoil, reg::kCoilStepDirection, up ? 1 : 0);
@@ -30,7 +30,7 @@ void sendStep(ModbusLink& link, bool up, std::atomic<uint8_t>& valveHoldOff)
     valveHoldOff = kValveHoldOffSteps;
 }
 
-bool sendMode(ModbusLink& link, uint16_t mode, std::atomic<uint8_t>& modeHoldOff)
+bool sendMode(ModbusLink& link, uint16_t mode, uint8_t& modeHoldOff)
 {
     link.image().setHolding(reg::kMode, mode);
     modeHoldOff = kModeHoldOffSteps;

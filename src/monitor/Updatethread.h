@@ -14,7 +14,7 @@ namespace zrv {
 
 class TUpdate1 {
 public:
-    TUpdate1(ModbusLink& link, std::atomic<uint8_t>& valveHoldOff, std::atomic<uint8_t>& modeHoldOff)
+    TUpdate1(ModbusLink& link, uint8_t& valveHoldOff, uint8_t& modeHoldOff)
         : m_link(link), m_valveHoldOff(valveHoldOff), m_modeHoldOff(modeHoldOff)
     {
     }
@@ -23,8 +23,8 @@ public:
 
 private:
     ModbusLink& m_link;
-    std::atomic<uint8_t>& m_valveHoldOff;
-    std::atomic<uint8_t>& m_modeHoldOff;
+    uint8_t& m_valveHoldOff;
+    uint8_t& m_modeHoldOff;
 };
 
 }  // namespace zrv

@@ -17,18 +17,18 @@ std::string openingText(const RegisterImage& image)
     return text::formatGeneral(opening, 4) + "%";
 }
 
-ValveHoldOffStep runValveHoldOff(std::atomic<uint8_t>& counter, const RegisterImage& image)
+ValveHoldOffStep runValveHoldOff(uint8_t& counter, const RegisterImage& image)
 {
     ValveHoldOffStep out;
     const bool external = image.coil(reg::kCoilExternalControl) == 1;
-    if (counter.load(std::memory_order_relaxed) != 0) {
+    if (counter != 0) {
         out.disableButtons = true;
-        counter.fetch_sub(1, std::memory_order_relaxed);
+        --counter;
         bool confirmed = true;
         for (uint16_t i = 0; i < reg::kValveCount; ++i)
             confirmed = confirmed && image.coil(i) == image.discrete(i);
         if (confirmed) {
-            counter.store(0, std::memory_order_relaxed);
+            counter = 0;
             out.enableButtonsForMode = external;
         }
     } else {
@@ -37,10 +37,10 @@ ValveHoldOffStep runValveHoldOff(std::atomic<uint8_t>& counter, const RegisterIm
     return out;
 }
 
-bool runModeHoldOff(std::atomic<uint8_t>& counter)
+bool runModeHoldOff(uint8_t& counter)
 {
-    if (counter.load(std::memory_order_relaxed) == 0) return true;
-    counter.fetch_sub(1, std::memory_order_relaxed);
+    if (counter == 0) return true;
+    --counter;
     return false;
 }
 

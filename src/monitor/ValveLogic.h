@@ -52,10 +52,10 @@ struct ValveHoldOffStep {
 // One polling step of the valve hold-off: while the counter runs, the buttons
 // stay off until coils 0..7 match discrete inputs 0..7; with it at 0 they
 // follow the mode while coil 15 is set.
-ValveHoldOffStep runValveHoldOff(std::atomic<uint8_t>& counter, const RegisterImage& image);
+ValveHoldOffStep runValveHoldOff(uint8_t& counter, const RegisterImage& image);
 
 // One polling step of the mode hold-off: true when the mode is to be read
 // back this step; otherwise counts down.
-bool runModeHoldOff(std::atomic<uint8_t>& counter);
+bool runModeHoldOff(uint8_t& counter);
 
 }  // namespace zrv

@@ -28,16 +28,15 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
 {
     m_pollTimer.setObjectName(QStringLiteral("Timer1"));
     m_pollTimer.setInterval(1000);
-    connect(&m_pollTimer, &QTimer::timeout, this, &Session::poll);
+    connect(&m_pollTimer, &QTimer::timeout, this, [this] {
+        if (m_pollsItself) poll();
+    });
     m_modemTimer.setInterval(modem::kTickInterval);
     connect(&m_modemTimer, &QTimer::timeout, this, &Session::modemTick);
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
     connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
-    // Both sinks run on the I/O thread; they only hand their text on.
-    m_link.setCountSink([this](int32_t ok, int32_t failed) {
-        post([this, ok, failed] { emit countersChanged(ok, failed); });
-    });
+    // Runs on the I/O thread; it only hands the record on.
     m_link.setTraceSink([this](const TransactionRecord& record) {
         if (record.outcome != TransactOutcome::Ok) {
             ++m_failuresSeen;
@@ -81,25 +80,6 @@ void Session::deliverPosted()
     }
 }
 
-bool Session::hasUndelivered() const
-{
-    std::lock_guard<std::mutex> lock(m_postMutex);
-    return !m_posted.empty();
-}
-
-bool Session::connected() const
-{
-    switch (m_state) {
-    case LinkState::Monitoring:
-    case LinkState::ExternalControl:
-    case LinkState::Busy:
-    case LinkState::ReadingJournal:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // ---- the queue --------------------------------------------------------------
 
 bool Session::enqueue(OpKind kind, std::function<void()> run)
@@ -133,8 +113,12 @@ void Session::ioLoop()
 
 bool Session::isIdle() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_queue.empty() && !m_running;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue.empty() || m_running) return false;
+    }
+    std::lock_guard<std::mutex> lock(m_postMutex);
+    return m_posted.empty();
 }
 
 std::size_t Session::queued() const
@@ -151,6 +135,9 @@ void Session::waitUntilIdle()
 
 void Session::shutdown()
 {
+    // The pacing stops first: no tick asks for anything after the close.
+    m_pollTimer.stop();
+    m_modemTimer.stop();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping && !m_thread.joinable()) return;
@@ -165,7 +152,6 @@ void Session::shutdown()
     }
     if (m_thread.joinable()) m_thread.join();
     closePort();
-    m_link.setCountSink(nullptr);
     m_link.setTraceSink(nullptr);
 }
 
@@ -183,11 +169,24 @@ void Session::closePort()
 
 // ---- state --------------------------------------------------------------------
 
-void Session::setState(LinkState state)
+void Session::setConnection(Connection c)
 {
-    if (state == m_state) return;
-    m_state = state;
-    emit stateChanged(state);
+    if (c == m_connection) return;
+    m_connection = c;
+    emit stateChanged(state());
+}
+
+void Session::setWork(Work w)
+{
+    if (w == m_work) return;
+    m_work = w;
+    emit stateChanged(state());
+}
+
+void Session::setLinkOptions(const LinkOptions& options)
+{
+    m_link.setSlaveAddress(uint8_t(options.address));
+    m_link.setFastFraming(options.fastFraming);
 }
 
 void Session::setPolling(bool on)
@@ -195,7 +194,6 @@ void Session::setPolling(bool on)
     if (on == m_polling) return;
     m_polling = on;
     updatePollTimer();
-    emit pollingChanged(on);
 }
 
 void Session::holdPolling(bool held)
@@ -217,11 +215,11 @@ void Session::updatePollTimer()
 
 void Session::connectDevice(const QString& portName, bool viaModem)
 {
-    if (m_state != LinkState::Disconnected) return;
+    if (m_connection != Connection::Disconnected) return;
     m_abort = false;
     m_externalControl = false;
     m_viaModem = viaModem;
-    setState(viaModem ? LinkState::Dialling : LinkState::Detecting);
+    setConnection(viaModem ? Connection::Dialling : Connection::Detecting);
     const std::string name = portName.toStdString();
     m_portName = name;
     enqueue(OpKind::Open, [this, name, viaModem] {
@@ -229,9 +227,8 @@ void Session::connectDevice(const QString& portName, bool viaModem)
         if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
             post([this, reason] {
-                m_openFailure = reason;
-                emit connectionFailed(ConnectFailure::PortUnavailable);
-                setState(LinkState::Disconnected);
+                emit connectionFailed(ConnectFailure::PortUnavailable, reason);
+                setConnection(Connection::Disconnected);
             });
             return;
         }
@@ -247,7 +244,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
 void Session::detectDevice()
 {
     post([this] {
-        if (m_state == LinkState::Dialling) setState(LinkState::Detecting);
+        if (m_connection == Connection::Dialling) setConnection(Connection::Detecting);
     });
     const Detection found = detectOnLine();
     // Stopped: the disconnection queued behind closes the port.
@@ -255,17 +252,17 @@ void Session::detectDevice()
     if (found != Detection::Found) {
         const ConnectFailure why = found == Detection::NoDevice ? ConnectFailure::NoDevice : ConnectFailure::TablesUnread;
         post([this, why] {
-            emit connectionFailed(why);
-            setState(LinkState::Disconnected);
+            emit connectionFailed(why, QString());
+            setConnection(Connection::Disconnected);
         });
         return;
     }
     const PollSnapshot device = snapshotOf(m_image);
     post([this, device] {
-        if (m_state != LinkState::Detecting) return;
+        if (m_connection != Connection::Detecting) return;
         // Edits made against another connection's device are not this one's.
         m_draft.clear();
-        setState(LinkState::Monitoring);
+        setConnection(Connection::Connected);
         emit deviceFound(device);
         setPolling(true);
     });
@@ -316,26 +313,27 @@ void Session::recordChange(std::string what, std::string before, std::string aft
     entry.outcome = ok ? kOkWord : outcomeGroup(m_lastFailure);
     std::string why;
     if (appendChange(m_changePath, changeLine(entry), &why)) {
-        post([this] { emit changeRecorded(); });
+        post([this] { emit changeRecorded(QString()); });
         return;
     }
     const QString text = fromUtf8(why);
-    post([this, text] { emit changeNotRecorded(text); });
+    post([this, text] { emit changeRecorded(text); });
 }
 
 void Session::disconnectDevice()
 {
-    if (m_state == LinkState::Disconnected || m_state == LinkState::HangingUp) return;
+    if (m_connection == Connection::Disconnected || m_connection == Connection::HangingUp) return;
     const bool viaModem = m_viaModem;
-    const bool giveControlBack = m_giveControlBack;
     m_modemTimer.stop();
     m_abort = true;
     m_journalStop = true;
     setPolling(false);
-    setState(LinkState::HangingUp);
-    enqueue(OpKind::Disconnect, [this, viaModem, giveControlBack] {
+    // The work in flight gives up at its next request.
+    m_work = Work::Idle;
+    setConnection(Connection::HangingUp);
+    enqueue(OpKind::Disconnect, [this, viaModem] {
         SerialLine* line = m_link.port();
-        if (m_deviceFound && giveControlBack) {
+        if (m_deviceFound) {
             const int failures = m_failuresSeen;
             sendExternalControl(m_link, false);
             recordChange("external control", "null", "false", m_failuresSeen == failures);
@@ -349,15 +347,15 @@ void Session::disconnectDevice()
         m_dialogue.reset();
         closePort();
         m_deviceFound = false;
-        post([this] { setState(LinkState::Disconnected); });
+        post([this] { setConnection(Connection::Disconnected); });
     });
 }
 
 void Session::setExternalControl(bool on)
 {
-    if (!idleConnected() || on == m_externalControl) return;
+    if (!state().idle() || on == m_externalControl) return;
     m_externalControl = on;
-    setState(controlState());
+    emit stateChanged(state());
     // Giving control back is part of ending a connection: it runs at close.
     enqueue(on ? OpKind::ControlOn : OpKind::ControlOff, [this, on] {
         const int failures = m_failuresSeen;
@@ -371,7 +369,7 @@ void Session::setExternalControl(bool on)
 
 void Session::dial(const QString& number)
 {
-    if (m_state != LinkState::Dialling) return;
+    if (m_connection != Connection::Dialling) return;
     const std::string digits = number.toStdString();
     m_modemTimer.stop();
     enqueue(OpKind::Dial, [this, digits] {
@@ -382,7 +380,7 @@ void Session::dial(const QString& number)
 
 void Session::modemTick()
 {
-    if (m_state != LinkState::Dialling) return;
+    if (m_connection != Connection::Dialling) return;
     enqueue(OpKind::ModemTick, [this] {
         if (!m_dialogue) return;
         const modem::TickOutcome r = m_dialogue->tick();
@@ -402,13 +400,13 @@ void Session::modemTick()
 
 void Session::cancelDial()
 {
-    if (m_state != LinkState::Dialling) return;
+    if (m_connection != Connection::Dialling) return;
     m_modemTimer.stop();
     enqueue(OpKind::CancelDial, [this] {
         if (m_dialogue) m_dialogue->abandon();
         m_dialogue.reset();
         closePort();
-        post([this] { setState(LinkState::Disconnected); });
+        post([this] { setConnection(Connection::Disconnected); });
     });
 }
 
@@ -416,14 +414,14 @@ void Session::cancelDial()
 
 void Session::poll()
 {
-    if (!idleConnected()) return;
+    if (!state().idle()) return;
     // A tick while a step still waits is dropped: that step will do.
     enqueue(OpKind::Poll, [this] {
         if (!m_deviceFound || aborted()) return;
         const PollSnapshot r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
         post([this, r] {
             // A step that ran before a disconnection shows nothing after it.
-            if (!connected()) return;
+            if (!state().connected()) return;
             emit polled(r);
         });
     });
@@ -454,7 +452,7 @@ void Session::step(bool up)
 
 void Session::setMode(int index)
 {
-    if (m_state != LinkState::ExternalControl) return;
+    if (!state().idle() || !m_externalControl) return;
     const uint16_t mode = uint16_t(index < 0 ? 0 : index);
     enqueue(OpKind::Mode, [this, mode] {
         const std::string before = std::to_string(m_image.holding(reg::kMode));
@@ -477,38 +475,40 @@ setpoints::AttemptHook Session::transferAttempts()
 {
     return [this](int attempt, int attempts) {
         post([this, attempt, attempts] {
-            if (m_state == LinkState::Busy) emit setpointTransferAttempt(attempt, attempts);
+            if (m_work == Work::Transfer) emit setpointTransferAttempt(attempt, attempts);
         });
     };
 }
 
 void Session::readSetpoints()
 {
-    if (!idleConnected()) return;
+    if (!state().idle()) return;
     setPolling(false);
-    setState(LinkState::Busy);
+    setWork(Work::Transfer);
     enqueue(OpKind::ReadSetpoints, [this] {
         const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
         if (aborted()) return;
-        post([this, ok] {
-            if (m_state != LinkState::Busy) return;
-            setState(controlState());
+        std::optional<setpoints::SetpointSet> set;
+        if (ok) set = setpoints::currentSetpoints(m_image, m_weights);
+        post([this, set] {
+            if (m_work != Work::Transfer) return;
+            setWork(Work::Idle);
             // After a failed read polling stays stopped.
-            if (ok) {
+            if (set) {
                 // The operator asked for the device's set: it replaces the edits.
                 m_draft.clear();
                 setPolling(true);
             }
-            emit setpointsRead(ok);
+            emit setpointsRead(set);
         });
     });
 }
 
 void Session::writeSetpoints()
 {
-    if (!idleConnected()) return;
+    if (!state().idle()) return;
     setPolling(false);
-    setState(LinkState::Busy);
+    setWork(Work::Transfer);
     const setpoints::DraftRows draft = m_draft.rows();
     enqueue(OpKind::WriteSetpoints, [this, draft] {
         // The draft goes into the image, and the checks copy the pending
@@ -535,8 +535,8 @@ void Session::writeSetpoints()
         const QString text = fromUtf8(refusal);
         post([this, written, text, draft] {
             if (written) m_draft.forget(draft);
-            if (m_state != LinkState::Busy) return;
-            setState(controlState());
+            if (m_work != Work::Transfer) return;
+            setWork(Work::Idle);
             setPolling(true);
             emit setpointsWritten(written, text);
         });
@@ -547,7 +547,7 @@ void Session::writeSetpoints()
 
 void Session::readClock(bool time, bool date)
 {
-    if (!connected() || (!time && !date)) return;
+    if (!state().connected() || (!time && !date)) return;
     enqueue(OpKind::ReadClock, [this, time, date] {
         const ClockReading r = clock::readDeviceClock(m_link, time, date);
         post([this, r] { emit clockRead(r); });
@@ -556,7 +556,7 @@ void Session::readClock(bool time, bool date)
 
 void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
 {
-    if (!connected()) return;
+    if (!state().connected()) return;
     enqueue(OpKind::SetClock, [this, time, date] {
         const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
         const clock::TimeOfDay t0 = clock::timeFromRegisters(in(0), in(1), in(2));
@@ -576,21 +576,15 @@ void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& dat
 
 unsigned Session::deviceNumber() const { return journal::reportDeviceNumber(m_image); }
 
-void Session::readJournal() { startJournal(std::nullopt); }
-
-void Session::readNewJournalRecords(journal::RecordKeys known) { startJournal(std::move(known)); }
-
-void Session::readJournalFromCursor(journal::JournalCursor cursor) { startJournal(std::nullopt, std::move(cursor)); }
-
-void Session::startJournal(std::optional<journal::RecordKeys> known, std::optional<journal::JournalCursor> cursor)
+void Session::readJournal(std::optional<journal::RecordKeys> known)
 {
-    if (!idleConnected()) return;
+    if (!state().idle()) return;
     setPolling(false);
     m_journalStop = false;
     const uint64_t run = ++m_journalRun;
-    setState(LinkState::ReadingJournal);
+    setWork(Work::Journal);
     emit journalStarted();
-    enqueue(OpKind::Journal, [this, run, known = std::move(known), cursor = std::move(cursor)] {
+    enqueue(OpKind::Journal, [this, run, known = std::move(known)] {
         JournalSink sink;
         sink.status = [this](const std::string& s) {
             const QString t = fromUtf8(s);
@@ -603,11 +597,7 @@ void Session::startJournal(std::optional<journal::RecordKeys> known, std::option
         sink.progress = [this](uint16_t words, int32_t records) {
             post([this, words, records] { emit journalProgress(words, records); });
         };
-        sink.record = [this](const journal::RecordKey& key, const journal::DecodedRecord& r, const std::string& piece) {
-            journal::RecordData d{key, journal::stampOf(r), r.p1, r.p2, r.t, r.q, int(r.entries.size()), piece};
-            const unsigned device = journal::reportDeviceNumber(m_image);
-            post([this, device, d = std::move(d)] { emit journalRecord(device, d); });
-        };
+        sink.record = [](const journal::RecordKey&, const journal::DecodedRecord&, const std::string&) {};
         ReadAllTablesHooks refresh;
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
         // The refresh asks the device 170 times and more before it gives up
@@ -616,22 +606,17 @@ void Session::startJournal(std::optional<journal::RecordKeys> known, std::option
         TReadLog reader(m_link, m_journalStop, sink, refresh);
         reader.findNewest();
         // An empty list of known records is no earlier report: the whole ring.
-        const bool newOnly = known.has_value() && !known->empty();
-        const QString summary =
-            fromUtf8(cursor ? reader.ExecuteFromCursor(*cursor) : reader.Execute(newOnly ? &*known : nullptr));
-        const journal::RecordKeys keys = reader.result().keys;
-        const unsigned device = journal::reportDeviceNumber(m_image);
-        post([this, device, keys, newOnly] { emit journalRecordKeys(device, keys, newOnly); });
-        if (cursor) post([this, device, reading = reader.cursorReading()] { emit journalCursorRead(device, reading); });
-        post([this, run, summary] {
-            if (run == m_journalRun && m_state == LinkState::ReadingJournal) setState(controlState());
-            if (idleConnected()) setPolling(true);
-            emit journalFinished(summary);
+        JournalEnd end;
+        end.newOnly = known.has_value() && !known->empty();
+        end.summary = fromUtf8(reader.Execute(end.newOnly ? &*known : nullptr));
+        end.keys = reader.result().keys;
+        end.deviceNumber = journal::reportDeviceNumber(m_image);
+        if (reader.result().cutShort) end.cutShort = fromUtf8(reader.failureText());
+        post([this, run, end = std::move(end)] {
+            if (run == m_journalRun && m_work == Work::Journal) setWork(Work::Idle);
+            if (state().idle()) setPolling(true);
+            emit journalFinished(end);
         });
-        if (reader.result().cutShort || (cursor && reader.cursorReading().cutShort)) {
-            const QString why = fromUtf8(reader.failureText());
-            post([this, why] { emit journalCutShort(why); });
-        }
     });
 }
 
@@ -640,7 +625,7 @@ void Session::stopJournal()
     m_journalStop = true;
     // The commands come back at once; whatever they ask waits in the queue
     // behind the reader's last request.
-    if (m_state == LinkState::ReadingJournal) setState(controlState());
+    if (m_work == Work::Journal) setWork(Work::Idle);
 }
 
 // ---- an unattended call ---------------------------------------------------------
@@ -649,10 +634,12 @@ void Session::runCall(std::function<void(CallLine&)> script)
 {
     m_abort = false;
     m_journalStop = false;
+    setWork(Work::Call);
     enqueue(OpKind::Call, [this, script = std::move(script)] {
         CallLine line(*this);
         script(line);
         m_callTrace = nullptr;
+        post([this] { setWork(Work::Idle); });
     });
 }
 
@@ -662,12 +649,18 @@ void Session::stopCall()
     m_journalStop = true;
 }
 
-bool CallLine::open(const std::string& port, std::string* why) { return m_session.openLine(port, why); }
+bool CallLine::open(const std::string& port, std::string* why)
+{
+    if (!m_session.openLine(port, why)) return false;
+    post([s = &m_session] { s->setConnection(Connection::Detecting); });
+    return true;
+}
 
 bool CallLine::dial(const std::string& number, std::string* state)
 {
     SerialLine* port = m_session.m_link.port();
     if (!port) return false;
+    post([s = &m_session] { s->setConnection(Connection::Dialling); });
     modem::ModemDialogue dialogue(*port);
     dialogue.dial(number);
     for (;;) {
@@ -676,20 +669,30 @@ bool CallLine::dial(const std::string& number, std::string* state)
         const modem::TickOutcome r = dialogue.tick();
         if (!r.finished()) continue;
         *state = r.state;
+        if (r.success()) post([s = &m_session] { s->setConnection(Connection::Detecting); });
         return r.success();
     }
 }
 
-Detection CallLine::detect() { return m_session.detectOnLine(); }
+Detection CallLine::detect()
+{
+    const Detection found = m_session.detectOnLine();
+    if (found == Detection::Found) post([s = &m_session] { s->setConnection(Connection::Connected); });
+    if (found == Detection::NoDevice || found == Detection::TablesUnread)
+        post([s = &m_session] { s->setConnection(Connection::Disconnected); });
+    return found;
+}
 
 PollSnapshot CallLine::poll() { return TUpdate1(m_session.m_link, m_session.ValveHoldOff, m_session.ModeHoldOff).Execute(); }
 
 void CallLine::hangUp(bool viaModem)
 {
+    post([s = &m_session] { s->setConnection(Connection::HangingUp); });
     SerialLine* line = m_session.m_link.port();
     if (viaModem && line) modem::HangUp(*line, [](const std::string&) {});
     m_session.closePort();
     m_session.m_deviceFound = false;
+    post([s = &m_session] { s->setConnection(Connection::Disconnected); });
 }
 
 ModbusLink& CallLine::link() { return m_session.m_link; }

@@ -55,15 +55,33 @@ namespace modem {
 class ModemDialogue;
 }
 
-enum class LinkState {
+// The connection, apart from the work on it.
+enum class Connection {
     Disconnected,
-    Dialling,         // the port is open, the modem dialogue runs
-    Detecting,        // the port is opening, or the device is being looked for
-    Monitoring,       // connected, watching only
-    ExternalControl,  // connected, commands allowed
-    Busy,             // a setpoint transfer runs
-    ReadingJournal,
-    HangingUp,        // the connection is being ended (last coil, modem hang-up)
+    Dialling,   // the port is open, the modem dialogue runs
+    Detecting,  // the port is opening, or the device is being looked for
+    Connected,
+    HangingUp,  // the connection is being ended (last coil, modem hang-up)
+};
+
+// The work in flight, beside the polling steps and the commands.
+enum class Work {
+    Idle,
+    Transfer,  // a setpoint read or write
+    Journal,   // a journal reading
+    Call,      // an unattended call's script
+};
+
+struct SessionState {
+    Connection connection = Connection::Disconnected;
+    Work work = Work::Idle;
+    // Commands allowed by this terminal's choice ("Внешнее управление").
+    bool externalControl = false;
+
+    bool connected() const { return connection == Connection::Connected; }
+    // Connected and free for an operator's command.
+    bool idle() const { return connected() && work == Work::Idle; }
+    bool operator==(const SessionState&) const = default;
 };
 
 // Why a connection did not come about.
@@ -74,6 +92,17 @@ enum class ConnectFailure {
 };
 
 using ClockReading = clock::ClockReading;
+
+// How a journal reading ended.
+struct JournalEnd {
+    QString summary;
+    unsigned deviceNumber = 0;
+    journal::RecordKeys keys;  // the records appended, newest first
+    bool newOnly = false;      // only the records newer than the known ones
+    // A request went unanswered (why, in words): the report ends with the
+    // last record read whole.
+    QString cutShort;
+};
 
 // What the queue runs. Each kind declares how it meets the queue: whether a
 // request of it is dropped while one is still waiting (a polling tick, a
@@ -123,40 +152,36 @@ public:
     const LinkCounters& counters() const { return m_link.counters(); }
     const ValveWeightArray& valveWeights() const { return m_weights; }
     clock::ClockState& clockState() { return m_clock; }  // window thread only
-    LinkState state() const { return m_state; }
-    bool externalControl() const { return m_externalControl; }
-    // A device was found and the connection has not been ended.
-    bool connected() const;
-    // Connected and free for an operator's command.
-    bool idleConnected() const { return m_state == LinkState::Monitoring || m_state == LinkState::ExternalControl; }
+    SessionState state() const { return {m_connection, m_work, m_externalControl}; }
     // Valve and step commands: the device grants them while its coil 15 is
     // set, by this terminal's choice or still from an earlier connection.
     bool commandsAllowed() const
     {
-        return idleConnected() &&
-               (m_state == LinkState::ExternalControl || m_image.coil(reg::kCoilExternalControl) == 1);
+        return state().idle() && (m_externalControl || m_image.coil(reg::kCoilExternalControl) == 1);
     }
-    // Whether the connection is polled (Timer1 runs unless a window holds
-    // the line, see holdPolling).
+    // Whether the connection is polled (one step a second, unless a window
+    // holds the line, see holdPolling).
     bool polling() const { return m_polling; }
-    // The session's own pacing, on the window thread: Timer1 asks for one
-    // polling step a second (a tick while a step is still queued is dropped);
-    // the modem timer looks at the line every 20 ms while a dial runs.
-    QTimer* pollingTimer() { return &m_pollTimer; }
-    QTimer* modemTimer() { return &m_modemTimer; }
+    // Whether Timer1's ticks ask for polling steps (on unless set). Off, the
+    // timer still runs and stops as polling says, and whoever drives the
+    // session asks for each step with poll() (tests, benchmarks).
+    void setPollsItself(bool on) { m_pollsItself = on; }
+    // The session's own pacing, for the windows that show it (read only).
+    const QTimer* pollingTimer() const { return &m_pollTimer; }
+    const QTimer* modemTimer() const { return &m_modemTimer; }
     // The clock window has the line while it is shown: polling waits.
     void holdPolling(bool held);
-    // Whether this connection goes through the modem.
-    bool viaModem() const { return m_viaModem; }
     // Whether the line is open (it closes on the I/O thread, a moment after
     // the state says so).
     bool portOpen() const { return m_portOpen.load(std::memory_order_acquire); }
-    void setSlaveAddress(int address) { m_link.setSlaveAddress(uint8_t(address)); }
-    // Reply-length framing ("Быстрый обмен"); takes effect from the next
-    // transaction.
-    void setFastFraming(bool on) { m_link.setFastFraming(on); }
-    bool fastFraming() const { return m_link.fastFraming(); }
-    int slaveAddress() const { return m_link.slaveAddress(); }
+    // The slave address and reply-length framing ("Быстрый обмен"); they
+    // take effect from the next transaction.
+    struct LinkOptions {
+        int address = 1;
+        bool fastFraming = false;
+    };
+    void setLinkOptions(const LinkOptions& options);
+    LinkOptions linkOptions() const { return {m_link.slaveAddress(), m_link.fastFraming()}; }
 
     // Connection.
     void connectDevice(const QString& portName, bool viaModem);
@@ -164,17 +189,12 @@ public:
     // empty: no record kept. Set before connecting.
     void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
     QString changeRecordPath() const { return QString::fromStdString(m_changePath); }
-    // Why the port of the last PortUnavailable failure did not open.
-    const QString& openFailure() const { return m_openFailure; }
     // Ends the connection the way it was made (a modem call is hung up).
     void disconnectDevice();
-    // An unattended caller never took control, so its close does not give it
-    // back: whatever the engineer on site chose stays (set before connecting).
-    void setGiveControlBackAtClose(bool give) { m_giveControlBack = give; }
     void setExternalControl(bool on);
 
-    // Modem dialogue, while Dialling: dial starts the modem timer, whose
-    // ticks supervise the answer until modemResult.
+    // Modem dialogue, while Dialling: dial starts the modem's supervision
+    // (a tick every 20 ms) until modemResult.
     void dial(const QString& number);
     void modemTick();
     void cancelDial();
@@ -207,12 +227,8 @@ public:
 
     // Journal. With `known` (the records of the report last read or saved
     // for this device, newest first), only the records newer than the first
-    // one already held are read.
-    void readJournal();
-    void readNewJournalRecords(journal::RecordKeys known);
-    // The collector's reading: the records new since the cursor, then the
-    // gaps earlier readings left; journalCursorRead tells where it stands.
-    void readJournalFromCursor(journal::JournalCursor cursor);
+    // one already held are read; without, or with none, the whole ring.
+    void readJournal(std::optional<journal::RecordKeys> known = std::nullopt);
     // The number the report header gives the device: the sum of its valve
     // weights as last read.
     unsigned deviceNumber() const;
@@ -220,29 +236,27 @@ public:
 
     // An unattended call: `script` runs straight through on the I/O thread,
     // from opening the port to hanging up, and hands its result back through
-    // CallLine::post. The session neither polls nor changes state for it.
+    // CallLine::post. The session does not poll for it.
     void runCall(std::function<void(CallLine&)> script);
     // The call's script sees it before its next request and hangs up.
     void stopCall();
 
-    // No request queued and none running.
+    // No request queued or running, and no result waiting for delivery.
     bool isIdle() const;
-    // Results handed over by the I/O thread and not yet delivered as signals.
-    bool hasUndelivered() const;
     // Requests waiting behind the one running.
     std::size_t queued() const;
-    // Blocks until idle (tests, benchmarks, and the close).
+    // Blocks until no request is queued or running (benchmarks, the close).
     void waitUntilIdle();
     // The close: the request in flight finishes, queued ones are dropped
     // except the ends of a connection, then the line is closed.
     void shutdown();
 
 signals:
-    void stateChanged(zrv::LinkState state);
-    void pollingChanged(bool on);  // the connection is polled, or no longer
-    // The link's counters after each transaction.
-    void countersChanged(int successes, int failures);
-    void connectionFailed(zrv::ConnectFailure why);
+    // The connection, the work in flight or external control changed.
+    void stateChanged(const zrv::SessionState& state);
+    // Why the connection did not come about; for PortUnavailable, the
+    // system's words for the port.
+    void connectionFailed(zrv::ConnectFailure why, const QString& portError);
     // Detected and read whole: the device as found.
     void deviceFound(const zrv::PollSnapshot& found);
     // What the modem hang-up says while it runs (its own words).
@@ -251,7 +265,8 @@ signals:
     void modemResult(bool success, const QString& state);
     void polled(const zrv::PollSnapshot& snapshot);
     void modeSet(bool ok);
-    void setpointsRead(bool ok);
+    // The device's setpoints as read, or nothing when the read failed.
+    void setpointsRead(const std::optional<zrv::setpoints::SetpointSet>& set);
     // Written, or why not: a check's refusal, or (empty) no answer.
     void setpointsWritten(bool written, const QString& refusal);
     // A block read or write is about to make its attempt-th of `attempts`.
@@ -262,23 +277,13 @@ signals:
     void journalStatus(const QString& text);
     void journalPiece(const QString& text);
     void journalProgress(int wordsRead, int recordsRead);
-    void journalFinished(const QString& summary);
-    // After journalFinished: a request went unanswered (why, in words), so
-    // the report ends with the last record read whole.
-    void journalCutShort(const QString& why);
-    // Before journalFinished: the records the reading appended, newest first.
-    void journalRecordKeys(unsigned deviceNumber, const zrv::journal::RecordKeys& keys, bool newOnly);
-    // Each record a journal reading appends, newest first, before
-    // journalRecordKeys.
-    void journalRecord(unsigned deviceNumber, const zrv::journal::RecordData& record);
-    // After the records of readJournalFromCursor, before journalFinished.
-    void journalCursorRead(unsigned deviceNumber, const zrv::journal::CursorReading& reading);
-    // A write went to the device but its line in the change record could
-    // not be written (why, with the file).
-    void changeNotRecorded(const QString& why);
-    // A write's line is in the change record (the file may be read anew).
-    void changeRecorded();
-    // Every transaction, after it was counted.
+    // The end of a journal reading: its summary, the records it appended
+    // (newest first), and why it was cut short (empty: it was not).
+    void journalFinished(const zrv::JournalEnd& end);
+    // After a write to the device: its line is in the change record (empty),
+    // or why it could not be written.
+    void changeRecorded(const QString& failure);
+    // Every transaction, after it was counted (counters() has it).
     void transaction(const zrv::TransactionRecord& record);
 
 private:
@@ -291,7 +296,6 @@ private:
     // Queues the operation as its kind's policy says; false when it was
     // dropped for one of its kind already waiting, or for the close.
     bool enqueue(OpKind kind, std::function<void()> run);
-    void startJournal(std::optional<journal::RecordKeys> known, std::optional<journal::JournalCursor> cursor = {});
     // I/O thread: hands each attempt of a block transfer to the windows.
     setpoints::AttemptHook transferAttempts();
     // Hands f to the window thread, in order, and never waits. The I/O thread
@@ -304,20 +308,16 @@ private:
     // result that opens a modal box lets the later ones through in order.
     void deliverPosted();
     void ioLoop();
-    void setState(LinkState state);
+    void setConnection(Connection c);
+    void setWork(Work w);
     void setPolling(bool on);
     void updatePollTimer();
-    LinkState controlState() const
-    {
-        return m_externalControl ? LinkState::ExternalControl : LinkState::Monitoring;
-    }
     // I/O thread: detection and the first reading, after the port opened.
     void detectDevice();
     Detection detectOnLine();
     // I/O thread: the port by its name, or why not (said on stderr too).
     bool openLine(const std::string& name, std::string* why);
     bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
-    QString m_openFailure;
     // The change record. The path and the port are set on the window thread
     // before the work they concern is queued; the rest is the I/O thread's.
     std::string m_changePath;
@@ -332,12 +332,13 @@ private:
     void closePort();
 
     // Window thread.
-    LinkState m_state = LinkState::Disconnected;
+    Connection m_connection = Connection::Disconnected;
+    Work m_work = Work::Idle;
     bool m_externalControl = false;
     bool m_polling = false;
     bool m_pollHeld = false;
+    bool m_pollsItself = true;
     bool m_viaModem = false;
-    bool m_giveControlBack = true;
     QTimer m_pollTimer;
     QTimer m_modemTimer;
     uint64_t m_journalRun = 0;
@@ -345,7 +346,7 @@ private:
     clock::ClockState m_clock;
     setpoints::SetpointDraft m_draft;
 
-    // Shared, each entry atomic.
+    // Shared: each entry atomic, written by one thread.
     RegisterImage m_image;
     ValveWeightArray m_weights{};
     ModbusLink m_link{m_image};
@@ -354,8 +355,8 @@ private:
     std::atomic<bool> m_portOpen{false};
 
     // I/O thread.
-    std::atomic<uint8_t> ValveHoldOff{0};
-    std::atomic<uint8_t> ModeHoldOff{0};
+    uint8_t ValveHoldOff = 0;
+    uint8_t ModeHoldOff = 0;
     bool m_deviceFound = false;
     std::unique_ptr<modem::ModemDialogue> m_dialogue;
     std::function<void(const TransactionRecord&)> m_callTrace;

@@ -84,7 +84,7 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
     // must never get the fast one by surprise.
     const bool fast = zrv::prefs::value(QLatin1String(zrv::prefs::kFastFraming), false).toBool();
     FastF->setChecked(fast);
-    m_session.setFastFraming(fast);
+    m_session.setLinkOptions({m_session.linkOptions().address, fast});
 
     connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
     const auto found = [this](const zrv::PollSnapshot& s) {
@@ -93,8 +93,10 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
     connect(&m_session, &zrv::Session::deviceFound, this, found);
     connect(&m_session, &zrv::Session::polled, this, found);
     connect(&m_session, &zrv::Session::hangUpStatus, this, &TMain::setDeviceStatus);
-    connect(&m_session, &zrv::Session::countersChanged, this, [this](int ok, int failed) {
-        setLinkStatus(QString::fromStdString(zrv::transactionStatusText(ok, failed)));
+    connect(&m_session, &zrv::Session::transaction, this, [this] {
+        const zrv::LinkCounters& c = m_session.counters();
+        setLinkStatus(QString::fromStdString(zrv::transactionStatusText(c.successes.load(std::memory_order_relaxed),
+                                                                        c.failures.load(std::memory_order_relaxed))));
     });
 }
 
@@ -108,12 +110,12 @@ void TMain::setViewWindows(QMdiSubWindow* select, QMdiSubWindow* measure, QMdiSu
     m_log = log;
 }
 
-void TMain::SessionStateChange(zrv::LinkState state)
+void TMain::SessionStateChange(const zrv::SessionState& state)
 {
     // The clock and the journal need the line to themselves: offered only
     // while nothing else runs.
-    const bool free = state == zrv::LinkState::Monitoring || state == zrv::LinkState::ExternalControl;
-    if (state == zrv::LinkState::HangingUp) setDeviceStatus(QStringLiteral("Устройство не обнаружено"));
+    const bool free = state.idle();
+    if (state.connection == zrv::Connection::HangingUp) setDeviceStatus(QStringLiteral("Устройство не обнаружено"));
     N8->setEnabled(free);
     N4->setEnabled(free);
     NewRecordsF->setEnabled(free);
@@ -246,7 +248,7 @@ void TMain::Timer2Timer()
 
 void TMain::N8Click()
 {
-    if (!m_session.idleConnected()) return;
+    if (!m_session.state().idle()) return;
     // The clock window holds polling while it is shown.
     emit clockWindowRequested();
 }
@@ -257,7 +259,9 @@ void TMain::N11Click() { emit aboutRequested(); }
 
 void TMain::FastFClick(bool ticked)
 {
-    m_session.setFastFraming(ticked);
+    zrv::Session::LinkOptions o = m_session.linkOptions();
+    o.fastFraming = ticked;
+    m_session.setLinkOptions(o);
     zrv::prefs::setValue(QLatin1String(zrv::prefs::kFastFraming), ticked);
 }
 

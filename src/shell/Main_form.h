@@ -25,7 +25,7 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel0 = nullptr;  // device state
     QLabel* StatusPanel1 = nullptr;  // transaction counters
-    QTimer* Timer1 = nullptr;        // the session's: one polling step per tick
+    const QTimer* Timer1 = nullptr;  // the session's: one polling step per tick
     QTimer* Timer2 = nullptr;        // keeps the view ticks in step
     QAction* N10 = nullptr;          // "Открыть..."
     QAction* N9 = nullptr;           // "Сохранить..."
@@ -70,7 +70,7 @@ public:
     bool Exit();
 
     // Which commands apply, from the connection's state.
-    void SessionStateChange(zrv::LinkState state);
+    void SessionStateChange(const zrv::SessionState& state);
 
 signals:
     void clockWindowRequested();  // shown modally while the signal is handled

@@ -31,7 +31,8 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     // Every write to a device is recorded beside zrvterm.ini (the data
     // folder when started from the menu).
     s.setChangeRecordPath(QDir::current().absoluteFilePath(QStringLiteral("changes.jsonl")));
-    QObject::connect(&s, &zrv::Session::changeNotRecorded, [](const QString& why) {
+    QObject::connect(&s, &zrv::Session::changeRecorded, [](const QString& why) {
+        if (why.isEmpty()) return;
         ShowMessage(QStringLiteral("Изменение не записано в журнал изменений: %1\nКоманда прибору отправлена.").arg(why),
                     QStringLiteral("Журнал изменений"));
     });
@@ -85,7 +86,7 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     });
     TLogView* viewer = logView;
     QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
-        s.readNewJournalRecords(viewer->knownRecords(s.deviceNumber()));
+        s.readJournal(viewer->knownRecords(s.deviceNumber()));
     });
     QObject::connect(sets, &TSets::stopRequested, select, &TSelect::DisconnectClick);
     QObject::connect(main, &TMain::closed, main, [this] {
@@ -102,7 +103,6 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
 Terminal::~Terminal()
 {
     if (!main) return;
-    m_session->pollingTimer()->stop();
     m_session->stopJournal();
     m_session->shutdown();
     // The main window owns the dialogs and, through its frame, the children.
@@ -125,8 +125,8 @@ void Terminal::connectAtStart(int com, int address, const QString& modemNumber)
 
 void Terminal::endConnection()
 {
-    using S = zrv::LinkState;
-    switch (m_session->state()) {
+    using S = zrv::Connection;
+    switch (m_session->state().connection) {
     case S::Disconnected:
     case S::HangingUp:
         return;

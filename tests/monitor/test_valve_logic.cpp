@@ -60,7 +60,7 @@ TEST(ValveHoldOff, ButtonsComeBackWhenValvesConfirmOrAtTheThirdStep)
     RegisterImage img;
     img.setCoil(reg::kCoilExternalControl, 1);
     img.setCoil(2, 1);  // valve 3 commanded open, not yet confirmed
-    std::atomic<uint8_t> counter{kValveHoldOffSteps};
+    uint8_t counter = kValveHoldOffSteps;
 
     auto s = runValveHoldOff(counter, img);  // step 1
     EXPECT_TRUE(s.disableButtons);
@@ -68,7 +68,7 @@ TEST(ValveHoldOff, ButtonsComeBackWhenValvesConfirmOrAtTheThirdStep)
     s = runValveHoldOff(counter, img);  // step 2
     EXPECT_TRUE(s.disableButtons);
     EXPECT_FALSE(s.enableButtonsForMode);
-    EXPECT_EQ(counter.load(), 0);
+    EXPECT_EQ(counter, 0);
     s = runValveHoldOff(counter, img);  // step 3: by mode in any case
     EXPECT_FALSE(s.disableButtons);
     EXPECT_TRUE(s.enableButtonsForMode);
@@ -78,13 +78,13 @@ TEST(ValveHoldOff, ButtonsComeBackWhenValvesConfirmOrAtTheThirdStep)
     s = runValveHoldOff(counter, img);
     EXPECT_TRUE(s.disableButtons);
     EXPECT_TRUE(s.enableButtonsForMode);
-    EXPECT_EQ(counter.load(), 0);
+    EXPECT_EQ(counter, 0);
 }
 
 TEST(ValveHoldOff, WithoutExternalControlTheButtonsStayAsTheyAre)
 {
     RegisterImage img;
-    std::atomic<uint8_t> counter{0};
+    uint8_t counter = 0;
     const auto s = runValveHoldOff(counter, img);
     EXPECT_FALSE(s.disableButtons);
     EXPECT_FALSE(s.enableButtonsForMode);
@@ -96,7 +96,7 @@ TEST(ValveHoldOff, WithoutExternalControlTheButtonsStayAsTheyAre)
 
 TEST(ModeHoldOff, FiveStepsWithoutReadBackThenTheSixthReads)
 {
-    std::atomic<uint8_t> counter{kModeHoldOffSteps};
+    uint8_t counter = kModeHoldOffSteps;
     for (int step = 1; step <= 5; ++step) EXPECT_FALSE(runModeHoldOff(counter)) << step;
     EXPECT_TRUE(runModeHoldOff(counter));
     EXPECT_TRUE(runModeHoldOff(counter));

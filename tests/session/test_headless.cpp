@@ -15,7 +15,6 @@
 
 namespace {
 
-using zrv::LinkState;
 using zrv::Session;
 
 TEST(Headless, AWholeConnectionWithoutWindows)
@@ -29,7 +28,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     });
     Session session;
     session.setLineOpener(device.opener());
-    QObject::disconnect(session.pollingTimer(), &QTimer::timeout, &session, nullptr);
+    session.setPollsItself(false);
 
     int found = 0, polls = 0;
     float p1 = 0;
@@ -43,17 +42,19 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         ++polls;
         p1 = s.measurements.p1;
     });
-    QObject::connect(&session, &Session::setpointsRead, [&](bool ok) { transfers.push_back(ok); });
+    QObject::connect(&session, &Session::setpointsRead,
+                     [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
     QObject::connect(&session, &Session::setpointsWritten, [&](bool ok, const QString&) { transfers.push_back(ok); });
-    QObject::connect(&session, &Session::journalRecordKeys,
-                     [&](unsigned, const zrv::journal::RecordKeys& k, bool) { keys = k; });
-    QObject::connect(&session, &Session::journalFinished, [&](const QString& s) { summary = s; });
+    QObject::connect(&session, &Session::journalFinished, [&](const zrv::JournalEnd& end) {
+        keys = end.keys;
+        summary = end.summary;
+    });
     QObject::connect(&session, &Session::clockRead, [&](const zrv::ClockReading& r) { clock = r; });
     QObject::connect(&session, &Session::clockSet, [&](bool ok) { clockSet = ok; });
 
     session.connectDevice(QStringLiteral("COM1"), false);
     settle(session);
-    ASSERT_EQ(session.state(), LinkState::Monitoring);
+    ASSERT_EQ(stateName(session.state()), "Monitoring");
     EXPECT_EQ(found, device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
         int n = 0;
         for (int i = 0; i < 8; ++i) n += d.holdings[std::size_t(zrv::reg::kZrvFactor1 + i)] & 0xFF;
@@ -98,14 +99,14 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         for (int i = 0; i < 2; ++i) d.appendRecord(d.stampNow(), {{1, 0x0000, 7, 0}});
         return 0;
     });
-    session.readNewJournalRecords(keys);
+    session.readJournal(keys);
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 4 записи"))) << summary.toStdString();
     EXPECT_TRUE(summary.endsWith(QStringLiteral(" (только новые записи)")));
 
     session.disconnectDevice();
     settle(session);
-    EXPECT_EQ(session.state(), LinkState::Disconnected);
+    EXPECT_EQ(stateName(session.state()), "Disconnected");
     EXPECT_FALSE(session.portOpen());
     const auto frames = device.written();
     ASSERT_FALSE(frames.empty());

@@ -3,6 +3,7 @@
 // that never overlaps a transaction. The device is the model behind the
 // in-memory line, so silent-device retries cost no real time.
 
+#include "journal/Readlog.h"
 #include "session/Session.h"
 #include "support/MemoryDevice.h"
 #include "support/Settle.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-using zrv::LinkState;
 using zrv::Session;
 using zrv::TransactOutcome;
 using zrvtest::Bytes;
@@ -38,10 +38,10 @@ protected:
         });
         session = std::make_unique<Session>();
         session->setLineOpener(device.opener());
-        // Polling is driven step by step: the timer runs as the session says,
-        // its ticks ask for nothing.
-        QObject::disconnect(session->pollingTimer(), &QTimer::timeout, session.get(), nullptr);
-        QObject::connect(session.get(), &Session::stateChanged, [this](LinkState s) { states.push_back(s); });
+        // Polling is driven step by step.
+        session->setPollsItself(false);
+        QObject::connect(session.get(), &Session::stateChanged,
+                         [this](const zrv::SessionState& s) { states.push_back(stateName(s)); });
         QObject::connect(session.get(), &Session::transaction,
                          [this](const zrv::TransactionRecord& r) { records.push_back(r); });
     }
@@ -51,7 +51,7 @@ protected:
     {
         session->connectDevice(QStringLiteral("COM1"), false);
         settle(*session);
-        ASSERT_EQ(session->state(), LinkState::Monitoring);
+        ASSERT_EQ(stateName(session->state()), "Monitoring");
         device.clearWritten();
         records.clear();
         states.clear();
@@ -63,23 +63,23 @@ protected:
 
     zrvtest::MemoryDevice device;
     std::unique_ptr<Session> session;
-    std::vector<LinkState> states;
+    std::vector<QString> states;
     std::vector<zrv::TransactionRecord> records;
 };
 
 TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnected)
 {
     session->connectDevice(QStringLiteral("COM1"), false);
-    EXPECT_EQ(session->state(), LinkState::Detecting);  // at once, on the caller's thread
+    EXPECT_EQ(stateName(session->state()), "Detecting");  // at once, on the caller's thread
     settle(*session);
-    EXPECT_EQ(states, (std::vector<LinkState>{LinkState::Detecting, LinkState::Monitoring}));
+    EXPECT_EQ(states, (std::vector<QString>{"Detecting", "Monitoring"}));
     EXPECT_TRUE(session->polling());
     EXPECT_TRUE(session->portOpen());
     session->disconnectDevice();
-    EXPECT_EQ(session->state(), LinkState::HangingUp);
+    EXPECT_EQ(stateName(session->state()), "HangingUp");
     EXPECT_FALSE(session->polling());
     settle(*session);
-    EXPECT_EQ(session->state(), LinkState::Disconnected);
+    EXPECT_EQ(stateName(session->state()), "Disconnected");
     EXPECT_FALSE(session->portOpen());
 }
 
@@ -126,12 +126,12 @@ TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
     EXPECT_TRUE(device.written().empty());
     session->setExternalControl(true);
     session->readSetpoints();
-    EXPECT_EQ(session->state(), LinkState::Busy);
+    EXPECT_EQ(stateName(session->state()), "Busy");
     session->toggleValve(1);  // refused while the transfer runs
     session->readJournal();
     settle(*session);
     for (const Bytes& f : device.written()) EXPECT_NE(fields(f), (std::array<int, 3>{5, 0, 0xFF00}));
-    EXPECT_EQ(session->state(), LinkState::ExternalControl);
+    EXPECT_EQ(stateName(session->state()), "ExternalControl");
 }
 
 TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
@@ -145,13 +145,13 @@ TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
         return std::vector<zrvtest::Chunk>{};
     });
     bool readAnswered = false;
-    QObject::connect(session.get(), &Session::setpointsRead, [&](bool) { readAnswered = true; });
+    QObject::connect(session.get(), &Session::setpointsRead, [&](const auto&) { readAnswered = true; });
     session->readSetpoints();
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     session->disconnectDevice();
     stopped = true;
     settle(*session);
-    EXPECT_EQ(session->state(), LinkState::Disconnected);
+    EXPECT_EQ(stateName(session->state()), "Disconnected");
     EXPECT_FALSE(readAnswered);  // the operator ended it: no failure box
     // One attempt of the 104, then the disconnection's coil write.
     const auto frames = device.written();
@@ -235,12 +235,12 @@ TEST_F(SessionTest, JournalStopGivesCommandsBackAtOncePollingAtTheEnd)
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("block125"); });
     connect();
     QString summary;
-    QObject::connect(session.get(), &Session::journalFinished, [&](const QString& s) { summary = s; });
+    QObject::connect(session.get(), &Session::journalFinished, [&](const zrv::JournalEnd& end) { summary = end.summary; });
     session->readJournal();
-    EXPECT_EQ(session->state(), LinkState::ReadingJournal);
+    EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     EXPECT_FALSE(session->polling());
     session->stopJournal();
-    EXPECT_EQ(session->state(), LinkState::Monitoring);
+    EXPECT_EQ(stateName(session->state()), "Monitoring");
     EXPECT_FALSE(session->polling());  // not before the reader has let go of the line
     settle(*session);
     EXPECT_TRUE(session->polling());
@@ -257,13 +257,12 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     std::vector<QString> order;
     zrv::journal::RecordKeys keys;
     unsigned deviceNumber = 0;
-    QObject::connect(session.get(), &Session::journalRecordKeys,
-                     [&](unsigned n, const zrv::journal::RecordKeys& k, bool newOnly) {
-                         order.push_back(newOnly ? "keys, new" : "keys");
-                         keys = k;
-                         deviceNumber = n;
-                     });
-    QObject::connect(session.get(), &Session::journalFinished, [&](const QString& s) { order.push_back(s); });
+    QObject::connect(session.get(), &Session::journalFinished, [&](const zrv::JournalEnd& end) {
+        order.push_back(end.newOnly ? "keys, new" : "keys");
+        keys = end.keys;
+        deviceNumber = end.deviceNumber;
+        order.push_back(end.summary);
+    });
     session->readJournal();
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
@@ -281,12 +280,12 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
         return 0;
     });
     order.clear();
-    session->readNewJournalRecords(keys);
-    EXPECT_EQ(session->state(), LinkState::ReadingJournal);
+    session->readJournal(keys);
+    EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     // The fast rule may be chosen at any moment; it takes the next transaction.
-    session->setFastFraming(true);
+    session->setLinkOptions({1, true});
     settle(*session);
-    session->setFastFraming(false);
+    session->setLinkOptions({1, false});
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys, new");
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 3 записи")));
@@ -296,23 +295,31 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
 
     // No earlier report: the whole ring, as the full reading.
     order.clear();
-    session->readNewJournalRecords({});
+    session->readJournal(zrv::journal::RecordKeys{});
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 33 записи")));
 
-    // The collector's reading on a device that falls silent before the
-    // tables come back: the cursor it was given stays as it was.
+    // The collector's reading (a call's script on the I/O thread) on a
+    // device that falls silent before the tables come back: the cursor it
+    // was given stays as it was.
     zrv::journal::JournalCursor given;
     given.keys = keys;
     given.end = 700;
     given.gaps.push_back({keys.back(), std::nullopt, std::nullopt, 21});
     std::optional<zrv::journal::CursorReading> reading;
-    QObject::connect(session.get(), &Session::journalCursorRead,
-                     [&](unsigned, const zrv::journal::CursorReading& r) { reading = r; });
     device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.silent = true; });
-    session->readJournalFromCursor(given);
+    session->runCall([&](zrv::CallLine& line) {
+        zrv::JournalSink sink;
+        sink.status = sink.piece = [](const std::string&) {};
+        sink.progress = [](uint16_t, int32_t) {};
+        sink.record = [](const auto&, const auto&, const auto&) {};
+        zrv::TReadLog reader(line.link(), line.stopFlag(), sink, line.refreshHooks());
+        reader.findNewest();
+        reader.ExecuteFromCursor(given);
+        reading = reader.cursorReading();
+    });
     settle(*session);
     ASSERT_TRUE(reading);
     EXPECT_TRUE(reading->cutShort);
@@ -333,13 +340,13 @@ TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
     QObject::connect(session.get(), &Session::hangUpStatus, [&](const QString& s) { statuses << s; });
     session->connectDevice(QStringLiteral("COM1"), true);
     settle(*session);
-    EXPECT_EQ(session->state(), LinkState::Dialling);
+    EXPECT_EQ(stateName(session->state()), "Dialling");
     session->dial(QStringLiteral("123"));
-    for (int i = 0; i < 5 && session->state() == LinkState::Dialling; ++i) {
+    for (int i = 0; i < 5 && stateName(session->state()) == QLatin1String("Dialling"); ++i) {
         session->modemTick();
         settle(*session);
     }
-    ASSERT_EQ(session->state(), LinkState::Monitoring);
+    ASSERT_EQ(stateName(session->state()), "Monitoring");
     session->disconnectDevice();
     settle(*session);
     const auto pauses = device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.pauses; });

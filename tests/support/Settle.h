@@ -8,3 +8,13 @@ class Session;
 }
 
 void settle(zrv::Session& session);
+
+// The session's state in one word, as the tests speak of it: "Disconnected",
+// "Dialling", "Detecting", "Monitoring" (connected, idle), "ExternalControl"
+// (the same, with this terminal's external control), "Busy" (a setpoint
+// transfer), "ReadingJournal", "Call", "HangingUp".
+#include <QString>
+namespace zrv {
+struct SessionState;
+}
+QString stateName(const zrv::SessionState& state);

@@ -39,7 +39,7 @@ void SimulatedTerminal::createTerminal()
     m_terminal = std::make_unique<Terminal>();
     // Polling is driven step by step by the tests: the timer still runs and
     // stops as the session says, but its ticks ask for nothing.
-    QObject::disconnect(session().pollingTimer(), &QTimer::timeout, &session(), nullptr);
+    session().setPollsItself(false);
     m_terminal->main->show();
 }
 

@@ -11,6 +11,7 @@
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "windowbase/MessageBox.h"
+#include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>
@@ -154,7 +155,7 @@ private slots:
         m_messages.clear();
         connectDevice();
         QVERIFY(m_messages.isEmpty());
-        QCOMPARE(session().state(), zrv::LinkState::Monitoring);
+        QCOMPARE(stateName(session().state()), QStringLiteral("Monitoring"));
     }
 
     void deviceThatRefusesSixteenCoilsIsReadAsFarAsItAllows()
@@ -325,7 +326,7 @@ private slots:
         QVERIFY2(error.empty(), error.c_str());
         createTerminal();
         main()->FastF->trigger();  // the fast rule over TCP too
-        QVERIFY(session().fastFraming());
+        QVERIFY(session().linkOptions().fastFraming);
         connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
@@ -344,7 +345,7 @@ private slots:
         QVERIFY(select()->Disconnect->isEnabled());
         QTest::mouseClick(select()->Disconnect, Qt::LeftButton);
         settle();
-        QCOMPARE(session().state(), zrv::LinkState::Disconnected);
+        QCOMPARE(stateName(session().state()), QStringLiteral("Disconnected"));
         QVERIFY(select()->Connect->isEnabled());
 
         // Nobody listens now: the connection fails like a port that cannot
@@ -357,7 +358,7 @@ private slots:
         connectDevice();
         QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
         main()->FastF->trigger();
-        QVERIFY(!session().fastFraming());
+        QVERIFY(!session().linkOptions().fastFraming);
         QVERIFY(entry.remove());  // the next test's simulator takes COM1 again
     }
 

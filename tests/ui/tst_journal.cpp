@@ -16,6 +16,7 @@
 #include "shell/Terminal.h"
 #include "shell/Main_form.h"
 #include "windowbase/MessageBox.h"
+#include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
 
@@ -45,7 +46,7 @@ private:
         connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
     }
-    bool reading() { return session().state() == zrv::LinkState::ReadingJournal; }
+    bool reading() { return stateName(session().state()) == QLatin1String("ReadingJournal"); }
     // Until the reader has ended and all it said has reached the windows.
     bool waitForTheReading(int ms)
     {
@@ -275,7 +276,7 @@ private slots:
         // And the terminal connects again.
         connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
-        QCOMPARE(session().state(), zrv::LinkState::Monitoring);
+        QCOMPARE(stateName(session().state()), QStringLiteral("Monitoring"));
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
     }
 

@@ -220,7 +220,7 @@ private slots:
         createTerminal();
         TMain* m = t().main;
         m->FastF->trigger();
-        QVERIFY(session().fastFraming());
+        QVERIFY(session().linkOptions().fastFraming);
         m->close();
         QCOMPARE(readIni().count("\r\n"), 12);
         QVERIFY(!readIni().contains("fast"));
@@ -232,9 +232,9 @@ private slots:
 
         createTerminal();  // the tick comes back, and the link follows it
         QVERIFY(t().main->FastF->isChecked());
-        QVERIFY(session().fastFraming());
+        QVERIFY(session().linkOptions().fastFraming);
         t().main->FastF->trigger();
-        QVERIFY(!session().fastFraming());
+        QVERIFY(!session().linkOptions().fastFraming);
     }
 
     void settingsThatCannotBeWrittenAreReportedAndTheOldFileKept()

@@ -10,6 +10,7 @@
 #include "shell/Main_form.h"
 #include "windowbase/MessageBox.h"
 #include "text/Cp1251.h"
+#include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QDir>
@@ -202,7 +203,7 @@ private slots:
         QVERIFY(sets()->rowMarked(10));
         // A journal reading reads all tables again first.
         t().main->N4->trigger();
-        QVERIFY(QTest::qWaitFor([this] { return session().idleConnected() && session().isIdle(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return session().state().idle() && session().isIdle(); }, 20000));
         settle();
         QCOMPARE(image().holding(4), m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[4]; }));
         // The table still shows the typed values, marked, and the write sends them.
@@ -237,7 +238,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([this] { return sets()->TransferState->text().contains(QStringLiteral(" из 104")); }, 5000));
         QVERIFY2(sets()->TransferState->text().startsWith(QStringLiteral("Запись в ZRV: попытка ")),
                  qPrintable(sets()->TransferState->text()));
-        QVERIFY(QTest::qWaitFor([this] { return session().idleConnected(); }, 30000));
+        QVERIFY(QTest::qWaitFor([this] { return session().state().idle(); }, 30000));
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
         QVERIFY(!sets()->TransferStop->isVisible());
@@ -257,9 +258,9 @@ private slots:
         device([](zrvsim::DeviceModel&, zrvsim::ModbusSlave& s) { s.faults.silent = true; });
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
         QTest::mouseClick(sets()->TransferStop, Qt::LeftButton);
-        QCOMPARE(session().state(), zrv::LinkState::HangingUp);
+        QCOMPARE(stateName(session().state()), QStringLiteral("HangingUp"));
         settle();
-        QCOMPARE(session().state(), zrv::LinkState::Disconnected);
+        QCOMPARE(stateName(session().state()), QStringLiteral("Disconnected"));
         QVERIFY(lastRequestIsStop());
         QVERIFY(m_messages.isEmpty());
 

@@ -71,14 +71,19 @@ TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& se
         pick(Address, settings.values[zrv::kSlotAddress]);
         ModemEnable->setChecked(settings.values[zrv::kSlotModemEnable] != 0);
     }
-    m_session.setSlaveAddress(slaveAddress());
-    connect(Address, &QComboBox::currentIndexChanged, this, [this](int) { m_session.setSlaveAddress(slaveAddress()); });
+    const auto takeAddress = [this] {
+        zrv::Session::LinkOptions o = m_session.linkOptions();
+        o.address = slaveAddress();
+        m_session.setLinkOptions(o);
+    };
+    takeAddress();
+    connect(Address, &QComboBox::currentIndexChanged, this, takeAddress);
     connect(Connect, &QPushButton::clicked, this, &TSelect::ConnectClick);
     connect(Disconnect, &QPushButton::clicked, this, &TSelect::DisconnectClick);
     connect(Monitoring, &QRadioButton::toggled, this, [this](bool on) { if (on) MonitoringClick(); });
     connect(ExtControl, &QRadioButton::toggled, this, [this](bool on) { if (on) ExtControlClick(); });
     connect(&m_session, &zrv::Session::stateChanged, this, &TSelect::SessionStateChange);
-    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::ConnectFailure why) {
+    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::ConnectFailure why, const QString&) {
         switch (why) {
         case zrv::ConnectFailure::PortUnavailable:
             return ShowMessage(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
@@ -115,17 +120,20 @@ void TSelect::DisconnectClick()
 void TSelect::MonitoringClick() { m_session.setExternalControl(false); }
 void TSelect::ExtControlClick() { m_session.setExternalControl(true); }
 
-void TSelect::SessionStateChange(zrv::LinkState state)
+void TSelect::SessionStateChange(const zrv::SessionState& state)
 {
-    using S = zrv::LinkState;
-    const bool choosing = state == S::Monitoring || state == S::ExternalControl;
-    Connect->setEnabled(state == S::Disconnected);
-    // Stop also ends a detection that finds nobody, without waiting for it.
-    Disconnect->setEnabled(choosing || state == S::Busy || state == S::Detecting);
-    ModemEnable->setEnabled(state == S::Disconnected);
+    using C = zrv::Connection;
+    const bool choosing = state.idle();
+    const bool disconnected = state.connection == C::Disconnected;
+    Connect->setEnabled(disconnected);
+    // Stop also ends a detection that finds nobody, or a setpoint transfer,
+    // without waiting for it (a journal reading has its own stop).
+    Disconnect->setEnabled(choosing || (state.connected() && state.work == zrv::Work::Transfer) ||
+                           state.connection == C::Detecting);
+    ModemEnable->setEnabled(disconnected);
     Monitoring->setEnabled(choosing);
     ExtControl->setEnabled(choosing);
-    if (state == S::Disconnected || state == S::HangingUp) {
+    if (disconnected || state.connection == C::HangingUp) {
         const QSignalBlocker block(Monitoring);
         Monitoring->setChecked(true);
     }

@@ -41,7 +41,7 @@ public slots:
     void ExtControlClick();
 
     // Which commands apply, from the connection's state.
-    void SessionStateChange(zrv::LinkState state);
+    void SessionStateChange(const zrv::SessionState& state);
 
 private:
     zrv::Session& m_session;

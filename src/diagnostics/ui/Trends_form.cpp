@@ -208,8 +208,8 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
     });
 
     connect(&session, &zrv::Session::polled, this, &TTrends::takePoll);
-    connect(&session, &zrv::Session::stateChanged, this, [this](zrv::LinkState state) {
-        if (state == zrv::LinkState::Detecting) startConnection();
+    connect(&session, &zrv::Session::stateChanged, this, [this](const zrv::SessionState& state) {
+        if (state.connection == zrv::Connection::Detecting) startConnection();
     });
     startConnection();
 

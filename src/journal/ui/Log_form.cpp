@@ -62,9 +62,11 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     });
     connect(&session, &zrv::Session::journalStatus, this, &TLogView::setStatusText);
     connect(&session, &zrv::Session::journalPiece, this, &TLogView::appendPiece);
-    connect(&session, &zrv::Session::journalFinished, this, &TLogView::setStatusText);
-    connect(&session, &zrv::Session::journalRecordKeys, this, &TLogView::takeRecordKeys);
-    connect(&session, &zrv::Session::journalCutShort, this, &TLogView::readingCutShort);
+    connect(&session, &zrv::Session::journalFinished, this, [this](const zrv::JournalEnd& end) {
+        takeRecordKeys(end.deviceNumber, end.keys, end.newOnly);
+        setStatusText(end.summary);
+        if (!end.cutShort.isEmpty()) readingCutShort(end.cutShort);
+    });
 
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});

@@ -29,7 +29,7 @@ public:
     QLineEdit* Number = nullptr;
     QLabel* State = nullptr;
     QPushButton* Button2 = nullptr;  // "Соединить"
-    QTimer* Timer1 = nullptr;        // the session's supervision, every 20 ms
+    const QTimer* Timer1 = nullptr;  // the session's supervision, every 20 ms
 
     // Shows the dialogue modally once the session has opened the port for
     // dialling; it ends accepted on a connection, or cancelled (the session

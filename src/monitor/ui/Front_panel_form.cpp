@@ -231,12 +231,12 @@ void TFront_Panel::ShowPolled(const zrv::PollSnapshot& s)
     if (s.modeReadBack) selectMode(s.mode);
 }
 
-void TFront_Panel::SessionStateChange(zrv::LinkState state)
+void TFront_Panel::SessionStateChange(const zrv::SessionState& state)
 {
-    using S = zrv::LinkState;
+    using C = zrv::Connection;
     // External control chosen here, with nothing else on the line.
-    const bool on = state == S::ExternalControl;
-    if (state == S::HangingUp || state == S::Disconnected) paintIndicatorsSilver();
+    const bool on = state.idle() && state.externalControl;
+    if (state.connection == C::HangingUp || state.connection == C::Disconnected) paintIndicatorsSilver();
     Mode->setEnabled(on);
     if (on && !m_commandsOn)
         EnableButtonsForMode();
@@ -271,6 +271,7 @@ void TFront_Panel::ModeChange(int)
     // Only under external control as chosen here, and not while a journal
     // reading has the line: the next polling step puts the device's mode
     // back into the list.
-    if (m_session.state() != zrv::LinkState::ExternalControl) return;
+    const zrv::SessionState s = m_session.state();
+    if (!s.idle() || !s.externalControl) return;
     m_session.setMode(Mode->currentIndex());
 }

@@ -63,7 +63,7 @@ public:
     void selectMode(int mode);
     // What a polling step found, in the order the step reports it.
     void ShowPolled(const zrv::PollSnapshot& s);
-    void SessionStateChange(zrv::LinkState state);
+    void SessionStateChange(const zrv::SessionState& state);
 
 public slots:
     void ValveClick(int valve);  // V1Click .. V8Click

@@ -60,8 +60,8 @@ TMeasure::TMeasure(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
     applyPlacement(zrv::placementFor(zrv::ChildWindow::Measure, settings));
     connect(&m_session, &zrv::Session::polled, this, &TMeasure::showPoll);
-    connect(&m_session, &zrv::Session::stateChanged, this, [this](zrv::LinkState state) {
-        if (state == zrv::LinkState::HangingUp) resetFields();
+    connect(&m_session, &zrv::Session::stateChanged, this, [this](const zrv::SessionState& state) {
+        if (state.connection == zrv::Connection::HangingUp) resetFields();
     });
 }
 

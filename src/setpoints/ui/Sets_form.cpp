@@ -217,11 +217,11 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     Table->resize(width() - 28, Table->height());
 }
 
-bool TSets::connected() const { return m_session.connected(); }
+bool TSets::connected() const { return m_session.state().connected(); }
 
-void TSets::SessionStateChange(zrv::LinkState)
+void TSets::SessionStateChange(const zrv::SessionState& state)
 {
-    const bool free = m_session.idleConnected();
+    const bool free = m_session.state().idle();
     Upload->setEnabled(free);
     // A file's set is only worth anything against a device just read.
     SaveToFile->setEnabled(free);
@@ -232,7 +232,7 @@ void TSets::SessionStateChange(zrv::LinkState)
     LoadFromFile->setToolTip(why.isEmpty() ? LoadFromFile->text() : why);
     CompareWithFile->setToolTip(why.isEmpty() ? CompareWithFile->text() : why);
     Download->setEnabled(free && m_edited);
-    const bool transferring = m_session.state() == zrv::LinkState::Busy;
+    const bool transferring = state.connected() && state.work == zrv::Work::Transfer;
     TransferStop->setVisible(transferring);
     TransferState->setVisible(transferring);
     if (!transferring) TransferState->clear();
@@ -387,7 +387,7 @@ void TSets::SetEditText(int row, const QString& text)
         refreshMarks();
         if (connected()) {
             m_edited = true;
-            Download->setEnabled(m_session.idleConnected());
+            Download->setEnabled(m_session.state().idle());
         }
         return;
     }
@@ -396,19 +396,20 @@ void TSets::SetEditText(int row, const QString& text)
 void TSets::UploadClick()
 {
     // Refused while anything else has the line (a journal reading, say).
-    if (!m_session.idleConnected()) return;
+    if (!m_session.state().idle()) return;
     m_writing = false;
     m_session.readSetpoints();
 }
 
-void TSets::ReadDone(bool ok)
+void TSets::ReadDone(const std::optional<sp::SetpointSet>& set)
 {
-    if (!ok) {
+    if (!set) {
         // Polling stays stopped after a failed read.
         ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
         return;
     }
-    rememberDeviceSet();
+    m_deviceSet = *set;
+    m_marks.reset();
     BuildTable();
     m_edited = false;
     Download->setEnabled(false);
@@ -416,7 +417,7 @@ void TSets::ReadDone(bool ok)
 
 void TSets::DownloadClick()
 {
-    if (!m_session.idleConnected()) return;
+    if (!m_session.state().idle()) return;
     m_edited = false;
     m_writing = true;
     Download->setEnabled(false);
@@ -432,7 +433,7 @@ void TSets::WriteDone(bool written, const QString& refusal)
         // checks refused would be refused again: the button waits for the
         // operator to edit a value.
         m_edited = refusal.isEmpty();
-        Download->setEnabled(m_edited && m_session.idleConnected());
+        Download->setEnabled(m_edited && m_session.state().idle());
         ShowMessage(message, QStringLiteral("Ошибка"));
         return;
     }
@@ -474,9 +475,9 @@ bool TSets::saveSetpointFile(const QString& path)
 
 bool TSets::loadSetpointFile(const QString& path)
 {
-    if (!m_session.idleConnected()) {
+    if (!m_session.state().idle()) {
         // The menu item is off then; this says why to a caller that got here anyway.
-        ShowMessage(m_session.connected() ? QStringLiteral("Файл уставок не загружен: идёт обмен с прибором, повторите после него.")
+        ShowMessage(connected() ? QStringLiteral("Файл уставок не загружен: идёт обмен с прибором, повторите после него.")
                                           : QStringLiteral("Файл уставок не загружен: нет связи с прибором. "
                                                            "Загрузка сравнивает файл с уставками прибора, подключитесь сначала."),
                     QStringLiteral("Ошибка"));
@@ -491,14 +492,14 @@ bool TSets::loadSetpointFile(const QString& path)
     if (const auto question = sp::otherDeviceQuestion(r, m_session.image(), m_session.deviceNumber())) {
         if (!AskQuestion(QString::fromStdString(*question), QString::fromUtf8(kApplicationTitle))) return false;
         // The line may have gone while the question was open.
-        if (!m_session.idleConnected()) return false;
+        if (!m_session.state().idle()) return false;
     }
     m_session.loadSetpoints(r.set);
     BuildTable();
     refreshMarks();
     // A file equal to the device leaves nothing to write.
     m_edited = m_session.hasDraft();
-    Download->setEnabled(m_edited && m_session.idleConnected());
+    Download->setEnabled(m_edited && m_session.state().idle());
     return true;
 }
 

@@ -74,9 +74,9 @@ public slots:
     void UploadClick();
     void DownloadClick();
     // The session's answers to the two transfers.
-    void ReadDone(bool ok);
+    void ReadDone(const std::optional<zrv::setpoints::SetpointSet>& set);
     void WriteDone(bool written, const QString& refusal);
-    void SessionStateChange(zrv::LinkState state);
+    void SessionStateChange(const zrv::SessionState& state);
     void TransferAttempt(int attempt, int attempts);
 
 signals:

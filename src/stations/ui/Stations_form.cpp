@@ -256,8 +256,8 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     connect(Table, &QTableWidget::activated, this, [this](const QModelIndex& i) { chooseRow(i.row()); });
     connect(Choose, &QPushButton::clicked, this, [this] { chooseRow(Table->currentRow()); });
     connect(Table, &QTableWidget::currentCellChanged, this, &TStations::showChanges);
-    connect(&session, &zrv::Session::changeRecorded, this, [this] {
-        if (isVisible()) refresh();
+    connect(&session, &zrv::Session::changeRecorded, this, [this](const QString& failure) {
+        if (failure.isEmpty() && isVisible()) refresh();
     });
 
     setHiddenWhenClosed(true);
@@ -474,7 +474,7 @@ bool TStations::chooseRow(int row)
         return false;
     }
     const QString name = q(s->name);
-    if (m_session.state() != zrv::LinkState::Disconnected) {
+    if (m_session.state().connection != zrv::Connection::Disconnected) {
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: соединение уже есть; нажмите Stop в окне «Выбор устройства».").arg(name));
         return false;
     }
@@ -590,8 +590,8 @@ TChangeLog::TChangeLog(QMdiArea* area, zrv::Session& session)
     layout->addWidget(Summary);
 
     connect(DeviceFilter, &QComboBox::currentIndexChanged, this, &TChangeLog::showRows);
-    connect(&session, &zrv::Session::changeRecorded, this, [this] {
-        if (isVisible()) reload();
+    connect(&session, &zrv::Session::changeRecorded, this, [this](const QString& failure) {
+        if (failure.isEmpty() && isVisible()) reload();
     });
     setHiddenWhenClosed(true);
     resize(860, 360);
