@@ -1,5 +1,6 @@
 #include "Main_form.h"
 
+#include "windowbase/ChildForm.h"
 #include "windowbase/MessageBox.h"
 #include "windowbase/Preferences.h"
 #include "windowbase/Product.h"
@@ -158,26 +159,12 @@ void TMain::buildMenus()
     connect(Front_PanelF, &QAction::triggered, this, &TMain::Front_PanelFClick);
     connect(SetsF, &QAction::triggered, this, &TMain::SetsFClick);
     connect(LogF, &QAction::triggered, this, &TMain::LogFClick);
-    // The diagnostic windows are not part of the operator's usual screen:
-    // hidden until asked for, hidden again when put aside.
-    const auto showOrHide = [this](QMdiSubWindow* w, bool on) {
-        if (!w) return;
-        if (on) {
-            // Within the frame's area, however small the frame was made.
-            const QSize room = m_mdi->viewport()->size();
-            w->resize(w->size().boundedTo(room));
-            if (!QRect(QPoint(0, 0), room).contains(w->geometry())) w->move(0, 0);
-            w->showNormal();
-            w->raise();
-            w->widget()->setFocus();
-        } else {
-            w->hide();
-        }
-    };
-    connect(TrafficF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_traffic, on); });
-    connect(TrendsF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_trends, on); });
-    connect(StationsF, &QAction::triggered, this, [this, showOrHide](bool on) { showOrHide(m_stations, on); });
-    connect(ChangeLogF, &QAction::triggered, this, [this, showOrHide] { showOrHide(m_changeLog, true); });
+    // The tool windows are not part of the operator's usual screen: hidden
+    // until asked for, hidden again when put aside.
+    connect(TrafficF, &QAction::triggered, this, [this](bool on) { showOrPutAside(m_traffic, on); });
+    connect(TrendsF, &QAction::triggered, this, [this](bool on) { showOrPutAside(m_trends, on); });
+    connect(StationsF, &QAction::triggered, this, [this](bool on) { showOrPutAside(m_stations, on); });
+    connect(ChangeLogF, &QAction::triggered, this, [this] { showOrPutAside(m_changeLog, true); });
 
     QMenu* n7 = bar->addMenu(QStringLiteral("Функции"));
     n7->setObjectName("N7");

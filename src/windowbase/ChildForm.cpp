@@ -63,3 +63,28 @@ void TChildForm::closeEvent(QCloseEvent* event)
     else
         showMinimized();
 }
+
+void TChildForm::setAsideAsTool(QSize size, QPoint at)
+{
+    setHiddenWhenClosed(true);
+    resize(size);
+    move(at);
+    hide();
+}
+
+void showOrPutAside(QMdiSubWindow* w, bool show)
+{
+    if (!w) return;
+    if (!show) {
+        w->hide();
+        return;
+    }
+    if (QMdiArea* area = w->mdiArea()) {
+        const QSize room = area->viewport()->size();
+        w->resize(w->size().boundedTo(room));
+        if (!QRect(QPoint(0, 0), room).contains(w->geometry())) w->move(0, 0);
+    }
+    w->showNormal();
+    w->raise();
+    if (w->widget()) w->widget()->setFocus();
+}

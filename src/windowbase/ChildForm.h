@@ -27,6 +27,10 @@ public:
     // Windows beyond the operator's usual screen: the close box hides them
     // instead of minimising them.
     void setHiddenWhenClosed(bool hidden) { m_hideOnClose = hidden; }
+    // A tool window (traffic monitor, trends, stations, change record):
+    // `size` at `at` when shown, hidden until asked for, hidden again by its
+    // close box.
+    void setAsideAsTool(QSize size, QPoint at);
 
     // Makes the window exactly as big as its content's client size.
     void setClientSize(int width, int height);
@@ -39,6 +43,10 @@ private:
     bool m_resizable;
     bool m_hideOnClose = false;
 };
+
+// Shows a tool window within the frame's area, however small the frame was
+// made, raised and with the focus; or puts it aside (hidden).
+void showOrPutAside(QMdiSubWindow* window, bool show);
 
 // Places a top-level window once: centred horizontally on the main window and
 // 100 pixels above its centre, halves truncated toward zero.

@@ -167,10 +167,7 @@ TTrafficMonitor::TTrafficMonitor(QMdiArea* area, zrv::Session& session)
     connect(&session, &zrv::Session::transaction, this, &TTrafficMonitor::takeRecord);
 
     showCounts();
-    setHiddenWhenClosed(true);
-    resize(920, 360);
-    move(0, 0);
-    hide();
+    setAsideAsTool({920, 360}, {0, 0});
 }
 
 void TTrafficMonitor::takeRecord(const zrv::TransactionRecord& record)

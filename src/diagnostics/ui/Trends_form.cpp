@@ -213,10 +213,7 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
     });
     startConnection();
 
-    setHiddenWhenClosed(true);
-    resize(760, 620);
-    move(20, 20);
-    hide();
+    setAsideAsTool({760, 620}, {20, 20});
 }
 
 void TTrends::startConnection()

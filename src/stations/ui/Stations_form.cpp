@@ -260,10 +260,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
         if (failure.isEmpty() && isVisible()) refresh();
     });
 
-    setHiddenWhenClosed(true);
-    resize(860, 460);
-    move(0, 0);
-    hide();
+    setAsideAsTool({860, 460}, {0, 0});
 }
 
 void TStations::showEvent(QShowEvent* event)
@@ -593,10 +590,7 @@ TChangeLog::TChangeLog(QMdiArea* area, zrv::Session& session)
     connect(&session, &zrv::Session::changeRecorded, this, [this](const QString& failure) {
         if (failure.isEmpty() && isVisible()) reload();
     });
-    setHiddenWhenClosed(true);
-    resize(860, 360);
-    move(0, 0);
-    hide();
+    setAsideAsTool({860, 360}, {0, 0});
 }
 
 void TChangeLog::showEvent(QShowEvent* event)
