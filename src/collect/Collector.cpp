@@ -38,7 +38,15 @@ Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, Co
 {
     if (m_options.format != Format::Summary)
         m_sinks.push_back(std::make_unique<SinkThread>(std::make_unique<StdoutSink>(m_options.format, m_out), m_options.sinkQueue));
-    for (auto& sink : sinks) m_sinks.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
+    for (auto& sink : sinks) {
+        m_sinks.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
+        // Connected from the start, as a broker's presence says; a store
+        // that cannot be reached now is tried again by each write.
+        m_sinks.back()->post([](Sink& s) {
+            SinkError ignored;
+            s.open(&ignored);
+        });
+    }
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &Collector::redraw);
 }
