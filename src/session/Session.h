@@ -13,11 +13,14 @@
 // The windows sit on top: they read the image (const) and ask the session
 // for operations; every request returns at once, and results come back as
 // signals on the window thread, in the order the device work produced them.
-// One state (stateChanged) tells each window which of its commands apply;
-// the windows never look at each other. shell/Terminal wires them together.
+// One state (stateChanged: the connection, the work in flight, external
+// control) tells each window which of its commands apply; the windows never
+// look at each other. shell/Terminal wires them together. The collector runs
+// a whole call as one script here (runCall).
 //
 //   text <- link <- logic (monitor, setpoints, clock, journal, modem)
-//        <- session <- windows <- shell
+//        <- session <- fleet <- collect
+//        <- session <- windowbase <- windows <- shell
 
 #include "clock/ClockLogic.h"
 #include "session/CallLine.h"
