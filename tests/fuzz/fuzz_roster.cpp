@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::string error;
-    const auto roster = zrv::collect::parseRoster(text, "/etc/zrvcollect/stations.toml", &error);
+    const auto roster = zrv::fleet::parseRoster(text, "/etc/zrvcollect/stations.toml", &error);
     if (!roster) {
         FUZZ_CHECK(error.rfind("/etc/zrvcollect/stations.toml:", 0) == 0);
         const std::size_t colon = error.find(':', error.find(':') + 1);
