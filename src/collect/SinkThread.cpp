@@ -24,11 +24,11 @@ SinkThread::~SinkThread()
     m_thread.join();
 }
 
-bool SinkThread::push(Job job, bool wait)
+bool SinkThread::push(Job job, Room room)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (wait) m_cv.wait(lock, [this] { return m_queue.size() < m_capacity; });
-    else if (m_queue.size() >= m_capacity) return false;
+    if (room == Room::Wait) m_cv.wait(lock, [this] { return m_queue.size() < m_capacity; });
+    else if (room == Room::Refuse && m_queue.size() >= m_capacity) return false;
     job.seq = ++m_lastSeq;
     m_queue.push_back(std::move(job));
     m_cv.notify_all();
@@ -40,14 +40,16 @@ bool SinkThread::write(const CallResult& call, Written done)
     Job job;
     job.call = std::make_shared<const CallResult>(call);
     job.done = std::move(done);
-    return push(std::move(job), !m_spools);
+    return push(std::move(job), m_spools ? Room::Refuse : Room::Wait);
 }
 
 void SinkThread::post(std::function<void(Sink&)> job)
 {
     Job j;
     j.run = std::move(job);
-    push(std::move(j), true);
+    // Small and few (a cursor a call, the spool and the cursors between
+    // rounds): never held up by a full queue of writes.
+    push(std::move(j), Room::Always);
 }
 
 void SinkThread::runAndWait(std::function<void(Sink&)> job)

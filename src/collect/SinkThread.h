@@ -52,7 +52,8 @@ private:
         std::shared_ptr<const CallResult> call;  // a write
         Written done;
     };
-    bool push(Job job, bool wait);
+    enum class Room { Refuse, Wait, Always };
+    bool push(Job job, Room room);
     void loop();
 
     std::unique_ptr<Sink> m_sink;
