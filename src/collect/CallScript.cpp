@@ -43,7 +43,6 @@ bool readJournal(CallLine& line, const CallPlan& plan, const CallProgress& progr
 {
     progress(QStringLiteral("чтение журнала"));
     JournalSink sink;
-    sink.status = sink.piece = [](const std::string&) {};  // a call keeps no report
     sink.progress = [&](uint16_t words, int32_t records) {
         progress(QStringLiteral("чтение журнала: %1 слов, %2 записей").arg(words).arg(records));
     };

@@ -108,9 +108,9 @@ GapWalk walkGap(const JournalGap& g, uint16_t writePosition, const RegisterImage
         w.above = {start, {record.words[1], record.words[2], record.words[3]}};
         seen.add(m);
         w.read.add(m);
-        h.append(piece);
+        if (h.append) h.append(piece);
         if (h.record) h.record(w.above, record, piece);
-        h.showProgress(uint16_t(std::min<uint64_t>(seen.words, 0xFFFF)), seen.records);
+        if (h.showProgress) h.showProgress(uint16_t(std::min<uint64_t>(seen.words, 0xFFFF)), seen.records);
         if (g.bottom && start == *g.bottom) {
             w.closed = true;
             return w;

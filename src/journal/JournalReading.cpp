@@ -153,7 +153,7 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
             break;
         }
         wordsRead = uint16_t(wordsRead + m);
-        h.showProgress(wordsRead, recordsRead);
+        if (h.showProgress) h.showProgress(wordsRead, recordsRead);
 
         words.assign(m, 0);
         for (uint32_t i = 0; i < m; ++i) words[i] = image.input(ringAddress(recordStart, i));
@@ -162,7 +162,7 @@ int32_t readRecords(uint16_t recordEnd, uint16_t recordStart, const RegisterImag
         r.keys.push_back({recordStart, {record.words[1], record.words[2], record.words[3]}});
         recordEnd = recordStart;
         recordStart = record.words[0];
-        h.append(piece);
+        if (h.append) h.append(piece);
         if (h.record) h.record(r.keys.back(), record, piece);
 
         if (wordsRead > kWordsReadLimit) break;

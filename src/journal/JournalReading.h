@@ -66,12 +66,14 @@ struct JournalHooks {
     std::function<bool(uint16_t start, uint16_t count)> readInputs;
     // The operator's stop.
     std::function<bool()> stopRequested;
+    // Each optional: a reader without a viewer (the collector's call) keeps
+    // no report and shows no progress bar.
     // Hands the progress on to be shown.
     std::function<void(uint16_t wordsRead, int32_t recordsRead)> showProgress;
     // One finished piece of report text.
     std::function<void(const std::string& piece)> append;
-    // Each record appended, with its piece of text (optional: the collector
-    // keeps records one by one).
+    // Each record appended, with its piece of text (the collector keeps
+    // records one by one).
     std::function<void(const RecordKey& key, const DecodedRecord& record, const std::string& piece)> record;
     // The collector's rule: the chain ends where a link points no further
     // back from the write position than the record it came from (the ring

@@ -32,7 +32,7 @@ std::string TReadLog::run(const std::function<int32_t(journal::ReportBuilder&, c
     TransactResult failed;
     const bool refreshed = !ReadAllTables(m_link, m_refresh, &failed);
     if (!refreshed) m_failure = failed.outcome;
-    m_sink.status("Идет загрузка...");
+    if (m_sink.status) m_sink.status("Идет загрузка...");
 
     journal::ReportBuilder builder;
     // A header or a record made of what the image held before a failed
@@ -42,7 +42,7 @@ std::string TReadLog::run(const std::function<int32_t(journal::ReportBuilder&, c
         m_cursorReading.cutShort = m_result.cutShort;
         return builder.summary(0) + (m_result.cutShort ? journal::cutShortNote(failureText()) : std::string());
     }
-    m_sink.piece(builder.header(m_link.image(), m_link.slaveAddress()));
+    if (m_sink.piece) m_sink.piece(builder.header(m_link.image(), m_link.slaveAddress()));
 
     journal::JournalHooks hooks;
     hooks.readInputs = [this](uint16_t start, uint16_t count) { return readInputs(start, count); };

@@ -17,6 +17,7 @@
 
 namespace zrv {
 
+// Where a reading's results go; any of them may be left unset.
 struct JournalSink {
     std::function<void(const std::string&)> status;   // the viewer's status line
     std::function<void(const std::string&)> piece;    // one finished piece of report

@@ -311,11 +311,7 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     std::optional<zrv::journal::CursorReading> reading;
     device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.silent = true; });
     session->runCall([&](zrv::CallLine& line) {
-        zrv::JournalSink sink;
-        sink.status = sink.piece = [](const std::string&) {};
-        sink.progress = [](uint16_t, int32_t) {};
-        sink.record = [](const auto&, const auto&, const auto&) {};
-        zrv::TReadLog reader(line.link(), line.stopFlag(), sink, line.refreshHooks());
+        zrv::TReadLog reader(line.link(), line.stopFlag(), {}, line.refreshHooks());
         reader.findNewest();
         reader.ExecuteFromCursor(given);
         reading = reader.cursorReading();
