@@ -3,13 +3,13 @@
 // allows, the CPU the terminal uses while it polls once a second, and how long
 // the window thread is ever kept from repainting while a journal is read.
 
-#include "support/Settle.h"
 #include "connection/ui/Select_form.h"
 #include "diagnostics/ui/Traffic_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
 #include "shell/Terminal.h"
+#include "support/Settle.h"
+#include "windowbase/MessageBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

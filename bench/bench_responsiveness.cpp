@@ -4,7 +4,6 @@
 // every case. The device is the simulator at 9600 baud, in this process (on
 // its own thread), so that it can fall silent mid-session.
 
-#include "support/Settle.h"
 #include "SimServer.h"
 #include "clock/ui/Time_form.h"
 #include "connection/ui/Select_form.h"
@@ -12,8 +11,9 @@
 #include "session/Session.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
 #include "shell/Terminal.h"
+#include "support/Settle.h"
+#include "windowbase/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

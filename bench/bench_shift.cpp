@@ -9,16 +9,16 @@
 // apart from the CPU figure so that the probe's wake-ups do not count), and
 // the resident memory.
 
-#include "support/Settle.h"
-#include "support/MemoryDevice.h"
 #include "connection/ui/Select_form.h"
 #include "diagnostics/ui/Traffic_form.h"
 #include "diagnostics/ui/Trends_form.h"
 #include "monitor/ui/Measure_form.h"
 #include "session/Session.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
 #include "shell/Terminal.h"
+#include "support/MemoryDevice.h"
+#include "support/Settle.h"
+#include "windowbase/MessageBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,8 +8,8 @@
 //   bench_soak [DAYS]
 
 #include "session/Session.h"
-#include "support/Settle.h"
 #include "support/MemoryDevice.h"
+#include "support/Settle.h"
 
 #include <QCoreApplication>
 

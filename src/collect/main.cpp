@@ -2,8 +2,8 @@
 
 #include "collect/Collector.h"
 #include "collect/FleetTypes.h"
-#include "fleet/Paths.h"
 #include "collect/Store.h"
+#include "fleet/Paths.h"
 #include "session/CloseOnSignal.h"
 #include "text/Version.h"
 

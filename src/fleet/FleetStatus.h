@@ -5,8 +5,8 @@
 // port to a name in "Выбор устройства".
 
 #include "fleet/Paths.h"
-#include "link/TransactOutcome.h"
 #include "fleet/Roster.h"
+#include "link/TransactOutcome.h"
 
 #include <map>
 #include <set>

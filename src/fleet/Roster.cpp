@@ -1,7 +1,7 @@
 #include "Roster.h"
 
-#include "link/PortMap.h"
 #include "fleet/Secrets.h"
+#include "link/PortMap.h"
 #include "text/SystemError.h"
 
 #include <toml++/toml.h>

@@ -1,12 +1,12 @@
 #include "Session.h"
 
+#include "journal/Readlog.h"
 #include "journal/ReportBuilder.h"
 #include "link/ModbusFrame.h"
 #include "link/OpenPort.h"
 #include "link/ReadAllTables.h"
 #include "modem/ModemDialogue.h"
 #include "monitor/PanelCommands.h"
-#include "journal/Readlog.h"
 #include "setpoints/SetpointChecks.h"
 
 #include <QSocketNotifier>
@@ -597,7 +597,6 @@ void Session::readJournal(std::optional<journal::RecordKeys> known)
         sink.progress = [this](uint16_t words, int32_t records) {
             post([this, words, records] { emit journalProgress(words, records); });
         };
-        sink.record = [](const journal::RecordKey&, const journal::DecodedRecord&, const std::string&) {};
         ReadAllTablesHooks refresh;
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
         // The refresh asks the device 170 times and more before it gives up

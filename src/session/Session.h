@@ -23,15 +23,15 @@
 //        <- session <- windowbase <- windows <- shell
 
 #include "clock/ClockLogic.h"
-#include "session/CallLine.h"
 #include "clock/DeviceClock.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
-#include "session/ChangeRecord.h"
 #include "link/ModbusTransact.h"
 #include "link/SerialLine.h"
 #include "link/TransactOutcome.h"
 #include "monitor/Updatethread.h"
+#include "session/CallLine.h"
+#include "session/ChangeRecord.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointDraft.h"

@@ -1,8 +1,8 @@
 #include "About.h"
 
+#include "text/Version.h"
 #include "windowbase/ChildForm.h"
 #include "windowbase/Product.h"
-#include "text/Version.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,11 +1,11 @@
 // zrvterm: the operator's terminal for the ZRV regulator.
 
-#include "session/CloseOnSignal.h"
 #include "CommandLine.h"
 #include "Main_form.h"
+#include "Terminal.h"
+#include "session/CloseOnSignal.h"
 #include "windowbase/MessageBox.h"
 #include "windowbase/Product.h"
-#include "Terminal.h"
 
 #include <QApplication>
 #include <QDir>

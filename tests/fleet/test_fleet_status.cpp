@@ -1,8 +1,8 @@
 // The way from a station's port to a COM name, and a store that is not what
 // it should be.
 
-#include "link/PortMap.h"
 #include "fleet/FleetStatus.h"
+#include "link/PortMap.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -3,8 +3,11 @@
 // keep flowing (timers fire, modal windows open) until the session has
 // nothing queued or running and every result it posted has been delivered.
 
+#include <QString>
+
 namespace zrv {
 class Session;
+struct SessionState;
 }
 
 void settle(zrv::Session& session);
@@ -13,8 +16,4 @@ void settle(zrv::Session& session);
 // "Dialling", "Detecting", "Monitoring" (connected, idle), "ExternalControl"
 // (the same, with this terminal's external control), "Busy" (a setpoint
 // transfer), "ReadingJournal", "Call", "HangingUp".
-#include <QString>
-namespace zrv {
-struct SessionState;
-}
 QString stateName(const zrv::SessionState& state);

@@ -3,12 +3,12 @@
 #include "SimServer.h"
 #include "clock/ClockLogic.h"
 #include "clock/ui/Time_form.h"
-#include "link/ModbusTransact.h"
 #include "connection/ui/Select_form.h"
-#include "shell/Terminal.h"
+#include "link/ModbusTransact.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
+#include "shell/Terminal.h"
 #include "support/SimulatedTerminal.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QTemporaryDir>

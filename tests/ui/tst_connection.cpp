@@ -3,16 +3,16 @@
 // panel, end to end over a pseudo-terminal.
 
 #include "SimServer.h"
+#include "connection/ui/Select_form.h"
 #include "link/ModbusTransact.h"
 #include "link/PosixSerialLine.h"
-#include "connection/ui/Select_form.h"
 #include "monitor/ui/Front_panel_form.h"
 #include "monitor/ui/Measure_form.h"
-#include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
+#include "shell/Terminal.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,23 +2,23 @@
 // saving and reopening reports.
 
 #include "SimServer.h"
+#include "clock/ui/Time_form.h"
+#include "connection/ui/Select_form.h"
 #include "journal/JournalReading.h"
+#include "journal/ReportBuilder.h"
 #include "journal/ui/Log_form.h"
 #include "journal/ui/Logprocessform.h"
-#include "clock/ui/Time_form.h"
-#include "journal/ReportBuilder.h"
 #include "link/ModbusTransact.h"
 #include "link/PortMap.h"
 #include "link/PosixSerialLine.h"
-#include "connection/ui/Select_form.h"
 #include "monitor/ui/Front_panel_form.h"
 #include "setpoints/ui/Sets_form.h"
-#include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
+#include "shell/Terminal.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,18 +1,18 @@
 // The main window on the offscreen platform: menus, view toggles, placement,
 // the About box and the settings file written at close.
 
-#include "journal/ui/Log_form.h"
 #include "connection/ui/Select_form.h"
+#include "journal/ui/Log_form.h"
 #include "modem/ui/Modem.h"
 #include "monitor/ui/Front_panel_form.h"
 #include "monitor/ui/Measure_form.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/About.h"
-#include "shell/Terminal.h"
 #include "shell/Main_form.h"
+#include "shell/Terminal.h"
+#include "support/SimulatedTerminal.h"
 #include "windowbase/MessageBox.h"
 #include "windowbase/SettingsFile.h"
-#include "support/SimulatedTerminal.h"
 
 #include <QAccessible>
 #include <QDir>

@@ -2,13 +2,13 @@
 // the failures, cancelling, and the hang-up with its guard times.
 
 #include "SimServer.h"
-#include "link/ModbusTransact.h"
 #include "connection/ui/Select_form.h"
+#include "link/ModbusTransact.h"
 #include "modem/ui/Modem.h"
-#include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
+#include "shell/Terminal.h"
 #include "support/SimulatedTerminal.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 // device, ended by a signal as a logout or Ctrl-C ends it.
 
 #include "SimServer.h"
-#include "windowbase/SettingsFile.h"
 #include "support/SimulatedTerminal.h"
+#include "windowbase/SettingsFile.h"
 
 #include <QFile>
 #include <QProcess>

@@ -2,16 +2,16 @@
 // and write against the simulated device.
 
 #include "SimServer.h"
+#include "connection/ui/Select_form.h"
 #include "link/ModbusTransact.h"
 #include "link/ReadAllTables.h"
-#include "connection/ui/Select_form.h"
 #include "setpoints/ui/Sets_form.h"
-#include "shell/Terminal.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
-#include "text/Cp1251.h"
+#include "shell/Terminal.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
+#include "text/Cp1251.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QDialog>

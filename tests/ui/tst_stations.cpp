@@ -10,9 +10,9 @@
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
 #include "stations/ui/Stations_form.h"
-#include "support/Settle.h"
 #include "support/AccessibilityAudit.h"
 #include "support/LoopbackPort.h"
+#include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 
 #include <QAccessibleTableInterface>

@@ -13,10 +13,10 @@
 #include "session/Session.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
-#include "windowbase/MessageBox.h"
-#include "support/Settle.h"
 #include "support/MemoryDevice.h"
+#include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
+#include "windowbase/MessageBox.h"
 
 #include <QDir>
 #include <QMdiArea>

@@ -2,9 +2,9 @@
 
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
+#include "text/Version.h"
 #include "windowbase/MessageBox.h"
 #include "windowbase/Product.h"
-#include "text/Version.h"
 
 #include <QDateTime>
 #include <QPushButton>

@@ -8,11 +8,11 @@
 #error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
 #endif
 
+#include "fleet/FleetStatus.h"
 #include "fleet/Roster.h"
 #include "session/ChangeLog.h"
 #include "session/Session.h"
 #include "windowbase/ChildForm.h"
-#include "fleet/FleetStatus.h"
 
 #include <QCheckBox>
 #include <QComboBox>
