@@ -118,6 +118,36 @@ QJsonObject recordToJson(const journal::RecordData& r)
     return o;
 }
 
+QJsonObject findingToJson(const Finding& f)
+{
+    QJsonObject o;
+    o["kind"] = QString::fromStdString(f.kind);
+    o["severity"] = QString::fromStdString(f.severity);
+    o["since"] = QString::fromStdString(f.since);
+    o["text"] = QString::fromStdString(f.text);
+    QJsonObject values;
+    for (const auto& [name, v] : f.values) values[QString::fromStdString(name)] = std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+    o["values"] = values;
+    return o;
+}
+
+std::optional<Finding> findingFromJson(const QJsonObject& o)
+{
+    Finding f;
+    f.kind = o["kind"].toString().toStdString();
+    f.severity = o["severity"].toString().toStdString();
+    f.since = o["since"].toString().toStdString();
+    f.text = o["text"].toString().toStdString();
+    if (f.kind.empty() || f.kind.size() > 64 || (f.severity != kWarning && f.severity != kCritical) ||
+        !QDateTime::fromString(QString::fromStdString(f.since), Qt::ISODateWithMs).isValid() || f.text.size() > 4096)
+        return std::nullopt;
+    const QJsonObject values = o["values"].toObject();
+    if (values.size() > 32) return std::nullopt;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
+    return f;
+}
+
 QJsonObject callToJson(const CallResult& c)
 {
     QJsonObject o;
@@ -138,6 +168,15 @@ QJsonObject callToJson(const CallResult& c)
         m["qi"] = number(c.measurements->qi);
         m["vbat"] = number(c.measurements->vbat);
         o["measurements"] = m;
+    }
+    if (c.onBattery) o["on_battery"] = *c.onBattery;
+    if (c.limits) {
+        QJsonObject l;
+        l["p2_max"] = number(c.limits->p2Max);
+        l["p2_min"] = number(c.limits->p2Min);
+        l["p1_max"] = number(c.limits->p1Max);
+        l["p1_min"] = number(c.limits->p1Min);
+        o["limits"] = l;
     }
     if (c.clockOffsetS) o["clock_offset_s"] = double(*c.clockOffsetS);
     if (!c.deviceTime.isEmpty()) o["device_time"] = c.deviceTime;
@@ -166,6 +205,19 @@ QJsonObject callToJson(const CallResult& c)
     o["crc_errors"] = c.crcErrors;
     o["exceptions"] = c.exceptions;
     o["other_failures"] = c.otherFailures;
+    const auto list = [](const std::vector<Finding>& fs) {
+        QJsonArray a;
+        for (const Finding& f : fs) a.append(findingToJson(f));
+        return a;
+    };
+    QJsonObject health;
+    health["open"] = list(c.health.open);
+    QJsonArray judged;
+    for (const std::string& k : c.health.judged) judged.append(QString::fromStdString(k));
+    health["judged"] = judged;
+    health["opened"] = list(c.health.opened);
+    health["cleared"] = list(c.health.cleared);
+    o["health"] = health;
     return o;
 }
 
@@ -210,6 +262,12 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
         const double offset = o["clock_offset_s"].toDouble(std::nan(""));
         if (!(std::fabs(offset) <= 3.2e9)) return std::nullopt;
         c.clockOffsetS = (long long)offset;
+    }
+    if (o["on_battery"].isBool()) c.onBattery = o["on_battery"].toBool();
+    if (o["limits"].isObject()) {
+        const QJsonObject l = o["limits"].toObject();
+        c.limits = CallResult::Limits{real(l["p2_max"], &ok), real(l["p2_min"], &ok), real(l["p1_max"], &ok),
+                                      real(l["p1_min"], &ok)};
     }
     c.deviceTime = o["device_time"].toString();
     c.clockSet = o["clock_set"].toBool();
@@ -266,6 +324,24 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
     c.crcErrors = whole(o["crc_errors"], 0, 1e9, 0, &ok);
     c.exceptions = whole(o["exceptions"], 0, 1e9, 0, &ok);
     c.otherFailures = whole(o["other_failures"], 0, 1e9, 0, &ok);
+    // A call written before findings were judged has none: nothing to do.
+    const QJsonObject health = o["health"].toObject();
+    const auto list = [&ok](const QJsonValue& v, std::vector<Finding>* out) {
+        const QJsonArray a = v.toArray();
+        if (a.size() > 64) ok = false;
+        for (const QJsonValue& e : a) {
+            if (auto f = findingFromJson(e.toObject())) out->push_back(std::move(*f));
+            else ok = false;
+        }
+    };
+    list(health["open"], &c.health.open);
+    list(health["opened"], &c.health.opened);
+    list(health["cleared"], &c.health.cleared);
+    for (const QJsonValue& k : health["judged"].toArray()) {
+        const QString kindWord = k.toString();
+        if (kindWord.isEmpty() || kindWord.size() > 64) ok = false;
+        else c.health.judged.push_back(kindWord.toStdString());
+    }
     if (!ok) return std::nullopt;
     return c;
 }

@@ -18,6 +18,10 @@ std::optional<CallResult> callFromJson(const QJsonObject& o);
 
 QJsonObject recordToJson(const journal::RecordData& r);
 
+// A finding as MQTT, the spool and `--findings --format json` carry it.
+QJsonObject findingToJson(const Finding& f);
+std::optional<Finding> findingFromJson(const QJsonObject& o);
+
 // The record's stamp as "yyyy-MM-ddTHH:mm:ss" (device local time); empty
 // when the device wrote an impossible time or date.
 QString stampIso(const journal::Stamp& s);

@@ -102,6 +102,7 @@ Outcome callOnLine(CallLine& line, const CallPlan& plan, const CallProgress& pro
     const PollSnapshot polled = line.poll();
     if (line.stopRequested()) return stopped();
     r.measurements = polled.measurements;
+    r.onBattery = !polled.mainsPower;
 
     progress(QStringLiteral("часы прибора"));
     // The device read its clock while the request was on the line: the
@@ -130,6 +131,9 @@ Outcome callOnLine(CallLine& line, const CallPlan& plan, const CallProgress& pro
         r.why = "уставки не прочитаны";
         return Outcome::Incomplete;
     }
+    const RegisterImage& image = line.image();
+    r.limits = CallResult::Limits{image.holdingF32(reg::kP2Max), image.holdingF32(reg::kP2Min),
+                                  image.holdingF32(reg::kP1Max), image.holdingF32(reg::kP1Min)};
     compareProfile(station, line.setpoints(), r);
     return Outcome::Ok;
 }

@@ -47,6 +47,11 @@ Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, Co
             s.open(&ignored);
         });
     }
+    if (!m_options.textfile.isEmpty())
+        m_metrics = std::make_unique<MetricsFile>(m_options.textfile, [err = m_err](const std::string& why) {
+            std::fprintf(err, "метрики не записаны (%s); вызовы продолжаются\n", why.c_str());
+            std::fflush(err);
+        });
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &Collector::redraw);
 }
@@ -84,7 +89,8 @@ void Collector::startRound()
     m_unsaved = 0;
     QDir().mkpath(m_options.stateDir);
     replaySpool();
-    loadCursors();
+    loadFromStore();
+    writeMetrics();
 
     m_ports.clear();
     for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
@@ -171,9 +177,13 @@ void Collector::callFinished(Port& port)
     // The session may still be closing its thread: let it go once back in
     // the event loop.
     port.call.release()->deleteLater();
+    StationHistory& history = m_history[r.station];
+    r.health = judgeCall(station, history, r);
+    remember(history, r, r.health);
     m_results[port.current] = r;
     m_haveResult[port.current] = true;
     store(r);
+    writeMetrics();
     const bool retry = !r.ok() && r.outcome != Outcome::Stopped && !m_stopping && r.attempt <= station.retries;
     if (retry) {
         const qint64 delay = qint64(station.retryDelayS) * 1000 << std::min(r.attempt - 1, 10);
@@ -189,6 +199,12 @@ void Collector::callFinished(Port& port)
         if (r.ok()) line += QStringLiteral(", записей %1").arg(r.records.size());
         if (r.recordsLost) line += QStringLiteral(", около %1 записей перезаписаны в кольце прибора").arg(r.recordsLost);
         if (retry) line += QStringLiteral(", повтор через %1 с").arg(qint64(station.retryDelayS) << std::min(r.attempt - 1, 10));
+        for (const Finding& f : r.health.opened)
+            line += QStringLiteral("\n%1: замечание: %2").arg(printable(QString::fromStdString(r.station)),
+                                                              printable(QString::fromStdString(f.text)));
+        for (const Finding& f : r.health.cleared)
+            line += QStringLiteral("\n%1: снято замечание: %2").arg(printable(QString::fromStdString(r.station)),
+                                                                    QString::fromStdString(kindText(f.kind)));
         std::fprintf(m_err, "%s\n", line.toUtf8().constData());
         std::fflush(m_err);
     }
@@ -245,9 +261,15 @@ void Collector::stop()
         if (!p->call && p->running) portDone(*p);
 }
 
-void Collector::loadCursors()
+void Collector::writeMetrics()
+{
+    if (m_metrics) m_metrics->post(renderMetrics(m_roster, m_history));
+}
+
+void Collector::loadFromStore()
 {
     m_cursors.clear();
+    m_history.clear();
     m_cursorSource = nullptr;
     std::vector<std::string> names;
     for (const Station& s : m_roster.stations) names.push_back(s.name);
@@ -255,14 +277,19 @@ void Collector::loadCursors()
         if (!sink->keepsCursor()) continue;
         bool opened = false;
         decltype(m_cursors) cursors;
+        decltype(m_history) history;
         sink->runAndWait([&](Sink& s) {
             SinkError error;
             if (!(opened = s.open(&error))) return;
-            for (const std::string& name : names) cursors[name] = s.journalCursors(name);
+            for (const std::string& name : names) {
+                cursors[name] = s.journalCursors(name);
+                if (auto h = s.history(name)) history[name] = std::move(*h);
+            }
         });
         if (!opened) continue;
         m_cursorSource = sink.get();
         m_cursors = std::move(cursors);
+        m_history = std::move(history);
         return;
     }
 }

@@ -8,6 +8,7 @@
 // that cannot take it; the round ends once every store has answered.
 
 #include "collect/FleetTypes.h"
+#include "collect/Metrics.h"
 #include "collect/SinkThread.h"
 #include "collect/Spool.h"
 #include "collect/Store.h"
@@ -32,6 +33,8 @@ struct CollectorOptions {
     bool live = false;  // redraw a line per port (a terminal), or plain lines
     // Calls a store's thread may hold before further ones go to the spool.
     std::size_t sinkQueue = 64;
+    // node_exporter's textfile metrics, rewritten after each call (empty: none).
+    QString textfile;
 };
 
 class Collector : public QObject {
@@ -95,7 +98,10 @@ private:
     void written(const QString& callId, SinkThread* sink, bool ok, const SinkError& error);
     void settle(const QString& callId);
     void replaySpool();
-    void loadCursors();
+    // The cursors and each station's history, from the first store that
+    // keeps them.
+    void loadFromStore();
+    void writeMetrics();
     bool roundOver() const;
     void endRound();
     void showPhase(Port& port, const QString& phase);
@@ -109,6 +115,10 @@ private:
     // is safe in every store.
     SinkThread* m_cursorSource = nullptr;
     std::map<std::string, std::map<unsigned, journal::JournalCursor>> m_cursors;
+    // What each station's next call is judged against: read with the
+    // cursors, and each call added as it ends.
+    std::map<std::string, StationHistory> m_history;
+    std::unique_ptr<MetricsFile> m_metrics;
     std::map<QString, InFlight> m_inFlight;
     CollectorOptions m_options;
     FILE* m_out;

@@ -161,11 +161,12 @@ bool MqttSink::write(const CallResult& call, SinkError* error)
     QJsonObject state = callToJson(call);
     // The state is small: the records go to the journal topic one by one.
     state.remove(QStringLiteral("records"));
+    state.remove(QStringLiteral("health"));  // a topic of its own
     state["records_read"] = int(call.records.size());
     if (call.hasProfile) state["setpoint_difference_count"] = int(call.setpointDifferences.size());
-    const auto publish = [this](const QString& topic, const QJsonObject& o, bool retain) {
+    const auto publish = [this](const QString& topic, const QJsonDocument& doc, bool retain) {
         const QByteArray t = topic.toUtf8();
-        const QByteArray payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        const QByteArray payload = doc.toJson(QJsonDocument::Compact);
         int mid = 0;
         const int rc = mosquitto_publish(m_mosq, &mid, t.constData(), int(payload.size()), payload.constData(), 1, retain);
         if (rc == MOSQ_ERR_SUCCESS) m_unacked.push_back(mid);
@@ -179,11 +180,30 @@ bool MqttSink::write(const CallResult& call, SinkError* error)
         r["station"] = QString::fromStdString(call.station);
         r["device"] = int(call.deviceNumber);
         r["call"] = call.callId;
-        rc = publish(base + QStringLiteral("/journal"), r, false);
+        rc = publish(base + QStringLiteral("/journal"), QJsonDocument(r), false);
         // Keep the outgoing queue short on a long journal.
         if (m_unacked.size() > 200) pump([this] { return m_unacked.size() < 50; }, 10000);
     }
-    if (rc == MOSQ_ERR_SUCCESS) rc = publish(base + QStringLiteral("/state"), state, true);
+    if (rc == MOSQ_ERR_SUCCESS) rc = publish(base + QStringLiteral("/state"), QJsonDocument(state), true);
+    // What needs a visit: the station's open findings, retained (an empty
+    // list when it is well), and each one opened or cleared as an event.
+    const auto event = [&](const Finding& f, const char* what) {
+        QJsonObject o = findingToJson(f);
+        o["station"] = QString::fromStdString(call.station);
+        o["event"] = QLatin1String(what);
+        o["call"] = call.callId;
+        o["at"] = call.started.toString(Qt::ISODateWithMs);
+        return publish(m_url.prefix + QStringLiteral("/findings"), QJsonDocument(o), false);
+    };
+    for (const Finding& f : call.health.opened)
+        if (rc == MOSQ_ERR_SUCCESS) rc = event(f, "opened");
+    for (const Finding& f : call.health.cleared)
+        if (rc == MOSQ_ERR_SUCCESS) rc = event(f, "cleared");
+    if (rc == MOSQ_ERR_SUCCESS) {
+        QJsonArray open;
+        for (const Finding& f : call.health.open) open.append(findingToJson(f));
+        rc = publish(base + QStringLiteral("/health"), QJsonDocument(open), true);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         if (why) *why = std::string("mqtt: ") + mosquitto_strerror(rc);
         close();

@@ -2,6 +2,7 @@
 
 #include "collect/CallJson.h"
 #include "collect/MqttSink.h"
+#include "fleet/FleetStatus.h"
 #include "fleet/Schema.h"
 #include "fleet/Secrets.h"
 
@@ -16,8 +17,11 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace zrv::collect {
 
@@ -310,7 +314,8 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
         "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, device_number, "
         "p1, p2, tg, qi, vbat, clock_offset_s, device_time, clock_set, records_read, setpoint_differences, "
         "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other, "
-        "records_lost) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "records_lost, on_battery, p2_max, p2_min, p1_max, p1_min) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (call_id) DO NOTHING"));
     const QVariant none;
     q.addBindValue(c.callId);
@@ -337,6 +342,10 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
     q.addBindValue(c.transactionsFailed);
     for (int n : {c.timeouts, c.crcErrors, c.exceptions, c.otherFailures}) q.addBindValue(n);
     q.addBindValue(c.recordsLost);
+    q.addBindValue(c.onBattery ? QVariant(int(*c.onBattery)) : none);
+    for (float CallResult::Limits::*f : {&CallResult::Limits::p2Max, &CallResult::Limits::p2Min, &CallResult::Limits::p1Max,
+                                         &CallResult::Limits::p1Min})
+        q.addBindValue(c.limits ? finiteOrNull((*c.limits).*f) : none);
     if (!q.exec()) return fail(q.lastError().text());
 
     q.prepare(QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "
@@ -356,8 +365,152 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
         if (!q.exec()) return fail(q.lastError().text());
     }
 
+    QString findingsError;
+    if (!writeFindings(c, &findingsError)) return fail(findingsError);
+
     if (!db.commit()) return fail(db.lastError().text());
     return true;
+}
+
+// In the call's own transaction: the findings follow the call or neither is
+// stored. A call replayed from the spool after a newer one judged the
+// station leaves the findings as the newer one left them.
+bool SqlStore::writeFindings(const CallResult& c, QString* error)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    const auto failed = [&] {
+        *error = q.lastError().text();
+        return false;
+    };
+    const QString station = QString::fromStdString(c.station);
+    const QString at = c.started.toString(Qt::ISODateWithMs);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM findings WHERE station = ? AND (seen_utc > ? OR cleared_utc > ?)"));
+    q.addBindValue(station);
+    q.addBindValue(at);
+    q.addBindValue(at);
+    if (!q.exec()) return failed();
+    if (q.next() && q.value(0).toLongLong() > 0) return true;
+    std::set<std::string> open;
+    for (const Finding& f : c.health.open) {
+        open.insert(f.kind);
+        QJsonObject values;
+        for (const auto& [name, v] : f.values) values[QString::fromStdString(name)] = std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+        const QString detail = QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact));
+        // At most one open row of a kind: a finding already open is only
+        // seen again.
+        q.prepare(QStringLiteral("INSERT INTO findings (finding_id, station, kind, severity, since_utc, seen_utc, opened_call, "
+                                 "text, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
+        q.addBindValue(c.callId + QLatin1Char(':') + QString::fromStdString(f.kind));
+        q.addBindValue(station);
+        q.addBindValue(QString::fromStdString(f.kind));
+        q.addBindValue(QString::fromStdString(f.severity));
+        q.addBindValue(QString::fromStdString(f.since));
+        q.addBindValue(at);
+        q.addBindValue(c.callId);
+        q.addBindValue(QString::fromStdString(f.text));
+        q.addBindValue(detail);
+        if (!q.exec()) return failed();
+        q.prepare(QStringLiteral("UPDATE findings SET severity = ?, seen_utc = ?, text = ?, detail = ? "
+                                 "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
+        q.addBindValue(QString::fromStdString(f.severity));
+        q.addBindValue(at);
+        q.addBindValue(QString::fromStdString(f.text));
+        q.addBindValue(detail);
+        q.addBindValue(station);
+        q.addBindValue(QString::fromStdString(f.kind));
+        if (!q.exec()) return failed();
+    }
+    for (const std::string& kind : c.health.judged) {
+        if (open.count(kind)) continue;
+        q.prepare(QStringLiteral("UPDATE findings SET cleared_utc = ?, cleared_call = ? "
+                                 "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
+        q.addBindValue(at);
+        q.addBindValue(c.callId);
+        q.addBindValue(station);
+        q.addBindValue(QString::fromStdString(kind));
+        if (!q.exec()) return failed();
+    }
+    return true;
+}
+
+namespace {
+
+Finding findingFromRow(const QSqlQuery& q, int first)
+{
+    Finding f;
+    f.kind = q.value(first).toString().toStdString();
+    f.severity = q.value(first + 1).toString().toStdString();
+    f.since = q.value(first + 2).toString().toStdString();
+    f.text = q.value(first + 3).toString().left(kWhyRead).toStdString();
+    const QJsonObject values = QJsonDocument::fromJson(q.value(first + 4).toString().toUtf8()).object();
+    for (auto it = values.begin(); it != values.end() && f.values.size() < 32; ++it)
+        if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
+    if (f.severity != kCritical) f.severity = kWarning;  // a word no program wrote is the milder one
+    return f;
+}
+
+}  // namespace
+
+std::optional<StationHistory> SqlStore::history(const std::string& station)
+{
+    if (!m_open) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    const QString name = QString::fromStdString(station);
+    StationHistory h;
+    q.prepare(QStringLiteral("SELECT started_utc, outcome, vbat, clock_offset_s, clock_set, tx_ok, tx_failed, seconds "
+                             "FROM calls WHERE station = ? AND started_utc >= ? ORDER BY started_utc DESC LIMIT 1000"));
+    q.addBindValue(name);
+    q.addBindValue(QDateTime::currentDateTimeUtc().addDays(-31).toString(Qt::ISODateWithMs));
+    if (!q.exec()) return std::nullopt;
+    while (q.next()) {
+        PastCall p;
+        p.started = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
+        if (!p.started.isValid()) continue;
+        p.ok = q.value(1).toString() == QLatin1String(kOkWord);
+        bool ok = false;
+        const double v = q.value(2).toDouble(&ok);
+        if (ok && !q.value(2).isNull()) p.vbat = v;
+        const qlonglong off = q.value(3).toLongLong(&ok);
+        if (ok && !q.value(3).isNull()) p.clockOffsetS = off;
+        p.clockSet = q.value(4).toInt() != 0;
+        p.transactionsOk = std::clamp(q.value(5).toInt(), 0, 1'000'000);
+        p.transactionsFailed = std::clamp(q.value(6).toInt(), 0, 1'000'000);
+        h.calls.push_back(p);
+    }
+    q.prepare(QStringLiteral("SELECT started_utc, seconds FROM calls WHERE station = ? AND outcome = ? "
+                             "ORDER BY started_utc DESC LIMIT 1"));
+    q.addBindValue(name);
+    q.addBindValue(QString::fromLatin1(kOkWord));
+    if (!q.exec()) return std::nullopt;
+    if (q.next()) {
+        const QDateTime at = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
+        const double seconds = q.value(1).toDouble();
+        if (at.isValid()) h.lastSuccess = at.addMSecs(qint64(std::clamp(seconds, 0.0, 86400.0) * 1000));
+    }
+    q.prepare(QStringLiteral("SELECT kind, severity, since_utc, text, detail FROM findings "
+                             "WHERE station = ? AND cleared_utc IS NULL ORDER BY kind"));
+    q.addBindValue(name);
+    if (!q.exec()) return std::nullopt;
+    while (q.next()) h.open.push_back(findingFromRow(q, 0));
+    return h;
+}
+
+std::optional<std::vector<std::pair<std::string, Finding>>> SqlStore::openFindings(std::string* why)
+{
+    SinkError error;
+    if (!m_open && !open(&error)) {
+        if (why) *why = error.why;
+        return std::nullopt;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT station, kind, severity, since_utc, text, detail FROM findings "
+                               "WHERE cleared_utc IS NULL ORDER BY station, kind"))) {
+        if (why) *why = q.lastError().text().toStdString();
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string, Finding>> out;
+    while (q.next()) out.emplace_back(q.value(0).toString().toStdString(), findingFromRow(q, 1));
+    return out;
 }
 
 std::unique_ptr<Sink> makeSink(const StoreUrl& url)

@@ -79,6 +79,9 @@ public:
     // and need not be unique across a fleet, so the station is part of the
     // cursor.
     virtual std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) = 0;
+    // What the store remembers of a station for judging its next call
+    // (see Health.h); nothing from a store that keeps no history.
+    virtual std::optional<StationHistory> history(const std::string&) { return std::nullopt; }
     // Whether journalCursors means anything here (a broker keeps no cursor).
     virtual bool keepsCursor() const { return true; }
     // Whether a call it could not take is spooled for it (standard output
@@ -96,10 +99,16 @@ public:
     bool saveCursor(const CallResult& call, SinkError* error) override;
     void close() override;
     std::map<unsigned, journal::JournalCursor> journalCursors(const std::string& station) override;
+    std::optional<StationHistory> history(const std::string& station) override;
     QString name() const override { return m_url.display(); }
+
+    // Every open finding of the fleet, by station; nothing and why when the
+    // store cannot be read.
+    std::optional<std::vector<std::pair<std::string, Finding>>> openFindings(std::string* why);
 
 private:
     bool migrate(SinkError* error);
+    bool writeFindings(const CallResult& call, QString* error);
     StoreUrl m_url;
     QString m_connection;
     bool m_open = false;

@@ -1,5 +1,6 @@
 // zrvcollect: unattended call rounds over a fleet of ZRV regulators.
 
+#include "collect/CallJson.h"
 #include "collect/Collector.h"
 #include "collect/FleetTypes.h"
 #include "collect/Store.h"
@@ -10,6 +11,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <unistd.h>
@@ -24,7 +27,8 @@ namespace {
 
 const char kUsage[] =
     "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION] [--jobs N]\n"
-    "                  [--format jsonl|influx] [--state-dir DIR] [--check]\n"
+    "                  [--format jsonl|influx] [--state-dir DIR] [--textfile FILE] [--check]\n"
+    "       zrvcollect --findings [--roster FILE | --store URL] [--format jsonl]\n"
     "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
     "  --store URL        where calls go, several allowed: sqlite:PATH,\n"
     "                     postgresql://USER@HOST:PORT/DB[?sslmode=verify-full&...],\n"
@@ -37,10 +41,52 @@ const char kUsage[] =
     "  --jobs N           ports called at once (default 8)\n"
     "  --format F         each call on standard output: jsonl, or influx line protocol\n"
     "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
+    "  --textfile FILE    the fleet's health as Prometheus metrics, rewritten after each\n"
+    "                     call (for node_exporter's textfile collector: FILE ends in .prom)\n"
     "  --check            read the roster and the stores, call nobody\n"
+    "  --findings         the open findings of the first SQL store, and end with the\n"
+    "                     monitoring plugins' status: 0 none, 1 warnings, 2 critical,\n"
+    "                     3 the store could not be read\n"
     "  --help, --version  this text, or the version, and end\n"
     "Exit status: 0 every station ok, 1 some failed or a call neither stored nor\n"
     "spooled, 2 roster or store refused.\n";
+
+// What needs a visit, as a monitoring plugin says it: one line of status,
+// then a line per finding.
+int showFindings(const std::vector<std::string>& stores, Format format)
+{
+    for (const std::string& text : stores) {
+        std::string why;
+        const auto url = parseStoreUrl(QString::fromStdString(text), &why, UrlOrigin::Roster);
+        if (!url || url->kind == StoreUrl::Mqtt) continue;
+        SqlStore store(*url);
+        const auto findings = store.openFindings(&why);
+        if (!findings) {
+            std::printf("ZRV UNKNOWN - %s: %s\n", url->display().toUtf8().constData(), why.c_str());
+            return 3;
+        }
+        int critical = 0;
+        for (const auto& [station, f] : *findings) critical += f.critical();
+        const int warning = int(findings->size()) - critical;
+        if (format == Format::Jsonl) {
+            for (const auto& [station, f] : *findings) {
+                QJsonObject o = findingToJson(f);
+                o["station"] = QString::fromStdString(station);
+                std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+            }
+        } else {
+            std::printf("ZRV %s - замечаний: критичных %d, прочих %d\n",
+                        critical ? "CRITICAL" : warning ? "WARNING" : "OK", critical, warning);
+            for (const auto& [station, f] : *findings)
+                std::printf("%s: %s: %s (с %s)\n", printable(QString::fromStdString(station)).toUtf8().constData(),
+                            f.critical() ? "критично" : "внимание", printable(QString::fromStdString(f.text)).toUtf8().constData(),
+                            f.since.c_str());
+        }
+        return critical ? 2 : warning ? 1 : 0;
+    }
+    std::printf("ZRV UNKNOWN - нет хранилища SQL (sqlite: или postgresql://)\n");
+    return 3;
+}
 
 int refuse(const std::string& why)
 {
@@ -57,6 +103,8 @@ int main(int argc, char** argv)
     int every = 0;
     int jobs = 8;
     bool check = false;
+    bool findings = false;
+    QString textfile;
     Format format = Format::Summary;
     QString stateDir;
     for (int i = 1; i < argc; ++i) {
@@ -98,10 +146,17 @@ int main(int argc, char** argv)
             else return refuse("--format: jsonl or influx");
         } else if (a == "--state-dir") stateDir = QString::fromStdString(value());
         else if (a == "--check") check = true;
+        else if (a == "--findings") findings = true;
+        else if (a == "--textfile") textfile = QString::fromStdString(value());
         else {
             std::fputs(kUsage, stderr);
             return refuse("unknown option " + a);
         }
+    }
+    if (findings && rosterPath.empty()) {
+        QCoreApplication app(argc, argv);
+        if (storeArgs.empty()) storeArgs.push_back("sqlite:" + defaultStorePath());
+        return showFindings(storeArgs, format);
     }
     if (rosterPath.empty()) {
         std::fputs(kUsage, stderr);
@@ -115,6 +170,7 @@ int main(int argc, char** argv)
     const UrlOrigin origin = storeArgs.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine;
     if (storeArgs.empty()) storeArgs = roster->stores;
     if (storeArgs.empty()) storeArgs.push_back("sqlite:" + defaultStorePath());
+    if (findings) return showFindings(storeArgs, format);
     std::vector<std::unique_ptr<Sink>> sinks;
     for (const std::string& s : storeArgs) {
         auto url = parseStoreUrl(QString::fromStdString(s), &why, origin);
@@ -144,6 +200,7 @@ int main(int argc, char** argv)
     options.format = format;
     options.stateDir = stateDir.isEmpty() ? QString::fromStdString(defaultStateDir()) : stateDir;
     options.live = ::isatty(STDERR_FILENO) == 1;
+    options.textfile = textfile;
     Collector collector(*roster, std::move(sinks), options, stdout, stderr);
 
     int status = 0;

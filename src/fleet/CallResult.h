@@ -1,6 +1,7 @@
 #pragma once
 // What one call of a station brought back: stored, published and summed up.
 
+#include "fleet/Health.h"
 #include "fleet/Outcome.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
@@ -28,6 +29,14 @@ struct CallResult {
 
     unsigned deviceNumber = 0;  // 0 until found
     std::optional<Measurements> measurements;
+    std::optional<bool> onBattery;  // the power source, from the same poll
+
+    // The device's own cut-off limits (holding registers 50/52, 104/106), as
+    // read with the setpoints.
+    struct Limits {
+        float p2Max = 0, p2Min = 0, p1Max = 0, p1Min = 0;
+    };
+    std::optional<Limits> limits;
 
     // Device local time against the host's local time at the read, in
     // seconds (positive: the device is ahead).
@@ -59,6 +68,10 @@ struct CallResult {
     int crcErrors = 0;   // a garbled reply
     int exceptions = 0;  // the device refused
     int otherFailures = 0;
+
+    // What the call was judged to show (see Health.h); set by the collector
+    // before the call goes to the stores.
+    Health health;
 
     bool ok() const { return outcome == Outcome::Ok; }
 };

@@ -24,6 +24,17 @@ std::string at(const std::string& file, const toml::source_region& where)
     return file + ":" + std::to_string(where.begin.line) + ":" + std::to_string(where.begin.column);
 }
 
+std::string trimmed(double v)
+{
+    std::string s = std::to_string(v);
+    while (s.find('.') != std::string::npos && (s.back() == '0' || s.back() == '.')) {
+        const bool dot = s.back() == '.';
+        s.pop_back();
+        if (dot) break;
+    }
+    return s;
+}
+
 bool validPhone(std::string_view s)
 {
     if (s.empty() || s.size() > 40) return false;
@@ -91,6 +102,34 @@ public:
         }
         if (!d) fail(std::string(key) + ": ожидалась длительность вида \"30s\", \"5m\" или \"1h\"", n->source());
         else *out = *d;
+    }
+    void number(const toml::table& t, std::string_view key, double lo, double hi, double* out)
+    {
+        const toml::node* n = t.get(key);
+        if (!n) return;
+        const std::optional<double> v = n->is_number() ? n->value<double>() : std::nullopt;
+        if (!v || !(*v >= lo && *v <= hi))
+            fail(std::string(key) + ": ожидалось число от " + trimmed(lo) + " до " + trimmed(hi), n->source());
+        else
+            *out = *v;
+    }
+    void health(const toml::node* n, HealthRules* h)
+    {
+        if (!n) return;
+        const toml::table* t = n->as_table();
+        if (!t) return fail("health: ожидалась таблица порогов", n->source());
+        onlyKeys(*t, {"battery_warning", "battery_critical", "battery_fall", "on_battery", "clock_drift", "link_failures",
+                      "link_calls"},
+                 "health");
+        number(*t, "battery_warning", 0, 60, &h->batteryWarningV);
+        number(*t, "battery_critical", 0, 60, &h->batteryCriticalV);
+        number(*t, "battery_fall", 0, 60, &h->batteryFallV);
+        boolean(*t, "on_battery", &h->onBatteryWarns);
+        number(*t, "clock_drift", 0, 86400, &h->clockDriftSPerDay);
+        number(*t, "link_failures", 0, 1, &h->linkFailures);
+        integer(*t, "link_calls", 1, 1000, &h->linkCalls);
+        if (h->batteryCriticalV > h->batteryWarningV)
+            fail("health: battery_critical выше battery_warning", n->source());
     }
     void onlyKeys(const toml::table& t, std::initializer_list<std::string_view> keys, const char* where)
     {
@@ -208,7 +247,8 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     Roster roster;
     Station defaults;
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
-    r.onlyKeys(root, {"defaults", "station"}, "начале списка");
+    r.onlyKeys(root, {"defaults", "station", "health"}, "начале списка");
+    r.health(root.get("health"), &defaults.health);
     if (const toml::node* d = root.get("defaults")) {
         if (const toml::table* t = d->as_table()) {
             r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores",
@@ -243,13 +283,14 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 Station s = defaults;
                 s.line = int(n.source().begin.line);
                 r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
-                                "retry_delay"},
+                                "retry_delay", "health"},
                            "[[station]]");
                 r.string(*t, "name", &s.name);
                 r.string(*t, "port", &s.port);
                 r.string(*t, "phone", &s.phone);
                 r.string(*t, "profile", &s.profile);
                 r.common(*t, &s);
+                r.health(t->get("health"), &s.health);
                 if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
                 else if (hasControlCharacter(s.name))
                     // A name goes into line protocol, topics and tables, where

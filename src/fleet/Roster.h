@@ -14,9 +14,21 @@
 //   port = "COM3"             # or "/dev/ttyUSB0", or "tcp 10.0.0.7 4001"
 //   phone = "84951234567"     # dial through the modem on that port
 //   profile = "grp12.zrvset"  # the approved setpoints, relative to the roster
+//   health = { battery_warning = 3.5 }   # this station's own thresholds
+//
+//   [health]                  # what raises a finding (see Health.h)
+//   battery_warning = 3.4     # volts
+//   battery_critical = 3.2
+//   battery_fall = 0.1        # volts per 30 days
+//   on_battery = true         # running on the battery is worth a warning
+//   clock_drift = 10          # seconds per day
+//   link_failures = 0.2       # share of failed transactions ...
+//   link_calls = 10           # ... over this many last calls
 //
 // Every key a station may carry may stand in [defaults] as well, except
 // name, port, phone and profile.
+
+#include "fleet/Health.h"
 
 #include <optional>
 #include <string>
@@ -35,6 +47,7 @@ struct Station {
     bool setClock = false;
     int retries = 1;
     int retryDelayS = 30;
+    HealthRules health;
     int line = 0;  // where the roster names it
 };
 

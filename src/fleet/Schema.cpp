@@ -30,6 +30,22 @@ const std::vector<std::vector<std::string>>& schemaSteps()
             "ALTER TABLE cursors ADD COLUMN gaps TEXT",
             "ALTER TABLE calls ADD COLUMN records_lost INTEGER",
         },
+        {
+            // What needs a visit (see Health.h): a row per finding from the
+            // call that opened it to the one that cleared it, at most one
+            // open of a kind per station; and what a station's history draws.
+            "CREATE TABLE findings (finding_id TEXT PRIMARY KEY, station TEXT NOT NULL, kind TEXT NOT NULL, "
+                "severity TEXT NOT NULL, since_utc TEXT NOT NULL, seen_utc TEXT NOT NULL, cleared_utc TEXT, "
+                "opened_call TEXT, cleared_call TEXT, text TEXT, detail TEXT)",
+            "CREATE UNIQUE INDEX findings_open ON findings (station, kind) WHERE cleared_utc IS NULL",
+            "CREATE INDEX findings_station ON findings (station, seen_utc)",
+            "CREATE INDEX journal_station ON journal (station, recorded_at)",
+            "ALTER TABLE calls ADD COLUMN on_battery INTEGER",
+            "ALTER TABLE calls ADD COLUMN p2_max DOUBLE PRECISION",
+            "ALTER TABLE calls ADD COLUMN p2_min DOUBLE PRECISION",
+            "ALTER TABLE calls ADD COLUMN p1_max DOUBLE PRECISION",
+            "ALTER TABLE calls ADD COLUMN p1_min DOUBLE PRECISION",
+        },
     };
     return steps;
 }

@@ -15,6 +15,18 @@
 
 namespace {
 
+int connectLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
 const QString kPgBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
 QString makeDir(const char* name)
@@ -216,4 +228,52 @@ bool MosquittoBroker::start(QString* why, const TestCertificates* tls, const QSt
     log.open(QIODevice::ReadOnly);
     *why = QStringLiteral("mosquitto does not accept: ") + QString::fromLocal8Bit(log.readAll());
     return false;
+}
+
+NodeExporter::~NodeExporter()
+{
+    if (m_pid > 0) {
+        ::kill(pid_t(m_pid), SIGTERM);
+        for (int i = 0; i < 100 && ::kill(pid_t(m_pid), 0) == 0; ++i) QThread::msleep(20);
+    }
+}
+
+bool NodeExporter::start(const QString& folder, QString* why)
+{
+    m_port = freeLoopbackPort();
+    QProcess p;
+    p.setProgram(QStringLiteral("/usr/bin/prometheus-node-exporter"));
+    p.setArguments({QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_port), "--collector.disable-defaults",
+                    "--collector.textfile", "--collector.textfile.directory=" + folder});
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(folder + "/../node_exporter.log");
+    if (!p.startDetached(&m_pid)) {
+        *why = QStringLiteral("prometheus-node-exporter did not start");
+        return false;
+    }
+    for (int i = 0; i < 100; ++i) {
+        if (!scrape().isEmpty()) return true;
+        QThread::msleep(50);
+    }
+    *why = QStringLiteral("prometheus-node-exporter does not answer on port %1").arg(m_port);
+    return false;
+}
+
+QByteArray NodeExporter::scrape() const
+{
+    const int fd = connectLoopback(m_port);
+    if (fd < 0) return {};
+    const QByteArray request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::write(fd, request.constData(), std::size_t(request.size())) != request.size()) {
+        ::close(fd);
+        return {};
+    }
+    QByteArray reply;
+    char buf[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) reply.append(buf, n);
+    ::close(fd);
+    const qsizetype body = reply.indexOf("\r\n\r\n");
+    if (!reply.startsWith("HTTP/1.0 200") && !reply.startsWith("HTTP/1.1 200")) return {};
+    return body < 0 ? QByteArray() : reply.mid(body + 4);
 }

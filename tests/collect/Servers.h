@@ -59,3 +59,16 @@ private:
     qint64 m_pid = 0;
 };
 
+
+// node_exporter with only its textfile collector, reading `folder`.
+class NodeExporter {
+public:
+    ~NodeExporter();
+    bool start(const QString& folder, QString* why);
+    // Its /metrics as served; empty when it did not answer.
+    QByteArray scrape() const;
+
+private:
+    int m_port = 0;
+    qint64 m_pid = 0;
+};

@@ -53,6 +53,7 @@ class TestCollect : public QObject {
 private:
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<zrvsim::SimServer>> m_sims;
+    QString m_textfile;  // metrics for the rounds, when set
 
     zrvsim::SimServer& tcpSim(int journal, unsigned seed)
     {
@@ -105,6 +106,7 @@ private:
             CollectorOptions o;
             o.format = format;
             o.stateDir = m_dir.path() + "/state" + (i ? QString::number(i) : QString());
+            o.textfile = m_textfile;
             files.push_back(std::tmpfile());
             files.push_back(std::tmpfile());
             collectors.push_back(std::make_unique<Collector>(rosters[i], std::move(sinks), o, files[2 * i], files[2 * i + 1]));
@@ -138,6 +140,22 @@ private:
             for (int i = 1; i < n; ++i) start = d.inputs[start];
             return start;
         });
+    }
+    // Each line among the metrics node_exporter serves (its textfile
+    // collector read the file, and found it well formed).
+    static void exporterSees(const NodeExporter& exporter, const QStringList& wanted)
+    {
+        const QByteArray scraped = exporter.scrape();
+        QVERIFY2(scraped.contains("node_textfile_scrape_error 0"), scraped.constData());
+        for (const QString& line : wanted) QVERIFY2(scraped.contains(line.toUtf8()), qPrintable(line));
+    }
+    static void checkMetrics(const QString& file)
+    {
+        QProcess promtool;
+        promtool.setStandardInputFile(file);
+        promtool.start("promtool", {"check", "metrics"});
+        QVERIFY(promtool.waitForFinished(20000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardError().constData());
     }
     static int count(const QString& db, const QString& sql, int pgPort = 0)
     {
@@ -601,6 +619,165 @@ private slots:
                                       "-C", "1", "-W", "5"});
         QVERIFY(later.waitForFinished(10000));
         QVERIFY(later.readAllStandardOutput().contains("\"outcome\":\"ok\""));
+    }
+
+    // Four stations over four rounds, ten days apart (the store's calls are
+    // moved back between rounds): a battery that falls, a clock that drifts,
+    // a journal record above the device's own P2 max, and a station that is
+    // well. Each finding is opened once, shown in the store, by --findings,
+    // on MQTT and in the metrics (read back through a real node_exporter),
+    // and cleared everywhere by the call that no longer sees it.
+    void findingsAreOpenedOnceShownEverywhereAndClearedByTheCallThatNoLongerSeesThem()
+    {
+        MosquittoBroker broker;
+        QString why;
+        QVERIFY2(broker.start(&why), qPrintable(why));
+        const QString folder = m_dir.path() + "/textfile";
+        QVERIFY(QDir().mkpath(folder));
+        m_textfile = folder + "/zrv.prom";
+        NodeExporter exporter;
+        QVERIFY2(exporter.start(folder, &why), qPrintable(why));
+
+        zrvsim::SimServer& battery = tcpSim(0, 51);
+        zrvsim::SimServer& clock = tcpSim(0, 52);
+        zrvsim::SimServer& pressure = tcpSim(2, 53);
+        zrvsim::SimServer& well = tcpSim(2, 54);
+        const auto volts = [&battery](float v) {
+            battery.withDevice([v](zrvsim::DeviceModel& d, auto&) {
+                d.holdMeasurements = true;
+                d.setInputFloat(zrv::reg::kInP1, 6.0f);
+                d.setInputFloat(zrv::reg::kInP2, 2.0f);
+                d.setInputFloat(zrv::reg::kInVbat, v);
+                return 0;
+            });
+        };
+        const auto offset = [&clock](long long s) {
+            clock.withDevice([s](zrvsim::DeviceModel& d, auto&) { return d.clockOffsetSeconds = s; });
+        };
+        Roster roster;
+        for (auto [name, sim] : {std::pair{"Батарея", &battery}, {"Часы", &clock}, {"Давление", &pressure}, {"Норма", &well}}) {
+            Station s;
+            s.name = name;
+            s.port = tcpPort(*sim).toStdString();
+            s.retries = 0;
+            s.clockToleranceS = 600;  // the drift speaks here, not the offset
+            roster.stations.push_back(s);
+        }
+        const QString db = m_dir.path() + "/health.db";
+        const QString mqtt = QStringLiteral("mqtt://127.0.0.1:%1/hl").arg(broker.port());
+        QProcess sub;
+        sub.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "hl/#", "-v", "-q", "1"});
+        QVERIFY(sub.waitForStarted());
+        QTest::qWait(300);
+        const auto tenDaysPass = [&] {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "shift");
+            d.setDatabaseName(db);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            QVERIFY2(q.exec("UPDATE calls SET started_utc = strftime('%Y-%m-%dT%H:%M:%fZ', started_utc, '-10 days')"),
+                     qPrintable(q.lastError().text()));
+            d.close();
+            d = QSqlDatabase();
+            QSqlDatabase::removeDatabase("shift");
+        };
+        const auto open = [&](const QString& where) {
+            return count(db, "SELECT COUNT(*) FROM findings WHERE cleared_utc IS NULL" + where);
+        };
+        const auto findingsProgram = [&](QString* out) {
+            QProcess p;
+            p.start(ZRVCOLLECT_PROGRAM, {"--findings", "--store", "sqlite:" + db});
+            p.waitForFinished(20000);
+            *out = QString::fromUtf8(p.readAllStandardOutput());
+            return p.exitCode();
+        };
+
+        volts(3.60f);
+        offset(0);
+        QCOMPARE(runRound(roster, "sqlite:" + db).status, 0);
+        tenDaysPass();
+        volts(3.50f);
+        QCOMPARE(runRound(roster, "sqlite:" + db).status, 0);
+        tenDaysPass();
+        // Now: 0.45 V less in 30 days, 15 s a day, and P2 6.2 over its 5.0.
+        volts(3.40f);
+        offset(150);
+        pressure.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            zrvsim::JournalStamp st = d.stampNow();
+            st.p2 = 6.2f;
+            d.appendRecord(st, {{0, 0xC002, 1, 2}});
+            return 0;
+        });
+        const Round raised = runRounds({roster}, {"sqlite:" + db, mqtt}).front();
+        QCOMPARE(raised.status, 0);
+        QVERIFY2(raised.err.contains(QStringLiteral("Давление: замечание: P2 = 6.200 выше P2 max 5.000")), qPrintable(raised.err));
+        QCOMPARE(open(""), 3);
+        QCOMPARE(open(" AND station = 'Батарея' AND kind = 'battery-falling' AND severity = 'warning'"), 1);
+        QCOMPARE(open(" AND station = 'Часы' AND kind = 'clock-drift'"), 1);
+        QCOMPARE(open(" AND station = 'Давление' AND kind = 'pressure-p2' AND severity = 'critical'"), 1);
+        QString listed;
+        QCOMPARE(findingsProgram(&listed), 2);  // critical, as a monitoring plugin says it
+        QVERIFY2(listed.startsWith(QStringLiteral("ZRV CRITICAL - замечаний: критичных 1, прочих 2")), qPrintable(listed));
+        QVERIFY2(listed.contains(QStringLiteral("Часы: внимание: часы уходят на 15.0 с в сутки")), qPrintable(listed));
+
+        exporterSees(exporter, {"zrv_open_findings{kind=\"pressure-p2\",severity=\"critical\",station=\"Давление\"} 1",
+                                "zrv_open_findings{kind=\"battery-falling\",severity=\"warning\",station=\"Батарея\"} 1",
+                                "zrv_battery_volts{station=\"Батарея\"} 3.4", "zrv_clock_offset_seconds{station=\"Часы\"} 150",
+                                "zrv_up{station=\"Норма\"} 1"});
+        checkMetrics(m_textfile);
+
+        // The next call: the battery and the clock are seen again (and not
+        // opened twice); the pressure, back in its band with no record
+        // outside it, is cleared.
+        const Round again = runRounds({roster}, {"sqlite:" + db, mqtt}).front();
+        QVERIFY2(!again.err.contains(QStringLiteral(": замечание")), qPrintable(again.err));
+        QVERIFY2(again.err.contains(QStringLiteral("Давление: снято замечание: P2 вне пределов отсечки")), qPrintable(again.err));
+        QCOMPARE(open(""), 2);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM findings"), 3);
+        exporterSees(exporter, {"zrv_open_findings{kind=\"clock-drift\",severity=\"warning\",station=\"Часы\"} 1"});
+        QVERIFY(!exporter.scrape().contains("pressure-p2"));
+
+        // A new battery, a clock set by hand, pressures back in their band.
+        volts(3.90f);
+        offset(0);
+        const Round cleared = runRounds({roster}, {"sqlite:" + db, mqtt}).front();
+        QCOMPARE(cleared.status, 0);
+        QCOMPARE(open(""), 0);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM findings WHERE cleared_call IS NOT NULL"), 3);
+        QCOMPARE(findingsProgram(&listed), 0);
+        QVERIFY2(listed.startsWith("ZRV OK"), qPrintable(listed));
+        const QByteArray scraped = exporter.scrape();
+        QVERIFY(scraped.contains("zrv_up{station=\"Давление\"} 1"));
+        QVERIFY2(!scraped.contains("zrv_open_findings{"), scraped.constData());
+        m_textfile.clear();
+
+        QTest::qWait(300);
+        sub.terminate();
+        QVERIFY(sub.waitForFinished(5000));
+        const QStringList lines = QString::fromUtf8(sub.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        std::map<QString, int> events;
+        QString lastHealth[4];
+        const QString names[4] = {QStringLiteral("Батарея"), QStringLiteral("Часы"), QStringLiteral("Давление"), QStringLiteral("Норма")};
+        for (const QString& l : lines) {
+            if (l.startsWith("hl/findings ")) {
+                const QJsonObject o = QJsonDocument::fromJson(l.mid(12).toUtf8()).object();
+                ++events[o["event"].toString() + ' ' + o["station"].toString() + ' ' + o["kind"].toString()];
+            }
+            for (int i = 0; i < 4; ++i)
+                if (l.startsWith("hl/" + names[i] + "/health ")) lastHealth[i] = l.mid(names[i].size() + 11);
+        }
+        const std::map<QString, int> expected = {
+            {QStringLiteral("opened Батарея battery-falling"), 1}, {QStringLiteral("cleared Батарея battery-falling"), 1},
+            {QStringLiteral("opened Часы clock-drift"), 1},         {QStringLiteral("cleared Часы clock-drift"), 1},
+            {QStringLiteral("opened Давление pressure-p2"), 1},     {QStringLiteral("cleared Давление pressure-p2"), 1},
+        };
+        QCOMPARE(events, expected);
+        for (const QString& h : lastHealth) QCOMPARE(h, QString("[]"));
+        // Retained: whoever subscribes later learns the state at once.
+        QProcess later;
+        later.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t",
+                                      QStringLiteral("hl/Норма/health"), "-C", "1", "-W", "5"});
+        QVERIFY(later.waitForFinished(10000));
+        QCOMPARE(later.readAllStandardOutput().trimmed(), QByteArray("[]"));
     }
 
     void aBrokerThatHangsHoldsUpNoPortAndLosesNothing()
