@@ -4,6 +4,7 @@
 // carries a raw control character or a time that overflows.
 
 #include "collect/CallJson.h"
+#include "collect/Metrics.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -139,4 +140,82 @@ TEST(CallJson, NoOutputCarriesARawControlCharacter)
     for (const QChar ch : influx)
         EXPECT_TRUE(ch == QLatin1Char('\n') || ch.unicode() >= 0x20) << "control character " << int(ch.unicode());
     EXPECT_EQ(printable(QStringLiteral("a\u0085b\u007fc")), QStringLiteral("a\uFFFDb\uFFFDc"));
+}
+
+TEST(Metrics, UnknownValuesAreNaNNamesAreEscapedAndAnUnwritableFolderIsSaidOnce)
+{
+    Roster roster;
+    Station quoted;
+    quoted.name = "ГРП \"7\" \\ юг";
+    quoted.port = "COM1";
+    Station never = quoted;
+    never.name = "Новая";
+    roster.stations = {quoted, never};
+    StationHistory h;
+    PastCall p;
+    p.started = QDateTime::currentDateTimeUtc();
+    p.ok = true;
+    p.vbat = -5.0;  // no battery reads that
+    p.clockOffsetS = 12;
+    p.transactionsOk = 3;
+    p.transactionsFailed = 1;
+    h.calls = {p};
+    h.open = {{"battery-low", "critical", "2026-12-01T00:00:00.000Z", "", {}}};
+    const QString text = QString::fromUtf8(renderMetrics(roster, {{quoted.name, h}}));
+    EXPECT_TRUE(text.contains("zrv_up{station=\"ГРП \\\"7\\\" \\\\ юг\"} 1\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("zrv_battery_volts{station=\"ГРП \\\"7\\\" \\\\ юг\"} NaN\n"));
+    EXPECT_TRUE(text.contains("zrv_clock_offset_seconds{station=\"ГРП \\\"7\\\" \\\\ юг\"} 12\n"));
+    EXPECT_TRUE(text.contains("zrv_up{station=\"Новая\"} 0\n"));
+    EXPECT_TRUE(text.contains("zrv_battery_volts{station=\"Новая\"} NaN\n"));
+    EXPECT_TRUE(text.contains("zrv_line_failure_ratio{line=\"COM1\"} 0.25\n"));
+    EXPECT_TRUE(text.contains("zrv_open_findings{station=\"ГРП \\\"7\\\" \\\\ юг\",kind=\"battery-low\",severity=\"critical\"} 1\n"));
+    // One HELP and TYPE per family, before its samples.
+    EXPECT_EQ(text.count("# TYPE zrv_up gauge\n"), 1);
+    EXPECT_LT(text.indexOf("# TYPE zrv_up gauge"), text.indexOf("zrv_up{"));
+
+    int told = 0;
+    std::string said;
+    {
+        MetricsFile file("/proc/zrv-none/zrv.prom", [&](const std::string& why) {
+            ++told;
+            said = why;
+        });
+        file.post("a 1\n");
+        file.flush();
+        file.post("a 2\n");
+    }
+    EXPECT_EQ(told, 1);
+    EXPECT_NE(said.find("/proc/zrv-none/zrv.prom"), std::string::npos);
+}
+
+TEST(CallJson, WhatACallJudgedComesBackFromTheSpoolAndADamagedFindingRefusesTheLine)
+{
+    CallResult c;
+    c.callId = "id-1";
+    c.station = "S";
+    c.started = QDateTime::currentDateTimeUtc();
+    c.outcome = Outcome::Ok;
+    c.limits = CallResult::Limits{5.0f, 0.5f, 12.0f, std::nanf("")};
+    c.onBattery = true;
+    const Finding f{"pressure-p2", "critical", "2026-12-01T10:00:00.000Z", "P2 = 6.2", {{"value", 6.2}}};
+    c.health.open = {f};
+    c.health.opened = {f};
+    c.health.judged = {"pressure-p2", "link"};
+    QJsonObject o = callToJson(c);
+    const auto back = callFromJson(o);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->health.open.size(), 1u);
+    EXPECT_EQ(back->health.open[0].since, f.since);
+    EXPECT_DOUBLE_EQ(back->health.open[0].values.at("value"), 6.2);
+    EXPECT_EQ(back->health.judged, c.health.judged);
+    EXPECT_TRUE(std::isnan(back->limits->p1Min));
+    EXPECT_TRUE(*back->onBattery);
+    QJsonObject health = o["health"].toObject();
+    QJsonArray open = health["open"].toArray();
+    QJsonObject damaged = open[0].toObject();
+    damaged["severity"] = "mild";
+    open[0] = damaged;
+    health["open"] = open;
+    o["health"] = health;
+    EXPECT_FALSE(callFromJson(o));
 }
