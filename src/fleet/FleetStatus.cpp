@@ -2,16 +2,17 @@
 
 #include "fleet/Paths.h"
 #include "fleet/Schema.h"
-
+#include "fleet/StoreReader.h"
 #include "link/PortMap.h"
 #include "text/SystemError.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -22,125 +23,165 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string columnText(sqlite3_stmt* st, int i)
+std::optional<long long> integer(const std::optional<std::string>& v)
 {
-    const unsigned char* t = sqlite3_column_text(st, i);
-    return t ? std::string(reinterpret_cast<const char*>(t), std::size_t(sqlite3_column_bytes(st, i))) : std::string();
+    if (!v || v->empty() || v->size() > 20) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long long n = std::strtoll(v->c_str(), &end, 10);
+    if (errno != 0 || *end) return std::nullopt;
+    return n;
 }
 
-std::optional<long long> columnInteger(sqlite3_stmt* st, int i)
+// A number as the store wrote it; NaN for nothing or no number.
+double real(const std::optional<std::string>& v)
 {
-    if (sqlite3_column_type(st, i) != SQLITE_INTEGER) return std::nullopt;
-    return sqlite3_column_int64(st, i);
+    if (!v || v->empty() || v->size() > 40) return std::nan("");
+    char* end = nullptr;
+    const double d = std::strtod(v->c_str(), &end);
+    return *end ? std::nan("") : d;
 }
 
-// Counts come from a file anyone may have edited: outside a plain count they
-// are shown as unknown rather than as a wrapped number.
+std::string text(const std::optional<std::string>& v) { return v.value_or(std::string()); }
+
+// Counts come from a store anyone may have edited: outside a plain count
+// they are shown as unknown rather than as a wrapped number.
 std::optional<int> count(std::optional<long long> v)
 {
     if (!v || *v < 0 || *v > 1'000'000'000) return std::nullopt;
     return int(*v);
 }
 
-// SQLite's reasons in the operator's words; the code decides, not the text.
-std::string sqliteText(int code, sqlite3* db)
+std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bool* busy)
 {
-    const std::string detail = db ? sqlite3_errmsg(db) : "";
-    switch (code & 0xFF) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return "хранилище занято другой программой (сборщиком)";
-    case SQLITE_NOTADB: return "это не база данных SQLite";
-    case SQLITE_CORRUPT: return "база данных повреждена";
-    case SQLITE_CANTOPEN: return "файл базы не открывается";
-    case SQLITE_PERM:
-    case SQLITE_AUTH: return "нет прав на чтение базы";
-    case SQLITE_IOERR: return "ошибка чтения с диска";
-    case SQLITE_NOMEM: return "не хватает памяти";
-    case SQLITE_ERROR:
-        if (detail.find("no such table") != std::string::npos || detail.find("no such column") != std::string::npos)
-            return "не хранилище zrvcollect: нет нужной таблицы или столбца";
-        return "ошибка в запросе к базе";
-    default: return "ошибка SQLite, код " + std::to_string(code);
-    }
+    const std::optional<bool> has = db.hasTable("zrv_schema", why, busy);
+    if (!has) return std::nullopt;
+    long long version = 0;
+    if (*has && !db.select(kSchemaVersionQuery, {}, [&](const StoreRow& r) { version = integer(r[0]).value_or(0); }, why, busy))
+        return std::nullopt;
+    return version;
 }
 
-struct CloseDb {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct Finalize {
-    void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
-};
+// A value no device reports: a pressure past reason, a battery of -5 V.
+double plausible(double v, double lo, double hi) { return v > lo && v < hi ? v : std::nan(""); }
 
 }  // namespace
 
-std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why, bool* busy,
-                                                             std::string* remark)
+std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& source, std::string* why, bool* busy,
+                                                             std::string* remark, StationFindings* findings)
 {
     if (busy) *busy = false;
-    const auto fail = [&](const std::string& w) -> std::optional<std::map<std::string, LastCall>> {
-        if (why) *why = path + ": " + w;
+    if (remark) remark->clear();
+    if (findings) findings->clear();
+    std::string w;
+    const auto fail = [&](const std::string& reason) -> std::optional<std::map<std::string, LastCall>> {
+        if (why) *why = shownSource(source) + ": " + reason;
         return std::nullopt;
     };
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return fail(text::systemErrorText(errno));
-    if (!S_ISREG(st.st_mode)) return fail("не файл базы данных");
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<sqlite3, CloseDb> db(raw);
-    if (opened != SQLITE_OK) return fail(sqliteText(opened, raw));
-    // The collector may be writing its round: wait a moment, not the
-    // operator's whole window.
-    sqlite3_busy_timeout(db.get(), 500);
-    const auto failed = [&](int code) {
-        if (busy) *busy = (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED;
-        return fail(sqliteText(code, db.get()));
-    };
+    std::unique_ptr<StoreConnection> db = openStoreForReading(source, why, busy);
+    if (!db) return std::nullopt;
     // A store a newer collector wrote: read what can be read, and say so.
-    if (remark) remark->clear();
-    {
-        sqlite3_stmt* v = nullptr;
-        int rc = sqlite3_prepare_v2(db.get(), kSchemaVersionQuery, -1, &v, nullptr);
-        std::unique_ptr<sqlite3_stmt, Finalize> version(v);
-        if (rc == SQLITE_OK && (rc = sqlite3_step(v)) == SQLITE_ROW && sqlite3_column_type(v, 0) == SQLITE_INTEGER) {
-            const long long n = sqlite3_column_int64(v, 0);
-            if (n > kSchemaVersion && remark)
-                *remark = "схема хранилища версии " + std::to_string(n) + " новее этой программы (" +
-                          std::to_string(kSchemaVersion) + "): показанное может быть неполным";
-        } else if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED || (rc & 0xFF) == SQLITE_NOTADB) {
-            return failed(rc);
-        }
-    }
+    const std::optional<long long> version = schemaVersion(*db, &w, busy);
+    if (!version) return fail(w);
+    if (*version > kSchemaVersion && remark)
+        *remark = "схема хранилища версии " + std::to_string(*version) + " новее этой программы (" +
+                  std::to_string(kSchemaVersion) + "): показанное может быть неполным";
     // The newest call of each station through the collector's index on
     // (station, started_utc); a retried call shares no start with its first.
     static const char kQuery[] =
         "SELECT c.station, c.started_utc, c.attempt, c.outcome, substr(c.why, 1, 4096), c.device_number, "
         "c.clock_offset_s, c.setpoint_differences, c.records_read FROM calls c JOIN (SELECT station, "
         "MAX(started_utc) AS newest FROM calls GROUP BY station) n ON c.station = n.station AND c.started_utc = n.newest";
-    sqlite3_stmt* rawSt = nullptr;
-    const int prepared = sqlite3_prepare_v2(db.get(), kQuery, -1, &rawSt, nullptr);
-    if (prepared != SQLITE_OK) return failed(prepared);
-    std::unique_ptr<sqlite3_stmt, Finalize> query(rawSt);
     std::map<std::string, LastCall> calls;
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(query.get())) == SQLITE_ROW) {
-        LastCall c;
-        const std::string station = columnText(query.get(), 0);
-        c.startedUtc = columnText(query.get(), 1);
-        c.attempt = count(columnInteger(query.get(), 2)).value_or(1);
-        c.outcome = columnText(query.get(), 3);
-        c.why = columnText(query.get(), 4);
-        const std::optional<long long> device = columnInteger(query.get(), 5);
-        c.deviceNumber = device && *device > 0 && *device <= 0xFFFF ? unsigned(*device) : 0;
-        // A clock ten years off is no reading of a clock.
-        c.clockOffsetS = columnInteger(query.get(), 6);
-        if (c.clockOffsetS && (*c.clockOffsetS > 315'360'000 || *c.clockOffsetS < -315'360'000)) c.clockOffsetS.reset();
-        c.setpointDifferences = count(columnInteger(query.get(), 7));
-        c.recordsRead = count(columnInteger(query.get(), 8)).value_or(0);
-        auto [at, fresh] = calls.try_emplace(station, c);
-        if (!fresh && c.attempt > at->second.attempt) at->second = c;
+    const bool read = db->select(
+        kQuery, {},
+        [&](const StoreRow& row) {
+            LastCall c;
+            c.startedUtc = text(row[1]);
+            c.attempt = count(integer(row[2])).value_or(1);
+            c.outcome = text(row[3]);
+            c.why = text(row[4]);
+            const std::optional<long long> device = integer(row[5]);
+            c.deviceNumber = device && *device > 0 && *device <= 0xFFFF ? unsigned(*device) : 0;
+            // A clock ten years off is no reading of a clock.
+            c.clockOffsetS = integer(row[6]);
+            if (c.clockOffsetS && (*c.clockOffsetS > 315'360'000 || *c.clockOffsetS < -315'360'000)) c.clockOffsetS.reset();
+            c.setpointDifferences = count(integer(row[7]));
+            c.recordsRead = count(integer(row[8])).value_or(0);
+            auto [at, fresh] = calls.try_emplace(text(row[0]), c);
+            if (!fresh && c.attempt > at->second.attempt) at->second = c;
+        },
+        &w, busy);
+    if (!read) return fail(w);
+    if (findings) {
+        // A store from before findings were judged has none to show.
+        const std::optional<bool> has = db->hasTable("findings", &w, busy);
+        if (!has) return fail(w);
+        if (*has &&
+            !db->select("SELECT station, kind, severity, since_utc, substr(text, 1, 4096) FROM findings "
+                        "WHERE cleared_utc IS NULL ORDER BY station, kind",
+                        {},
+                        [&](const StoreRow& row) {
+                            std::vector<Finding>& list = (*findings)[text(row[0])];
+                            if (list.size() >= 64) return;  // a damaged store's flood
+                            Finding f;
+                            f.kind = text(row[1]).substr(0, 64);
+                            f.severity = text(row[2]) == kCritical ? kCritical : kWarning;
+                            f.since = text(row[3]).substr(0, 64);
+                            f.text = text(row[4]);
+                            list.push_back(std::move(f));
+                        },
+                        &w, busy))
+            return fail(w);
     }
-    if (step != SQLITE_DONE) return failed(step);
     return calls;
+}
+
+std::optional<HistoryRead> readStationHistory(const std::string& source, const std::string& station,
+                                              const QDateTime& fromUtc, std::string* why)
+{
+    std::string w;
+    const auto fail = [&](const std::string& reason) -> std::optional<HistoryRead> {
+        if (why) *why = shownSource(source) + ": " + reason;
+        return std::nullopt;
+    };
+    std::unique_ptr<StoreConnection> db = openStoreForReading(source, why);
+    if (!db) return std::nullopt;
+    const std::optional<long long> version = schemaVersion(*db, &w, nullptr);
+    if (!version) return fail(w);
+    HistoryRead h;
+    // Journal times are the device's local time, as it keeps them.
+    const std::string fromLocal = fromUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toStdString();
+    const bool journal = db->select(
+        "SELECT recorded_at, p1, p2 FROM journal WHERE station = ? AND recorded_at >= ? ORDER BY recorded_at", {station, fromLocal},
+        [&](const StoreRow& row) {
+            const std::string at = text(row[0]);
+            int y = 0, mo = 0, d = 0, hh = 0, mi = 0, ss = 0;
+            if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return;
+            const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
+            if (!t.isValid()) return;
+            h.pressures.push_back({t.toMSecsSinceEpoch(), plausible(real(row[1]), -1, 1000), plausible(real(row[2]), -1, 1000)});
+        },
+        &w);
+    if (!journal) return fail(w);
+    // The cut-off limits came with the findings; an older store has none.
+    const std::string limits = *version >= 3 ? "p2_max, p2_min, p1_max, p1_min" : "NULL, NULL, NULL, NULL";
+    const bool calls = db->select(
+        "SELECT started_utc, vbat, clock_offset_s, " + limits +
+            " FROM calls WHERE station = ? AND started_utc >= ? ORDER BY started_utc",
+        {station, fromUtc.toUTC().toString(Qt::ISODateWithMs).toStdString()},
+        [&](const StoreRow& row) {
+            const QDateTime t = QDateTime::fromString(QString::fromStdString(text(row[0])), Qt::ISODateWithMs);
+            if (!t.isValid()) return;
+            const std::optional<long long> off = integer(row[2]);
+            h.calls.push_back({t.toMSecsSinceEpoch(), plausible(real(row[1]), 0.5, 60),
+                               off && *off > -315'360'000 && *off < 315'360'000 ? double(*off) : std::nan(""),
+                               plausible(real(row[3]), -1, 1000), plausible(real(row[4]), -1, 1000),
+                               plausible(real(row[5]), -1, 1000), plausible(real(row[6]), -1, 1000)});
+        },
+        &w);
+    if (!calls) return fail(w);
+    return h;
 }
 
 std::string rosterStorePath(const Roster& roster, const std::string& rosterPath, std::string* why)
@@ -152,7 +193,10 @@ std::string rosterStorePath(const Roster& roster, const std::string& rosterPath,
         if (file.is_absolute()) return file.string();
         return (fs::absolute(fs::path(rosterPath)).parent_path() / file).lexically_normal().string();
     }
-    if (why) *why = "хранилища списка не SQLite: последние вызовы не показаны";
+    // The control room's collectors write into one PostgreSQL: read it there.
+    for (const std::string& url : roster.stores)
+        if (isPostgresSource(url)) return url;
+    if (why) *why = "хранилища списка не SQLite и не PostgreSQL: последние вызовы не показаны";
     return {};
 }
 

@@ -4,14 +4,18 @@
 // terminal never writes the collector's data), and the way from a station's
 // port to a name in "Выбор устройства".
 
+#include "fleet/Health.h"
 #include "fleet/Paths.h"
 #include "fleet/Roster.h"
 #include "link/TransactOutcome.h"
+
+#include <QDateTime>
 
 #include <map>
 #include <set>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zrv::fleet {
 
@@ -30,21 +34,45 @@ struct LastCall {
     bool differs() const { return setpointDifferences.value_or(0) > 0; }
 };
 
-// The last call of every station the store knows, by station name; nothing
-// and why (in Russian) when the file is missing, not a database or not the
-// collector's. `busy`: the collector held the store longer than the short
-// wait (the last values read are still good). `remark`: something the
-// operator should know of a store that was read (a newer schema).
-std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& path, std::string* why,
-                                                             bool* busy = nullptr, std::string* remark = nullptr);
+// Each station's open findings, by station name.
+using StationFindings = std::map<std::string, std::vector<Finding>>;
+
+// The last call of every station the store knows, by station name, and with
+// `findings` their open findings; nothing and why (in Russian) when the
+// store is missing, not a database or not the collector's. The source is an
+// SQLite file or a PostgreSQL URL (see StoreReader.h). `busy`: the collector
+// held the store longer than the short wait (the last values read are still
+// good). `remark`: something the operator should know of a store that was
+// read (a newer schema).
+std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& source, std::string* why,
+                                                             bool* busy = nullptr, std::string* remark = nullptr,
+                                                             StationFindings* findings = nullptr);
+
+// A station's history as its chart draws it, in time order; NaN where
+// nothing (or nothing a device reports) was stored.
+struct HistoryRead {
+    struct Pressures {
+        qint64 ms;  // since the epoch
+        double p1, p2;
+    };
+    struct Call {
+        qint64 ms;
+        double vbat, clockOffsetS;
+        double p2Max, p2Min, p1Max, p1Min;  // the cut-off limits it read
+    };
+    std::vector<Pressures> pressures;  // from the journal records
+    std::vector<Call> calls;
+};
+std::optional<HistoryRead> readStationHistory(const std::string& source, const std::string& station,
+                                              const QDateTime& fromUtc, std::string* why);
 
 // A store's `why` is read no further than this: a cell shows a line of it.
 inline constexpr int kWhyRead = 4096;
 
-// The SQLite file the collector writes for this roster: its first sqlite:
-// store (a relative path taken against the roster's folder), or the
-// collector's default when the roster names no store at all. Empty (and why)
-// when the roster's stores are all elsewhere (PostgreSQL, MQTT).
+// The store the collector writes for this roster: its first sqlite: store
+// (a relative path taken against the roster's folder), else its first
+// PostgreSQL URL, or the collector's default when the roster names no store
+// at all. Empty (and why) when the roster's stores are all brokers.
 std::string rosterStorePath(const Roster& roster, const std::string& rosterPath, std::string* why);
 
 

@@ -163,6 +163,13 @@ void PgServer::stop()
     m_running = false;
 }
 
+bool PgServer::sql(const QString& statements, QString* why)
+{
+    return run(kPgBin + "psql", {"-h", m_dir, "-p", QString::number(m_port), "-U", "postgres", "-d", "zrv", "-q", "-v",
+                                 "ON_ERROR_STOP=1", "-c", statements},
+               why);
+}
+
 QString PgServer::url() const { return QStringLiteral("postgresql://postgres@127.0.0.1:%1/zrv").arg(m_port); }
 
 MosquittoBroker::MosquittoBroker() : m_dir(makeDir("zrv-mqtt")) {}

@@ -33,6 +33,8 @@ public:
     bool restart(QString* why);
     int port() const { return m_port; }
     QString url() const;
+    // Statements run in the database as its owner, stopping at the first error.
+    bool sql(const QString& statements, QString* why);
 
 private:
     bool run(const QString& program, const QStringList& args, QString* why);

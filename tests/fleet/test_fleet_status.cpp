@@ -160,7 +160,7 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     // store held by a writer is busy, not gone; the reasons are Russian.
     ASSERT_EQ(sqlite3_open((m_dir + "/other.db").c_str(), &db), SQLITE_OK);
     sqlite3_exec(db,
-                 "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2), (3);"
+                 "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2), (3), (4);"
                  "UPDATE calls SET clock_offset_s = 9223372036854775807 WHERE station = 'B';",
                  nullptr, nullptr, nullptr);
     std::string remark;
@@ -168,7 +168,7 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     const auto newer = readLastCalls(m_dir + "/other.db", &why, &busy, &remark);
     ASSERT_TRUE(newer) << why;
     EXPECT_FALSE(busy);
-    EXPECT_NE(remark.find("версии 3 новее"), std::string::npos) << remark;
+    EXPECT_NE(remark.find("версии 4 новее"), std::string::npos) << remark;
     EXPECT_FALSE(newer->at("B").clockOffsetS);
     ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE calls SET why = 'x';", nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_FALSE(readLastCalls(m_dir + "/other.db", &why, &busy));
@@ -181,7 +181,7 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     EXPECT_NE(why.find("не база данных SQLite"), std::string::npos) << why;
 }
 
-TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneOrTheCollectorsDefault)
+TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneThenPostgresOrTheCollectorsDefault)
 {
     Roster r;
     std::string why;
@@ -189,7 +189,9 @@ TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneOrTheCollectorsDefault)
     EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "/srv/data/zrvcollect/zrv.db");
     r.stores = {"postgresql://zrv@db:5432/zrv", "sqlite:calls/zrv.db", "sqlite:/var/lib/zrv.db"};
     EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "/etc/zrvcollect/calls/zrv.db");
-    r.stores = {"postgresql://zrv@db:5432/zrv"};
+    r.stores = {"mqtt://broker/zrv", "postgresql://zrv@db:5432/zrv"};
+    EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "postgresql://zrv@db:5432/zrv");
+    r.stores = {"mqtt://broker/zrv"};
     EXPECT_EQ(rosterStorePath(r, "/etc/zrvcollect/stations.toml", &why), "");
     EXPECT_FALSE(why.empty());
 }

@@ -2,6 +2,7 @@
 // of each station's last call, a station chosen into "Выбор устройства" and
 // connected, its profile offered, and the record of changes read back.
 
+#include "Servers.h"
 #include "SimServer.h"
 #include "connection/ui/Select_form.h"
 #include "fleet/Schema.h"
@@ -9,6 +10,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "stations/ui/History_form.h"
 #include "stations/ui/Stations_form.h"
 #include "support/AccessibilityAudit.h"
 #include "support/LoopbackPort.h"
@@ -38,6 +40,66 @@ private:
     {
         const int row = stations()->rowOf(station);
         return row >= 0 && stations()->Table->item(row, c) ? stations()->Table->item(row, c)->text() : QString("?");
+    }
+
+    // A control room's store as statements both engines take: two stations,
+    // one with a battery running down, a clock drifting, a journal of 480
+    // records over 20 days (one P2 over the limit, one with no P2), and a
+    // call whose values no device reports.
+    static QStringList controlRoomStore()
+    {
+        QStringList sql;
+        sql << QString::fromLatin1(zrv::fleet::kCreateSchemaTable);
+        for (std::size_t v = 0; v < zrv::fleet::schemaSteps().size(); ++v) {
+            for (const std::string& step : zrv::fleet::schemaSteps()[v]) sql << QString::fromStdString(step);
+            sql << QString("INSERT INTO zrv_schema (version) VALUES (%1)").arg(v + 1);
+        }
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto utc = [&](double daysAgo) { return now.addSecs(-qint64(daysAgo * 86400)).toString(Qt::ISODateWithMs); };
+        QStringList calls;
+        const double volts[] = {3.45, 3.4, 3.35, 3.3, 3.1};
+        const double ago[] = {20, 15, 10, 5, 1};
+        for (int i = 0; i < 5; ++i)
+            calls << QString("('с%1', 'Север', '%2', 1, 'ok', 127, %3, %4, 5.0, 0.5, 12.0, 1.0)")
+                         .arg(i)
+                         .arg(utc(ago[i]))
+                         .arg(volts[i])
+                         .arg(i * 20);
+        calls << QString("('с9', 'Север', '%1', 1, 'ok', 127, -5, 9000000000000000, NULL, NULL, NULL, NULL)").arg(utc(0.5));
+        calls << QString("('ю1', 'Юг', '%1', 1, 'ok', 128, 3.6, 0, 5.0, 0.5, 12.0, 1.0)").arg(utc(1));
+        sql << "INSERT INTO calls (call_id, station, started_utc, attempt, outcome, device_number, vbat, clock_offset_s, "
+               "p2_max, p2_min, p1_max, p1_min) VALUES " + calls.join(',');
+        QStringList records;
+        for (int i = 0; i < 480; ++i) {
+            const QString at = now.addSecs(-qint64(20 * 86400) + i * 3600).toLocalTime().toString("yyyy-MM-ddTHH:mm:ss");
+            const QString p2 = i == 100 ? "6.2" : i == 200 ? "NULL" : QString::number(2.0 + (i % 7) * 0.01);
+            records << QString("(127, %1, '%2', '%3', 'Север', 'с0', %4, %5)")
+                           .arg(512 + i)
+                           .arg(i, 4, 16, QChar('0'))
+                           .arg(at, QString::number(6.0 + (i % 10) * 0.01), p2);
+        }
+        sql << "INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, p1, p2) VALUES " +
+                   records.join(',');
+        sql << QString("INSERT INTO findings (finding_id, station, kind, severity, since_utc, seen_utc, cleared_utc, text) VALUES "
+                       "('f1', 'Север', 'battery-low', 'critical', '%1', '%2', NULL, 'батарея 3.10 В, порог 3.20 В'),"
+                       "('f2', 'Север', 'clock-drift', 'warning', '%1', '%2', NULL, 'часы уходят на 4.0 с в сутки'),"
+                       "('f3', 'Юг', 'link', 'warning', '%1', '%2', '%2', 'сбоев обмена 30 %')")
+                   .arg(utc(5), utc(1));
+        return sql;
+    }
+    // The history drawn: how many records and calls it says it read.
+    QString drawHistory(int row)
+    {
+        if (!stations()->showHistory(row)) return stations()->ChoiceState->text();
+        QSignalSpy shown(stations()->history(), &TStationHistory::drawn);
+        if (!shown.wait(20000)) return QString("not drawn");
+        return stations()->history()->State->text();
+    }
+    static std::pair<double, double> range(const QLineSeries* s)
+    {
+        double lo = 1e300, hi = -1e300;
+        for (const QPointF& p : s->points()) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
+        return {lo, hi};
     }
 
 private slots:
@@ -345,6 +407,103 @@ private slots:
                      qPrintable(t().changeLog->Summary->text()));
         QVERIFY(!column(t().changeLog->Table, 2, false).contains("COM5"));
         QVERIFY(column(t().changeLog->Table, 2, false).contains("COM32"));
+    }
+
+    // The control room's view: what needs a visit in a column and a filter,
+    // and a station's history drawn from its journal and calls; first from
+    // an SQLite file, then from PostgreSQL through a role that may only read.
+    void findingsAndHistoryFromSqliteThenFromPostgresThroughAReadOnlyRole()
+    {
+        createTerminal();
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open((m_dir.path() + "/room.db").toUtf8().constData(), &db), SQLITE_OK);
+        for (const QString& statement : controlRoomStore())
+            QVERIFY2(sqlite3_exec(db, statement.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(db));
+        sqlite3_close(db);
+        const QString rosterPath = m_dir.path() + "/room.toml";
+        const auto writeRoster = [&](const QString& store) {
+            QFile f(rosterPath);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QString("[defaults]\nstores = [\"%1\"]\n[[station]]\nname = \"Север\"\nport = \"tcp 127.0.0.1 9\"\n"
+                            "[[station]]\nname = \"Юг\"\nport = \"tcp 127.0.0.1 9\"\naddress = 2\n")
+                        .arg(store)
+                        .toUtf8());
+        };
+        writeRoster("sqlite:room.db");
+        t().main->StationsF->trigger();
+        stations()->chooseFile = [&] { return rosterPath; };
+        QTest::mouseClick(stations()->OpenRoster, Qt::LeftButton);
+        QTRY_VERIFY2(stations()->StoreState->text().startsWith("Последние вызовы: "), qPrintable(stations()->StoreState->text()));
+        const auto findingsShown = [&] {
+            QCOMPARE(cell("Север", TStations::Findings), QStringLiteral("батарея разряжена; часы уходят"));
+            const QTableWidgetItem* c = stations()->Table->item(stations()->rowOf("Север"), TStations::Findings);
+            QVERIFY(c->toolTip().contains(QStringLiteral("критично: батарея 3.10 В, порог 3.20 В")));
+            QCOMPARE(c->foreground().color(), QColor(Qt::darkRed));
+            QCOMPARE(cell("Юг", TStations::Findings), QString());  // its finding was cleared
+            QVERIFY(!stations()->AttentionOnly->isChecked());
+            stations()->FindingsOnly->setChecked(true);
+            QCOMPARE(column(stations()->Table, TStations::Name, true), QStringList{"Север"});
+            stations()->FindingsOnly->setChecked(false);
+            QCOMPARE(column(stations()->Table, TStations::Name, true), (QStringList{"Север", "Юг"}));
+            // The damaged last call: no clock shown, nothing broken.
+            QCOMPARE(cell("Север", TStations::ClockOffset), QString());
+        };
+        findingsShown();
+
+        TStationHistory* h = nullptr;
+        const auto historyDrawn = [&](const QString& said) {
+            QVERIFY2(said.contains(QStringLiteral("Север за 30 дней: записей журнала 480, вызовов 6")), qPrintable(said));
+            h = stations()->history();
+            QVERIFY(h->isVisible());
+            QCOMPARE(h->windowTitle(), QStringLiteral("История станции: Север"));
+            // The journal's own extremes are drawn, the record with no P2 is
+            // not, and the limits run across the span.
+            QCOMPARE(range(h->P2), (std::pair<double, double>{2.0, 6.2}));
+            QCOMPARE(range(h->P1), (std::pair<double, double>{6.0, 6.09}));
+            QCOMPARE(range(h->P2Max), (std::pair<double, double>{5.0, 5.0}));
+            QCOMPARE(range(h->P1Min), (std::pair<double, double>{1.0, 1.0}));
+            // The battery of -5 V is no point; the five readings are.
+            QCOMPARE(h->Vbat->count(), 5);
+            QCOMPARE(range(h->Vbat), (std::pair<double, double>{3.1, 3.45}));
+            QCOMPARE(h->ClockOffset->count(), 5);
+            QVERIFY(h->P2->count() <= 2 * std::max(100, int(h->Pressures->chart()->plotArea().width())));
+        };
+        stations()->Table->setCurrentCell(stations()->rowOf("Север"), TStations::Name);
+        historyDrawn(drawHistory(stations()->rowOf("Север")));
+        // A week holds the last 7 days' records only.
+        QSignalSpy redrawn(h, &TStationHistory::drawn);
+        h->Span->setCurrentIndex(0);
+        QVERIFY(redrawn.wait(20000));
+        QVERIFY2(h->State->text().contains(QRegularExpression(QStringLiteral("за 7 дней: записей журнала 1[67]\\d, вызовов 3"))),
+                 qPrintable(h->State->text()));
+        h->Span->setCurrentIndex(1);
+        QVERIFY(redrawn.wait(20000));
+
+        // The same store in PostgreSQL, read by a role that may only read.
+        PgServer pg;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        QVERIFY2(pg.sql(controlRoomStore().join(";\n"), &why), qPrintable(why));
+        QVERIFY2(pg.sql("CREATE ROLE dispatcher LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO dispatcher", &why),
+                 qPrintable(why));
+        writeRoster(QString("postgresql://dispatcher@127.0.0.1:%1/zrv").arg(pg.port()));
+        QSignalSpy refreshed(stations(), &TStations::refreshed);
+        QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
+        QVERIFY(refreshed.wait(20000));
+        QVERIFY2(stations()->StoreState->text().startsWith(
+                     QString("Последние вызовы: postgresql://dispatcher@127.0.0.1:%1/zrv").arg(pg.port())),
+                 qPrintable(stations()->StoreState->text()));
+        findingsShown();
+        historyDrawn(drawHistory(stations()->rowOf("Север")));
+
+        // The server gone: the window says why, and the roster's rows stay.
+        pg.stop();
+        QTest::mouseClick(stations()->Refresh, Qt::LeftButton);
+        QVERIFY(refreshed.wait(20000));
+        QVERIFY2(stations()->StoreState->text().contains(QStringLiteral("нет соединения с PostgreSQL")),
+                 qPrintable(stations()->StoreState->text()));
+        QVERIFY2(drawHistory(stations()->rowOf("Север")).startsWith(QStringLiteral("История не прочитана: ")),
+                 qPrintable(h->State->text()));
     }
 
     void aFaultyRosterChangesNothingAndSaysWhere()

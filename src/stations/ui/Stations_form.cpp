@@ -1,7 +1,10 @@
 #include "Stations_form.h"
 
 #include "fleet/Outcome.h"
+#include "fleet/StoreReader.h"
 #include "link/PortMap.h"
+#include "stations/ui/History_form.h"
+#include "stations/ui/ReadAside.h"
 #include "windowbase/Preferences.h"
 
 #include <QComboBox>
@@ -15,6 +18,23 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
+
+namespace zrv::stations {
+
+QThreadPool* readerPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        pool->setThreadPriority(QThread::LowPriority);
+    }
+    return pool;
+}
+
+}  // namespace zrv::stations
+
+using zrv::stations::readAside;
 
 namespace {
 
@@ -126,45 +146,12 @@ void fillChangeRows(QTableWidget* t, const std::vector<const zrv::ChangeRow*>& r
     }
 }
 
-// One low-priority reader for both windows: reads never run side by side,
-// so that on a machine of two cores a read asked for anew cannot crowd out
-// the window thread. It ends with the application, its read finished.
-QThreadPool* readerPool()
-{
-    static QPointer<QThreadPool> pool;
-    if (!pool) {
-        pool = new QThreadPool(QCoreApplication::instance());
-        pool->setMaxThreadCount(1);
-        pool->setThreadPriority(QThread::LowPriority);
-    }
-    return pool;
-}
-
-// Files are read aside, never on the window thread: a large store or change
-// record must not hold the operator's clicks. `done` gets the result on the
-// window thread, and only while `owner` still exists.
-template <typename Result, typename Read, typename Done>
-void readAside(QObject* owner, Read read, Done done)
-{
-    const QPointer<QObject> guard(owner);
-    readerPool()->start([guard, read, done] {
-        auto result = std::make_shared<Result>(read());
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return;
-        QMetaObject::invokeMethod(
-            app,
-            [guard, result, done] {
-                if (guard) done(std::move(*result));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
 struct FleetRead {
     std::optional<zrv::fleet::Roster> roster;  // read anew; none: refused (rosterWhy)
     std::string rosterWhy;
     std::string store;
     std::optional<std::map<std::string, zrv::fleet::LastCall>> calls;
+    zrv::fleet::StationFindings findings;
     std::string why;
     bool busy = false;
     std::string remark;
@@ -209,19 +196,27 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     Choose = new QPushButton(QStringLiteral("Выбрать"), client);
     Choose->setObjectName("Choose");
     Choose->setToolTip(QStringLiteral("Выбрать станцию в окне «Выбор устройства» (двойной щелчок, Enter)"));
-    filterBar->addWidget(AttentionOnly, 1);
+    FindingsOnly = new QCheckBox(QStringLiteral("Только с замечаниями"), client);
+    FindingsOnly->setObjectName("FindingsOnly");
+    ShowHistory = new QPushButton(QStringLiteral("История..."), client);
+    ShowHistory->setObjectName("ShowHistory");
+    ShowHistory->setToolTip(QStringLiteral("Давления, пределы отсечки, батарея и часы станции за 7, 30 или 90 дней"));
+    filterBar->addWidget(AttentionOnly);
+    filterBar->addWidget(FindingsOnly, 1);
+    filterBar->addWidget(ShowHistory);
     filterBar->addWidget(Choose);
     layout->addLayout(filterBar);
 
     Table = makeTable(client, "Table",
                       {QStringLiteral("Станция"), QStringLiteral("Порт"), QStringLiteral("Адрес"),
                        QStringLiteral("Телефон"), QStringLiteral("Последний вызов"), QStringLiteral("Итог"),
-                       QStringLiteral("Часы, с"), QStringLiteral("Отличий от профиля"), QStringLiteral("Новых записей")});
+                       QStringLiteral("Часы, с"), QStringLiteral("Отличий от профиля"), QStringLiteral("Новых записей"),
+                       QStringLiteral("Замечания")});
     Table->setAccessibleName(QStringLiteral("Станции"));
     // The roster's own order until the operator sorts by a column.
     Table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     Table->horizontalHeader()->setSortIndicatorShown(true);
-    setWidths(Table, {18, 18, 5, 12, 17, 30, 7, 8, 8});
+    setWidths(Table, {18, 18, 5, 12, 17, 30, 7, 8, 8, 30});
     layout->addWidget(Table, 3);
 
     StoreState = new QLabel(client);
@@ -252,6 +247,8 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     });
     connect(Refresh, &QPushButton::clicked, this, &TStations::refresh);
     connect(AttentionOnly, &QCheckBox::toggled, this, &TStations::applyFilter);
+    connect(FindingsOnly, &QCheckBox::toggled, this, &TStations::applyFilter);
+    connect(ShowHistory, &QPushButton::clicked, this, [this] { showHistory(Table->currentRow()); });
     // Enter and a double click both activate a row.
     connect(Table, &QTableWidget::activated, this, [this](const QModelIndex& i) { chooseRow(i.row()); });
     connect(Choose, &QPushButton::clicked, this, [this] { chooseRow(Table->currentRow()); });
@@ -260,7 +257,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
         if (failure.isEmpty() && isVisible()) refresh();
     });
 
-    setAsideAsTool({860, 460}, {0, 0});
+    setAsideAsTool({960, 460}, {0, 0});
 }
 
 void TStations::showEvent(QShowEvent* event)
@@ -330,7 +327,8 @@ void TStations::refresh()
                 r.roster = zrv::fleet::loadRoster(rosterPath, &r.rosterWhy);
                 std::string storeWhy = lastStoreWhy;
                 r.store = r.roster ? zrv::fleet::rosterStorePath(*r.roster, rosterPath, &storeWhy) : lastStore;
-                if (!r.store.empty()) r.calls = zrv::fleet::readLastCalls(r.store, &r.why, &r.busy, &r.remark);
+                if (!r.store.empty())
+                    r.calls = zrv::fleet::readLastCalls(r.store, &r.why, &r.busy, &r.remark, &r.findings);
                 else r.why = storeWhy;
             }
             // Only the newest changes of each port are kept: the window
@@ -359,12 +357,16 @@ void TStations::refresh()
                                                           : m_rosterProblem + QStringLiteral("; показан последний прочитанный.");
                 }
                 QString state;
-                const QString store = q(r.store);
+                const QString store = q(zrv::fleet::shownSource(r.store));
                 if (r.store.empty()) {
                     m_calls.clear();
+                    m_findings.clear();
+                    m_source.clear();
                     state = q(r.why);
                 } else if (r.calls) {
                     m_calls = std::move(*r.calls);
+                    m_findings = std::move(r.findings);
+                    m_source = r.store;
                     m_callsStore = store;
                     m_callsReadAt = QDateTime::currentDateTime();
                     state = QStringLiteral("Последние вызовы: %1").arg(store);
@@ -377,6 +379,7 @@ void TStations::refresh()
                 } else {
                     // Without the store the roster is still worth its rows.
                     m_calls.clear();
+                    m_findings.clear();
                     m_callsStore.clear();
                     state = QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(r.why));
                 }
@@ -405,9 +408,27 @@ void TStations::fillTable()
         Table->setItem(i, Port, boundedCell(q(s.port)));
         Table->setItem(i, Address, new Cell(QString::number(s.address), s.address));
         Table->setItem(i, Phone, new Cell(q(s.phone)));
+        const auto open = m_findings.find(s.name);
+        if (open != m_findings.end() && !open->second.empty()) {
+            QStringList words, lines;
+            int critical = 0;
+            for (const zrv::fleet::Finding& f : open->second) {
+                words << q(zrv::fleet::kindText(f.kind));
+                lines << (f.critical() ? QStringLiteral("критично: ") : QStringLiteral("внимание: ")) + q(f.text) +
+                             QStringLiteral(" (с %1)").arg(localTime(q(f.since)));
+                critical += f.critical();
+            }
+            // Sorted by weight: the critical first when sorted descending.
+            auto* cell = new Cell(words.join(QStringLiteral("; ")).left(kCellChars), critical * 1000 + int(words.size()));
+            cell->setToolTip(lines.join(QLatin1Char('\n')).left(kTipChars));
+            if (critical) cell->setForeground(QColor(Qt::darkRed));
+            Table->setItem(i, Findings, cell);
+        } else {
+            Table->setItem(i, Findings, new Cell(QString(), QVariant()));
+        }
         const auto found = m_calls.find(s.name);
         if (found == m_calls.end()) {
-            for (int c = LastCall; c < kColumns; ++c) Table->setItem(i, c, new Cell(QString(), QVariant()));
+            for (int c = LastCall; c < Findings; ++c) Table->setItem(i, c, new Cell(QString(), QVariant()));
             continue;
         }
         const zrv::fleet::LastCall& call = found->second;
@@ -447,11 +468,14 @@ const zrv::fleet::Station* TStations::stationAt(int row) const
 void TStations::applyFilter()
 {
     const bool only = AttentionOnly->isChecked();
+    const bool findingsOnly = FindingsOnly->isChecked();
     for (int row = 0; row < Table->rowCount(); ++row) {
         const zrv::fleet::Station* s = stationAt(row);
         const auto found = s ? m_calls.find(s->name) : m_calls.end();
         const bool attention = found != m_calls.end() && (found->second.failed() || found->second.differs());
-        Table->setRowHidden(row, only && !attention);
+        const auto open = s ? m_findings.find(s->name) : m_findings.end();
+        const bool findings = open != m_findings.end() && !open->second.empty();
+        Table->setRowHidden(row, (only && !attention) || (findingsOnly && !findings));
     }
 }
 
@@ -461,6 +485,23 @@ int TStations::rowOf(const QString& stationName) const
     for (int row = 0; row < Table->rowCount(); ++row)
         if (Table->item(row, Name) && Table->item(row, Name)->text() == stationName) return row;
     return -1;
+}
+
+bool TStations::showHistory(int row)
+{
+    const zrv::fleet::Station* s = stationAt(row);
+    if (!s) {
+        ChoiceState->setText(QStringLiteral("Выберите строку станции."));
+        return false;
+    }
+    if (m_source.empty()) {
+        ChoiceState->setText(QStringLiteral("История «%1» не показана: хранилище вызовов не прочитано.").arg(q(s->name)));
+        return false;
+    }
+    if (!m_history) m_history = new TStationHistory(mdiArea());
+    m_history->showStation(q(s->name), m_source);
+    showOrPutAside(m_history, true);
+    return true;
 }
 
 bool TStations::chooseRow(int row)

@@ -24,6 +24,8 @@
 #include <functional>
 #include <map>
 
+class TStationHistory;
+
 // What choosing a station asks of "Выбор устройства" and the modem window.
 struct StationChoice {
     QString name;
@@ -42,15 +44,17 @@ public:
     QPushButton* OpenRoster = nullptr;  // "Открыть список станций..."
     QPushButton* Refresh = nullptr;     // "Обновить"
     QCheckBox* AttentionOnly = nullptr;
+    QCheckBox* FindingsOnly = nullptr;  // "Только с замечаниями"
     QTableWidget* Table = nullptr;
     QLabel* StoreState = nullptr;
     QPushButton* Choose = nullptr;      // "Выбрать", as a double click does
+    QPushButton* ShowHistory = nullptr; // "История...": the chosen row's station
     QLabel* ChoiceState = nullptr;
     QLabel* ChangesCaption = nullptr;
     QTableWidget* Changes = nullptr;    // the chosen row's station's last changes
 
     // The table's columns.
-    enum Column { Name, Port, Address, Phone, LastCall, Outcome, ClockOffset, Differences, NewRecords, kColumns };
+    enum Column { Name, Port, Address, Phone, LastCall, Outcome, ClockOffset, Differences, NewRecords, Findings, kColumns };
 
     // Reads the roster (remembered in zrvterm.conf when it could be read)
     // and the store beside it; false when the roster was refused, which the
@@ -66,6 +70,10 @@ public:
     // The profile of the roster station that COMn and the address lead to;
     // empty when none. Reads the remembered roster if the window has not.
     QString profileFor(int com, int address);
+    // The history of the station shown in `row`, in its own window (made on
+    // first use); false when the row names none or no store is known.
+    bool showHistory(int row);
+    TStationHistory* history() const { return m_history; }
 
     // Fills "Выбор устройства" (and the modem window's number); an empty
     // answer when done, else why not. The wiring sets it.
@@ -100,6 +108,9 @@ private:
     QDateTime m_callsReadAt;
     zrv::fleet::Roster m_roster;
     std::map<std::string, zrv::fleet::LastCall> m_calls;
+    zrv::fleet::StationFindings m_findings;  // open, as read with the calls
+    std::string m_source;                    // the store read: a file or a PostgreSQL URL
+    TStationHistory* m_history = nullptr;
     // The change record's newest rows by port, newest first, as last read:
     // on a refresh and after each write, not on every row moved to.
     std::map<QString, std::vector<zrv::ChangeRow>> m_changes;
