@@ -202,7 +202,8 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     ShowHistory->setObjectName("ShowHistory");
     ShowHistory->setToolTip(QStringLiteral("Давления, пределы отсечки, батарея и часы станции за 7, 30 или 90 дней"));
     filterBar->addWidget(AttentionOnly);
-    filterBar->addWidget(FindingsOnly, 1);
+    filterBar->addWidget(FindingsOnly);
+    filterBar->addStretch(1);
     filterBar->addWidget(ShowHistory);
     filterBar->addWidget(Choose);
     layout->addLayout(filterBar);
@@ -216,7 +217,8 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     // The roster's own order until the operator sorts by a column.
     Table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     Table->horizontalHeader()->setSortIndicatorShown(true);
-    setWidths(Table, {18, 18, 5, 12, 17, 30, 7, 8, 8, 30});
+    Table->horizontalHeader()->setStretchLastSection(true);  // the findings take what room is left
+    setWidths(Table, {16, 16, 5, 11, 17, 24, 7, 8, 8, 26});
     layout->addWidget(Table, 3);
 
     StoreState = new QLabel(client);
@@ -257,7 +259,7 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
         if (failure.isEmpty() && isVisible()) refresh();
     });
 
-    setAsideAsTool({960, 460}, {0, 0});
+    setAsideAsTool({1080, 460}, {0, 0});
 }
 
 void TStations::showEvent(QShowEvent* event)
