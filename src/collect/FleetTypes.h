@@ -3,6 +3,7 @@
 // result, its outcome.
 
 #include "fleet/CallResult.h"
+#include "fleet/Health.h"
 #include "fleet/Outcome.h"
 #include "fleet/Roster.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // What one call of a station brought back: stored, published and summed up.
 
-#include "fleet/Health.h"
+#include "fleet/Findings.h"
 #include "fleet/Outcome.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"

@@ -4,7 +4,7 @@
 // terminal never writes the collector's data), and the way from a station's
 // port to a name in "Выбор устройства".
 
-#include "fleet/Health.h"
+#include "fleet/Findings.h"
 #include "fleet/Paths.h"
 #include "fleet/Roster.h"
 #include "link/TransactOutcome.h"

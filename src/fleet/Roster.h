@@ -28,7 +28,7 @@
 // Every key a station may carry may stand in [defaults] as well, except
 // name, port, phone and profile.
 
-#include "fleet/Health.h"
+#include "fleet/Findings.h"
 
 #include <optional>
 #include <string>
