@@ -495,24 +495,6 @@ std::optional<StationHistory> SqlStore::history(const std::string& station)
     return h;
 }
 
-std::optional<std::vector<std::pair<std::string, Finding>>> SqlStore::openFindings(std::string* why)
-{
-    SinkError error;
-    if (!m_open && !open(&error)) {
-        if (why) *why = error.why;
-        return std::nullopt;
-    }
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT station, kind, severity, since_utc, text, detail FROM findings "
-                               "WHERE cleared_utc IS NULL ORDER BY station, kind"))) {
-        if (why) *why = q.lastError().text().toStdString();
-        return std::nullopt;
-    }
-    std::vector<std::pair<std::string, Finding>> out;
-    while (q.next()) out.emplace_back(q.value(0).toString().toStdString(), findingFromRow(q, 1));
-    return out;
-}
-
 std::unique_ptr<Sink> makeSink(const StoreUrl& url)
 {
     if (url.kind == StoreUrl::Mqtt) return std::make_unique<MqttSink>(url);

@@ -102,10 +102,6 @@ public:
     std::optional<StationHistory> history(const std::string& station) override;
     QString name() const override { return m_url.display(); }
 
-    // Every open finding of the fleet, by station; nothing and why when the
-    // store cannot be read.
-    std::optional<std::vector<std::pair<std::string, Finding>>> openFindings(std::string* why);
-
 private:
     bool migrate(SinkError* error);
     bool writeFindings(const CallResult& call, QString* error);

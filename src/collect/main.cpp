@@ -4,6 +4,7 @@
 #include "collect/Collector.h"
 #include "collect/FleetTypes.h"
 #include "collect/Store.h"
+#include "fleet/FleetStatus.h"
 #include "fleet/Paths.h"
 #include "session/CloseOnSignal.h"
 #include "text/Version.h"
@@ -52,36 +53,39 @@ const char kUsage[] =
     "spooled, 2 roster or store refused.\n";
 
 // What needs a visit, as a monitoring plugin says it: one line of status,
-// then a line per finding.
+// then a line per finding. The store is only read (a role that may only
+// read is enough), never migrated.
 int showFindings(const std::vector<std::string>& stores, Format format)
 {
     for (const std::string& text : stores) {
         std::string why;
         const auto url = parseStoreUrl(QString::fromStdString(text), &why, UrlOrigin::Roster);
         if (!url || url->kind == StoreUrl::Mqtt) continue;
-        SqlStore store(*url);
-        const auto findings = store.openFindings(&why);
-        if (!findings) {
-            std::printf("ZRV UNKNOWN - %s: %s\n", url->display().toUtf8().constData(), why.c_str());
+        const std::string source = url->kind == StoreUrl::Sqlite ? url->path.toStdString() : text;
+        StationFindings findings;
+        if (!readLastCalls(source, &why, nullptr, nullptr, &findings)) {
+            std::printf("ZRV UNKNOWN - %s\n", why.c_str());
             return 3;
         }
-        int critical = 0;
-        for (const auto& [station, f] : *findings) critical += f.critical();
-        const int warning = int(findings->size()) - critical;
-        if (format == Format::Jsonl) {
-            for (const auto& [station, f] : *findings) {
-                QJsonObject o = findingToJson(f);
-                o["station"] = QString::fromStdString(station);
-                std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
-            }
-        } else {
+        int critical = 0, warning = 0;
+        for (const auto& [station, list] : findings)
+            for (const Finding& f : list) (f.critical() ? critical : warning) += 1;
+        if (format != Format::Jsonl)
             std::printf("ZRV %s - замечаний: критичных %d, прочих %d\n",
                         critical ? "CRITICAL" : warning ? "WARNING" : "OK", critical, warning);
-            for (const auto& [station, f] : *findings)
-                std::printf("%s: %s: %s (с %s)\n", printable(QString::fromStdString(station)).toUtf8().constData(),
-                            f.critical() ? "критично" : "внимание", printable(QString::fromStdString(f.text)).toUtf8().constData(),
-                            f.since.c_str());
-        }
+        for (const auto& [station, list] : findings)
+            for (const Finding& f : list) {
+                if (format == Format::Jsonl) {
+                    QJsonObject o = findingToJson(f);
+                    o["station"] = QString::fromStdString(station);
+                    std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+                } else {
+                    std::printf("%s: %s: %s (с %s)\n", printable(QString::fromStdString(station)).toUtf8().constData(),
+                                f.critical() ? "критично" : "внимание",
+                                printable(QString::fromStdString(f.text)).toUtf8().constData(),
+                                printable(QString::fromStdString(f.since)).toUtf8().constData());
+                }
+            }
         return critical ? 2 : warning ? 1 : 0;
     }
     std::printf("ZRV UNKNOWN - нет хранилища SQL (sqlite: или postgresql://)\n");

@@ -6,6 +6,9 @@
 #include "link/PortMap.h"
 #include "text/SystemError.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,8 +121,8 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
         const std::optional<bool> has = db->hasTable("findings", &w, busy);
         if (!has) return fail(w);
         if (*has &&
-            !db->select("SELECT station, kind, severity, since_utc, substr(text, 1, 4096) FROM findings "
-                        "WHERE cleared_utc IS NULL ORDER BY station, kind",
+            !db->select("SELECT station, kind, severity, since_utc, substr(text, 1, 4096), substr(detail, 1, 4096) "
+                        "FROM findings WHERE cleared_utc IS NULL ORDER BY station, kind",
                         {},
                         [&](const StoreRow& row) {
                             std::vector<Finding>& list = (*findings)[text(row[0])];
@@ -129,6 +132,10 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
                             f.severity = text(row[2]) == kCritical ? kCritical : kWarning;
                             f.since = text(row[3]).substr(0, 64);
                             f.text = text(row[4]);
+                            const QJsonObject values =
+                                QJsonDocument::fromJson(QByteArray::fromStdString(text(row[5]))).object();
+                            for (auto it = values.begin(); it != values.end() && f.values.size() < 32; ++it)
+                                if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
                             list.push_back(std::move(f));
                         },
                         &w, busy))

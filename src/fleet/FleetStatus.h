@@ -1,8 +1,9 @@
 #pragma once
-// The fleet as the terminal sees it: the collector's roster, what the
-// collector's SQLite store says of each station's last call (read only: the
-// terminal never writes the collector's data), and the way from a station's
-// port to a name in "Выбор устройства".
+// The fleet as the terminal (and `zrvcollect --findings`) sees it: the
+// collector's roster, what the collector's store says of each station's last
+// call, its open findings and its history (read only: a reader never writes
+// the collector's data), and the way from a station's port to a name in
+// "Выбор устройства".
 
 #include "fleet/Findings.h"
 #include "fleet/Paths.h"

@@ -559,6 +559,14 @@ private slots:
         const Roster first = roster({{"P1", &p1}, {"P2/север", &p2}});
         const Roster second = roster({{"P3", &p3}});
         const QString mqtt = QStringLiteral("mqtt://127.0.0.1:%1/zrvt").arg(broker.port());
+        // P3's battery is low: its finding goes into PostgreSQL with the call.
+        p3.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            d.holdMeasurements = true;
+            d.setInputFloat(zrv::reg::kInP1, 6.0f);
+            d.setInputFloat(zrv::reg::kInP2, 2.0f);
+            d.setInputFloat(zrv::reg::kInVbat, 3.0f);
+            return 0;
+        });
         QProcess sub;
         sub.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "zrvt/#", "-v", "-q", "1"});
         QVERIFY(sub.waitForStarted());
@@ -573,6 +581,10 @@ private slots:
         QCOMPARE(count("zrv", "SELECT COUNT(*) FROM journal", pg.port()), 9);
         // Migrated once: one row per version, however many collectors started on it.
         QCOMPARE(count("zrv", "SELECT COUNT(*) FROM zrv_schema", pg.port()), zrv::fleet::kSchemaVersion);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM findings WHERE station = 'P3' AND kind = 'battery-low' "
+                              "AND severity = 'critical' AND cleared_utc IS NULL", pg.port()),
+                 1);
+        QCOMPARE(count("zrv", "SELECT COUNT(*) FROM findings", pg.port()), 1);
 
         // A collector whose PostgreSQL is down: the broker still gets the
         // call, the database gets it on the next run, once.
