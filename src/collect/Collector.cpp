@@ -2,6 +2,7 @@
 
 #include "collect/CallJson.h"
 #include "collect/StationCall.h"
+#include "fleet/Schedule.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -75,8 +76,8 @@ QString Collector::lockPathFor(const QString& stateDir, const std::string& port)
 int Collector::exitStatus() const
 {
     if (m_unsaved > 0) return 1;
-    for (const CallResult& r : m_results)
-        if (!r.ok()) return 1;
+    for (std::size_t i = 0; i < m_results.size(); ++i)
+        if (!m_results[i].ok() && !m_notDue.count(i)) return 1;
     return 0;
 }
 
@@ -92,8 +93,24 @@ void Collector::startRound()
     loadFromStore();
     writeMetrics();
 
+    // Every station, in roster order; or in a scheduled round those due,
+    // the most overdue first.
+    m_notDue.clear();
+    std::vector<std::size_t> order;
+    if (m_options.scheduled) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        order = dueStations(m_roster, m_history, now);
+        static const StationHistory kNone;
+        for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
+            if (std::find(order.begin(), order.end(), i) != order.end()) continue;
+            const auto h = m_history.find(m_roster.stations[i].name);
+            m_notDue[i] = dueAt(m_roster.stations[i], h == m_history.end() ? kNone : h->second, now);
+        }
+    } else {
+        for (std::size_t i = 0; i < m_roster.stations.size(); ++i) order.push_back(i);
+    }
     m_ports.clear();
-    for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
+    for (const std::size_t i : order) {
         const std::string& name = m_roster.stations[i].port;
         auto it = std::find_if(m_ports.begin(), m_ports.end(), [&](const auto& p) { return p->name == name; });
         if (it == m_ports.end()) {
@@ -106,6 +123,9 @@ void Collector::startRound()
     }
     if (m_options.live) m_redraw.start();
     startPorts();
+    // A scheduled round with nobody due ends at once.
+    if (m_ports.empty())
+        QMetaObject::invokeMethod(this, [this] { if (roundOver()) endRound(); }, Qt::QueuedConnection);
 }
 
 void Collector::startPorts()
@@ -237,7 +257,7 @@ void Collector::endRound()
     m_redraw.stop();
     redraw();
     for (std::size_t i = 0; i < m_results.size(); ++i)
-        if (!m_haveResult[i]) {
+        if (!m_haveResult[i] && !m_notDue.count(i)) {
             m_results[i].station = m_roster.stations[i].name;
             m_results[i].port = m_roster.stations[i].port;
             m_results[i].outcome = Outcome::Stopped;
@@ -424,10 +444,21 @@ void Collector::printSummary()
 {
     FILE* f = m_options.format == Format::Summary ? m_out : m_err;
     int nameWidth = 7;
-    for (const CallResult& r : m_results) nameWidth = std::max(nameWidth, int(printable(QString::fromStdString(r.station)).size()));
+    for (const Station& st : m_roster.stations) nameWidth = std::max(nameWidth, int(printable(QString::fromStdString(st.name)).size()));
     QString t = padded(QStringLiteral("Станция"), nameWidth) + QStringLiteral("  ") + padded(QStringLiteral("Итог"), 20) +
                 QStringLiteral("  Записей  Часы, с  Уставки  Обмен ок/сбой  Время, с\n");
-    for (const CallResult& r : m_results) {
+    for (std::size_t i = 0; i < m_results.size(); ++i) {
+        const CallResult& r = m_results[i];
+        if (const auto later = m_notDue.find(i); later != m_notDue.end()) {
+            // Due later, or due but outside its hours.
+            const QDateTime at = later->second.toLocalTime();
+            t += padded(printable(QString::fromStdString(m_roster.stations[i].name)), nameWidth) + QStringLiteral("  ") +
+                 (later->second > QDateTime::currentDateTimeUtc()
+                      ? QStringLiteral("не пора, до %1").arg(at.toString(QStringLiteral("dd.MM hh:mm")))
+                      : QStringLiteral("вне часов вызова (%1)").arg(QString::fromStdString(m_roster.stations[i].hours))) +
+                 QLatin1Char('\n');
+            continue;
+        }
         t += padded(printable(QString::fromStdString(r.station)), nameWidth) + QStringLiteral("  ") +
              padded(QString::fromUtf8(outcomeText(r.outcome)), 20) + QStringLiteral("  ") +
              padded(QString::number(r.records.size()), 7, true) + QStringLiteral("  ") +
@@ -441,8 +472,10 @@ void Collector::printSummary()
              QStringLiteral("  ") + padded(QString::number(r.seconds, 'f', 1), 8, true) + QLatin1Char('\n');
     }
     int failed = 0;
-    for (const CallResult& r : m_results) failed += !r.ok();
-    t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(int(m_results.size()) - failed).arg(failed);
+    for (std::size_t i = 0; i < m_results.size(); ++i) failed += !m_results[i].ok() && !m_notDue.count(i);
+    const int called = int(m_results.size() - m_notDue.size());
+    t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(called - failed).arg(failed);
+    if (!m_notDue.empty()) t += QStringLiteral(", не пора: %1").arg(m_notDue.size());
     if (m_spool.size()) t += QStringLiteral("; отложено для хранилищ: %1").arg(m_spool.size());
     if (m_unsaved) t += QStringLiteral("; НЕ СОХРАНЕНО вызовов: %1 (ни в хранилище, ни в отложенных)").arg(m_unsaved);
     t += QLatin1Char('\n');

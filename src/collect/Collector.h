@@ -35,6 +35,9 @@ struct CollectorOptions {
     std::size_t sinkQueue = 64;
     // node_exporter's textfile metrics, rewritten after each call (empty: none).
     QString textfile;
+    // Rounds call only the stations due by their `every` and `hours`
+    // (rounds of --every); otherwise every station is called.
+    bool scheduled = false;
 };
 
 class Collector : public QObject {
@@ -55,7 +58,7 @@ public:
 
     // The last round's results, in roster order.
     const std::vector<CallResult>& results() const { return m_results; }
-    // 0: every station ok; 1: some failed, or a call could be neither
+    // 0: every station called ok; 1: some failed, or a call could be neither
     // written to some store nor spooled for it.
     int exitStatus() const;
 
@@ -127,6 +130,8 @@ private:
     std::vector<std::unique_ptr<Port>> m_ports;
     std::vector<CallResult> m_results;
     std::vector<bool> m_haveResult;
+    // Not due this round (scheduled rounds): when it is.
+    std::map<std::size_t, QDateTime> m_notDue;
     QTimer m_redraw;
     QTimer m_wake;  // a back-off ends
     int m_drawnLines = 0;

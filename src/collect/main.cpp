@@ -38,7 +38,8 @@ const char kUsage[] =
     "                     ~/.pgpass or PGPASSFILE, a password_file, or a private roster\n"
     "                     (default: sqlite:$XDG_DATA_HOME/zrvcollect/zrv.db)\n"
     "  --once             one round, then end (the default)\n"
-    "  --every DURATION   a round every DURATION (30s, 15m, 1h) until stopped\n"
+    "  --every DURATION   a round every DURATION (30s, 15m, 1h) until stopped; a round\n"
+    "                     calls the stations due by their every and hours\n"
     "  --jobs N           ports called at once (default 8)\n"
     "  --format F         each call on standard output: jsonl, or influx line protocol\n"
     "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
@@ -205,6 +206,8 @@ int main(int argc, char** argv)
     options.stateDir = stateDir.isEmpty() ? QString::fromStdString(defaultStateDir()) : stateDir;
     options.live = ::isatty(STDERR_FILENO) == 1;
     options.textfile = textfile;
+    // Rounds of --every call the stations that are due; --once calls all.
+    options.scheduled = every > 0;
     Collector collector(*roster, std::move(sinks), options, stdout, stderr);
 
     int status = 0;

@@ -22,6 +22,7 @@ inline constexpr const char* kPressureP2 = "pressure-p2";
 inline constexpr const char* kPressureP1 = "pressure-p1";
 inline constexpr const char* kSetpoints = "setpoints";
 inline constexpr const char* kLink = "link";
+inline constexpr const char* kOverdue = "overdue";
 }  // namespace kind
 
 inline constexpr const char* kWarning = "warning";

@@ -149,6 +149,23 @@ struct Judge {
               iso(first.at));
     }
 
+    // No successful call for twice `every`: the schedule is not kept.
+    void overdue()
+    {
+        if (station.everyS <= 0 || call.outcome == Outcome::Stopped) return;
+        look(kind::kOverdue);
+        if (call.ok()) return;
+        QDateTime since = history.lastSuccess.value_or(call.started);
+        if (!history.lastSuccess)
+            for (const PastCall& p : history.calls) since = std::min(since, p.started);
+        const qint64 without = since.secsTo(call.started);
+        if (without > 2 * qint64(station.everyS))
+            raise(kind::kOverdue, kWarning,
+                  "нет успешного вызова " + fixed(double(without) / 3600.0, 1) + " ч (при расписании раз в " +
+                      fixed(station.everyS / 3600.0, 1) + " ч)",
+                  {{"seconds_without_success", double(without)}, {"every_seconds", double(station.everyS)}}, iso(since));
+    }
+
     void setpoints()
     {
         if (!call.hasProfile) return;
@@ -210,6 +227,7 @@ Health judgeCall(const Station& station, const StationHistory& history, const Ca
     }
     j.setpoints();
     j.link();
+    j.overdue();
 
     Health h;
     h.judged.assign(j.judged.begin(), j.judged.end());
@@ -257,7 +275,7 @@ std::string kindText(const std::string& kind)
         {kind::kOnBattery, "питание от батареи"},   {kind::kClockOffset, "часы расходятся"},
         {kind::kClockDrift, "часы уходят"},         {kind::kPressureP2, "P2 вне пределов отсечки"},
         {kind::kPressureP1, "P1 вне пределов отсечки"}, {kind::kSetpoints, "уставки не по профилю"},
-        {kind::kLink, "плохая связь"},
+        {kind::kLink, "плохая связь"},             {kind::kOverdue, "давно нет успешного вызова"},
     };
     const auto it = words.find(kind);
     return it == words.end() ? kind : it->second;

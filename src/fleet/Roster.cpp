@@ -7,6 +7,7 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -139,6 +140,25 @@ public:
             if (!known) fail("неизвестный ключ \"" + std::string(k.str()) + "\" в " + where, k.source());
         }
     }
+    // `every` and `hours`, remembered with where they stand, for the check
+    // that needs the station's phone.
+    void schedule(const toml::table& t, Station* s, std::optional<toml::source_region>* everyAt)
+    {
+        if (const toml::node* n = t.get("every")) {
+            const std::optional<int> d = n->is_string() ? parseDuration(*n->value<std::string>()) : std::nullopt;
+            if (!d) fail("every: ожидалась длительность вида \"15m\", \"24h\" или \"7d\"", n->source());
+            else s->everyS = *d;
+            *everyAt = n->source();
+        }
+        if (const toml::node* n = t.get("hours")) {
+            const std::optional<std::string> text = n->value<std::string>();
+            if (!n->is_string()) return fail("hours: ожидалась строка вида \"22:00-06:00\"", n->source());
+            s->hours = *text;
+            s->window = s->hours.empty() ? std::nullopt : parseHours(s->hours);
+            if (!s->hours.empty() && !s->window)
+                fail("hours: ожидался промежуток местного времени вида \"22:00-06:00\"", n->source());
+        }
+    }
     void common(const toml::table& t, Station* s)
     {
         integer(t, "address", 1, 247, &s->address);
@@ -246,15 +266,17 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     Reader r(fileName);
     Roster roster;
     Station defaults;
+    std::optional<toml::source_region> defaultEveryAt;
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
     r.onlyKeys(root, {"defaults", "station", "health"}, "начале списка");
     r.health(root.get("health"), &defaults.health);
     if (const toml::node* d = root.get("defaults")) {
         if (const toml::table* t = d->as_table()) {
             r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores",
-                            "insecure_tls_no_verify"},
+                            "insecure_tls_no_verify", "every", "hours"},
                        "[defaults]");
             r.common(*t, &defaults);
+            r.schedule(*t, &defaults, &defaultEveryAt);
             r.boolean(*t, "insecure_tls_no_verify", &roster.insecureTlsNoVerify);
             if (const toml::node* s = t->get("stores")) {
                 const toml::array* a = s->as_array();
@@ -283,7 +305,7 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 Station s = defaults;
                 s.line = int(n.source().begin.line);
                 r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
-                                "retry_delay", "health"},
+                                "retry_delay", "health", "every", "hours"},
                            "[[station]]");
                 r.string(*t, "name", &s.name);
                 r.string(*t, "port", &s.port);
@@ -291,6 +313,8 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 r.string(*t, "profile", &s.profile);
                 r.common(*t, &s);
                 r.health(t->get("health"), &s.health);
+                std::optional<toml::source_region> everyAt = defaultEveryAt;
+                r.schedule(*t, &s, &everyAt);
                 if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
                 else if (hasControlCharacter(s.name))
                     // A name goes into line protocol, topics and tables, where
@@ -303,6 +327,11 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
                 if (!s.phone.empty() && !validPhone(s.phone))
                     r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
+                const int shortest = s.phone.empty() ? kShortestEveryDirectS : kShortestEveryModemS;
+                if (s.everyS > 0 && s.everyS < shortest && everyAt)
+                    r.fail("every: короче, чем может длиться вызов станции \"" + s.name + "\" (не меньше " +
+                               std::to_string(shortest) + " с" + (s.phone.empty() ? "" : " через модем") + ")",
+                           *everyAt);
                 if (!s.profile.empty() && std::filesystem::path(s.profile).is_relative())
                     s.profile = (folder / s.profile).lexically_normal().string();
                 roster.stations.push_back(std::move(s));
@@ -314,6 +343,26 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
         return std::nullopt;
     }
     return roster;
+}
+
+std::optional<std::pair<int, int>> parseHours(std::string_view text)
+{
+    int h1 = 0, m1 = 0, h2 = 0, m2 = 0;
+    char tail = 0;
+    const std::string s(text.substr(0, 32));
+    if (std::sscanf(s.c_str(), "%2d:%2d-%2d:%2d%c", &h1, &m1, &h2, &m2, &tail) != 4) return std::nullopt;
+    if (s.size() != 11 || h1 < 0 || h1 > 24 || h2 < 0 || h2 > 24 || m1 < 0 || m1 > 59 || m2 < 0 || m2 > 59)
+        return std::nullopt;
+    const int from = h1 * 60 + m1, to = h2 * 60 + m2;
+    if (from >= 24 * 60 || to > 24 * 60 || from == to) return std::nullopt;
+    return std::pair{from, to};
+}
+
+bool withinHours(const std::optional<std::pair<int, int>>& window, int minute)
+{
+    if (!window) return true;
+    const auto [from, to] = *window;
+    return from < to ? minute >= from && minute < to : minute >= from || minute < to;
 }
 
 bool holdsPassword(const std::string& url)

@@ -54,6 +54,7 @@ private:
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<zrvsim::SimServer>> m_sims;
     QString m_textfile;  // metrics for the rounds, when set
+    bool m_scheduled = false;  // rounds call only the stations due (as --every's do)
 
     zrvsim::SimServer& tcpSim(int journal, unsigned seed)
     {
@@ -107,6 +108,7 @@ private:
             o.format = format;
             o.stateDir = m_dir.path() + "/state" + (i ? QString::number(i) : QString());
             o.textfile = m_textfile;
+            o.scheduled = m_scheduled;
             files.push_back(std::tmpfile());
             files.push_back(std::tmpfile());
             collectors.push_back(std::make_unique<Collector>(rosters[i], std::move(sinks), o, files[2 * i], files[2 * i + 1]));
@@ -790,6 +792,53 @@ private slots:
                                       QStringLiteral("hl/Норма/health"), "-C", "1", "-W", "5"});
         QVERIFY(later.waitForFinished(10000));
         QCOMPARE(later.readAllStandardOutput().trimmed(), QByteArray("[]"));
+    }
+
+    // Rounds of --every call a station once its last success is older than
+    // its `every`, the most overdue first; the others wait, said so, and do
+    // not count as failed.
+    void scheduledRoundsCallOnlyTheStationsThatAreDue()
+    {
+        zrvsim::SimServer& a = tcpSim(2, 61);
+        zrvsim::SimServer& b = tcpSim(2, 62);
+        Roster roster;
+        for (auto [name, sim] : {std::pair{"А", &a}, {"Б", &b}}) {
+            Station s;
+            s.name = name;
+            s.port = tcpPort(*sim).toStdString();
+            s.retries = 0;
+            s.everyS = 3600;
+            roster.stations.push_back(s);
+        }
+        const QString db = m_dir.path() + "/scheduled.db";
+        m_scheduled = true;
+        const Round first = runRound(roster, "sqlite:" + db, Format::Summary);
+        QCOMPARE(first.status, 0);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 2);
+        const Round second = runRound(roster, "sqlite:" + db, Format::Summary);
+        QCOMPARE(second.status, 0);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls"), 2);
+        QVERIFY2(second.out.contains(QStringLiteral("не пора, до")) && second.out.contains(QStringLiteral("не пора: 2")),
+                 qPrintable(second.out));
+        // Two hours on for А only.
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "shift");
+            d.setDatabaseName(db);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            QVERIFY(q.exec("UPDATE calls SET started_utc = strftime('%Y-%m-%dT%H:%M:%fZ', started_utc, '-2 hours') "
+                           "WHERE station = 'А'"));
+            d.close();
+            d = QSqlDatabase();
+            QSqlDatabase::removeDatabase("shift");
+        }
+        const Round third = runRound(roster, "sqlite:" + db, Format::Summary);
+        m_scheduled = false;
+        QCOMPARE(third.status, 0);
+        QVERIFY(third.results[0].ok());
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'А'"), 2);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'Б'"), 1);
+        QVERIFY2(third.out.contains(QStringLiteral("успешно: 1, со сбоем: 0, не пора: 1")), qPrintable(third.out));
     }
 
     void aBrokerThatHangsHoldsUpNoPortAndLosesNothing()

@@ -4,6 +4,7 @@
 #include "fleet/CallResult.h"
 #include "fleet/Health.h"
 #include "fleet/Roster.h"
+#include "fleet/Schedule.h"
 
 #include <gtest/gtest.h>
 
@@ -133,4 +134,68 @@ TEST(Health, TheRosterSetsThresholdsForAllAndForOne)
     EXPECT_EQ(why, "r.toml:2:17: link_failures: ожидалось число от 0 до 1");
     EXPECT_FALSE(parseRoster("[[station]]\nname = \"A\"\nport = \"COM1\"\nhealth = { battery = 3 }\n", "r.toml", &why));
     EXPECT_EQ(why, "r.toml:4:12: неизвестный ключ \"battery\" в health");
+}
+
+TEST(Schedule, DueStationsComeMostOverdueFirstWithinTheirHoursAndAFailureBacksOff)
+{
+    std::string why;
+    auto roster = parseRoster("[defaults]\nevery = \"1h\"\nretry_delay = \"10m\"\n"
+                              "[[station]]\nname = \"ok\"\nport = \"COM1\"\n"
+                              "[[station]]\nname = \"late\"\nport = \"COM2\"\n"
+                              "[[station]]\nname = \"never\"\nport = \"COM3\"\n"
+                              "[[station]]\nname = \"failing\"\nport = \"COM4\"\n"
+                              "[[station]]\nname = \"night\"\nport = \"COM5\"\nhours = \"22:00-06:00\"\n"
+                              "[[station]]\nname = \"always\"\nport = \"COM6\"\nevery = \"7d\"\nhours = \"\"\n",
+                              "r.toml", &why);
+    ASSERT_TRUE(roster) << why;
+    // At noon, local time.
+    const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::LocalTime).toUTC();
+    const auto success = [&](int minutesAgo) {
+        StationHistory h;
+        PastCall p;
+        p.started = now.addSecs(-60 * minutesAgo);
+        p.ok = true;
+        h.calls = {p};
+        h.lastSuccess = p.started;
+        return h;
+    };
+    std::map<std::string, StationHistory> histories = {
+        {"ok", success(30)}, {"late", success(300)}, {"night", success(600)}, {"always", success(60 * 24 * 8)}};
+    // Failed twice in a row, the last 15 minutes ago: 20 minutes of back-off.
+    StationHistory failing = success(120);
+    PastCall f;
+    f.started = now.addSecs(-60 * 15);
+    failing.calls.insert(failing.calls.begin(), {f, f});
+    failing.calls[1].started = now.addSecs(-60 * 40);
+    histories["failing"] = failing;
+    const auto names = [&](const std::vector<std::size_t>& idx) {
+        std::vector<std::string> out;
+        for (std::size_t i : idx) out.push_back(roster->stations[i].name);
+        return out;
+    };
+    EXPECT_EQ(names(dueStations(*roster, histories, now)), (std::vector<std::string>{"never", "always", "late"}));
+    EXPECT_EQ(dueAt(roster->stations[3], failing, now), f.started.addSecs(20 * 60));
+    EXPECT_EQ(names(dueStations(*roster, histories, now.addSecs(6 * 60))),
+              (std::vector<std::string>{"never", "always", "late", "failing"}));
+    // At 23:00 the night station may be called too, by how long it is overdue.
+    const QDateTime night = QDateTime(QDate(2026, 12, 8), QTime(23, 0), Qt::LocalTime).toUTC();
+    EXPECT_EQ(names(dueStations(*roster, histories, night)),
+              (std::vector<std::string>{"never", "always", "night", "late", "failing", "ok"}));
+
+    // A station that has not succeeded for twice its `every` is overdue.
+    CallResult failed;
+    failed.started = now;
+    failed.outcome = Outcome::NoDevice;
+    const Health late = judgeCall(roster->stations[1], histories["late"], failed);
+    ASSERT_EQ(late.opened.size(), 1u);
+    EXPECT_EQ(late.opened[0].kind, kind::kOverdue);
+
+    // Schedules that do not fit are refused where they stand.
+    EXPECT_FALSE(parseRoster("[[station]]\nname = \"A\"\nport = \"COM1\"\nhours = \"25:00-06:00\"\n", "r.toml", &why));
+    EXPECT_EQ(why, "r.toml:4:9: hours: ожидался промежуток местного времени вида \"22:00-06:00\"");
+    EXPECT_FALSE(parseRoster("[defaults]\nevery = \"30s\"\n[[station]]\nname = \"M\"\nport = \"COM1\"\nphone = \"123\"\n",
+                             "r.toml", &why));
+    EXPECT_EQ(why, "r.toml:2:9: every: короче, чем может длиться вызов станции \"M\" (не меньше 60 с через модем)");
+    EXPECT_FALSE(parseRoster("[[station]]\nname = \"A\"\nport = \"COM1\"\nevery = \"often\"\n", "r.toml", &why));
+    EXPECT_EQ(why, "r.toml:4:9: every: ожидалась длительность вида \"15m\", \"24h\" или \"7d\"");
 }
