@@ -234,6 +234,8 @@ void SimServer::acceptClient()
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_master = fd;
+    // Behind a modem the call, not the socket, is the connection.
+    if (onConnection && !m_options.modem) onConnection("open", connectionDevice());
 }
 
 void SimServer::dropClient()
@@ -241,7 +243,19 @@ void SimServer::dropClient()
     if (m_options.tcp && m_master >= 0) {
         ::close(m_master);
         m_master = -1;
+        if (onConnection && !m_options.modem) onConnection("close", connectionDevice());
     }
+}
+
+std::string SimServer::connectionDevice()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    unsigned number = 0;
+    for (int v = 0; v < zrv::reg::kValveCount; ++v) number += m_device.holdings[std::size_t(zrv::reg::kZrvFactor1 + v)] & 0xFF;
+    const std::string device = " ZRV-" + std::to_string(number);
+    if (m_options.modem) return "modem " + m_modem.dialledNumber() + device;
+    if (m_options.tcp) return "tcp " + std::to_string(m_tcpPort) + device;
+    return m_devicePath + device;
 }
 
 bool SimServer::waitUntil(Clock::time_point t)
@@ -343,6 +357,7 @@ void SimServer::run()
                 }
             }
         }
+        bool callChanged = false;
         {
             std::string toTerminal;
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -350,9 +365,12 @@ void SimServer::run()
             if (m_options.modem) m_modem.advance(Clock::now(), toTerminal);
             // A call that comes up reaches the pool device its number names.
             if (m_options.modem && !m_pool.empty() && m_modem.callUp() && !m_callUp) choosePoolDevice();
+            const bool was = m_callUp;
             m_callUp = m_options.modem && m_modem.callUp();
             sendNow(toTerminal);
+            callChanged = was != m_callUp;
         }
+        if (callChanged && onConnection) onConnection(m_callUp ? "open" : "close", connectionDevice());
         // Complete frames by length first; a frame with a bad CRC loses its
         // first byte so that the next real frame is found.
         while (!buf.empty()) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -57,6 +58,12 @@ public:
     ~SimServer();
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;
+
+    // Told on the serving thread of each connection as it opens and closes:
+    // "open" or "close", and the device it reaches ("tcp PORT ZRV-N", or
+    // "modem NUMBER ZRV-N"), so that a test can see two calls overlap on one
+    // device. Set before start().
+    std::function<void(const std::string& event, const std::string& device)> onConnection;
 
     bool start(std::string* error = nullptr);
     void stop();
@@ -111,6 +118,8 @@ private:
     bool startTcp(std::string* error);
     void acceptClient();
     void dropClient();
+    // The device a connection reaches, as onConnection names it.
+    std::string connectionDevice();
     bool placeComEntry(std::string* error);
 
     SimOptions m_options;

@@ -4,13 +4,16 @@
 #include "SimServer.h"
 #include "text/Version.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,8 @@ void usage()
                  "                   digits before the last choose one (modulo N), so 10, 20, 30\n"
                  "                   reach devices 1, 2, 3 (and 00 device 0)\n"
                  "  --journal-every S  each device writes a journal record every S seconds\n"
+                 "  --connections FILE  a line per connection as it opens and closes (time, event,\n"
+                 "                   device), appended: which calls reached which device when\n"
                  "  --record FILE    at the end, every request the device received, one frame\n"
                  "                   a line in hex, oldest first (what the master sent)\n"
                  "  --help, --version  this text, or the version, and end\n"
@@ -77,6 +82,7 @@ int main(int argc, char** argv)
     int fleet = 1;
     long journalEvery = 0;
     std::string recordPath;
+    std::string connectionsPath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -112,6 +118,7 @@ int main(int argc, char** argv)
         else if (a == "--fleet") fleet = int(take(1, 500));
         else if (a == "--journal-every") journalEvery = take(1, 86400);
         else if (a == "--record" && next) recordPath = argv[++i];
+        else if (a == "--connections" && next) connectionsPath = argv[++i];
         else if (a == "--help" || a == "-h") { usage(); return 0; }
         else if (a == "--version") { std::cout << "zrvsim " << kZrvVersion << "\n"; return 0; }
         else { std::cerr << "zrvsim: unknown option " << a << "\n"; usage(); return 2; }
@@ -138,6 +145,15 @@ int main(int argc, char** argv)
         std::cerr << "zrvsim: --fleet: ports past 65535\n";
         return 2;
     }
+    std::ofstream connections;
+    std::mutex connectionsMutex;
+    if (!connectionsPath.empty()) {
+        connections.open(connectionsPath, std::ios::app);
+        if (!connections) {
+            std::cerr << "zrvsim: " << connectionsPath << ": could not be opened\n";
+            return 2;
+        }
+    }
     std::vector<std::unique_ptr<zrvsim::SimServer>> servers;
     for (int i = 0; i < fleet; ++i) {
         zrvsim::SimOptions o = options;
@@ -145,6 +161,19 @@ int main(int argc, char** argv)
         o.seed = options.seed + unsigned(i);
         servers.push_back(std::make_unique<zrvsim::SimServer>(o));
         zrvsim::SimServer& server = *servers.back();
+        if (connections.is_open())
+            server.onConnection = [&](const std::string& event, const std::string& device) {
+                const auto now = std::chrono::system_clock::now();
+                const std::time_t t = std::chrono::system_clock::to_time_t(now);
+                const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+                std::tm utc{};
+                gmtime_r(&t, &utc);
+                char stamp[80];
+                std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                              utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
+                std::lock_guard<std::mutex> lock(connectionsMutex);
+                connections << stamp << ' ' << event << ' ' << device << std::endl;
+            };
         const bool journalOk = server.withDevice([&](zrvsim::DeviceModel& d, zrvsim::ModbusSlave& s) {
             d.valveDelay = std::chrono::milliseconds(valveDelay);
             d.valvesStuck = stuck;

@@ -918,7 +918,9 @@ private slots:
         // Two stations of one simulated fleet, and one that never answers.
         const int base = freeLoopbackPort();
         QProcess fleet, mute;
-        fleet.start(ZRVSIM_PROGRAM, {"--tcp", QString::number(base), "--fleet", "2", "--journal", "5"});
+        const QString connections = m_dir.path() + "/connections.log";
+        fleet.start(ZRVSIM_PROGRAM,
+                    {"--tcp", QString::number(base), "--fleet", "2", "--journal", "5", "--connections", connections});
         const int silentPort = freeLoopbackPort();
         mute.start(ZRVSIM_PROGRAM, {"--tcp", QString::number(silentPort), "--silent"});
         QVERIFY(fleet.waitForReadyRead(10000) && mute.waitForReadyRead(10000));
@@ -954,6 +956,16 @@ private slots:
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 2);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'S' AND outcome = 'stopped'"), 1);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10);
+        // The fleet's log: each device reached once, its connection closed
+        // before the program ended.
+        QFile log(connections);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QStringList events;
+        for (const QByteArray& l : log.readAll().split('\n'))
+            if (!l.isEmpty()) events << QString::fromUtf8(l.mid(l.indexOf(' ') + 1));
+        events.sort();
+        QCOMPARE(events, (QStringList{QString("close tcp %1 ZRV-127").arg(base), QString("close tcp %1 ZRV-128").arg(base + 1),
+                                      QString("open tcp %1 ZRV-127").arg(base), QString("open tcp %1 ZRV-128").arg(base + 1)}));
 
         // Line protocol: the call at its time, each record at its own.
         const QList<QByteArray> lines = out.split('\n');
