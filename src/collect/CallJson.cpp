@@ -125,9 +125,7 @@ QJsonObject findingToJson(const Finding& f)
     o["severity"] = QString::fromStdString(f.severity);
     o["since"] = QString::fromStdString(f.since);
     o["text"] = QString::fromStdString(f.text);
-    QJsonObject values;
-    for (const auto& [name, v] : f.values) values[QString::fromStdString(name)] = std::isfinite(v) ? QJsonValue(v) : QJsonValue();
-    o["values"] = values;
+    o["values"] = findingValuesToJson(f.values);
     return o;
 }
 
@@ -142,9 +140,8 @@ std::optional<Finding> findingFromJson(const QJsonObject& o)
         !QDateTime::fromString(QString::fromStdString(f.since), Qt::ISODateWithMs).isValid() || f.text.size() > 4096)
         return std::nullopt;
     const QJsonObject values = o["values"].toObject();
-    if (values.size() > 32) return std::nullopt;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
+    if (values.size() > kFindingValues) return std::nullopt;
+    f.values = findingValuesFromJson(values);
     return f;
 }
 

@@ -393,9 +393,8 @@ bool SqlStore::writeFindings(const CallResult& c, QString* error)
     std::set<std::string> open;
     for (const Finding& f : c.health.open) {
         open.insert(f.kind);
-        QJsonObject values;
-        for (const auto& [name, v] : f.values) values[QString::fromStdString(name)] = std::isfinite(v) ? QJsonValue(v) : QJsonValue();
-        const QString detail = QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact));
+        const QString detail =
+            QString::fromUtf8(QJsonDocument(findingValuesToJson(f.values)).toJson(QJsonDocument::Compact));
         // At most one open row of a kind: a finding already open is only
         // seen again.
         q.prepare(QStringLiteral("INSERT INTO findings (finding_id, station, kind, severity, since_utc, seen_utc, opened_call, "
@@ -442,9 +441,7 @@ Finding findingFromRow(const QSqlQuery& q, int first)
     f.severity = q.value(first + 1).toString().toStdString();
     f.since = q.value(first + 2).toString().toStdString();
     f.text = q.value(first + 3).toString().left(kWhyRead).toStdString();
-    const QJsonObject values = QJsonDocument::fromJson(q.value(first + 4).toString().toUtf8()).object();
-    for (auto it = values.begin(); it != values.end() && f.values.size() < 32; ++it)
-        if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
+    f.values = findingValuesFromJson(QJsonDocument::fromJson(q.value(first + 4).toString().toUtf8()).object());
     if (f.severity != kCritical) f.severity = kWarning;  // a word no program wrote is the milder one
     return f;
 }

@@ -65,8 +65,9 @@ std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bo
     return version;
 }
 
-// A value no device reports: a pressure past reason, a battery of -5 V.
-double plausible(double v, double lo, double hi) { return v > lo && v < hi ? v : std::nan(""); }
+// A value no device reports (a pressure past reason, a battery of -5 V, a
+// clock ten years off) is drawn as nothing.
+double orNaN(double v, bool plausible) { return plausible ? v : std::nan(""); }
 
 }  // namespace
 
@@ -108,7 +109,7 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
             c.deviceNumber = device && *device > 0 && *device <= 0xFFFF ? unsigned(*device) : 0;
             // A clock ten years off is no reading of a clock.
             c.clockOffsetS = integer(row[6]);
-            if (c.clockOffsetS && (*c.clockOffsetS > 315'360'000 || *c.clockOffsetS < -315'360'000)) c.clockOffsetS.reset();
+            if (c.clockOffsetS && !plausibleOffset(*c.clockOffsetS)) c.clockOffsetS.reset();
             c.setpointDifferences = count(integer(row[7]));
             c.recordsRead = count(integer(row[8])).value_or(0);
             auto [at, fresh] = calls.try_emplace(text(row[0]), c);
@@ -132,10 +133,8 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
                             f.severity = text(row[2]) == kCritical ? kCritical : kWarning;
                             f.since = text(row[3]).substr(0, 64);
                             f.text = text(row[4]);
-                            const QJsonObject values =
-                                QJsonDocument::fromJson(QByteArray::fromStdString(text(row[5]))).object();
-                            for (auto it = values.begin(); it != values.end() && f.values.size() < 32; ++it)
-                                if (it.value().isDouble()) f.values[it.key().toStdString()] = it.value().toDouble();
+                            f.values = findingValuesFromJson(
+                                QJsonDocument::fromJson(QByteArray::fromStdString(text(row[5]))).object());
                             list.push_back(std::move(f));
                         },
                         &w, busy))
@@ -167,7 +166,8 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
             if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return;
             const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
             if (!t.isValid()) return;
-            h.pressures.push_back({t.toMSecsSinceEpoch(), plausible(real(row[1]), -1, 1000), plausible(real(row[2]), -1, 1000)});
+            const double p1 = real(row[1]), p2 = real(row[2]);
+            h.pressures.push_back({t.toMSecsSinceEpoch(), orNaN(p1, plausiblePressure(p1)), orNaN(p2, plausiblePressure(p2))});
         },
         &w);
     if (!journal) return fail(w);
@@ -181,10 +181,11 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
             const QDateTime t = QDateTime::fromString(QString::fromStdString(text(row[0])), Qt::ISODateWithMs);
             if (!t.isValid()) return;
             const std::optional<long long> off = integer(row[2]);
-            h.calls.push_back({t.toMSecsSinceEpoch(), plausible(real(row[1]), 0.5, 60),
-                               off && *off > -315'360'000 && *off < 315'360'000 ? double(*off) : std::nan(""),
-                               plausible(real(row[3]), -1, 1000), plausible(real(row[4]), -1, 1000),
-                               plausible(real(row[5]), -1, 1000), plausible(real(row[6]), -1, 1000)});
+            const auto pressure = [&](std::size_t i) { return orNaN(real(row[i]), plausiblePressure(real(row[i]))); };
+            const double vbat = real(row[1]);
+            h.calls.push_back({t.toMSecsSinceEpoch(), orNaN(vbat, plausibleVolts(vbat)),
+                               off && plausibleOffset(*off) ? double(*off) : std::nan(""), pressure(3), pressure(4),
+                               pressure(5), pressure(6)});
         },
         &w);
     if (!calls) return fail(w);

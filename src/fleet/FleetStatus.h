@@ -5,7 +5,7 @@
 // the collector's data), and the way from a station's port to a name in
 // "Выбор устройства".
 
-#include "fleet/Findings.h"
+#include "fleet/Health.h"
 #include "fleet/Paths.h"
 #include "fleet/Roster.h"
 #include "link/TransactOutcome.h"

@@ -29,8 +29,6 @@ std::string fixed(double v, int decimals)
     return buf;
 }
 
-bool plausiblePressure(float v) { return std::isfinite(v) && v > -1.0f && v < 1000.0f; }
-
 struct Judge {
     const Station& station;
     const StationHistory& history;
@@ -115,7 +113,8 @@ struct Judge {
 
     // One pressure against the device's own cut-off band; the newest
     // reading out of it speaks, the oldest says since when.
-    void pressure(const char* kind, const char* name, float lo, float hi)
+    void pressure(const char* kind, const char* name, float journal::RecordData::*recorded, float Measurements::*polled,
+                  float lo, float hi)
     {
         if (!plausiblePressure(lo) || !plausiblePressure(hi) || lo >= hi) return;
         look(kind);
@@ -127,15 +126,14 @@ struct Judge {
         const auto check = [&](float v, const QDateTime& at) {
             if (plausiblePressure(v) && at.isValid() && (v > hi || v < lo)) outside.push_back({at, v});
         };
-        const bool p2 = std::string(kind) == kind::kPressureP2;
         for (const journal::RecordData& rec : call.records) {
             const journal::Stamp& s = rec.stamp;
             if (!s.dateValid() || !s.timeValid()) continue;
             // The device keeps local time.
             const QDateTime at(QDate(s.year, s.month, s.day), QTime(s.hours, s.minutes, s.seconds), Qt::LocalTime);
-            check(p2 ? rec.p2 : rec.p1, at);
+            check(rec.*recorded, at);
         }
-        if (call.measurements) check(p2 ? call.measurements->p2 : call.measurements->p1, call.started);
+        if (call.measurements) check((*call.measurements).*polled, call.started);
         if (outside.empty()) return;
         const auto byTime = [](const Out& a, const Out& b) { return a.at < b.at; };
         const Out first = *std::min_element(outside.begin(), outside.end(), byTime);
@@ -215,6 +213,22 @@ struct Judge {
 
 bool plausibleVolts(double v) { return std::isfinite(v) && v > 0.5 && v < 60.0; }
 bool plausibleOffset(long long s) { return s > -315'360'000 && s < 315'360'000; }
+bool plausiblePressure(double v) { return std::isfinite(v) && v > -1.0 && v < 1000.0; }
+
+QJsonObject findingValuesToJson(const std::map<std::string, double>& values)
+{
+    QJsonObject o;
+    for (const auto& [name, v] : values) o[QString::fromStdString(name)] = std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+    return o;
+}
+
+std::map<std::string, double> findingValuesFromJson(const QJsonObject& o)
+{
+    std::map<std::string, double> values;
+    for (auto it = o.begin(); it != o.end() && int(values.size()) < kFindingValues; ++it)
+        if (it.value().isDouble()) values[it.key().toStdString()] = it.value().toDouble();
+    return values;
+}
 
 Health judgeCall(const Station& station, const StationHistory& history, const CallResult& call)
 {
@@ -222,8 +236,8 @@ Health judgeCall(const Station& station, const StationHistory& history, const Ca
     j.battery();
     j.clock();
     if (call.limits && !call.journalCutShort) {
-        j.pressure(kind::kPressureP2, "P2", call.limits->p2Min, call.limits->p2Max);
-        j.pressure(kind::kPressureP1, "P1", call.limits->p1Min, call.limits->p1Max);
+        j.pressure(kind::kPressureP2, "P2", &journal::RecordData::p2, &Measurements::p2, call.limits->p2Min, call.limits->p2Max);
+        j.pressure(kind::kPressureP1, "P1", &journal::RecordData::p1, &Measurements::p1, call.limits->p1Min, call.limits->p1Max);
     }
     j.setpoints();
     j.link();

@@ -9,6 +9,7 @@
 #include "fleet/Findings.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 
 #include <optional>
 #include <vector>
@@ -41,5 +42,12 @@ void remember(StationHistory& history, const CallResult& call, const Health& hea
 // Values a device can report; anything else is no reading.
 bool plausibleVolts(double v);
 bool plausibleOffset(long long seconds);
+bool plausiblePressure(double v);
+
+// A finding's values as JSON (the store's `detail`, MQTT, the spool), and
+// back: numbers only, at most 32 (kFindingValues); a NaN is null.
+inline constexpr int kFindingValues = 32;
+QJsonObject findingValuesToJson(const std::map<std::string, double>& values);
+std::map<std::string, double> findingValuesFromJson(const QJsonObject& o);
 
 }  // namespace zrv::fleet
