@@ -156,6 +156,8 @@ QJsonObject callToJson(const CallResult& c)
     o["attempt"] = c.attempt;
     o["outcome"] = QString::fromLatin1(outcomeName(c.outcome));
     if (!c.why.empty()) o["why"] = QString::fromStdString(c.why);
+    if (!c.collector.empty()) o["collector"] = QString::fromStdString(c.collector);
+    if (c.nextDue) o["next_due"] = c.nextDue->toString(Qt::ISODateWithMs);
     o["device"] = int(c.deviceNumber);
     if (c.measurements) {
         QJsonObject m;
@@ -248,6 +250,12 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
     if (!(c.seconds >= 0 && c.seconds <= 366.0 * 86400)) return std::nullopt;
     c.attempt = whole(o["attempt"], 1, 1000, 1, &ok);
     c.why = o["why"].toString().toStdString();
+    c.collector = o["collector"].toString().left(256).toStdString();
+    if (o["next_due"].isString()) {
+        const QDateTime due = QDateTime::fromString(o["next_due"].toString(), Qt::ISODateWithMs);
+        if (!plausibleStart(due)) return std::nullopt;
+        c.nextDue = due.toUTC();
+    }
     c.deviceNumber = unsigned(whole(o["device"], 0, 8 * 255, 0, &ok));
     if (o["measurements"].isObject()) {
         const QJsonObject m = o["measurements"].toObject();

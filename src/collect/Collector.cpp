@@ -4,6 +4,7 @@
 #include "collect/StationCall.h"
 #include "fleet/Schedule.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -59,6 +60,8 @@ Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, Co
 
 Collector::~Collector()
 {
+    // Its jobs answer to this object: done with before it goes.
+    m_fleet.reset();
     for (auto& p : m_ports)
         if (p->lockFd >= 0) ::close(p->lockFd);
 }
@@ -76,6 +79,7 @@ QString Collector::lockPathFor(const QString& stateDir, const std::string& port)
 int Collector::exitStatus() const
 {
     if (m_unsaved > 0) return 1;
+    if (m_serving) return 0;
     for (std::size_t i = 0; i < m_results.size(); ++i)
         if (!m_results[i].ok() && !m_notDue.count(i)) return 1;
     return 0;
@@ -111,7 +115,30 @@ void Collector::startRound()
     }
     m_ports.clear();
     for (const std::size_t i : order) {
-        const std::string& name = m_roster.stations[i].port;
+        const Station& st = m_roster.stations[i];
+        if (!mayCall(m_roster, st, m_options.name, m_options.machineHost)) {
+            // Another collector's port, or a pool without a modem here.
+            m_results[i].station = st.name;
+            m_results[i].port = st.port;
+            m_results[i].outcome = Outcome::PortUnavailable;
+            m_results[i].why = st.pool.empty() ? "порт сборщика " + ownerOf(st, m_options.machineHost)
+                                               : "у этого сборщика нет модема пула " + st.pool;
+            m_haveResult[i] = true;
+            continue;
+        }
+        std::string name = st.port;
+        if (!st.pool.empty()) {
+            // The pool's modem with the fewest stations so far.
+            std::size_t fewest = SIZE_MAX;
+            for (const std::string& modem : poolPorts(m_roster, st.pool, m_options.name)) {
+                const auto p = std::find_if(m_ports.begin(), m_ports.end(), [&](const auto& x) { return x->name == modem; });
+                const std::size_t n = p == m_ports.end() ? 0 : (*p)->queue.size();
+                if (n < fewest) {
+                    fewest = n;
+                    name = modem;
+                }
+            }
+        }
         auto it = std::find_if(m_ports.begin(), m_ports.end(), [&](const auto& p) { return p->name == name; });
         if (it == m_ports.end()) {
             m_ports.push_back(std::make_unique<Port>());
@@ -142,6 +169,16 @@ void Collector::startPorts()
         if (p->lockFd < 0 || ::flock(p->lockFd, LOCK_EX | LOCK_NB) != 0) {
             // Another collector calls on this port now: its stations wait
             // for the next round rather than break into that call.
+            if (m_serving) {
+                std::vector<std::string> back;
+                for (const Pending& q : p->queue) {
+                    const std::string& name = m_roster.stations[q.station].name;
+                    m_busy.erase(name);
+                    if (m_leased.erase(name)) back.push_back(name);
+                }
+                if (m_fleet && !back.empty()) m_fleet->post([back](Sink& s) { static_cast<FleetTable&>(s).release(back); });
+                p->queue.clear();
+            }
             for (const Pending& q : p->queue) {
                 CallResult r;
                 r.station = m_roster.stations[q.station].name;
@@ -178,12 +215,16 @@ void Collector::nextOnPort(Port& port)
     const Pending job = *ready;
     port.queue.erase(ready);
     port.current = job.station;
-    const Station& station = m_roster.stations[job.station];
+    port.calling = m_roster.stations[job.station];
+    if (!port.calling.pool.empty()) port.calling.port = port.name;
+    const Station& station = port.calling;
     port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, m_cursors[station.name]},
                                               [this, &port](const QString& phase) { showPhase(port, phase); });
     connect(port.call.get(), &StationCall::finished, this,
             [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
-    if (!m_options.live)
+    if (!m_options.live && m_serving)
+        std::fprintf(m_err, "%s: вызов %s\n", port.name.c_str(), station.name.c_str());
+    else if (!m_options.live)
         std::fprintf(m_err, "%s: %d из %d: %s%s\n", port.name.c_str(), port.done + 1, port.total, station.name.c_str(),
                      job.attempt > 1 ? (", попытка " + std::to_string(job.attempt)).c_str() : "");
     port.call->start();
@@ -193,18 +234,32 @@ void Collector::callFinished(Port& port)
 {
     if (!port.call) return;
     CallResult r = port.call->result();
-    const Station& station = m_roster.stations[port.current];
+    const Station station = port.calling;
     // The session may still be closing its thread: let it go once back in
     // the event loop.
     port.call.release()->deleteLater();
     StationHistory& history = m_history[r.station];
     r.health = judgeCall(station, history, r);
     remember(history, r, r.health);
-    m_results[port.current] = r;
-    m_haveResult[port.current] = true;
+    r.collector = m_options.name;
+    // When it is due again goes with the call into the stores (a call the
+    // collector stopped before it was made leaves it due now).
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    r.nextDue = r.outcome == Outcome::Stopped ? now : std::max(now, dueAt(station, history, now));
+    if (m_serving) {
+        m_busy.erase(r.station);
+        m_leased.erase(r.station);
+        ++m_callsDone;
+        m_callsFailed += !r.ok();
+    } else {
+        m_results[port.current] = r;
+        m_haveResult[port.current] = true;
+    }
     store(r);
     writeMetrics();
-    const bool retry = !r.ok() && r.outcome != Outcome::Stopped && !m_stopping && r.attempt <= station.retries;
+    // Serving, a failed station is due again after its back-off (see
+    // Schedule.h) rather than queued on this port.
+    const bool retry = !m_serving && !r.ok() && r.outcome != Outcome::Stopped && !m_stopping && r.attempt <= station.retries;
     if (retry) {
         const qint64 delay = qint64(station.retryDelayS) * 1000 << std::min(r.attempt - 1, 10);
         port.queue.push_back({port.current, r.attempt + 1, QDateTime::currentMSecsSinceEpoch() + delay});
@@ -241,12 +296,14 @@ void Collector::portDone(Port& port)
     }
     port.phase = QStringLiteral("готово");
     startPorts();
+    if (m_serving && !m_stopping) QTimer::singleShot(0, this, &Collector::tick);
     if (roundOver()) endRound();
 }
 
 bool Collector::roundOver() const
 {
     if (!m_roundRunning || !m_inFlight.empty()) return false;
+    if (m_serving && (!m_stopping || m_claimInFlight)) return false;
     for (const auto& p : m_ports)
         if (p->running || p->call || !p->queue.empty()) return false;
     return true;
@@ -256,6 +313,17 @@ void Collector::endRound()
 {
     m_redraw.stop();
     redraw();
+    if (m_serving) {
+        m_heartbeat.stop();
+        // Said in the table, and every claim let go: the others need not
+        // wait out the leases.
+        if (m_fleet && m_fleetOnline) m_fleet->runAndWait([](Sink& s) { static_cast<FleetTable&>(s).leave(); });
+        std::fprintf(m_err, "остановлено: вызовов %d, со сбоем %d\n", m_callsDone, m_callsFailed);
+        std::fflush(m_err);
+        m_roundRunning = false;
+        emit roundFinished();
+        return;
+    }
     for (std::size_t i = 0; i < m_results.size(); ++i)
         if (!m_haveResult[i] && !m_notDue.count(i)) {
             m_results[i].station = m_roster.stations[i].name;
@@ -271,6 +339,7 @@ void Collector::endRound()
 void Collector::stop()
 {
     m_stopping = true;
+    m_tick.stop();
     for (auto& p : m_ports) {
         p->queue.clear();
         // A call ends itself (its request, the hang-up); a port that only
@@ -279,6 +348,320 @@ void Collector::stop()
     }
     for (auto& p : m_ports)
         if (!p->call && p->running) portDone(*p);
+    if (m_serving && roundOver()) endRound();
+}
+
+void Collector::coordinate(std::unique_ptr<FleetTable> table)
+{
+    m_fleet = std::make_unique<SinkThread>(std::move(table), 16);
+    m_leaseS = m_roster.leaseS;
+}
+
+void Collector::serve()
+{
+    if (m_roundRunning) return;
+    m_serving = true;
+    m_roundRunning = true;
+    m_startedS = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    QDir().mkpath(m_options.stateDir);
+    replaySpool();
+    m_lastReplayMs = QDateTime::currentMSecsSinceEpoch();
+    loadFromStore();
+    writeMetrics();
+    buildPorts();
+    connect(&m_tick, &QTimer::timeout, this, &Collector::tick, Qt::UniqueConnection);
+    m_tick.start(1000);
+    if (m_fleet) {
+        connect(&m_heartbeat, &QTimer::timeout, this, &Collector::heartbeat, Qt::UniqueConnection);
+        // Renewed four times a lease: a renewal or two may fail before a
+        // claim lapses under a call that still runs.
+        m_heartbeat.start(std::max(1000, m_leaseS * 1000 / 4));
+        enrol(!m_enrolled);
+    }
+    if (m_options.live) m_redraw.start();
+    QTimer::singleShot(0, this, &Collector::tick);
+}
+
+void Collector::reload(Roster roster)
+{
+    if (roster.coordinate != m_roster.coordinate || roster.leaseS != m_roster.leaseS)
+        std::fprintf(m_err, "coordinate и lease меняются только с перезапуском сборщика; прежние остаются\n");
+    roster.coordinate = m_roster.coordinate;
+    roster.leaseS = m_roster.leaseS;
+    m_roster = std::move(roster);
+    // A station gone from the roster is forgotten; the calls running end
+    // with the station they began with (see Port::calling).
+    m_results.assign(m_roster.stations.size(), CallResult{});
+    m_haveResult.assign(m_roster.stations.size(), false);
+    buildPorts();
+    if (m_fleet && !m_renewInFlight) enrol(!m_enrolled);
+    writeMetrics();
+    std::fprintf(m_err, "список станций прочитан заново: станций %zu\n", m_roster.stations.size());
+    std::fflush(m_err);
+    QTimer::singleShot(0, this, &Collector::tick);
+}
+
+QString Collector::statusLine() const
+{
+    int calling = 0;
+    for (const auto& p : m_ports) calling += p->call != nullptr;
+    QString line = QStringLiteral("станций %1, идёт вызовов %2, сделано %3, со сбоем %4")
+                       .arg(m_roster.stations.size())
+                       .arg(calling)
+                       .arg(m_callsDone)
+                       .arg(m_callsFailed);
+    if (m_fleet) line += m_fleetOnline ? QStringLiteral("; общий список доступен") : QStringLiteral("; общий список недоступен");
+    return line;
+}
+
+bool Collector::poolPort(const std::string& port) const
+{
+    for (const Pool& p : m_roster.pools)
+        if (std::find(p.ports.begin(), p.ports.end(), port) != p.ports.end()) return true;
+    return false;
+}
+
+void Collector::buildPorts()
+{
+    std::vector<std::string> wanted;
+    const auto want = [&](const std::string& name) {
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end()) wanted.push_back(name);
+    };
+    for (const Station& st : m_roster.stations) {
+        if (!mayCall(m_roster, st, m_options.name, m_options.machineHost)) continue;
+        if (st.pool.empty()) want(st.port);
+        else
+            for (const std::string& modem : poolPorts(m_roster, st.pool, m_options.name)) want(modem);
+    }
+    // A port whose call still runs stays until it is done.
+    std::erase_if(m_ports, [&](const auto& p) {
+        return !p->running && !p->call && p->queue.empty() && std::find(wanted.begin(), wanted.end(), p->name) == wanted.end();
+    });
+    for (const std::string& name : wanted)
+        if (std::none_of(m_ports.begin(), m_ports.end(), [&](const auto& p) { return p->name == name; })) {
+            m_ports.push_back(std::make_unique<Port>());
+            m_ports.back()->name = name;
+        }
+}
+
+Collector::Port* Collector::freePortFor(const Station& st)
+{
+    const auto free = [this](const std::string& name) -> Port* {
+        for (auto& p : m_ports)
+            if (p->name == name && !p->running && !p->call && p->queue.empty()) return p.get();
+        return nullptr;
+    };
+    if (st.pool.empty()) return free(st.port);
+    for (const std::string& modem : poolPorts(m_roster, st.pool, m_options.name))
+        if (Port* p = free(modem)) return p;
+    return nullptr;
+}
+
+void Collector::enqueue(Port& port, std::size_t station)
+{
+    port.queue.push_back({station, 1, 0});
+    ++port.total;
+    m_busy.insert(m_roster.stations[station].name);
+}
+
+void Collector::tick()
+{
+    if (!m_serving || m_stopping) return;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    // Calls a store missed, once it may be back (and, sharing, once the
+    // table answers: the schedule the calls move lives there too).
+    if (m_spool.size() > 0 && nowMs - m_lastReplayMs > 30'000 && (!m_fleet || m_fleetOnline)) {
+        m_lastReplayMs = nowMs;
+        replaySpool();
+    }
+    int running = 0;
+    std::vector<Port*> free;
+    for (auto& p : m_ports) {
+        if (p->running || p->call || !p->queue.empty()) ++running;
+        else free.push_back(p.get());
+    }
+    int room = std::max(1, m_options.jobs) - running;
+    if (room <= 0 || free.empty()) return;
+    if (m_fleet && m_fleetOnline) {
+        if (!m_claimInFlight) claim(free, room);
+        return;
+    }
+    // Alone, or the shared table out of reach: this collector's own ports
+    // by its own schedule; a pool's stations wait (another collector may be
+    // calling them), so no station is called twice.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QTime local = now.toLocalTime().time();
+    const int minute = local.hour() * 60 + local.minute();
+    static const StationHistory kNone;
+    std::vector<std::pair<QDateTime, std::size_t>> due;
+    for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
+        const Station& st = m_roster.stations[i];
+        if (m_busy.count(st.name) || !withinHours(st.window, minute)) continue;
+        if (!mayCall(m_roster, st, m_options.name, m_options.machineHost)) continue;
+        if (m_fleet && !st.pool.empty()) continue;
+        const auto h = m_history.find(st.name);
+        const QDateTime at = dueAt(st, h == m_history.end() ? kNone : h->second, now);
+        if (at <= now) due.emplace_back(at, i);
+    }
+    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [at, i] : due) {
+        if (room <= 0) break;
+        if (Port* p = freePortFor(m_roster.stations[i])) {
+            enqueue(*p, i);
+            --room;
+        }
+    }
+    startPorts();
+}
+
+void Collector::claim(const std::vector<Port*>& free, int room)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QTime local = now.toLocalTime().time();
+    const int minute = local.hour() * 60 + local.minute();
+    static const StationHistory kNone;
+    std::vector<ClaimGroup> groups;
+    std::map<std::string, int> poolFree;
+    for (Port* p : free) {
+        if (!poolPort(p->name)) {
+            ClaimGroup g{p->name, {}, 1};
+            for (const Station& st : m_roster.stations) {
+                if (st.port != p->name || !st.pool.empty() || m_busy.count(st.name) || !withinHours(st.window, minute) ||
+                    !mayCall(m_roster, st, m_options.name, m_options.machineHost))
+                    continue;
+                // This collector's own stations: its own record of their
+                // calls also says (a call made while the table was away
+                // may not have reached it yet).
+                const auto h = m_history.find(st.name);
+                if (dueAt(st, h == m_history.end() ? kNone : h->second, now) <= now) g.candidates.push_back(st.name);
+            }
+            if (!g.candidates.empty()) groups.push_back(std::move(g));
+        }
+        for (const Pool& pool : m_roster.pools)
+            if ((pool.host.empty() || pool.host == m_options.name) &&
+                std::find(pool.ports.begin(), pool.ports.end(), p->name) != pool.ports.end())
+                ++poolFree[pool.name];
+    }
+    // Back from an outage, the pools wait one lease: every collector's
+    // spool reaches the table first, and with it what was called meanwhile.
+    if (QDateTime::currentMSecsSinceEpoch() < m_poolsFromMs) poolFree.clear();
+    for (const auto& [pool, n] : poolFree) {
+        ClaimGroup g{"pool " + pool, {}, n};
+        for (const Station& st : m_roster.stations)
+            if (st.pool == pool && !m_busy.count(st.name) && withinHours(st.window, minute)) g.candidates.push_back(st.name);
+        if (!g.candidates.empty()) groups.push_back(std::move(g));
+    }
+    // No more than the free calls allow, the own ports first.
+    for (ClaimGroup& g : groups) {
+        g.count = std::min(g.count, room);
+        room -= g.count;
+    }
+    std::erase_if(groups, [](const ClaimGroup& g) { return g.count <= 0; });
+    if (groups.empty()) return;
+    m_claimInFlight = true;
+    m_fleet->post([this, groups](Sink& s) {
+        std::string why;
+        auto claimed = static_cast<FleetTable&>(s).claim(groups, &why);
+        QMetaObject::invokeMethod(this, [this, claimed = std::move(claimed), why] { onClaimed(claimed, why); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void Collector::onClaimed(std::optional<std::vector<Claimed>> claimed, const std::string& why)
+{
+    m_claimInFlight = false;
+    setOnline(claimed.has_value(), why);
+    if (!claimed) {
+        if (roundOver()) endRound();
+        return;
+    }
+    std::vector<std::string> back;
+    for (Claimed& c : *claimed) {
+        const auto it = std::find_if(m_roster.stations.begin(), m_roster.stations.end(),
+                                     [&](const Station& s) { return s.name == c.station; });
+        Port* port = nullptr;
+        if (!m_stopping && it != m_roster.stations.end() && !m_busy.count(c.station)) {
+            if (!it->pool.empty()) port = freePortFor(*it);
+            else if (c.group == it->port) port = freePortFor(*it);
+        }
+        if (!port) {
+            back.push_back(c.station);
+            continue;
+        }
+        m_cursors[c.station] = std::move(c.cursors);
+        m_history[c.station] = c.history ? std::move(*c.history) : StationHistory{};
+        m_leased.insert(c.station);
+        enqueue(*port, std::size_t(it - m_roster.stations.begin()));
+    }
+    if (!back.empty()) m_fleet->post([back](Sink& s) { static_cast<FleetTable&>(s).release(back); });
+    startPorts();
+    if (roundOver()) endRound();
+}
+
+void Collector::enrol(bool fresh)
+{
+    Enrolment e;
+    e.collector = m_options.name;
+    e.host = m_options.machineHost;
+    e.pid = QCoreApplication::applicationPid();
+    e.started = m_startedS;
+    e.fresh = fresh;
+    for (const Pool& p : m_roster.pools)
+        if ((p.host.empty() || p.host == m_options.name) && std::find(e.pools.begin(), e.pools.end(), p.name) == e.pools.end())
+            e.pools.push_back(p.name);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    static const StationHistory kNone;
+    for (const Station& st : m_roster.stations) {
+        const auto h = m_history.find(st.name);
+        e.stations.push_back({st.name, st.pool, st.pool.empty() ? ownerOf(st, m_options.machineHost) : std::string(),
+                              st.everyS, double(dueAt(st, h == m_history.end() ? kNone : h->second, now).toMSecsSinceEpoch()) / 1000.0});
+    }
+    m_renewInFlight = true;
+    m_fleet->post([this, e](Sink& s) {
+        std::string why;
+        const bool ok = static_cast<FleetTable&>(s).enrol(e, &why);
+        QMetaObject::invokeMethod(this, [this, ok, why] {
+            m_renewInFlight = false;
+            const bool first = !m_enrolled;
+            m_enrolled = m_enrolled || ok;
+            setOnline(ok, why);
+            if (first) m_poolsFromMs = 0;  // the start is no outage
+        }, Qt::QueuedConnection);
+    });
+}
+
+void Collector::heartbeat()
+{
+    if (m_renewInFlight || !m_fleet) return;
+    if (!m_fleetOnline) return enrol(!m_enrolled);
+    m_renewInFlight = true;
+    const std::vector<std::string> calling(m_leased.begin(), m_leased.end());
+    m_fleet->post([this, calling](Sink& s) {
+        std::string why;
+        const bool ok = static_cast<FleetTable&>(s).renew(calling, &why);
+        QMetaObject::invokeMethod(this, [this, ok, why] {
+            m_renewInFlight = false;
+            setOnline(ok, why);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void Collector::setOnline(bool online, const std::string& why)
+{
+    if (online == m_fleetOnline) return;
+    m_fleetOnline = online;
+    if (online) {
+        std::fprintf(m_err, "общий список станций доступен: станции пулов снова делятся между сборщиками\n");
+        // What was called meanwhile reaches the table before anything is
+        // claimed from it.
+        m_lastReplayMs = 0;
+        if (m_enrolled) m_poolsFromMs = QDateTime::currentMSecsSinceEpoch() + qint64(m_leaseS) * 1000;
+    } else {
+        std::fprintf(m_err, "общий список станций недоступен (%s): станции своих портов вызываются по своему "
+                            "расписанию, станции пулов ждут\n", why.c_str());
+    }
+    std::fflush(m_err);
+    QTimer::singleShot(0, this, &Collector::tick);
 }
 
 void Collector::writeMetrics()

@@ -7,6 +7,7 @@
 // on the store's own thread (see SinkThread.h), or to the spool for a store
 // that cannot take it; the round ends once every store has answered.
 
+#include "collect/FleetTable.h"
 #include "collect/FleetTypes.h"
 #include "collect/Metrics.h"
 #include "collect/SinkThread.h"
@@ -19,6 +20,8 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <optional>
+#include <set>
 #include <memory>
 #include <vector>
 
@@ -38,7 +41,15 @@ struct CollectorOptions {
     // Rounds call only the stations due by their `every` and `hours`
     // (rounds of --every); otherwise every station is called.
     bool scheduled = false;
+    // Serve: call each station as it falls due, one call a port at a time,
+    // until stopped (rather than rounds).
+    bool serve = false;
+    // This collector as a shared roster names it (`host`), and the machine's
+    // own host name (the owner of a station that names none).
+    std::string name;
+    std::string machineHost;
 };
+
 
 class Collector : public QObject {
     Q_OBJECT
@@ -54,6 +65,18 @@ public:
     // read is stored, and the round ends.
     void stop();
     bool stopping() const { return m_stopping; }
+
+    // Shares the roster with other collectors through this table (before
+    // serve(); see FleetTable.h).
+    void coordinate(std::unique_ptr<FleetTable> table);
+    // Calls stations as they fall due until stop(); roundFinished once the
+    // last call is stored after that.
+    void serve();
+    // A new roster, read again while serving: the calls in flight end as
+    // they began, the next ones follow the new roster.
+    void reload(Roster roster);
+    // A line on how serving goes, for the service manager.
+    QString statusLine() const;
     bool roundRunning() const { return m_roundRunning; }
 
     // The last round's results, in roster order.
@@ -75,11 +98,14 @@ private:
         int attempt = 1;
         qint64 notBeforeMs = 0;
     };
+    // The station a port calls now: the roster's entry, with a pool modem's
+    // port put in (a roster read again meanwhile changes nothing of it).
     struct Port {
         std::string name;
         std::deque<Pending> queue;
         std::unique_ptr<StationCall> call;
         std::size_t current = 0;
+        Station calling;
         int lockFd = -1;
         int done = 0, total = 0;
         QString phase;
@@ -108,6 +134,18 @@ private:
     bool roundOver() const;
     void endRound();
     void showPhase(Port& port, const QString& phase);
+    // Serving: what is due now goes to the free ports, claimed through the
+    // shared table when there is one and it answers.
+    void tick();
+    void buildPorts();
+    Port* freePortFor(const Station& station);
+    void enqueue(Port& port, std::size_t station);
+    void claim(const std::vector<Port*>& free, int room);
+    void onClaimed(std::optional<std::vector<Claimed>> claimed, const std::string& why);
+    void enrol(bool fresh);
+    void heartbeat();
+    void setOnline(bool online, const std::string& why);
+    bool poolPort(const std::string& port) const;
     void redraw();
     void printSummary();
 
@@ -132,6 +170,22 @@ private:
     std::vector<bool> m_haveResult;
     // Not due this round (scheduled rounds): when it is.
     std::map<std::size_t, QDateTime> m_notDue;
+    // Serving.
+    bool m_serving = false;
+    QTimer m_tick;
+    QTimer m_heartbeat;
+    std::unique_ptr<SinkThread> m_fleet;
+    int m_leaseS = 120;
+    bool m_fleetOnline = false;
+    bool m_claimInFlight = false;
+    bool m_renewInFlight = false;
+    bool m_enrolled = false;  // once: this process's first enrolment lets go of an earlier one's claims
+    std::set<std::string> m_busy;    // queued or being called
+    std::set<std::string> m_leased;  // claimed through the table, not yet stored
+    qint64 m_lastReplayMs = 0;
+    qint64 m_poolsFromMs = 0;  // after the table came back: when pools are claimed again
+    double m_startedS = 0;
+    int m_callsDone = 0, m_callsFailed = 0;
     QTimer m_redraw;
     QTimer m_wake;  // a back-off ends
     int m_drawnLines = 0;

@@ -142,6 +142,11 @@ SqlStore::SqlStore(StoreUrl url)
 
 SqlStore::~SqlStore() { close(); }
 
+QSqlDatabase SqlStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
 void SqlStore::close()
 {
     m_open = false;
@@ -190,6 +195,8 @@ bool SqlStore::open(SinkError* error)
         if (why) *why = db.lastError().text().toStdString();
         return false;
     }
+    // "already exists, skipping" and the like are no news for a log.
+    if (m_url.kind == StoreUrl::Postgres) QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO warning"));
     if (!migrate(error)) {
         db.close();
         return false;
@@ -314,8 +321,8 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
         "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, device_number, "
         "p1, p2, tg, qi, vbat, clock_offset_s, device_time, clock_set, records_read, setpoint_differences, "
         "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other, "
-        "records_lost, on_battery, p2_max, p2_min, p1_max, p1_min) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "records_lost, on_battery, p2_max, p2_min, p1_max, p1_min, collector) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (call_id) DO NOTHING"));
     const QVariant none;
     q.addBindValue(c.callId);
@@ -346,11 +353,12 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
     for (float CallResult::Limits::*f : {&CallResult::Limits::p2Max, &CallResult::Limits::p2Min, &CallResult::Limits::p1Max,
                                          &CallResult::Limits::p1Min})
         q.addBindValue(c.limits ? finiteOrNull((*c.limits).*f) : none);
+    q.addBindValue(c.collector.empty() ? none : QVariant(QString::fromStdString(c.collector)));
     if (!q.exec()) return fail(q.lastError().text());
 
     q.prepare(QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "
                              "p1, p2, t, q, entries, text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                             "ON CONFLICT (device_number, start_address, stamp) DO NOTHING"));
+                             "ON CONFLICT (station, device_number, start_address, stamp) DO NOTHING"));
     for (const journal::RecordData& r : c.records) {
         const QString at = stampIso(r.stamp);
         q.addBindValue(int(c.deviceNumber));
@@ -367,9 +375,43 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
 
     QString findingsError;
     if (!writeFindings(c, &findingsError)) return fail(findingsError);
+    if (c.nextDue && !moveSchedule(q, c)) return fail(q.lastError().text());
 
     if (!db.commit()) return fail(db.lastError().text());
     return true;
+}
+
+// In the call's own transaction: when the station is due next, and the
+// claim its collector held on it let go. A call replayed from the spool after
+// a newer one moved the schedule leaves it (and a claim taken since).
+bool SqlStore::moveSchedule(QSqlQuery& q, const CallResult& c)
+{
+    const double at = double(c.started.toMSecsSinceEpoch()) / 1000.0;
+    // A call stopped before it reached the device says nothing of it: the
+    // failures in a row stand as they were.
+    const int fails = c.ok() ? 0 : c.outcome == Outcome::Stopped ? -1 : 1;
+    q.prepare(QStringLiteral(
+        "INSERT INTO fleet_stations (station, next_due, last_attempt, last_success, fails, last_outcome, last_why, "
+        "last_collector) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET "
+        "next_due = excluded.next_due, last_attempt = excluded.last_attempt, "
+        "last_success = COALESCE(excluded.last_success, fleet_stations.last_success), "
+        "fails = CASE excluded.fails WHEN 0 THEN 0 WHEN 1 THEN fleet_stations.fails + 1 ELSE fleet_stations.fails END, "
+        "last_outcome = excluded.last_outcome, last_why = excluded.last_why, last_collector = excluded.last_collector, "
+        "lease_until = CASE WHEN fleet_stations.lease_holder = excluded.last_collector THEN NULL "
+        "ELSE fleet_stations.lease_until END, "
+        "lease_holder = CASE WHEN fleet_stations.lease_holder = excluded.last_collector THEN NULL "
+        "ELSE fleet_stations.lease_holder END "
+        "WHERE fleet_stations.last_attempt IS NULL OR fleet_stations.last_attempt <= excluded.last_attempt"));
+    const QVariant none;
+    q.addBindValue(QString::fromStdString(c.station));
+    q.addBindValue(double(c.nextDue->toMSecsSinceEpoch()) / 1000.0);
+    q.addBindValue(at);
+    q.addBindValue(c.ok() ? QVariant(at) : none);
+    q.addBindValue(fails);
+    q.addBindValue(QString::fromLatin1(outcomeName(c.outcome)));
+    q.addBindValue(c.why.empty() ? none : QVariant(QString::fromStdString(c.why)));
+    q.addBindValue(QString::fromStdString(c.collector));
+    return q.exec();
 }
 
 // In the call's own transaction: the findings follow the call or neither is

@@ -6,7 +6,10 @@
 
 #include "collect/FleetTypes.h"
 
+#include <QSqlDatabase>
 #include <QString>
+
+class QSqlQuery;
 
 #include <cstdio>
 #include <map>
@@ -102,9 +105,15 @@ public:
     std::optional<StationHistory> history(const std::string& station) override;
     QString name() const override { return m_url.display(); }
 
+protected:
+    // The connection, on the thread that opened it.
+    QSqlDatabase database() const;
+    const StoreUrl& url() const { return m_url; }
+
 private:
     bool migrate(SinkError* error);
     bool writeFindings(const CallResult& call, QString* error);
+    bool moveSchedule(QSqlQuery& q, const CallResult& call);
     StoreUrl m_url;
     QString m_connection;
     bool m_open = false;

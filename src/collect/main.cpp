@@ -2,6 +2,8 @@
 
 #include "collect/CallJson.h"
 #include "collect/Collector.h"
+#include "collect/FleetReport.h"
+#include "collect/FleetTable.h"
 #include "collect/FleetTypes.h"
 #include "collect/Store.h"
 #include "fleet/FleetStatus.h"
@@ -16,6 +18,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,9 +30,11 @@ using namespace zrv::collect;
 namespace {
 
 const char kUsage[] =
-    "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION] [--jobs N]\n"
-    "                  [--format jsonl|influx] [--state-dir DIR] [--textfile FILE] [--check]\n"
+    "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION | --serve]\n"
+    "                  [--jobs N] [--format jsonl|influx] [--state-dir DIR] [--textfile FILE]\n"
+    "                  [--coordinate URL] [--name NAME] [--check]\n"
     "       zrvcollect --findings [--roster FILE | --store URL] [--format jsonl]\n"
+    "       zrvcollect status [--roster FILE | --coordinate URL | --store URL] [--format text|json]\n"
     "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
     "  --store URL        where calls go, several allowed: sqlite:PATH,\n"
     "                     postgresql://USER@HOST:PORT/DB[?sslmode=verify-full&...],\n"
@@ -40,6 +45,13 @@ const char kUsage[] =
     "  --once             one round, then end (the default)\n"
     "  --every DURATION   a round every DURATION (30s, 15m, 1h) until stopped; a round\n"
     "                     calls the stations due by their every and hours\n"
+    "  --serve            call each station as it falls due (its every, 24h when none,\n"
+    "                     and hours), one call a port at a time, until SIGTERM; SIGHUP\n"
+    "                     reads the roster again (a faulty one is refused, the old kept)\n"
+    "  --coordinate URL   share the roster with the other collectors on it through this\n"
+    "                     PostgreSQL (as [fleet] coordinate = \"...\" does); with --serve\n"
+    "  --name NAME        this collector as the roster's host = names it (default: the\n"
+    "                     machine's host name)\n"
     "  --jobs N           ports called at once (default 8)\n"
     "  --format F         each call on standard output: jsonl, or influx line protocol\n"
     "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
@@ -49,6 +61,10 @@ const char kUsage[] =
     "  --findings         the open findings of the first SQL store, and end with the\n"
     "                     monitoring plugins' status: 0 none, 1 warnings, 2 critical,\n"
     "                     3 the store could not be read\n"
+    "  status             the fleet at a glance from the shared tables: collectors alive,\n"
+    "                     stations due, overdue and failing, each line's failures over the\n"
+    "                     last day; exit 0 well, 1 something overdue, 2 a collector or a line\n"
+    "                     gone, 3 the store could not be read\n"
     "  --help, --version  this text, or the version, and end\n"
     "Exit status: 0 every station ok, 1 some failed or a call neither stored nor\n"
     "spooled, 2 roster or store refused.\n";
@@ -99,11 +115,63 @@ int refuse(const std::string& why)
     return 2;
 }
 
+// `zrvcollect status ...`
+int status(int argc, char** argv)
+{
+    ReportOptions o;
+    std::string roster, coordinate, store;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return refuse(a == "--format" || a == "--roster" || a == "--store" || a == "--coordinate"
+                                             ? a + " needs a value"
+                                             : "status: unknown option " + a);
+        const std::string v = argv[++i];
+        if (a == "--roster") roster = v;
+        else if (a == "--coordinate") coordinate = v;
+        else if (a == "--store") store = v;
+        else if (a == "--format" && (v == "text" || v == "json")) o.json = v == "json";
+        else return refuse("status: " + a + " " + v + ": see --help");
+    }
+    QCoreApplication app(argc, argv);
+    if (!roster.empty()) {
+        std::string why;
+        const auto r = loadRoster(roster, &why);
+        if (!r) return refuse(why);
+        o.leaseS = r->leaseS;
+        if (coordinate.empty()) coordinate = r->coordinate;
+        if (coordinate.empty() && store.empty()) {
+            for (const std::string& s : r->stores)
+                if (s.rfind("sqlite:", 0) == 0 || s.rfind("postgres", 0) == 0) {
+                    store = s;
+                    break;
+                }
+        }
+        const std::string me = machineHostName();
+        for (const Station& s : r->stations)
+            if (s.pool.empty()) o.knownHosts.push_back(ownerOf(s, me));
+        for (const Pool& p : r->pools)
+            if (!p.host.empty()) o.knownHosts.push_back(p.host);
+    }
+    if (!coordinate.empty()) o.source = coordinate;
+    else if (!store.empty()) o.source = store.rfind("sqlite:", 0) == 0 ? store.substr(7) : store;
+    else o.source = defaultStorePath();
+    return printFleetReport(o, stdout);
+}
+
+// What the service manager is told (nothing when not run by one).
+void notify(const QString& state)
+{
+    sd_notify(0, state.toUtf8().constData());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "status") == 0) return status(argc, argv);
     std::string rosterPath;
+    std::string coordinate, name;
+    bool serve = false;
     std::vector<std::string> storeArgs;
     int every = 0;
     int jobs = 8;
@@ -133,7 +201,10 @@ int main(int argc, char** argv)
         }
         if (a == "--roster") rosterPath = value();
         else if (a == "--store") storeArgs.push_back(value());
-        else if (a == "--once") every = 0;
+        else if (a == "--once") every = 0, serve = false;
+        else if (a == "--serve") serve = true;
+        else if (a == "--coordinate") coordinate = value();
+        else if (a == "--name") name = value();
         else if (a == "--every") {
             const auto d = parseDuration(value());
             if (!d) return refuse("--every: a duration such as 30s, 15m or 1h");
@@ -170,12 +241,43 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     std::string why;
-    const auto roster = loadRoster(rosterPath, &why);
+    const auto loadFor = [&](std::string* why) -> std::optional<Roster> {
+        auto r = loadRoster(rosterPath, why);
+        if (!r) return r;
+        if (!coordinate.empty()) r->coordinate = coordinate;
+        // Serving, a station without `every` is called once a day.
+        if (serve)
+            for (Station& s : r->stations)
+                if (s.everyS == 0) s.everyS = 86400;
+        return r;
+    };
+    auto roster = loadFor(&why);
     if (!roster) return refuse(why);
+    if (!roster->coordinate.empty() && !serve)
+        std::fprintf(stderr, "zrvcollect: общий список (coordinate) делится только в --serve; этот запуск вызывает "
+                             "станции своих портов и пулов сам\n");
+    const std::string machine = machineHostName();
+    if (name.empty()) name = machine;
     const UrlOrigin origin = storeArgs.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine;
     if (storeArgs.empty()) storeArgs = roster->stores;
-    if (storeArgs.empty()) storeArgs.push_back("sqlite:" + defaultStorePath());
+    // A shared roster's database is where its calls go when nothing else
+    // is named (see below).
+    if (storeArgs.empty() && !(serve && !roster->coordinate.empty())) storeArgs.push_back("sqlite:" + defaultStorePath());
     if (findings) return showFindings(storeArgs, format);
+    std::optional<StoreUrl> fleetUrl;
+    if (serve && !roster->coordinate.empty()) {
+        fleetUrl = parseStoreUrl(QString::fromStdString(roster->coordinate), &why, origin);
+        if (!fleetUrl || fleetUrl->kind != StoreUrl::Postgres) return refuse("coordinate: " + (fleetUrl ? "не PostgreSQL" : why));
+        // The schedule moves in the transaction that stores the call: the
+        // shared database is a store, and the first (its journal cursors
+        // are the ones every collector reads).
+        const auto same = std::find_if(storeArgs.begin(), storeArgs.end(), [&](const std::string& s) {
+            const auto u = parseStoreUrl(QString::fromStdString(s), &why, origin);
+            return u && u->display() == fleetUrl->display();
+        });
+        if (same != storeArgs.end()) storeArgs.erase(same);
+        storeArgs.insert(storeArgs.begin(), roster->coordinate);
+    }
     std::vector<std::unique_ptr<Sink>> sinks;
     for (const std::string& s : storeArgs) {
         auto url = parseStoreUrl(QString::fromStdString(s), &why, origin);
@@ -208,7 +310,49 @@ int main(int argc, char** argv)
     options.textfile = textfile;
     // Rounds of --every call the stations that are due; --once calls all.
     options.scheduled = every > 0;
+    options.serve = serve;
+    options.name = name;
+    options.machineHost = machine;
     Collector collector(*roster, std::move(sinks), options, stdout, stderr);
+    if (fleetUrl) collector.coordinate(std::make_unique<FleetTable>(*fleetUrl, name, roster->leaseS));
+
+    if (serve) {
+        int status = 0;
+        QObject::connect(&collector, &Collector::roundFinished, &app, [&] {
+            status = collector.exitStatus();
+            QCoreApplication::exit(status);
+        });
+        // The watchdog's ping comes from the event loop itself: a collector
+        // whose loop hangs stops pinging, and systemd restarts it.
+        QTimer alive;
+        uint64_t watchdogUs = 0;
+        if (sd_watchdog_enabled(0, &watchdogUs) > 0 && watchdogUs > 0)
+            alive.start(int(std::clamp<uint64_t>(watchdogUs / 2000, 100, 60'000)));
+        else
+            alive.start(30'000);
+        QObject::connect(&alive, &QTimer::timeout, &collector, [&] {
+            notify(QStringLiteral("WATCHDOG=1\nSTATUS=") + collector.statusLine());
+        });
+        closeOrReloadOnSignals(
+            &collector,
+            [&] {
+                notify(QStringLiteral("STOPPING=1"));
+                std::fprintf(stderr, "zrvcollect: остановка: текущие вызовы завершаются\n");
+                collector.stop();
+            },
+            [&] {
+                notify(QStringLiteral("RELOADING=1"));
+                std::string why;
+                if (auto fresh = loadFor(&why))
+                    collector.reload(std::move(*fresh));
+                else
+                    std::fprintf(stderr, "zrvcollect: список станций не принят, прежний остаётся: %s\n", why.c_str());
+                notify(QStringLiteral("READY=1\nSTATUS=") + collector.statusLine());
+            });
+        collector.serve();
+        notify(QStringLiteral("READY=1\nSTATUS=") + collector.statusLine());
+        return app.exec();
+    }
 
     int status = 0;
     QTimer next;

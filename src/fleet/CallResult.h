@@ -73,6 +73,13 @@ struct CallResult {
     // before the call goes to the stores.
     Health health;
 
+    // The collector that made the call (its name), and when the station is
+    // next due after it: stored in the call's own transaction, so that a
+    // call and its schedule are never out of step. Unset (no schedule) for
+    // a call from before schedules.
+    std::string collector;
+    std::optional<QDateTime> nextDue;
+
     bool ok() const { return outcome == Outcome::Ok; }
 };
 

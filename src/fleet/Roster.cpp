@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <set>
 
+#include <unistd.h>
+
 namespace zrv::fleet {
 
 namespace {
@@ -268,14 +270,64 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
     Station defaults;
     std::optional<toml::source_region> defaultEveryAt;
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
-    r.onlyKeys(root, {"defaults", "station", "health"}, "начале списка");
+    r.onlyKeys(root, {"defaults", "station", "health", "pool", "fleet"}, "начале списка");
+    if (const toml::node* f = root.get("fleet")) {
+        if (const toml::table* t = f->as_table()) {
+            r.onlyKeys(*t, {"coordinate", "lease"}, "[fleet]");
+            r.string(*t, "coordinate", &roster.coordinate);
+            if (const toml::node* c = t->get("coordinate");
+                c && !roster.coordinate.empty() && roster.coordinate.rfind("postgresql://", 0) != 0 &&
+                roster.coordinate.rfind("postgres://", 0) != 0)
+                r.fail("coordinate: ожидался адрес PostgreSQL вида \"postgresql://...\"", c->source());
+            if (const toml::node* l = t->get("lease")) {
+                const std::optional<int> d = l->is_string() ? parseDuration(*l->value<std::string>()) : std::nullopt;
+                if (!d || *d < kShortestLeaseS || *d > 3600)
+                    r.fail("lease: ожидалась длительность от 5s до 1h", l->source());
+                else
+                    roster.leaseS = *d;
+            }
+        } else {
+            r.fail("fleet: ожидалась таблица [fleet]", f->source());
+        }
+    }
+    if (const toml::node* pl = root.get("pool")) {
+        const toml::array* list = pl->as_array();
+        if (!list) r.fail("pool: ожидались записи [[pool]]", pl->source());
+        else
+            for (const toml::node& n : *list) {
+                const toml::table* t = n.as_table();
+                if (!t) {
+                    r.fail("pool: ожидалась запись [[pool]]", n.source());
+                    continue;
+                }
+                Pool p;
+                r.onlyKeys(*t, {"name", "host", "ports"}, "[[pool]]");
+                r.string(*t, "name", &p.name);
+                r.string(*t, "host", &p.host);
+                if (p.name.empty() || hasControlCharacter(p.name)) r.fail("у пула нет имени (name)", n.source());
+                if (hasControlCharacter(p.host)) r.fail("host: управляющий символ в имени", t->get("host")->source());
+                const toml::node* ports = t->get("ports");
+                const toml::array* a = ports ? ports->as_array() : nullptr;
+                if (!a || a->empty()) r.fail("у пула нет модемов (ports = [\"COM5\", ...])", ports ? ports->source() : n.source());
+                else
+                    for (const toml::node& u : *a) {
+                        const std::optional<std::string> port = u.value<std::string>();
+                        if (!u.is_string()) r.fail("ports: ожидалась строка", u.source());
+                        else if (const auto why = portProblem(*port)) r.fail(*why, u.source());
+                        else p.ports.push_back(*port);
+                    }
+                roster.pools.push_back(std::move(p));
+            }
+    }
     r.health(root.get("health"), &defaults.health);
     if (const toml::node* d = root.get("defaults")) {
         if (const toml::table* t = d->as_table()) {
             r.onlyKeys(*t, {"address", "clock_tolerance", "set_clock", "retries", "retry_delay", "stores",
-                            "insecure_tls_no_verify", "every", "hours"},
+                            "insecure_tls_no_verify", "every", "hours", "host", "pool"},
                        "[defaults]");
             r.common(*t, &defaults);
+            r.string(*t, "host", &defaults.host);
+            r.string(*t, "pool", &defaults.pool);
             r.schedule(*t, &defaults, &defaultEveryAt);
             r.boolean(*t, "insecure_tls_no_verify", &roster.insecureTlsNoVerify);
             if (const toml::node* s = t->get("stores")) {
@@ -305,12 +357,14 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 Station s = defaults;
                 s.line = int(n.source().begin.line);
                 r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
-                                "retry_delay", "health", "every", "hours"},
+                                "retry_delay", "health", "every", "hours", "host", "pool"},
                            "[[station]]");
                 r.string(*t, "name", &s.name);
                 r.string(*t, "port", &s.port);
                 r.string(*t, "phone", &s.phone);
                 r.string(*t, "profile", &s.profile);
+                r.string(*t, "host", &s.host);
+                r.string(*t, "pool", &s.pool);
                 r.common(*t, &s);
                 r.health(t->get("health"), &s.health);
                 std::optional<toml::source_region> everyAt = defaultEveryAt;
@@ -323,7 +377,18 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                            t->get("name")->source());
                 else if (!names.insert(s.name).second)
                     r.fail("станция \"" + s.name + "\" уже есть в списке", t->get("name")->source());
-                if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
+                const toml::node* poolAt = t->get("pool") ? t->get("pool") : root.at_path("defaults.pool").node();
+                if (!s.pool.empty()) {
+                    // A pool station is reached by dialling, on whichever
+                    // modem of the pool is free.
+                    if (std::none_of(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) { return p.name == s.pool; }))
+                        r.fail("пула \"" + s.pool + "\" нет ни у одного сборщика ([[pool]] name = \"" + s.pool + "\")",
+                               poolAt ? poolAt->source() : n.source());
+                    else if (!s.port.empty())
+                        r.fail("у станции \"" + s.name + "\" и порт, и пул: что-то одно", t->get("port")->source());
+                    else if (s.phone.empty())
+                        r.fail("станция \"" + s.name + "\" в пуле модемов, но без номера (phone)", n.source());
+                } else if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
                 else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
                 if (!s.phone.empty() && !validPhone(s.phone))
                     r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
@@ -365,6 +430,34 @@ bool withinHours(const std::optional<std::pair<int, int>>& window, int minute)
     return from < to ? minute >= from && minute < to : minute >= from || minute < to;
 }
 
+std::string machineHostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+    return name;
+}
+
+std::string ownerOf(const Station& station, const std::string& machineHost)
+{
+    return station.host.empty() ? machineHost : station.host;
+}
+
+std::vector<std::string> poolPorts(const Roster& roster, const std::string& pool, const std::string& me)
+{
+    std::vector<std::string> out;
+    for (const Pool& p : roster.pools)
+        if (p.name == pool && (p.host.empty() || p.host == me))
+            for (const std::string& port : p.ports)
+                if (std::find(out.begin(), out.end(), port) == out.end()) out.push_back(port);
+    return out;
+}
+
+bool mayCall(const Roster& roster, const Station& station, const std::string& me, const std::string& machineHost)
+{
+    if (!station.pool.empty()) return !poolPorts(roster, station.pool, me).empty();
+    return roster.coordinate.empty() || ownerOf(station, machineHost) == me;
+}
+
 bool holdsPassword(const std::string& url)
 {
     const std::size_t scheme = url.find("://");
@@ -383,7 +476,8 @@ std::optional<Roster> loadRoster(const std::string& path, std::string* error)
         return std::nullopt;
     }
     auto roster = parseRoster(bytes, path, error);
-    if (roster && std::any_of(roster->stores.begin(), roster->stores.end(), holdsPassword) && !privateFile(path, error))
+    if (roster && (std::any_of(roster->stores.begin(), roster->stores.end(), holdsPassword) || holdsPassword(roster->coordinate)) &&
+        !privateFile(path, error))
         return std::nullopt;
     return roster;
 }

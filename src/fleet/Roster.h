@@ -17,6 +17,18 @@
 //   phone = "84951234567"     # dial through the modem on that port
 //   profile = "grp12.zrvset"  # the approved setpoints, relative to the roster
 //   health = { battery_warning = 3.5 }   # this station's own thresholds
+//   host = "collector-2"      # the collector whose port this is (default:
+//                             # the machine's host name)
+//   pool = "north"            # instead of port: any modem of this pool
+//
+//   [[pool]]                  # modems that reach the same phone network
+//   name = "north"
+//   host = "collector-2"      # whose they are (default: every collector's)
+//   ports = ["COM5", "COM6"]
+//
+//   [fleet]                   # collectors that share this roster meet here
+//   coordinate = "postgresql://zrv@db.example/zrv"
+//   lease = "2m"              # how long a claimed station is held unrenewed
 //
 //   [health]                  # what raises a finding (see Health.h)
 //   battery_warning = 3.4     # volts
@@ -56,7 +68,17 @@ struct Station {
     int everyS = 0;
     std::string hours;
     std::optional<std::pair<int, int>> window;
+    // The collector whose port this is (empty: the machine's host name), or
+    // the modem pool through which any collector with a modem of it calls.
+    std::string host;
+    std::string pool;
     int line = 0;  // where the roster names it
+};
+
+struct Pool {
+    std::string name;
+    std::string host;  // empty: every collector has these ports
+    std::vector<std::string> ports;
 };
 
 struct Roster {
@@ -65,7 +87,25 @@ struct Roster {
     // mqtts:// without checking the broker's certificate: for a test bench
     // only, and named so that nobody sets it by accident.
     bool insecureTlsNoVerify = false;
+    std::vector<Pool> pools;
+    // Where collectors on this roster share it (a PostgreSQL URL; empty:
+    // each calls its whole roster alone), and how long a claim holds.
+    std::string coordinate;
+    int leaseS = 120;
 };
+
+// The collector a station's port belongs to (its host, or the machine's).
+std::string ownerOf(const Station& station, const std::string& machineHost);
+// Whether the collector named `me` may call the station: when the roster is
+// shared, only its own ports' stations and those of pools it has a modem
+// of; alone, every station it has a port for.
+bool mayCall(const Roster& roster, const Station& station, const std::string& me, const std::string& machineHost);
+// The ports of a pool on the collector named `me`.
+std::vector<std::string> poolPorts(const Roster& roster, const std::string& pool, const std::string& me);
+// This machine's host name.
+std::string machineHostName();
+// The shortest lease a shared roster may set.
+inline constexpr int kShortestLeaseS = 5;
 
 // Parses the roster's text; `fileName` names it in messages and anchors
 // relative profile paths. On a fault: nullopt and "FILE:LINE:COLUMN: what".

@@ -46,6 +46,34 @@ const std::vector<std::vector<std::string>>& schemaSteps()
             "ALTER TABLE calls ADD COLUMN p1_max DOUBLE PRECISION",
             "ALTER TABLE calls ADD COLUMN p1_min DOUBLE PRECISION",
         },
+        {
+            // The schedule each station keeps, moved by the transaction that
+            // stores its call, and the claims of collectors that share a
+            // roster (times in seconds since 1970, UTC); the collectors
+            // themselves with their heartbeats; and who made each call.
+            "CREATE TABLE fleet_stations (station TEXT PRIMARY KEY, pool TEXT, host TEXT, every_s INTEGER, "
+                "next_due DOUBLE PRECISION, lease_holder TEXT, lease_until DOUBLE PRECISION, "
+                "last_attempt DOUBLE PRECISION, last_success DOUBLE PRECISION, fails INTEGER NOT NULL DEFAULT 0, "
+                "last_outcome TEXT, last_why TEXT, last_collector TEXT)",
+            "CREATE INDEX fleet_stations_due ON fleet_stations (next_due)",
+            "CREATE TABLE fleet_collectors (collector TEXT PRIMARY KEY, host TEXT, pid INTEGER, pools TEXT, "
+                "version TEXT, started DOUBLE PRECISION, lease_s INTEGER, heartbeat DOUBLE PRECISION, stopped DOUBLE PRECISION)",
+            "ALTER TABLE calls ADD COLUMN collector TEXT",
+            // A record is the station's: device numbers are sums of valve
+            // weights, and two stations' devices may well share one, so two
+            // records at the same place and second of two stations were one
+            // row before, and the second was lost.
+            "ALTER TABLE journal RENAME TO journal_v3",
+            "DROP INDEX journal_station",
+            "CREATE TABLE journal (device_number INTEGER NOT NULL, start_address INTEGER NOT NULL, "
+                "stamp TEXT NOT NULL, recorded_at TEXT, station TEXT NOT NULL, call_id TEXT, p1 DOUBLE PRECISION, "
+                "p2 DOUBLE PRECISION, t DOUBLE PRECISION, q DOUBLE PRECISION, entries INTEGER, text TEXT, "
+                "CONSTRAINT journal_key PRIMARY KEY (station, device_number, start_address, stamp))",
+            "INSERT INTO journal SELECT device_number, start_address, stamp, recorded_at, COALESCE(station, ''), call_id, "
+                "p1, p2, t, q, entries, text FROM journal_v3",
+            "DROP TABLE journal_v3",
+            "CREATE INDEX journal_station ON journal (station, recorded_at)",
+        },
     };
     return steps;
 }

@@ -12,3 +12,7 @@
 // Installs the handlers for SIGINT, SIGTERM and SIGHUP; `close` runs on the
 // window thread, once, after the first of them. `owner` keeps the notifier.
 void closeOnSignals(QObject* owner, std::function<void()> close);
+
+// As closeOnSignals, but SIGHUP runs `reload` (as a daemon reads its
+// configuration again) each time it comes, and closes nothing.
+void closeOrReloadOnSignals(QObject* owner, std::function<void()> close, std::function<void()> reload);

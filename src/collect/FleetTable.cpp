@@ -1,0 +1,183 @@
+#include "FleetTable.h"
+
+#include "text/Version.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+namespace zrv::collect {
+
+namespace {
+
+// The database's clock, in the unit the tables keep.
+const QString kNow = QStringLiteral("extract(epoch from clock_timestamp())");
+
+QString placeholders(std::size_t n)
+{
+    QStringList marks;
+    for (std::size_t i = 0; i < n; ++i) marks << QStringLiteral("?");
+    return marks.join(QLatin1Char(','));
+}
+
+QString joined(const std::vector<std::string>& list)
+{
+    QStringList out;
+    for (const std::string& s : list) out << QString::fromStdString(s);
+    return out.join(QLatin1Char(','));
+}
+
+}  // namespace
+
+FleetTable::FleetTable(StoreUrl url, std::string collector, int leaseS)
+    : SqlStore(std::move(url)), m_collector(std::move(collector)), m_leaseS(leaseS)
+{
+}
+
+bool FleetTable::run(const std::function<bool(QSqlQuery&)>& work, std::string* why)
+{
+    SinkError error;
+    if (!open(&error)) {
+        if (why) *why = error.why;
+        return false;
+    }
+    bool ok = false;
+    {
+        QSqlDatabase db = database();
+        QSqlQuery q(db);
+        ok = db.transaction() && work(q) && db.commit();
+        if (!ok) {
+            if (why) *why = (q.lastError().isValid() ? q.lastError() : db.lastError()).text().toStdString();
+            if (db.isOpen()) db.rollback();
+        }
+    }
+    // The server may have gone (restarted): connect anew next time.
+    if (!ok) close();
+    return ok;
+}
+
+bool FleetTable::enrol(const Enrolment& e, std::string* why)
+{
+    return run(
+        [&](QSqlQuery& q) {
+            q.prepare(QStringLiteral("INSERT INTO fleet_collectors (collector, host, pid, pools, version, started, lease_s, heartbeat, "
+                                     "stopped) VALUES (?, ?, ?, ?, ?, ?, ?, %1, NULL) ON CONFLICT (collector) DO UPDATE SET "
+                                     "host = excluded.host, pid = excluded.pid, pools = excluded.pools, lease_s = excluded.lease_s, "
+                                     "version = excluded.version, started = excluded.started, "
+                                     "heartbeat = excluded.heartbeat, stopped = NULL")
+                          .arg(kNow));
+            q.addBindValue(QString::fromStdString(e.collector));
+            q.addBindValue(QString::fromStdString(e.host));
+            q.addBindValue(e.pid);
+            q.addBindValue(joined(e.pools));
+            q.addBindValue(QString::fromLatin1(kZrvVersion));
+            q.addBindValue(e.started);
+            q.addBindValue(m_leaseS);
+            if (!q.exec()) return false;
+            if (e.fresh) {
+                q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
+                                         "WHERE lease_holder = ?"));
+                q.addBindValue(QString::fromStdString(e.collector));
+                if (!q.exec()) return false;
+            }
+            // Who may call a station and how often is the roster's; when it
+            // is due is the table's, once it has the station.
+            q.prepare(QStringLiteral("INSERT INTO fleet_stations (station, pool, host, every_s, next_due) "
+                                     "VALUES (?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET pool = excluded.pool, "
+                                     "host = excluded.host, every_s = excluded.every_s"));
+            for (const Enrolment::Row& r : e.stations) {
+                q.addBindValue(QString::fromStdString(r.station));
+                q.addBindValue(r.pool.empty() ? QVariant() : QVariant(QString::fromStdString(r.pool)));
+                q.addBindValue(r.host.empty() ? QVariant() : QVariant(QString::fromStdString(r.host)));
+                q.addBindValue(r.everyS);
+                q.addBindValue(r.nextDue);
+                if (!q.exec()) return false;
+            }
+            return true;
+        },
+        why);
+}
+
+std::optional<std::vector<Claimed>> FleetTable::claim(const std::vector<ClaimGroup>& groups, std::string* why)
+{
+    std::vector<Claimed> out;
+    const bool ok = run(
+        [&](QSqlQuery& q) {
+            for (const ClaimGroup& g : groups) {
+                if (g.candidates.empty() || g.count < 1) continue;
+                // A lease further ahead than any collector renews one is no
+                // lease (a damaged row, or a clock gone wrong): it is taken.
+                q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ? "
+                                         "WHERE station IN (SELECT station FROM fleet_stations WHERE station IN (%2) "
+                                         "AND COALESCE(next_due, 0) <= %1 AND (lease_holder IS NULL OR lease_until IS NULL "
+                                         "OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
+                                         "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED) RETURNING station")
+                              .arg(kNow, placeholders(g.candidates.size())));
+                q.addBindValue(QString::fromStdString(m_collector));
+                q.addBindValue(m_leaseS);
+                for (const std::string& s : g.candidates) q.addBindValue(QString::fromStdString(s));
+                q.addBindValue(m_leaseS);
+                q.addBindValue(g.count);
+                if (!q.exec()) return false;
+                while (q.next()) out.push_back({g.key, q.value(0).toString().toStdString(), {}, {}});
+            }
+            return true;
+        },
+        why);
+    if (!ok) return std::nullopt;
+    // Read after the claim's commit: the last call of another collector is in.
+    for (Claimed& c : out) {
+        c.cursors = journalCursors(c.station);
+        c.history = history(c.station);
+    }
+    return out;
+}
+
+bool FleetTable::renew(const std::vector<std::string>& calling, std::string* why)
+{
+    return run(
+        [&](QSqlQuery& q) {
+            q.prepare(QStringLiteral("UPDATE fleet_collectors SET heartbeat = %1, stopped = NULL WHERE collector = ?").arg(kNow));
+            q.addBindValue(QString::fromStdString(m_collector));
+            if (!q.exec()) return false;
+            if (calling.empty()) return true;
+            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_until = %1 + ? WHERE lease_holder = ? AND station IN (%2)")
+                          .arg(kNow, placeholders(calling.size())));
+            q.addBindValue(m_leaseS);
+            q.addBindValue(QString::fromStdString(m_collector));
+            for (const std::string& s : calling) q.addBindValue(QString::fromStdString(s));
+            return q.exec();
+        },
+        why);
+}
+
+void FleetTable::release(const std::vector<std::string>& stations)
+{
+    if (stations.empty()) return;
+    run(
+        [&](QSqlQuery& q) {
+            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
+                                     "WHERE lease_holder = ? AND station IN (%1)")
+                          .arg(placeholders(stations.size())));
+            q.addBindValue(QString::fromStdString(m_collector));
+            for (const std::string& s : stations) q.addBindValue(QString::fromStdString(s));
+            return q.exec();
+        },
+        nullptr);
+}
+
+void FleetTable::leave()
+{
+    run(
+        [&](QSqlQuery& q) {
+            q.prepare(QStringLiteral("UPDATE fleet_collectors SET stopped = %1 WHERE collector = ?").arg(kNow));
+            q.addBindValue(QString::fromStdString(m_collector));
+            if (!q.exec()) return false;
+            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL WHERE lease_holder = ?"));
+            q.addBindValue(QString::fromStdString(m_collector));
+            return q.exec();
+        },
+        nullptr);
+}
+
+}  // namespace zrv::collect

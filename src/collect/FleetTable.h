@@ -1,0 +1,75 @@
+#pragma once
+// The tables through which collectors on one roster share its stations, in
+// the PostgreSQL they already store their calls in. A collector claims the
+// due stations it may call in one short transaction (rows another is
+// claiming are skipped, not waited for), holds each claim as a lease it
+// renews while the call runs, and lets it go in the transaction that stores
+// the call (see SqlStore::write). A collector that stops renewing loses its
+// leases when they lapse, and the others take its stations. Times are the
+// database's clock, so the collectors' own clocks need not agree.
+//
+// Used on a thread of its own (a SinkThread), like any store.
+
+#include "collect/Store.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zrv::collect {
+
+struct Enrolment {
+    std::string collector, host;
+    long long pid = 0;
+    std::vector<std::string> pools;
+    double started = 0;  // seconds since 1970
+    // A new process of this name: the claims an earlier one left are let go.
+    bool fresh = false;
+    struct Row {
+        std::string station, pool, host;
+        int everyS = 0;
+        double nextDue = 0;  // for a station the table does not have yet
+    };
+    std::vector<Row> stations;
+};
+
+// Stations that one free port (or the free modems of one pool) may call,
+// and how many of them to claim.
+struct ClaimGroup {
+    std::string key;
+    std::vector<std::string> candidates;
+    int count = 1;
+};
+
+struct Claimed {
+    std::string group, station;
+    // Read in the claim's connection: what the store holds now, whichever
+    // collector called the station last.
+    std::map<unsigned, journal::JournalCursor> cursors;
+    std::optional<StationHistory> history;
+};
+
+class FleetTable : public SqlStore {
+public:
+    FleetTable(StoreUrl url, std::string collector, int leaseS);
+
+    bool enrol(const Enrolment& enrolment, std::string* why);
+    // The claimed stations, the longest due first; nothing and why when the
+    // database cannot be reached.
+    std::optional<std::vector<Claimed>> claim(const std::vector<ClaimGroup>& groups, std::string* why);
+    // The heartbeat, and the leases of the stations being called.
+    bool renew(const std::vector<std::string>& calling, std::string* why);
+    // Claims not called after all (the collector stops, or its port was
+    // taken meanwhile).
+    void release(const std::vector<std::string>& stations);
+    // A clean stop: said in the collectors' table, every lease let go.
+    void leave();
+
+private:
+    bool run(const std::function<bool(QSqlQuery&)>& work, std::string* why);
+    std::string m_collector;
+    int m_leaseS;
+};
+
+}  // namespace zrv::collect

@@ -1,0 +1,443 @@
+// Collectors that share one roster through PostgreSQL, as processes: three
+// `zrvcollect --serve` over sixty simulated stations (TCP, and two modem
+// pools), one killed in the middle of a call, the database stopped and
+// started again under them; and a journal whose records are each station's.
+
+#include "Servers.h"
+#include "collect/Store.h"
+#include "fleet/Schema.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <map>
+
+using namespace zrv::collect;
+
+namespace {
+
+// The first of n loopback ports in a row that are all free now.
+int freePortRun(int n)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int base = freeLoopbackPort();
+        bool all = base > 0 && base + n < 65535;
+        for (int i = 1; all && i < n; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(uint16_t(base + i));
+            all = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            ::close(fd);
+        }
+        if (all) return base;
+    }
+    return 0;
+}
+
+qint64 msOf(const QString& iso)
+{
+    return QDateTime::fromString(iso, Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
+
+// What a service manager hears on its notification socket.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path) : m_path(path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        const QByteArray p = path.toLocal8Bit();
+        std::memcpy(a.sun_path, p.constData(), std::min<std::size_t>(p.size(), sizeof a.sun_path - 1));
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    QString heard()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(m_fd, buf, sizeof buf, 0)) > 0) m_heard += QString::fromUtf8(buf, int(n)) + '\n';
+        return m_heard;
+    }
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path, m_heard;
+    int m_fd = -1;
+};
+
+}  // namespace
+
+class TestFleetServe : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_pgPort = 0;
+
+    QList<QStringList> rows(const QString& sql)
+    {
+        QList<QStringList> out;
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QPSQL", "check");
+            d.setHostName("127.0.0.1");
+            d.setPort(m_pgPort);
+            d.setUserName("postgres");
+            d.setDatabaseName("zrv");
+            if (d.open()) {
+                QSqlQuery q(d);
+                if (q.exec(sql))
+                    while (q.next()) {
+                        QStringList r;
+                        for (int i = 0; i < q.record().count(); ++i) r << q.value(i).toString();
+                        out << r;
+                    }
+                else
+                    qWarning("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+            }
+        }
+        QSqlDatabase::removeDatabase("check");
+        return out;
+    }
+
+    // Each connection a zrvsim log shows, by device: [open, close) in ms.
+    static std::map<QString, std::vector<std::pair<qint64, qint64>>> connections(const QString& file, QStringList* overlaps)
+    {
+        std::map<QString, std::vector<std::pair<qint64, qint64>>> out;
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) return out;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> w = line.split(' ');
+            if (w.size() < 5) continue;
+            const QString device = QString::fromUtf8(w[2] + ' ' + w[3] + ' ' + w[4]);
+            const qint64 at = msOf(QString::fromUtf8(w[0]));
+            auto& list = out[device];
+            if (w[1] == "open") {
+                // A device is reached by one call at a time.
+                if (!list.empty() && list.back().second == 0)
+                    *overlaps << QString("%1: %2 opened again at %3 while open").arg(file, device, QString::fromUtf8(w[0]));
+                list.emplace_back(at, 0);
+            } else if (!list.empty() && list.back().second == 0) {
+                list.back().second = at;
+            }
+        }
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // The modems' COMn links go to a ports folder of this test's own.
+        qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
+    }
+
+    void aStationsJournalRecordsAreItsOwnEvenWhereDeviceNumbersMeet()
+    {
+        // A store of the schema before, with a record in it.
+        const QString db = m_dir.path() + "/v3.db";
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "old");
+            d.setDatabaseName(db);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            QVERIFY(q.exec(zrv::fleet::kCreateSchemaTable));
+            for (int v = 0; v < 3; ++v) {
+                for (const std::string& sql : zrv::fleet::schemaSteps()[std::size_t(v)])
+                    QVERIFY2(q.exec(QString::fromStdString(sql)), qPrintable(q.lastError().text()));
+                QVERIFY(q.exec(QString("INSERT INTO zrv_schema VALUES (%1)").arg(v + 1)));
+            }
+            QVERIFY(q.exec("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, entries) "
+                           "VALUES (127, 10, '2026-11-01 08:07:13', '2026-11-01T08:07:13', 'A', 'old', 1)"));
+        }
+        QSqlDatabase::removeDatabase("old");
+
+        std::string why;
+        SqlStore store(*parseStoreUrl("sqlite:" + db, &why));
+        SinkError error;
+        QVERIFY2(store.open(&error), error.why.c_str());
+        // Two stations whose devices share a number write a record at the
+        // same place and second: each keeps its own.
+        CallResult call;
+        call.callId = "b1";
+        call.station = "B";
+        call.started = QDateTime::currentDateTimeUtc();
+        call.outcome = zrv::fleet::Outcome::Ok;
+        call.deviceNumber = 127;
+        zrv::journal::RecordData r;
+        r.key.start = 10;
+        r.key.stamp = {0x0B01, 0x0807, 0x0D1A};
+        r.entries = 1;
+        call.records = {r, r};
+        call.collector = "c2";
+        call.nextDue = call.started.addSecs(60);
+        QVERIFY2(store.write(call, &error), error.why.c_str());
+        call.callId = "c1";
+        call.station = "C";
+        QVERIFY2(store.write(call, &error), error.why.c_str());
+        store.close();
+
+        QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "new");
+        d.setDatabaseName(db);
+        QVERIFY(d.open());
+        QSqlQuery q(d);
+        QVERIFY(q.exec("SELECT station, COUNT(*) FROM journal GROUP BY station ORDER BY station"));
+        QStringList got;
+        while (q.next()) got << q.value(0).toString() + "=" + q.value(1).toString();
+        QCOMPARE(got, (QStringList{"A=1", "B=1", "C=1"}));
+        // The call moved its station's schedule in the same transaction.
+        QVERIFY(q.exec("SELECT next_due - last_attempt, last_collector, fails FROM fleet_stations WHERE station = 'C'"));
+        QVERIFY(q.next());
+        QCOMPARE(qRound(q.value(0).toDouble()), 60);
+        QCOMPARE(q.value(1).toString(), QString("c2"));
+        QCOMPARE(q.value(2).toInt(), 0);
+        q.finish();
+        d.close();
+        d = QSqlDatabase();
+        QSqlDatabase::removeDatabase("new");
+    }
+
+    void threeCollectorsShareOneRosterThroughPostgres()
+    {
+        PgServer pg;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        m_pgPort = pg.port();
+
+        // 40 stations on TCP (each collector owns its own), and two modem
+        // pools: A on c1 and c2, B on c2 and c3. A pool's modems reach the
+        // same devices (the same seed: the same journals).
+        const int tcpStations = 40, poolA = 8, poolB = 12;
+        const int base = freePortRun(tcpStations);
+        QVERIFY(base > 0);
+        const QString logs = m_dir.path() + "/logs";
+        QDir().mkpath(logs);
+        std::vector<std::unique_ptr<QProcess>> sims;
+        const auto sim = [&](const QStringList& args) {
+            sims.push_back(std::make_unique<QProcess>());
+            sims.back()->start(ZRVSIM_PROGRAM, args);
+            return sims.back()->waitForReadyRead(10000);
+        };
+        QVERIFY(sim({"--tcp", QString::number(base), "--fleet", QString::number(tcpStations), "--journal", "4", "--seed", "3",
+                     "--connections", logs + "/tcp.log"}));
+        const struct {
+            int com;
+            int fleet;
+            int seed;
+        } modems[] = {{11, poolA, 50}, {12, poolA, 50}, {13, poolB, 70}, {14, poolB, 70}};
+        for (const auto& m : modems)
+            QVERIFY(sim({"--com", QString::number(m.com), "--modem", "--fleet", QString::number(m.fleet), "--journal", "4",
+                         "--seed", QString::number(m.seed), "--connections", logs + QString("/com%1.log").arg(m.com)}));
+
+        const int leaseS = 8, tcpEvery = 6, poolEvery = 60;
+        QString roster = QString("[fleet]\ncoordinate = \"%1\"\nlease = \"%2s\"\n[defaults]\nevery = \"%3s\"\n"
+                                 "[[pool]]\nname = \"A\"\nhost = \"c1\"\nports = [\"COM11\"]\n"
+                                 "[[pool]]\nname = \"A\"\nhost = \"c2\"\nports = [\"COM12\"]\n"
+                                 "[[pool]]\nname = \"B\"\nhost = \"c2\"\nports = [\"COM13\"]\n"
+                                 "[[pool]]\nname = \"B\"\nhost = \"c3\"\nports = [\"COM14\"]\n")
+                             .arg(pg.url())
+                             .arg(leaseS)
+                             .arg(tcpEvery);
+        std::map<QString, QString> owner;  // TCP station: its collector
+        for (int i = 0; i < tcpStations; ++i) {
+            const QString name = QString("T%1").arg(i), host = QString("c%1").arg(i % 3 + 1);
+            owner[name] = host;
+            roster += QString("[[station]]\nname = \"%1\"\nport = \"tcp 127.0.0.1 %2\"\nhost = \"%3\"\n").arg(name).arg(base + i).arg(host);
+        }
+        // The digits before the last choose the pool's device.
+        for (int i = 0; i < poolA; ++i)
+            roster += QString("[[station]]\nname = \"A%1\"\npool = \"A\"\nphone = \"%2\"\nevery = \"%3s\"\n").arg(i).arg(i * 10).arg(poolEvery);
+        for (int i = 0; i < poolB; ++i)
+            roster += QString("[[station]]\nname = \"B%1\"\npool = \"B\"\nphone = \"%2\"\nevery = \"%3s\"\n").arg(i).arg(i * 10).arg(poolEvery);
+        const QString rosterPath = m_dir.path() + "/fleet.toml";
+        const auto writeRoster = [&](const QString& text) {
+            QFile f(rosterPath);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(text.toUtf8());
+        };
+        writeRoster(roster);
+
+        NotifySocket notify(m_dir.path() + "/notify");
+        std::map<QString, std::unique_ptr<QProcess>> c;
+        std::map<QString, QString> err;
+        for (const QString name : {"c1", "c2", "c3"}) {
+            auto p = std::make_unique<QProcess>();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (name == "c2") {
+                env.insert("NOTIFY_SOCKET", notify.path());
+                env.insert("WATCHDOG_USEC", "1000000");
+            }
+            p->setProcessEnvironment(env);
+            p->start(ZRVCOLLECT_PROGRAM, {"--serve", "--roster", rosterPath, "--name", name, "--jobs", "16", "--state-dir",
+                                          m_dir.path() + "/state-" + name});
+            QVERIFY(p->waitForStarted());
+            c[name] = std::move(p);
+        }
+        const auto pump = [&](int ms) {
+            QElapsedTimer t;
+            t.start();
+            do {
+                for (auto& [name, p] : c) {
+                    if (p->state() == QProcess::Running) p->waitForReadyRead(20);
+                    err[name] += QString::fromUtf8(p->readAllStandardError());
+                }
+                notify.heard();  // as a service manager does, or the pings would wait
+                QThread::msleep(10);
+            } while (t.elapsed() < ms);
+        };
+        const auto waitFor = [&](const std::function<bool()>& done, int ms) {
+            QElapsedTimer t;
+            t.start();
+            while (!done() && t.elapsed() < ms) pump(200);
+            return done();
+        };
+        const QDateTime began = QDateTime::currentDateTimeUtc();
+
+        // c1 is killed in the middle of a call through its modem.
+        QVERIFY(waitFor([&] { return QDateTime::currentDateTimeUtc() > began.addSecs(10); }, 20000));
+        const qsizetype seen = err["c1"].size();
+        QVERIFY2(waitFor([&] { return err["c1"].indexOf("COM11: вызов", seen) >= 0; }, 60000), qPrintable(err["c1"]));
+        const qsizetype at = err["c1"].indexOf("COM11: вызов ", seen) + 13;
+        const QString killed = err["c1"].mid(at, err["c1"].indexOf('\n', at) - at);
+        pump(1500);
+        QVERIFY2(!err["c1"].mid(at).contains(killed + ": "), "the call ended before the kill");
+        ::kill(pid_t(c["c1"]->processId()), SIGKILL);
+        const qint64 killMs = QDateTime::currentMSecsSinceEpoch();
+        QVERIFY(c["c1"]->waitForFinished(5000));
+
+        // Within a lease and a period another collector calls it, and not
+        // before the lease has lapsed.
+        QString takenAt;
+        QVERIFY2(waitFor(
+                     [&] {
+                         const auto r = rows(QString("SELECT started_utc FROM calls WHERE station = '%1' AND outcome = 'ok' "
+                                                     "AND collector <> 'c1' ORDER BY started_utc")
+                                                 .arg(killed));
+                         for (const QStringList& x : r)
+                             if (msOf(x[0]) > killMs && takenAt.isEmpty()) takenAt = x[0];
+                         return !takenAt.isEmpty();
+                     },
+                     (leaseS + poolEvery + 10) * 1000),
+                 qPrintable(killed + ": " + rows("SELECT * FROM fleet_stations WHERE station = '" + killed + "'").value(0).join(' ') +
+                            "\n" + err["c2"].right(3000)));
+        QVERIFY2(msOf(takenAt) >= killMs + (leaseS - 3) * 1000, qPrintable(takenAt));
+
+        // The database goes away and comes back.
+        pg.stop();
+        const qint64 downMs = QDateTime::currentMSecsSinceEpoch();
+        pump(12000);
+        QVERIFY2(pg.restart(&why), qPrintable(why));
+        const qint64 upMs = QDateTime::currentMSecsSinceEpoch();
+        QVERIFY2(err["c2"].contains("общий список станций недоступен"), qPrintable(err["c2"]));
+
+        // A faulty roster on SIGHUP is refused and the old one kept.
+        writeRoster(roster + "[[station]]\nname = \"X\"\npool = \"Z\"\nphone = \"10\"\n");
+        ::kill(pid_t(c["c2"]->processId()), SIGHUP);
+        QVERIFY2(waitFor([&] { return err["c2"].contains("список станций не принят, прежний остаётся"); }, 10000),
+                 qPrintable(err["c2"]));
+        QVERIFY(err["c2"].contains("пула \"Z\" нет ни у одного сборщика"));
+        writeRoster(roster);
+
+        // Every station reached at least once (c1's own ports aside, which
+        // died with it), the spools written.
+        const auto allCalled = [&] {
+            const auto r = rows("SELECT COUNT(DISTINCT station) FROM calls WHERE outcome = 'ok'");
+            return !r.isEmpty() && r[0][0].toInt() >= tcpStations + poolA + poolB - 1;
+        };
+        QVERIFY2(waitFor(allCalled, 90000), qPrintable(rows("SELECT COUNT(DISTINCT station) FROM calls WHERE outcome = 'ok'")[0][0]));
+        pump(std::max<qint64>(0, upMs + 2 * leaseS * 1000 - QDateTime::currentMSecsSinceEpoch()));
+
+        // The fleet at a glance: c1 gone is critical.
+        QProcess status;
+        status.start(ZRVCOLLECT_PROGRAM, {"status", "--roster", rosterPath, "--format", "json"});
+        QVERIFY(status.waitForFinished(20000));
+        QCOMPARE(status.exitCode(), 2);
+        const QJsonObject report = QJsonDocument::fromJson(status.readAllStandardOutput()).object();
+        QCOMPARE(report["status"].toString(), QString("critical"));
+        std::map<QString, QString> states;
+        for (const QJsonValue& v : report["collectors"].toArray()) states[v["name"].toString()] = v["state"].toString();
+        QCOMPARE(states, (std::map<QString, QString>{{"c1", "не отвечает"}, {"c2", "на связи"}, {"c3", "на связи"}}));
+        QCOMPARE(report["stations"].toInt(), tcpStations + poolA + poolB);
+        QVERIFY(QJsonDocument(report["problems"].toArray()).toJson().contains("c1"));
+
+        for (const QString name : {"c2", "c3"}) ::kill(pid_t(c[name]->processId()), SIGTERM);
+        for (const QString name : {"c2", "c3"}) {
+            QVERIFY(waitFor([&] { return c[name]->state() == QProcess::NotRunning; }, 30000));
+            err[name] += QString::fromUtf8(c[name]->readAllStandardError());
+            QVERIFY2(c[name]->exitCode() == 0, qPrintable(err[name]));
+            QVERIFY2(!QFile::exists(m_dir.path() + "/state-" + name + "/spool.jsonl") ||
+                         QFile(m_dir.path() + "/state-" + name + "/spool.jsonl").size() == 0,
+                     qPrintable(err[name]));
+        }
+        const QString heard = notify.heard();
+        for (const char* word : {"READY=1", "WATCHDOG=1", "RELOADING=1", "STOPPING=1"})
+            QVERIFY2(heard.contains(word), qPrintable(heard));
+        // Stopped cleanly, they are said so: only c1 is gone.
+        status.start(ZRVCOLLECT_PROGRAM, {"status", "--roster", rosterPath});
+        QVERIFY(status.waitForFinished(20000));
+        const QString text = QString::fromUtf8(status.readAllStandardOutput());
+        QCOMPARE(status.exitCode(), 2);
+        QVERIFY2(text.startsWith("ZRV FLEET CRITICAL - сборщиков на связи 0 из 3") && text.contains("сборщик c1 не отвечает"),
+                 qPrintable(text));
+
+        // No device was reached by two calls at once (the log says so as
+        // it is read), and while the database was away no pool call began.
+        for (const QString& log : QDir(logs).entryList({"*.log"})) {
+            QStringList overlaps;
+            const auto devices = connections(logs + "/" + log, &overlaps);
+            QVERIFY(!devices.empty());
+            QVERIFY2(overlaps.isEmpty(), qPrintable(overlaps.join('\n')));
+            if (!log.startsWith("com")) continue;
+            for (const auto& [device, list] : devices)
+                for (const auto& [open, close] : list)
+                    QVERIFY2(open < downMs + 1500 || open > upMs, qPrintable(log + ": " + device));
+        }
+        // The owners' stations kept their schedule through all of it (the
+        // calls made while the database was away are stored now), and no
+        // station was called twice in its period.
+        std::map<QString, std::vector<qint64>> starts;
+        for (const QStringList& r : rows("SELECT station, started_utc FROM calls WHERE outcome = 'ok' ORDER BY started_utc"))
+            starts[r[0]].push_back(msOf(r[1]));
+        for (const auto& [station, list] : starts) {
+            const bool tcp = station.startsWith('T');
+            const qint64 every = (tcp ? tcpEvery : poolEvery) * 1000;
+            for (std::size_t i = 1; i < list.size(); ++i) {
+                QVERIFY2(list[i] - list[i - 1] >= every - 1500, qPrintable(station));
+                if (tcp && owner[station] != "c1")
+                    QVERIFY2(list[i] - list[i - 1] <= every + 5000, qPrintable(station + QString(" %1").arg(list[i] - list[i - 1])));
+            }
+            if (tcp && owner[station] == "c1") QVERIFY2(list.back() < killMs, qPrintable(station));
+            if (tcp && owner[station] != "c1") QVERIFY2(list.size() >= 8, qPrintable(station));
+        }
+        // Each device's preloaded records, once, whichever modem reached it.
+        for (const QStringList& r : rows("SELECT c.station, (SELECT COUNT(*) FROM journal j WHERE j.station = c.station "
+                                         "AND j.recorded_at LIKE '2026-11-%') FROM calls c WHERE c.outcome = 'ok' "
+                                         "GROUP BY c.station"))
+            QVERIFY2(r[1].toInt() == 4, qPrintable(r.join(' ')));
+        for (auto& s : sims) {
+            s->terminate();
+            s->waitForFinished(5000);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFleetServe)
+#include "tst_fleet_serve.moc"
