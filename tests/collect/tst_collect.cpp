@@ -204,6 +204,37 @@ private slots:
         refused(one + "phone = \"8-800 ABC\"\n", "4:9", "phone");
         refused("[[station]]\nname = \"A\nport = \"COM1\"\n", "2:10", "TOML");  // an unclosed string
         refused("[defaults]\nretries = 1\n", "1:1", "ни одной станции");
+        // A shared roster whose pools, hosts and claims do not fit.
+        const std::string pool = "[[pool]]\nname = \"north\"\nports = [\"COM5\"]\n";
+        refused(pool + "[[station]]\nname = \"A\"\npool = \"south\"\nphone = \"1\"\n", "6:8", "пула \"south\" нет");
+        refused(pool + "[defaults]\npool = \"south\"\n[[station]]\nname = \"A\"\nphone = \"1\"\n", "5:8", "пула \"south\"");
+        refused(pool + "[[station]]\nname = \"A\"\npool = \"north\"\nport = \"COM1\"\nphone = \"1\"\n", "7:8", "и порт, и пул");
+        refused(pool + "[[station]]\nname = \"A\"\npool = \"north\"\n", "4:1", "без номера");
+        refused("[[pool]]\nname = \"north\"\nports = [\"COM99\"]\n" + one, "3:10", "COM1..COM32");
+        refused("[[pool]]\nname = \"north\"\nports = []\n" + one, "3:9", "нет модемов");
+        refused("[fleet]\nlease = \"2s\"\n" + one, "2:9", "от 5s до 1h");
+        refused("[fleet]\ncoordinate = \"sqlite:/x.db\"\n" + one, "2:14", "PostgreSQL");
+        refused("[fleet]\ncoordinate = \"postgresql://db/zrv\"\nleader = \"a\"\n" + one, "3:1", "неизвестный ключ \"leader\"");
+        {
+            // Who may call what: a collector its own ports, and a pool's
+            // stations where it has one of the pool's modems.
+            const auto shared = parseRoster("[fleet]\ncoordinate = \"postgresql://db/zrv\"\n" + pool +
+                                                "host = \"c2\"\n" + one + "host = \"c1\"\n" +
+                                                "[[station]]\nname = \"B\"\npool = \"north\"\nphone = \"1\"\n"
+                                                "[[station]]\nname = \"C\"\nport = \"COM2\"\n",
+                                            "/etc/zrvcollect/stations.toml", &why);
+            QVERIFY2(shared, why.c_str());
+            const auto may = [&](const std::string& me) {
+                std::string out;
+                for (const Station& st : shared->stations)
+                    if (mayCall(*shared, st, me, "box")) out += st.name;
+                return out;
+            };
+            QCOMPARE(may("c1"), std::string("A"));
+            QCOMPARE(may("c2"), std::string("B"));
+            QCOMPARE(may("box"), std::string("C"));  // no host: the machine's
+            QCOMPARE(shared->leaseS, 120);
+        }
 
         const auto roster = parseRoster("[defaults]\nretries = 3\nretry_delay = \"2m\"\nset_clock = true\n"
                                         "stores = [\"sqlite:/tmp/x.db\"]\n" + one +

@@ -16,6 +16,7 @@ for path in ./usr/bin/zrvterm ./usr/bin/zrvsim ./usr/share/applications/org.exam
             ./usr/share/icons/hicolor/scalable/apps/zrvterm.svg ./usr/share/man/man1/zrvterm.1.gz \
             ./usr/share/man/man1/zrvsim.1.gz ./usr/share/doc/zrvterm/copyright ./usr/bin/zrvcollect \
             ./usr/share/man/man1/zrvcollect.1.gz ./usr/lib/systemd/system/zrvcollect.timer \
+            ./usr/lib/systemd/system/zrvcollect.service ./usr/lib/systemd/system/zrvcollect-round.service \
             ./usr/share/doc/zrvterm/examples/stations.toml; do
   grep -qF -- " $path" <<<"$list" || fail "the package lacks $path"
 done
@@ -37,12 +38,23 @@ grep -qF "<release version=\"$version\"" "$out/root/usr/share/metainfo/org.examp
 # hardening and no sections a package should not carry.
 lintian -I --pedantic --no-cfg "$deb" >"$out/lintian.log" 2>&1 || true
 if grep -E "hardening-|unneeded-section|^E:" "$out/lintian.log" >&2; then fail "lintian: see above"; fi
-# The collector's service: hardened enough for an audited network.
-exposure=$(systemd-analyze security --offline=true --no-pager "$out/root/usr/lib/systemd/system/zrvcollect.service" 2>&1 |
-  sed -n 's/.*Overall exposure level for zrvcollect.service: \([0-9.]*\).*/\1/p')
-[ -n "$exposure" ] || fail "systemd-analyze gave no exposure level"
-awk -v e="$exposure" 'BEGIN { exit !(e <= 3.0) }' || fail "zrvcollect.service exposure $exposure is above 3.0"
+# The collector's services: hardened enough for an audited network.
+for unit in zrvcollect.service zrvcollect-round.service; do
+  exposure=$(systemd-analyze security --offline=true --no-pager "$out/root/usr/lib/systemd/system/$unit" 2>&1 |
+    sed -n "s/.*Overall exposure level for $unit: \([0-9.]*\).*/\1/p")
+  [ -n "$exposure" ] || fail "systemd-analyze gave no exposure level for $unit"
+  awk -v e="$exposure" 'BEGIN { exit !(e <= 3.0) }' || fail "$unit exposure $exposure is above 3.0"
+  echo "test_package: $unit exposure $exposure"
+done
+# And well formed, as systemd reads them from the package's own tree (the
+# targets they name and kill(1) copied in); a warning is a fault too.
+units="$out/root/usr/lib/systemd/system"
+cp /lib/systemd/system/*.target "$units/"
+mkdir -p "$out/root/usr/bin" && cp /bin/kill "$out/root/usr/bin/kill" && ln -sfn usr/bin "$out/root/bin"
+verify=$(systemd-analyze verify --man=no --root="$out/root" /usr/lib/systemd/system/zrvcollect.service \
+  /usr/lib/systemd/system/zrvcollect-round.service /usr/lib/systemd/system/zrvcollect.timer 2>&1) ||
+  fail "systemd-analyze verify: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify: $verify"
 dpkg-deb -e "$deb" "$out/control"
 grep -q "adduser .*--system .*zrvcollect" "$out/control/postinst" || fail "postinst makes no zrvcollect user"
-echo "test_package: zrvcollect.service exposure $exposure"
 echo "test_package: $(basename "$deb") holds the programs, menu entry, icon and manual pages"
