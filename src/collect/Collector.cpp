@@ -81,7 +81,7 @@ int Collector::exitStatus() const
     if (m_unsaved > 0) return 1;
     if (m_serving) return 0;
     for (std::size_t i = 0; i < m_results.size(); ++i)
-        if (!m_results[i].ok() && !m_notDue.count(i)) return 1;
+        if (!m_results[i].ok() && !m_notDue.count(i) && !m_elsewhere.count(i)) return 1;
     return 0;
 }
 
@@ -100,6 +100,7 @@ void Collector::startRound()
     // Every station, in roster order; or in a scheduled round those due,
     // the most overdue first.
     m_notDue.clear();
+    m_elsewhere.clear();
     std::vector<std::size_t> order;
     if (m_options.scheduled) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -117,12 +118,10 @@ void Collector::startRound()
     for (const std::size_t i : order) {
         const Station& st = m_roster.stations[i];
         if (!mayCall(m_roster, st, m_options.name, m_options.machineHost)) {
-            // Another collector's port, or a pool without a modem here.
-            m_results[i].station = st.name;
-            m_results[i].port = st.port;
-            m_results[i].outcome = Outcome::PortUnavailable;
-            m_results[i].why = st.pool.empty() ? "порт сборщика " + ownerOf(st, m_options.machineHost)
-                                               : "у этого сборщика нет модема пула " + st.pool;
+            // Another collector's port, or a pool without a modem here: not
+            // this collector's to call, and no failure of its round.
+            m_elsewhere[i] = st.pool.empty() ? "порт сборщика " + ownerOf(st, m_options.machineHost)
+                                             : "нет модема пула " + st.pool;
             m_haveResult[i] = true;
             continue;
         }
@@ -325,7 +324,7 @@ void Collector::endRound()
         return;
     }
     for (std::size_t i = 0; i < m_results.size(); ++i)
-        if (!m_haveResult[i] && !m_notDue.count(i)) {
+        if (!m_haveResult[i] && !m_notDue.count(i) && !m_elsewhere.count(i)) {
             m_results[i].station = m_roster.stations[i].name;
             m_results[i].port = m_roster.stations[i].port;
             m_results[i].outcome = Outcome::Stopped;
@@ -832,6 +831,11 @@ void Collector::printSummary()
                 QStringLiteral("  Записей  Часы, с  Уставки  Обмен ок/сбой  Время, с\n");
     for (std::size_t i = 0; i < m_results.size(); ++i) {
         const CallResult& r = m_results[i];
+        if (const auto other = m_elsewhere.find(i); other != m_elsewhere.end()) {
+            t += padded(printable(QString::fromStdString(m_roster.stations[i].name)), nameWidth) + QStringLiteral("  ") +
+                 QStringLiteral("не здесь: %1\n").arg(printable(QString::fromStdString(other->second)));
+            continue;
+        }
         if (const auto later = m_notDue.find(i); later != m_notDue.end()) {
             // Due later, or due but outside its hours.
             const QDateTime at = later->second.toLocalTime();
@@ -855,10 +859,11 @@ void Collector::printSummary()
              QStringLiteral("  ") + padded(QString::number(r.seconds, 'f', 1), 8, true) + QLatin1Char('\n');
     }
     int failed = 0;
-    for (std::size_t i = 0; i < m_results.size(); ++i) failed += !m_results[i].ok() && !m_notDue.count(i);
-    const int called = int(m_results.size() - m_notDue.size());
+    for (std::size_t i = 0; i < m_results.size(); ++i) failed += !m_results[i].ok() && !m_notDue.count(i) && !m_elsewhere.count(i);
+    const int called = int(m_results.size() - m_notDue.size() - m_elsewhere.size());
     t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(called - failed).arg(failed);
     if (!m_notDue.empty()) t += QStringLiteral(", не пора: %1").arg(m_notDue.size());
+    if (!m_elsewhere.empty()) t += QStringLiteral(", у других сборщиков: %1").arg(m_elsewhere.size());
     if (m_spool.size()) t += QStringLiteral("; отложено для хранилищ: %1").arg(m_spool.size());
     if (m_unsaved) t += QStringLiteral("; НЕ СОХРАНЕНО вызовов: %1 (ни в хранилище, ни в отложенных)").arg(m_unsaved);
     t += QLatin1Char('\n');

@@ -170,6 +170,8 @@ private:
     std::vector<bool> m_haveResult;
     // Not due this round (scheduled rounds): when it is.
     std::map<std::size_t, QDateTime> m_notDue;
+    // A shared roster's stations another collector calls: why.
+    std::map<std::size_t, std::string> m_elsewhere;
     // Serving.
     bool m_serving = false;
     QTimer m_tick;

@@ -870,6 +870,17 @@ private slots:
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'А'"), 2);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'Б'"), 1);
         QVERIFY2(third.out.contains(QStringLiteral("успешно: 1, со сбоем: 0, не пора: 1")), qPrintable(third.out));
+
+        // A shared roster's round: the station of another collector's port
+        // is neither called nor counted failed.
+        roster.coordinate = "postgresql://127.0.0.1:1/none";
+        roster.stations[1].host = "elsewhere";
+        const Round shared = runRound(roster, "sqlite:" + db, Format::Summary);
+        QCOMPARE(shared.status, 0);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'Б'"), 1);
+        QVERIFY2(shared.out.contains(QStringLiteral("не здесь: порт сборщика elsewhere")) &&
+                     shared.out.contains(QStringLiteral("со сбоем: 0, у других сборщиков: 1")),
+                 qPrintable(shared.out));
     }
 
     void aBrokerThatHangsHoldsUpNoPortAndLosesNothing()
