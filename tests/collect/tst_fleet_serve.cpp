@@ -4,6 +4,7 @@
 // started again under them; and a journal whose records are each station's.
 
 #include "Servers.h"
+#include "collect/FleetTable.h"
 #include "collect/Store.h"
 #include "fleet/Schema.h"
 
@@ -213,6 +214,69 @@ private slots:
         d.close();
         d = QSqlDatabase();
         QSqlDatabase::removeDatabase("new");
+    }
+
+    void rowsADamagedOrNewerCollectorWroteStopNobody()
+    {
+        PgServer pg;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        m_pgPort = pg.port();
+        const QString rosterPath = m_dir.path() + "/damaged.toml";
+        QFile f(rosterPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QString("[fleet]\ncoordinate = \"%1\"\nlease = \"10s\"\n"
+                        "[[pool]]\nname = \"P\"\nhost = \"c9\"\nports = [\"COM5\"]\n"
+                        "[[station]]\nname = \"S1\"\npool = \"P\"\nphone = \"1\"\n"
+                        "[[station]]\nname = \"S2\"\npool = \"P\"\nphone = \"2\"\n"
+                        "[[station]]\nname = \"S3\"\nport = \"COM1\"\nhost = \"c9\"\n")
+                    .arg(pg.url())
+                    .toUtf8());
+        f.close();
+        std::string error;
+        FleetTable table(*parseStoreUrl(pg.url(), &error), "c9", 10);
+        Enrolment e;
+        e.collector = e.host = "c9";
+        e.pools = {"P"};
+        e.fresh = true;
+        for (const char* s : {"S1", "S2", "S3"}) e.stations.push_back({s, s[1] == '3' ? "" : "P", "", 60, 1000});
+        QVERIFY2(table.enrol(e, &error), error.c_str());
+        // A newer collector's column, a lease a thousand years ahead, a live
+        // lease of a collector nobody knows, and a heartbeat from the future.
+        QVERIFY2(pg.sql("ALTER TABLE fleet_stations ADD COLUMN priority INTEGER DEFAULT 5;"
+                        "ALTER TABLE fleet_collectors ADD COLUMN region TEXT;"
+                        "UPDATE fleet_stations SET lease_holder = 'ghost', lease_until = extract(epoch from now()) + 3e10 "
+                        "WHERE station = 'S1';"
+                        "UPDATE fleet_stations SET lease_holder = 'c8', lease_until = extract(epoch from now()) + 8 "
+                        "WHERE station = 'S2';"
+                        "INSERT INTO fleet_collectors (collector, host, pid, heartbeat) "
+                        "VALUES ('ghost', 'nowhere', 1, extract(epoch from now()) + 3600)",
+                        &why),
+                 qPrintable(why));
+        const auto claimed = table.claim({{"pool P", {"S1", "S2"}, 2}, {"COM1", {"S3"}, 1}}, &error);
+        QVERIFY2(claimed, error.c_str());
+        QStringList names;
+        for (const Claimed& c : *claimed) names << QString::fromStdString(c.station);
+        names.sort();
+        QCOMPARE(names, (QStringList{"S1", "S3"}));  // S2's lease is live; S1's is no lease
+
+        QProcess status;
+        status.start(ZRVCOLLECT_PROGRAM, {"status", "--roster", rosterPath, "--format", "json"});
+        QVERIFY(status.waitForFinished(20000));
+        const QByteArray out = status.readAllStandardOutput();
+        QCOMPARE(status.exitCode(), 1);
+        const QJsonObject report = QJsonDocument::fromJson(out).object();
+        QCOMPARE(report["status"].toString(), QString("warning"));
+        const QString problems = QString::fromUtf8(QJsonDocument(report["problems"].toArray()).toJson());
+        for (const char* said : {"станция S2 захвачена неизвестным сборщиком c8", "сборщик ghost не назван в списке станций",
+                                 "сборщик ghost: сигнал из будущего"})
+            QVERIFY2(problems.contains(QString::fromUtf8(said)), qPrintable(problems));
+        // Not the store: unreadable is the plugin's 3.
+        pg.stop();
+        status.start(ZRVCOLLECT_PROGRAM, {"status", "--coordinate", pg.url()});
+        QVERIFY(status.waitForFinished(20000));
+        QCOMPARE(status.exitCode(), 3);
+        QVERIFY(status.readAllStandardOutput().startsWith("ZRV FLEET UNKNOWN - "));
     }
 
     void threeCollectorsShareOneRosterThroughPostgres()
