@@ -1,7 +1,7 @@
 #pragma once
 // Where calls end up: an SQL database (SQLite or PostgreSQL through Qt SQL,
 // one schema, one code path). Every row is idempotent: a call by its id, a
-// journal record by device number, start address and stamp, so a record
+// journal record by its station, device number, start address and stamp, so a record
 // read twice or a call replayed from the spool never doubles.
 
 #include "collect/FleetTypes.h"

@@ -59,10 +59,11 @@ const std::vector<std::vector<std::string>>& schemaSteps()
             "CREATE TABLE fleet_collectors (collector TEXT PRIMARY KEY, host TEXT, pid INTEGER, pools TEXT, "
                 "version TEXT, started DOUBLE PRECISION, lease_s INTEGER, heartbeat DOUBLE PRECISION, stopped DOUBLE PRECISION)",
             "ALTER TABLE calls ADD COLUMN collector TEXT",
-            // A record is the station's: device numbers are sums of valve
-            // weights, and two stations' devices may well share one, so two
-            // records at the same place and second of two stations were one
-            // row before, and the second was lost.
+            // A record is its station's. Device numbers are sums of valve
+            // weights, and identical regulators share one: keyed by the
+            // device alone, a record another station's device wrote at the
+            // same ring address and second was taken for one already stored,
+            // and lost.
             "ALTER TABLE journal RENAME TO journal_v3",
             "DROP INDEX journal_station",
             "CREATE TABLE journal (device_number INTEGER NOT NULL, start_address INTEGER NOT NULL, "

@@ -151,9 +151,10 @@ private slots:
         qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/cfg").toUtf8());
     }
 
-    void aStationsJournalRecordsAreItsOwnEvenWhereDeviceNumbersMeet()
+    void aCallMovesItsScheduleAndLetsItsClaimGoInItsOwnTransaction()
     {
-        // A store of the schema before, with a record in it.
+        // A store of the schema before, with a call in it: brought forward
+        // as it is opened.
         const QString db = m_dir.path() + "/v3.db";
         {
             QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "old");
@@ -166,8 +167,10 @@ private slots:
                     QVERIFY2(q.exec(QString::fromStdString(sql)), qPrintable(q.lastError().text()));
                 QVERIFY(q.exec(QString("INSERT INTO zrv_schema VALUES (%1)").arg(v + 1)));
             }
+            QVERIFY(q.exec("INSERT INTO calls (call_id, station, started_utc, outcome) VALUES ('old', 'A', "
+                           "'2026-11-01T08:00:00.000Z', 'ok')"));
             QVERIFY(q.exec("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, entries) "
-                           "VALUES (127, 10, '2026-11-01 08:07:13', '2026-11-01T08:07:13', 'A', 'old', 1)"));
+                           "VALUES (127, 10, '0b01:0807:0d1a', '2026-11-01T08:07:13', 'A', 'old', 1)"));
         }
         QSqlDatabase::removeDatabase("old");
 
@@ -175,41 +178,70 @@ private slots:
         SqlStore store(*parseStoreUrl("sqlite:" + db, &why));
         SinkError error;
         QVERIFY2(store.open(&error), error.why.c_str());
-        // Two stations whose devices share a number write a record at the
-        // same place and second: each keeps its own.
-        CallResult call;
-        call.callId = "b1";
-        call.station = "B";
-        call.started = QDateTime::currentDateTimeUtc();
-        call.outcome = zrv::fleet::Outcome::Ok;
-        call.deviceNumber = 127;
-        zrv::journal::RecordData r;
-        r.key.start = 10;
-        r.key.stamp = {0x0B01, 0x0807, 0x0D1A};
-        r.entries = 1;
-        call.records = {r, r};
-        call.collector = "c2";
-        call.nextDue = call.started.addSecs(60);
-        QVERIFY2(store.write(call, &error), error.why.c_str());
-        call.callId = "c1";
-        call.station = "C";
-        QVERIFY2(store.write(call, &error), error.why.c_str());
-        store.close();
-
+        const QDateTime t0 = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 600, Qt::UTC);
+        const auto call = [&](const char* id, int minutes, zrv::fleet::Outcome outcome, int nextS) {
+            CallResult c;
+            c.callId = id;
+            c.station = "A";
+            c.started = t0.addSecs(minutes * 60);
+            c.outcome = outcome;
+            c.collector = "c2";
+            c.nextDue = c.started.addSecs(nextS);
+            return c;
+        };
         QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "new");
         d.setDatabaseName(db);
         QVERIFY(d.open());
         QSqlQuery q(d);
+        const auto row = [&] {
+            q.exec("SELECT next_due, fails, lease_holder, last_collector, last_success IS NOT NULL FROM fleet_stations "
+                   "WHERE station = 'A'");
+            q.next();
+            const QString r = QString("%1 %2 %3 %4 %5")
+                                  .arg(qRound64(q.value(0).toDouble() - t0.toSecsSinceEpoch()))
+                                  .arg(q.value(1).toInt())
+                                  .arg(q.value(2).toString(), q.value(3).toString())
+                                  .arg(q.value(4).toInt());
+            q.finish();  // no read left open under the store's writes
+            return r;
+        };
+        // Two failures in a row count, a stopped call does not; a success
+        // clears them. The claim of the collector that made the call goes,
+        // another's stays.
+        QVERIFY2(store.write(call("f1", 0, zrv::fleet::Outcome::NoDevice, 30), &error), error.why.c_str());
+        QVERIFY(q.exec("UPDATE fleet_stations SET lease_holder = 'c2', lease_until = 1e12"));
+        QVERIFY2(store.write(call("f2", 1, zrv::fleet::Outcome::NoDevice, 60), &error), error.why.c_str());
+        QCOMPARE(row(), QString("120 2  c2 0"));
+        QVERIFY2(store.write(call("s", 2, zrv::fleet::Outcome::Stopped, 0), &error), error.why.c_str());
+        QCOMPARE(row(), QString("120 2  c2 0"));
+        QVERIFY(q.exec("UPDATE fleet_stations SET lease_holder = 'c3', lease_until = 1e12"));
+        QVERIFY2(store.write(call("ok", 3, zrv::fleet::Outcome::Ok, 3600), &error), error.why.c_str());
+        QCOMPARE(row(), QString("3780 0 c3 c2 1"));
+        int n = 0;
+        // A call replayed from a spool after a newer one leaves the schedule.
+        QVERIFY2(store.write(call("late", 1, zrv::fleet::Outcome::NoDevice, 30), &error), error.why.c_str());
+        QCOMPARE(row(), QString("3780 0 c3 c2 1"));
+        QVERIFY(q.exec("SELECT COUNT(*) FROM calls WHERE collector = 'c2'") && q.next());
+        QCOMPARE(q.value(0).toInt(), 5);
+        q.finish();
+
+        // Identical regulators share a device number: a record two of them
+        // wrote at the same place and second is each station's own.
+        for (const char* station : {"B", "C", "C"}) {
+            CallResult c = call(station, 4, zrv::fleet::Outcome::Ok, 60);
+            c.callId = QString("rec-") + station + QString::number(n++);
+            c.station = station;
+            c.deviceNumber = 127;
+            zrv::journal::RecordData r;
+            r.key.start = 10;
+            r.key.stamp = {0x0B01, 0x0807, 0x0D1A};
+            c.records = {r};
+            QVERIFY2(store.write(c, &error), error.why.c_str());
+        }
         QVERIFY(q.exec("SELECT station, COUNT(*) FROM journal GROUP BY station ORDER BY station"));
-        QStringList got;
-        while (q.next()) got << q.value(0).toString() + "=" + q.value(1).toString();
-        QCOMPARE(got, (QStringList{"A=1", "B=1", "C=1"}));
-        // The call moved its station's schedule in the same transaction.
-        QVERIFY(q.exec("SELECT next_due - last_attempt, last_collector, fails FROM fleet_stations WHERE station = 'C'"));
-        QVERIFY(q.next());
-        QCOMPARE(qRound(q.value(0).toDouble()), 60);
-        QCOMPARE(q.value(1).toString(), QString("c2"));
-        QCOMPARE(q.value(2).toInt(), 0);
+        QStringList kept;
+        while (q.next()) kept << q.value(0).toString() + "=" + q.value(1).toString();
+        QCOMPARE(kept, (QStringList{"A=1", "B=1", "C=1"}));
         q.finish();
         d.close();
         d = QSqlDatabase();
