@@ -126,11 +126,15 @@ int printFleetReport(const ReportOptions& o, FILE* out)
         return unknown(why);
 
     QJsonArray due, overdue, failing;
-    int stations = 0;
+    int stations = 0, retired = 0;
     if (!db->select("SELECT station, every_s, next_due, lease_holder, lease_until, last_attempt, last_success, fails, "
                     "last_why FROM fleet_stations ORDER BY next_due",
                     {},
                     [&](const StoreRow& r) {
+                        if (!o.stations.empty() && std::find(o.stations.begin(), o.stations.end(), text(r, 0)) == o.stations.end()) {
+                            ++retired;
+                            return;
+                        }
                         ++stations;
                         const QString name = QString::fromStdString(text(r, 0));
                         const double every = real(r, 1).value_or(0);
@@ -191,6 +195,7 @@ int printFleetReport(const ReportOptions& o, FILE* out)
         QJsonObject j{{"status", kJsonWord[severity]},
                       {"collectors", collectors},
                       {"stations", stations},
+                      {"not_in_roster", retired},
                       {"due", due},
                       {"overdue", overdue},
                       {"failing", failing},
@@ -208,6 +213,7 @@ int printFleetReport(const ReportOptions& o, FILE* out)
                     .arg(overdue.size())
                     .arg(failing.size());
     for (const Problem& p : problems) t += (p.severity == 2 ? QStringLiteral("критично: ") : QStringLiteral("внимание: ")) + p.text + '\n';
+    if (retired) t += QStringLiteral("станций в таблице, но не в списке станций: %1 (не в счёт)\n").arg(retired);
     for (const QJsonValue& c : collectors) {
         const QJsonObject x = c.toObject();
         t += QStringLiteral("сборщик %1 (%2, pid %3): %4, сигнал %5\n")

@@ -18,6 +18,9 @@ struct ReportOptions {
     // which collectors it names.
     int leaseS = 120;
     std::vector<std::string> knownHosts;
+    // The roster's stations: a row of a station since taken out of it is
+    // no station of the fleet (empty: every row is).
+    std::vector<std::string> stations;
 };
 
 // Prints the report and gives the plugin's exit status: 0 all well,

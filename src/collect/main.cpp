@@ -147,8 +147,10 @@ int status(int argc, char** argv)
                 }
         }
         const std::string me = machineHostName();
-        for (const Station& s : r->stations)
+        for (const Station& s : r->stations) {
+            o.stations.push_back(s.name);
             if (s.pool.empty()) o.knownHosts.push_back(ownerOf(s, me));
+        }
         for (const Pool& p : r->pools)
             if (!p.host.empty()) o.knownHosts.push_back(p.host);
     }

@@ -282,7 +282,10 @@ private slots:
                         "UPDATE fleet_stations SET lease_holder = 'c8', lease_until = extract(epoch from now()) + 8 "
                         "WHERE station = 'S2';"
                         "INSERT INTO fleet_collectors (collector, host, pid, heartbeat) "
-                        "VALUES ('ghost', 'nowhere', 1, extract(epoch from now()) + 3600)",
+                        "VALUES ('ghost', 'nowhere', 1, extract(epoch from now()) + 3600);"
+                        // and a station since taken out of the roster
+                        "INSERT INTO fleet_stations (station, every_s, next_due, last_attempt, last_success) "
+                        "VALUES ('S0', 60, 0, 1000, 1000)",
                         &why),
                  qPrintable(why));
         const auto claimed = table.claim({{"pool P", {"S1", "S2"}, 2}, {"COM1", {"S3"}, 1}}, &error);
@@ -299,6 +302,9 @@ private slots:
         QCOMPARE(status.exitCode(), 1);
         const QJsonObject report = QJsonDocument::fromJson(out).object();
         QCOMPARE(report["status"].toString(), QString("warning"));
+        QCOMPARE(report["stations"].toInt(), 3);
+        QCOMPARE(report["not_in_roster"].toInt(), 1);
+        QVERIFY(report["overdue"].toArray().isEmpty());
         const QString problems = QString::fromUtf8(QJsonDocument(report["problems"].toArray()).toJson());
         for (const char* said : {"станция S2 захвачена неизвестным сборщиком c8", "сборщик ghost не назван в списке станций",
                                  "сборщик ghost: сигнал из будущего"})
