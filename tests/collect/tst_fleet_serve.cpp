@@ -28,6 +28,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <limits>
 #include <map>
 
 using namespace zrv::collect;
@@ -501,17 +502,29 @@ private slots:
         QVERIFY2(text.startsWith("ZRV FLEET CRITICAL - сборщиков на связи 0 из 3") && text.contains("сборщик c1 не отвечает"),
                  qPrintable(text));
 
-        // No device was reached by two calls at once (the log says so as
-        // it is read), and while the database was away no pool call began.
+        // No device was reached by two calls at once (each log says so as
+        // it is read), not even through two modems of one pool (their logs
+        // together; the call killed with c1 ends at the kill, as its line
+        // did), and while the database was away no pool call began.
+        std::map<QString, std::vector<std::pair<qint64, qint64>>> pools;
         for (const QString& log : QDir(logs).entryList({"*.log"})) {
             QStringList overlaps;
             const auto devices = connections(logs + "/" + log, &overlaps);
             QVERIFY(!devices.empty());
             QVERIFY2(overlaps.isEmpty(), qPrintable(overlaps.join('\n')));
             if (!log.startsWith("com")) continue;
+            const QString pool = log == "com11.log" || log == "com12.log" ? "A " : "B ";
             for (const auto& [device, list] : devices)
-                for (const auto& [open, close] : list)
+                for (auto [open, close] : list) {
                     QVERIFY2(open < downMs + 1500 || open > upMs, qPrintable(log + ": " + device));
+                    if (close == 0) close = log == "com11.log" ? killMs : std::numeric_limits<qint64>::max();
+                    pools[pool + device].emplace_back(open, close);
+                }
+        }
+        for (auto& [device, list] : pools) {
+            std::sort(list.begin(), list.end());
+            for (std::size_t i = 1; i < list.size(); ++i)
+                QVERIFY2(list[i].first >= list[i - 1].second, qPrintable(device + " reached through two modems at once"));
         }
         // The owners' stations kept their schedule through all of it (the
         // calls made while the database was away are stored now), and no
