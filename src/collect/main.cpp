@@ -268,7 +268,9 @@ int main(int argc, char** argv)
     if (findings) return showFindings(storeArgs, format);
     std::optional<StoreUrl> fleetUrl;
     if (serve && !roster->coordinate.empty()) {
-        fleetUrl = parseStoreUrl(QString::fromStdString(roster->coordinate), &why, origin);
+        // A password in --coordinate is refused, as one in --store is.
+        fleetUrl = parseStoreUrl(QString::fromStdString(roster->coordinate), &why,
+                                 coordinate.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine);
         if (!fleetUrl || fleetUrl->kind != StoreUrl::Postgres) return refuse("coordinate: " + (fleetUrl ? "не PostgreSQL" : why));
         // The schedule moves in the transaction that stores the call: the
         // shared database is a store, and the first (its journal cursors
@@ -278,12 +280,15 @@ int main(int argc, char** argv)
             return u && u->display() == fleetUrl->display();
         });
         if (same != storeArgs.end()) storeArgs.erase(same);
-        storeArgs.insert(storeArgs.begin(), roster->coordinate);
     }
     std::vector<std::unique_ptr<Sink>> sinks;
+    std::vector<std::optional<StoreUrl>> urls;
+    if (fleetUrl) urls.push_back(fleetUrl);
     for (const std::string& s : storeArgs) {
-        auto url = parseStoreUrl(QString::fromStdString(s), &why, origin);
-        if (!url) return refuse(why);
+        urls.push_back(parseStoreUrl(QString::fromStdString(s), &why, origin));
+        if (!urls.back()) return refuse(why);
+    }
+    for (std::optional<StoreUrl>& url : urls) {
         url->tlsNoVerify = url->tls && roster->insecureTlsNoVerify;
         auto sink = makeSink(*url);
         // A store that cannot be reached is no refusal: its calls are
