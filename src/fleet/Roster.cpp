@@ -390,6 +390,15 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                         r.fail("станция \"" + s.name + "\" в пуле модемов, но без номера (phone)", n.source());
                 } else if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
                 else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
+                else if (const auto p = std::find_if(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) {
+                             return std::find(p.ports.begin(), p.ports.end(), s.port) != p.ports.end();
+                         });
+                         p != roster.pools.end())
+                    // A pool's modem is claimed for the pool's stations alone:
+                    // a station of its own there would never be called.
+                    r.fail("порт \"" + s.port + "\" — модем пула \"" + p->name + "\": укажите станции pool = \"" + p->name +
+                               "\" вместо port",
+                           t->get("port") ? t->get("port")->source() : n.source());
                 if (!s.phone.empty() && !validPhone(s.phone))
                     r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
                 const int shortest = s.phone.empty() ? kShortestEveryDirectS : kShortestEveryModemS;

@@ -212,6 +212,7 @@ private slots:
         refused(pool + "[[station]]\nname = \"A\"\npool = \"north\"\n", "4:1", "без номера");
         refused("[[pool]]\nname = \"north\"\nports = [\"COM99\"]\n" + one, "3:10", "COM1..COM32");
         refused("[[pool]]\nname = \"north\"\nports = []\n" + one, "3:9", "нет модемов");
+        refused("[[pool]]\nname = \"north\"\nports = [\"COM1\"]\n" + one, "6:8", "модем пула \"north\"");
         refused("[fleet]\nlease = \"2s\"\n" + one, "2:9", "от 5s до 1h");
         refused("[fleet]\ncoordinate = \"sqlite:/x.db\"\n" + one, "2:14", "PostgreSQL");
         refused("[fleet]\ncoordinate = \"postgresql://db/zrv\"\nleader = \"a\"\n" + one, "3:1", "неизвестный ключ \"leader\"");
