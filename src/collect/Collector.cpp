@@ -177,6 +177,13 @@ void Collector::startPorts()
                 }
                 if (m_fleet && !back.empty()) m_fleet->post([back](Sink& s) { static_cast<FleetTable&>(s).release(back); });
                 p->queue.clear();
+                // Tried again in half a minute, not every tick.
+                const bool said = p->lockedUntilMs > 0;
+                p->lockedUntilMs = QDateTime::currentMSecsSinceEpoch() + 30'000;
+                if (said) {
+                    QMetaObject::invokeMethod(this, [this, port = p.get()] { portDone(*port); }, Qt::QueuedConnection);
+                    continue;
+                }
             }
             for (const Pending& q : p->queue) {
                 CallResult r;
@@ -193,6 +200,7 @@ void Collector::startPorts()
             QMetaObject::invokeMethod(this, [this, port = p.get()] { portDone(*port); }, Qt::QueuedConnection);
             continue;
         }
+        p->lockedUntilMs = 0;
         nextOnPort(*p);
     }
 }
@@ -445,9 +453,10 @@ void Collector::buildPorts()
 
 Collector::Port* Collector::freePortFor(const Station& st)
 {
-    const auto free = [this](const std::string& name) -> Port* {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const auto free = [this, now](const std::string& name) -> Port* {
         for (auto& p : m_ports)
-            if (p->name == name && !p->running && !p->call && p->queue.empty()) return p.get();
+            if (p->name == name && !p->running && !p->call && p->queue.empty() && p->lockedUntilMs <= now) return p.get();
         return nullptr;
     };
     if (st.pool.empty()) return free(st.port);
@@ -477,7 +486,7 @@ void Collector::tick()
     std::vector<Port*> free;
     for (auto& p : m_ports) {
         if (p->running || p->call || !p->queue.empty()) ++running;
-        else free.push_back(p.get());
+        else if (p->lockedUntilMs <= nowMs) free.push_back(p.get());
     }
     int room = std::max(1, m_options.jobs) - running;
     if (room <= 0 || free.empty()) return;

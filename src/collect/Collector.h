@@ -110,6 +110,9 @@ private:
         int done = 0, total = 0;
         QString phase;
         bool running = false;
+        // Serving: held by another program until then (its lock taken);
+        // said once.
+        qint64 lockedUntilMs = 0;
     };
 
     void startPorts();
