@@ -105,12 +105,8 @@ void Collector::startRound()
     if (m_options.scheduled) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         order = dueStations(m_roster, m_history, now);
-        static const StationHistory kNone;
-        for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
-            if (std::find(order.begin(), order.end(), i) != order.end()) continue;
-            const auto h = m_history.find(m_roster.stations[i].name);
-            m_notDue[i] = dueAt(m_roster.stations[i], h == m_history.end() ? kNone : h->second, now);
-        }
+        for (std::size_t i = 0; i < m_roster.stations.size(); ++i)
+            if (std::find(order.begin(), order.end(), i) == order.end()) m_notDue[i] = dueAt(m_roster.stations[i], m_history, now);
     } else {
         for (std::size_t i = 0; i < m_roster.stations.size(); ++i) order.push_back(i);
     }
@@ -497,24 +493,13 @@ void Collector::tick()
     // Alone, or the shared table out of reach: this collector's own ports
     // by its own schedule; a pool's stations wait (another collector may be
     // calling them), so no station is called twice.
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QTime local = now.toLocalTime().time();
-    const int minute = local.hour() * 60 + local.minute();
-    static const StationHistory kNone;
-    std::vector<std::pair<QDateTime, std::size_t>> due;
-    for (std::size_t i = 0; i < m_roster.stations.size(); ++i) {
+    for (const std::size_t i : dueStations(m_roster, m_history, QDateTime::currentDateTimeUtc())) {
         const Station& st = m_roster.stations[i];
-        if (m_busy.count(st.name) || !withinHours(st.window, minute)) continue;
-        if (!mayCall(m_roster, st, m_options.name, m_options.machineHost)) continue;
-        if (m_fleet && !st.pool.empty()) continue;
-        const auto h = m_history.find(st.name);
-        const QDateTime at = dueAt(st, h == m_history.end() ? kNone : h->second, now);
-        if (at <= now) due.emplace_back(at, i);
-    }
-    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [at, i] : due) {
         if (room <= 0) break;
-        if (Port* p = freePortFor(m_roster.stations[i])) {
+        if (m_busy.count(st.name) || !mayCall(m_roster, st, m_options.name, m_options.machineHost) ||
+            (m_fleet && !st.pool.empty()))
+            continue;
+        if (Port* p = freePortFor(st)) {
             enqueue(*p, i);
             --room;
         }
@@ -525,9 +510,7 @@ void Collector::tick()
 void Collector::claim(const std::vector<Port*>& free, int room)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QTime local = now.toLocalTime().time();
-    const int minute = local.hour() * 60 + local.minute();
-    static const StationHistory kNone;
+    const int minute = localMinute(now);
     std::vector<ClaimGroup> groups;
     std::map<std::string, int> poolFree;
     for (Port* p : free) {
@@ -540,14 +523,12 @@ void Collector::claim(const std::vector<Port*>& free, int room)
                 // This collector's own stations: its own record of their
                 // calls also says (a call made while the table was away
                 // may not have reached it yet).
-                const auto h = m_history.find(st.name);
-                if (dueAt(st, h == m_history.end() ? kNone : h->second, now) <= now) g.candidates.push_back(st.name);
+                if (dueAt(st, m_history, now) <= now) g.candidates.push_back(st.name);
             }
             if (!g.candidates.empty()) groups.push_back(std::move(g));
         }
         for (const Pool& pool : m_roster.pools)
-            if ((pool.host.empty() || pool.host == m_options.name) &&
-                std::find(pool.ports.begin(), pool.ports.end(), p->name) != pool.ports.end())
+            if (hasModems(pool, m_options.name) && std::find(pool.ports.begin(), pool.ports.end(), p->name) != pool.ports.end())
                 ++poolFree[pool.name];
     }
     // Back from an outage, the pools wait one lease: every collector's
@@ -615,15 +596,12 @@ void Collector::enrol(bool fresh)
     e.started = m_startedS;
     e.fresh = fresh;
     for (const Pool& p : m_roster.pools)
-        if ((p.host.empty() || p.host == m_options.name) && std::find(e.pools.begin(), e.pools.end(), p.name) == e.pools.end())
+        if (hasModems(p, m_options.name) && std::find(e.pools.begin(), e.pools.end(), p.name) == e.pools.end())
             e.pools.push_back(p.name);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    static const StationHistory kNone;
-    for (const Station& st : m_roster.stations) {
-        const auto h = m_history.find(st.name);
+    for (const Station& st : m_roster.stations)
         e.stations.push_back({st.name, st.pool, st.pool.empty() ? ownerOf(st, m_options.machineHost) : std::string(),
-                              st.everyS, double(dueAt(st, h == m_history.end() ? kNone : h->second, now).toMSecsSinceEpoch()) / 1000.0});
-    }
+                              st.everyS, double(dueAt(st, m_history, now).toMSecsSinceEpoch()) / 1000.0});
     m_renewInFlight = true;
     m_fleet->post([this, e](Sink& s) {
         std::string why;

@@ -169,6 +169,27 @@ public:
         integer(t, "retries", 0, 20, &s->retries);
         duration(t, "retry_delay", &s->retryDelayS);
     }
+    // Each table of an array of tables ([[pool]], [[station]]).
+    template <typename F>
+    void eachTable(const toml::node* n, const std::string& key, F&& each)
+    {
+        if (!n) return;
+        const toml::array* list = n->as_array();
+        if (!list) return fail(key + ": ожидались записи [[" + key + "]]", n->source());
+        for (const toml::node& item : *list) {
+            if (const toml::table* t = item.as_table()) each(*t, item);
+            else fail(key + ": ожидалась запись [[" + key + "]]", item.source());
+        }
+    }
+    // Each string of a list; what is no string is refused where it stands.
+    template <typename F>
+    void eachString(const toml::array& a, std::string_view key, F&& each)
+    {
+        for (const toml::node& u : a) {
+            if (!u.is_string()) fail(std::string(key) + ": ожидалась строка", u.source());
+            else each(*u.value<std::string>(), u);
+        }
+    }
     void fail(std::string what, const toml::source_region& where)
     {
         if (m_error.empty()) m_error = at(m_file, where) + ": " + what;
@@ -290,35 +311,23 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
             r.fail("fleet: ожидалась таблица [fleet]", f->source());
         }
     }
-    if (const toml::node* pl = root.get("pool")) {
-        const toml::array* list = pl->as_array();
-        if (!list) r.fail("pool: ожидались записи [[pool]]", pl->source());
+    r.eachTable(root.get("pool"), "pool", [&](const toml::table& t, const toml::node& n) {
+        Pool p;
+        r.onlyKeys(t, {"name", "host", "ports"}, "[[pool]]");
+        r.string(t, "name", &p.name);
+        r.string(t, "host", &p.host);
+        if (p.name.empty() || hasControlCharacter(p.name)) r.fail("у пула нет имени (name)", n.source());
+        if (hasControlCharacter(p.host)) r.fail("host: управляющий символ в имени", t.get("host")->source());
+        const toml::node* ports = t.get("ports");
+        const toml::array* a = ports ? ports->as_array() : nullptr;
+        if (!a || a->empty()) r.fail("у пула нет модемов (ports = [\"COM5\", ...])", ports ? ports->source() : n.source());
         else
-            for (const toml::node& n : *list) {
-                const toml::table* t = n.as_table();
-                if (!t) {
-                    r.fail("pool: ожидалась запись [[pool]]", n.source());
-                    continue;
-                }
-                Pool p;
-                r.onlyKeys(*t, {"name", "host", "ports"}, "[[pool]]");
-                r.string(*t, "name", &p.name);
-                r.string(*t, "host", &p.host);
-                if (p.name.empty() || hasControlCharacter(p.name)) r.fail("у пула нет имени (name)", n.source());
-                if (hasControlCharacter(p.host)) r.fail("host: управляющий символ в имени", t->get("host")->source());
-                const toml::node* ports = t->get("ports");
-                const toml::array* a = ports ? ports->as_array() : nullptr;
-                if (!a || a->empty()) r.fail("у пула нет модемов (ports = [\"COM5\", ...])", ports ? ports->source() : n.source());
-                else
-                    for (const toml::node& u : *a) {
-                        const std::optional<std::string> port = u.value<std::string>();
-                        if (!u.is_string()) r.fail("ports: ожидалась строка", u.source());
-                        else if (const auto why = portProblem(*port)) r.fail(*why, u.source());
-                        else p.ports.push_back(*port);
-                    }
-                roster.pools.push_back(std::move(p));
-            }
-    }
+            r.eachString(*a, "ports", [&](const std::string& port, const toml::node& u) {
+                if (const auto why = portProblem(port)) r.fail(*why, u.source());
+                else p.ports.push_back(port);
+            });
+        roster.pools.push_back(std::move(p));
+    });
     r.health(root.get("health"), &defaults.health);
     if (const toml::node* d = root.get("defaults")) {
         if (const toml::table* t = d->as_table()) {
@@ -334,83 +343,71 @@ std::optional<Roster> parseRoster(std::string_view text, const std::string& file
                 const toml::array* a = s->as_array();
                 if (!a) r.fail("stores: ожидался список адресов хранилищ", s->source());
                 else
-                    for (const toml::node& u : *a) {
-                        if (!u.is_string()) r.fail("stores: ожидалась строка", u.source());
-                        else roster.stores.push_back(*u.value<std::string>());
-                    }
+                    r.eachString(*a, "stores", [&](const std::string& url, const toml::node&) { roster.stores.push_back(url); });
             }
         } else {
             r.fail("defaults: ожидалась таблица [defaults]", d->source());
         }
     }
     std::set<std::string> names;
-    if (const toml::node* st = root.get("station")) {
-        const toml::array* list = st->as_array();
-        if (!list) r.fail("station: ожидались записи [[station]]", st->source());
-        else
-            for (const toml::node& n : *list) {
-                const toml::table* t = n.as_table();
-                if (!t) {
-                    r.fail("station: ожидалась запись [[station]]", n.source());
-                    continue;
-                }
-                Station s = defaults;
-                s.line = int(n.source().begin.line);
-                r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
-                                "retry_delay", "health", "every", "hours", "host", "pool"},
-                           "[[station]]");
-                r.string(*t, "name", &s.name);
-                r.string(*t, "port", &s.port);
-                r.string(*t, "phone", &s.phone);
-                r.string(*t, "profile", &s.profile);
-                r.string(*t, "host", &s.host);
-                r.string(*t, "pool", &s.pool);
-                r.common(*t, &s);
-                r.health(t->get("health"), &s.health);
-                std::optional<toml::source_region> everyAt = defaultEveryAt;
-                r.schedule(*t, &s, &everyAt);
-                if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
-                else if (hasControlCharacter(s.name))
-                    // A name goes into line protocol, topics and tables, where
-                    // a line break or a tab splits a line in two.
-                    r.fail("в имени станции управляющий символ (перевод строки, табуляция и т. п.)",
-                           t->get("name")->source());
-                else if (!names.insert(s.name).second)
-                    r.fail("станция \"" + s.name + "\" уже есть в списке", t->get("name")->source());
-                const toml::node* poolAt = t->get("pool") ? t->get("pool") : root.at_path("defaults.pool").node();
-                if (!s.pool.empty()) {
-                    // A pool station is reached by dialling, on whichever
-                    // modem of the pool is free.
-                    if (std::none_of(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) { return p.name == s.pool; }))
-                        r.fail("пула \"" + s.pool + "\" нет ни у одного сборщика ([[pool]] name = \"" + s.pool + "\")",
-                               poolAt ? poolAt->source() : n.source());
-                    else if (!s.port.empty())
-                        r.fail("у станции \"" + s.name + "\" и порт, и пул: что-то одно", t->get("port")->source());
-                    else if (s.phone.empty())
-                        r.fail("станция \"" + s.name + "\" в пуле модемов, но без номера (phone)", n.source());
-                } else if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
-                else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
-                else if (const auto p = std::find_if(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) {
-                             return std::find(p.ports.begin(), p.ports.end(), s.port) != p.ports.end();
-                         });
-                         p != roster.pools.end())
-                    // A pool's modem is claimed for the pool's stations alone:
-                    // a station of its own there would never be called.
-                    r.fail("порт \"" + s.port + "\" — модем пула \"" + p->name + "\": укажите станции pool = \"" + p->name +
-                               "\" вместо port",
-                           t->get("port") ? t->get("port")->source() : n.source());
-                if (!s.phone.empty() && !validPhone(s.phone))
-                    r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
-                const int shortest = s.phone.empty() ? kShortestEveryDirectS : kShortestEveryModemS;
-                if (s.everyS > 0 && s.everyS < shortest && everyAt)
-                    r.fail("every: короче, чем может длиться вызов станции \"" + s.name + "\" (не меньше " +
-                               std::to_string(shortest) + " с" + (s.phone.empty() ? "" : " через модем") + ")",
-                           *everyAt);
-                if (!s.profile.empty() && std::filesystem::path(s.profile).is_relative())
-                    s.profile = (folder / s.profile).lexically_normal().string();
-                roster.stations.push_back(std::move(s));
-            }
-    }
+    r.eachTable(root.get("station"), "station", [&](const toml::table& table, const toml::node& n) {
+        const toml::table* t = &table;
+        Station s = defaults;
+        s.line = int(n.source().begin.line);
+        r.onlyKeys(*t, {"name", "port", "address", "phone", "profile", "clock_tolerance", "set_clock", "retries",
+                        "retry_delay", "health", "every", "hours", "host", "pool"},
+                   "[[station]]");
+        r.string(*t, "name", &s.name);
+        r.string(*t, "port", &s.port);
+        r.string(*t, "phone", &s.phone);
+        r.string(*t, "profile", &s.profile);
+        r.string(*t, "host", &s.host);
+        r.string(*t, "pool", &s.pool);
+        r.common(*t, &s);
+        r.health(t->get("health"), &s.health);
+        std::optional<toml::source_region> everyAt = defaultEveryAt;
+        r.schedule(*t, &s, &everyAt);
+        if (s.name.empty()) r.fail("у станции нет имени (name)", n.source());
+        else if (hasControlCharacter(s.name))
+            // A name goes into line protocol, topics and tables, where
+            // a line break or a tab splits a line in two.
+            r.fail("в имени станции управляющий символ (перевод строки, табуляция и т. п.)",
+                   t->get("name")->source());
+        else if (!names.insert(s.name).second)
+            r.fail("станция \"" + s.name + "\" уже есть в списке", t->get("name")->source());
+        const toml::node* poolAt = t->get("pool") ? t->get("pool") : root.at_path("defaults.pool").node();
+        if (!s.pool.empty()) {
+            // A pool station is reached by dialling, on whichever
+            // modem of the pool is free.
+            if (std::none_of(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) { return p.name == s.pool; }))
+                r.fail("пула \"" + s.pool + "\" нет ни у одного сборщика ([[pool]] name = \"" + s.pool + "\")",
+                       poolAt ? poolAt->source() : n.source());
+            else if (!s.port.empty())
+                r.fail("у станции \"" + s.name + "\" и порт, и пул: что-то одно", t->get("port")->source());
+            else if (s.phone.empty())
+                r.fail("станция \"" + s.name + "\" в пуле модемов, но без номера (phone)", n.source());
+        } else if (s.port.empty()) r.fail("у станции \"" + s.name + "\" нет порта (port)", n.source());
+        else if (const auto why = portProblem(s.port)) r.fail(*why, t->get("port")->source());
+        else if (const auto p = std::find_if(roster.pools.begin(), roster.pools.end(), [&](const Pool& p) {
+                     return std::find(p.ports.begin(), p.ports.end(), s.port) != p.ports.end();
+                 });
+                 p != roster.pools.end())
+            // A pool's modem is claimed for the pool's stations alone:
+            // a station of its own there would never be called.
+            r.fail("порт \"" + s.port + "\" — модем пула \"" + p->name + "\": укажите станции pool = \"" + p->name +
+                       "\" вместо port",
+                   t->get("port") ? t->get("port")->source() : n.source());
+        if (!s.phone.empty() && !validPhone(s.phone))
+            r.fail("phone: номер из цифр и знаков * # , w -", t->get("phone")->source());
+        const int shortest = s.phone.empty() ? kShortestEveryDirectS : kShortestEveryModemS;
+        if (s.everyS > 0 && s.everyS < shortest && everyAt)
+            r.fail("every: короче, чем может длиться вызов станции \"" + s.name + "\" (не меньше " +
+                       std::to_string(shortest) + " с" + (s.phone.empty() ? "" : " через модем") + ")",
+                   *everyAt);
+        if (!s.profile.empty() && std::filesystem::path(s.profile).is_relative())
+            s.profile = (folder / s.profile).lexically_normal().string();
+        roster.stations.push_back(std::move(s));
+    });
     if (r.error().empty() && roster.stations.empty()) r.fail("в списке нет ни одной станции ([[station]])", root.source());
     if (!r.error().empty()) {
         if (error) *error = r.error();
@@ -455,7 +452,7 @@ std::vector<std::string> poolPorts(const Roster& roster, const std::string& pool
 {
     std::vector<std::string> out;
     for (const Pool& p : roster.pools)
-        if (p.name == pool && (p.host.empty() || p.host == me))
+        if (p.name == pool && hasModems(p, me))
             for (const std::string& port : p.ports)
                 if (std::find(out.begin(), out.end(), port) == out.end()) out.push_back(port);
     return out;

@@ -100,6 +100,8 @@ std::string ownerOf(const Station& station, const std::string& machineHost);
 // shared, only its own ports' stations and those of pools it has a modem
 // of; alone, every station it has a port for.
 bool mayCall(const Roster& roster, const Station& station, const std::string& me, const std::string& machineHost);
+// Whether the collector named `me` has this entry's modems.
+inline bool hasModems(const Pool& pool, const std::string& me) { return pool.host.empty() || pool.host == me; }
 // The ports of a pool on the collector named `me`.
 std::vector<std::string> poolPorts(const Roster& roster, const std::string& pool, const std::string& me);
 // This machine's host name.

@@ -24,17 +24,28 @@ QDateTime dueAt(const Station& station, const StationHistory& history, const QDa
     return history.lastSuccess->addSecs(station.everyS);
 }
 
+QDateTime dueAt(const Station& station, const std::map<std::string, StationHistory>& histories, const QDateTime& now)
+{
+    static const StationHistory kNone;
+    const auto it = histories.find(station.name);
+    return dueAt(station, it == histories.end() ? kNone : it->second, now);
+}
+
+int localMinute(const QDateTime& t)
+{
+    const QTime local = t.toLocalTime().time();
+    return local.hour() * 60 + local.minute();
+}
+
 std::vector<std::size_t> dueStations(const Roster& roster, const std::map<std::string, StationHistory>& histories,
                                      const QDateTime& now)
 {
-    static const StationHistory kNone;
-    const int minute = now.toLocalTime().time().hour() * 60 + now.toLocalTime().time().minute();
+    const int minute = localMinute(now);
     std::vector<std::pair<QDateTime, std::size_t>> due;
     for (std::size_t i = 0; i < roster.stations.size(); ++i) {
         const Station& s = roster.stations[i];
         if (!withinHours(s.window, minute)) continue;
-        const auto it = histories.find(s.name);
-        const QDateTime at = dueAt(s, it == histories.end() ? kNone : it->second, now);
+        const QDateTime at = dueAt(s, histories, now);
         if (at <= now) due.emplace_back(at, i);
     }
     std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
