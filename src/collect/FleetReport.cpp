@@ -19,10 +19,8 @@ using fleet::StoreRow;
 
 std::optional<double> real(const StoreRow& r, std::size_t i)
 {
-    if (i >= r.size() || !r[i]) return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(r[i]->c_str(), &end);
-    if (end == r[i]->c_str() || !std::isfinite(v)) return std::nullopt;
+    const double v = i < r.size() ? fleet::storeReal(r[i]) : std::nan("");
+    if (!std::isfinite(v)) return std::nullopt;
     return v;
 }
 

@@ -26,25 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<long long> integer(const std::optional<std::string>& v)
-{
-    if (!v || v->empty() || v->size() > 20) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const long long n = std::strtoll(v->c_str(), &end, 10);
-    if (errno != 0 || *end) return std::nullopt;
-    return n;
-}
-
-// A number as the store wrote it; NaN for nothing or no number.
-double real(const std::optional<std::string>& v)
-{
-    if (!v || v->empty() || v->size() > 40) return std::nan("");
-    char* end = nullptr;
-    const double d = std::strtod(v->c_str(), &end);
-    return *end ? std::nan("") : d;
-}
-
 std::string text(const std::optional<std::string>& v) { return v.value_or(std::string()); }
 
 // Counts come from a store anyone may have edited: outside a plain count
@@ -60,7 +41,7 @@ std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bo
     const std::optional<bool> has = db.hasTable("zrv_schema", why, busy);
     if (!has) return std::nullopt;
     long long version = 0;
-    if (*has && !db.select(kSchemaVersionQuery, {}, [&](const StoreRow& r) { version = integer(r[0]).value_or(0); }, why, busy))
+    if (*has && !db.select(kSchemaVersionQuery, {}, [&](const StoreRow& r) { version = storeInteger(r[0]).value_or(0); }, why, busy))
         return std::nullopt;
     return version;
 }
@@ -102,16 +83,16 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
         [&](const StoreRow& row) {
             LastCall c;
             c.startedUtc = text(row[1]);
-            c.attempt = count(integer(row[2])).value_or(1);
+            c.attempt = count(storeInteger(row[2])).value_or(1);
             c.outcome = text(row[3]);
             c.why = text(row[4]);
-            const std::optional<long long> device = integer(row[5]);
+            const std::optional<long long> device = storeInteger(row[5]);
             c.deviceNumber = device && *device > 0 && *device <= 0xFFFF ? unsigned(*device) : 0;
             // A clock ten years off is no reading of a clock.
-            c.clockOffsetS = integer(row[6]);
+            c.clockOffsetS = storeInteger(row[6]);
             if (c.clockOffsetS && !plausibleOffset(*c.clockOffsetS)) c.clockOffsetS.reset();
-            c.setpointDifferences = count(integer(row[7]));
-            c.recordsRead = count(integer(row[8])).value_or(0);
+            c.setpointDifferences = count(storeInteger(row[7]));
+            c.recordsRead = count(storeInteger(row[8])).value_or(0);
             auto [at, fresh] = calls.try_emplace(text(row[0]), c);
             if (!fresh && c.attempt > at->second.attempt) at->second = c;
         },
@@ -166,7 +147,7 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
             if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return;
             const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
             if (!t.isValid()) return;
-            const double p1 = real(row[1]), p2 = real(row[2]);
+            const double p1 = storeReal(row[1]), p2 = storeReal(row[2]);
             h.pressures.push_back({t.toMSecsSinceEpoch(), orNaN(p1, plausiblePressure(p1)), orNaN(p2, plausiblePressure(p2))});
         },
         &w);
@@ -180,9 +161,9 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
         [&](const StoreRow& row) {
             const QDateTime t = QDateTime::fromString(QString::fromStdString(text(row[0])), Qt::ISODateWithMs);
             if (!t.isValid()) return;
-            const std::optional<long long> off = integer(row[2]);
-            const auto pressure = [&](std::size_t i) { return orNaN(real(row[i]), plausiblePressure(real(row[i]))); };
-            const double vbat = real(row[1]);
+            const std::optional<long long> off = storeInteger(row[2]);
+            const auto pressure = [&](std::size_t i) { return orNaN(storeReal(row[i]), plausiblePressure(storeReal(row[i]))); };
+            const double vbat = storeReal(row[1]);
             h.calls.push_back({t.toMSecsSinceEpoch(), orNaN(vbat, plausibleVolts(vbat)),
                                off && plausibleOffset(*off) ? double(*off) : std::nan(""), pressure(3), pressure(4),
                                pressure(5), pressure(6)});

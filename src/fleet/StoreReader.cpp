@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 
 namespace zrv::fleet {
 
@@ -201,6 +203,24 @@ std::unique_ptr<StoreConnection> openStoreForReading(const std::string& source, 
     // operator's whole window.
     sqlite3_busy_timeout(raw, 500);
     return std::make_unique<SqliteConnection>(raw);
+}
+
+std::optional<long long> storeInteger(const std::optional<std::string>& v)
+{
+    if (!v || v->empty() || v->size() > 20) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long long n = std::strtoll(v->c_str(), &end, 10);
+    if (errno != 0 || *end) return std::nullopt;
+    return n;
+}
+
+double storeReal(const std::optional<std::string>& v)
+{
+    if (!v || v->empty() || v->size() > 40) return std::nan("");
+    char* end = nullptr;
+    const double d = std::strtod(v->c_str(), &end);
+    return *end ? std::nan("") : d;
 }
 
 }  // namespace zrv::fleet

@@ -31,6 +31,11 @@ bool isPostgresSource(const std::string& source);
 // The source as it may be shown: a password in a URL left out.
 std::string shownSource(const std::string& source);
 
+// A column as the store wrote it: a whole number (nothing for NULL or no
+// such number), a number (NaN for NULL or no number), or its text.
+std::optional<long long> storeInteger(const std::optional<std::string>& v);
+double storeReal(const std::optional<std::string>& v);
+
 // Nothing and why when the store cannot be opened.
 std::unique_ptr<StoreConnection> openStoreForReading(const std::string& source, std::string* why, bool* busy = nullptr);
 
