@@ -158,6 +158,7 @@ QJsonObject callToJson(const CallResult& c)
     if (!c.why.empty()) o["why"] = QString::fromStdString(c.why);
     if (!c.collector.empty()) o["collector"] = QString::fromStdString(c.collector);
     if (c.nextDue) o["next_due"] = c.nextDue->toString(Qt::ISODateWithMs);
+    if (c.leaseToken) o["lease"] = double(*c.leaseToken);
     o["device"] = int(c.deviceNumber);
     if (c.measurements) {
         QJsonObject m;
@@ -255,6 +256,12 @@ std::optional<CallResult> callFromJson(const QJsonObject& o)
         const QDateTime due = QDateTime::fromString(o["next_due"].toString(), Qt::ISODateWithMs);
         if (!plausibleStart(due)) return std::nullopt;
         c.nextDue = due.toUTC();
+    }
+    if (o.contains("lease")) {
+        const double token = o["lease"].toDouble(-1);
+        // Counted up by one a claim: anything else is no claim of ours.
+        if (!(token >= 0 && token <= 9.0e15 && token == std::floor(token))) return std::nullopt;
+        c.leaseToken = (long long)token;
     }
     c.deviceNumber = unsigned(whole(o["device"], 0, 8 * 255, 0, &ok));
     if (o["measurements"].isObject()) {

@@ -251,7 +251,10 @@ void Collector::callFinished(Port& port)
     r.nextDue = r.outcome == Outcome::Stopped ? now : std::max(now, dueAt(station, history, now));
     if (m_serving) {
         m_busy.erase(r.station);
-        m_leased.erase(r.station);
+        if (const auto lease = m_leased.find(r.station); lease != m_leased.end()) {
+            r.leaseToken = lease->second;
+            m_leased.erase(lease);
+        }
         ++m_callsDone;
         m_callsFailed += !r.ok();
     } else {
@@ -579,7 +582,7 @@ void Collector::onClaimed(std::optional<std::vector<Claimed>> claimed, const std
         }
         m_cursors[c.station] = std::move(c.cursors);
         m_history[c.station] = c.history ? std::move(*c.history) : StationHistory{};
-        m_leased.insert(c.station);
+        m_leased[c.station] = c.token;
         enqueue(*port, std::size_t(it - m_roster.stations.begin()));
     }
     if (!back.empty()) m_fleet->post([back](Sink& s) { static_cast<FleetTable&>(s).release(back); });
@@ -621,7 +624,8 @@ void Collector::heartbeat()
     if (m_renewInFlight || !m_fleet) return;
     if (!m_fleetOnline) return enrol(!m_enrolled);
     m_renewInFlight = true;
-    const std::vector<std::string> calling(m_leased.begin(), m_leased.end());
+    std::vector<std::string> calling;
+    for (const auto& [station, token] : m_leased) calling.push_back(station);
     m_fleet->post([this, calling](Sink& s) {
         std::string why;
         const bool ok = static_cast<FleetTable&>(s).renew(calling, &why);

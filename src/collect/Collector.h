@@ -186,7 +186,8 @@ private:
     bool m_renewInFlight = false;
     bool m_enrolled = false;  // once: this process's first enrolment lets go of an earlier one's claims
     std::set<std::string> m_busy;    // queued or being called
-    std::set<std::string> m_leased;  // claimed through the table, not yet stored
+    // Claimed through the table, not yet stored: each claim's number.
+    std::map<std::string, long long> m_leased;
     qint64 m_lastReplayMs = 0;
     qint64 m_poolsFromMs = 0;  // after the table came back: when pools are claimed again
     double m_startedS = 0;

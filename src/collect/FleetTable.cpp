@@ -6,6 +6,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace zrv::collect {
 
 namespace {
@@ -32,6 +34,14 @@ QString joined(const std::vector<std::string>& list)
 FleetTable::FleetTable(StoreUrl url, std::string collector, int leaseS)
     : SqlStore(std::move(url)), m_collector(std::move(collector)), m_leaseS(leaseS)
 {
+    setStatementLimit(statementLimit(leaseS));
+}
+
+std::chrono::milliseconds FleetTable::statementLimit(int leaseS)
+{
+    // Half a lease: a collector cut off from the table knows it, and goes
+    // on with its own ports alone, before its claims lapse.
+    return std::chrono::milliseconds(std::clamp(leaseS * 500, 2'000, 30'000));
 }
 
 bool FleetTable::run(const std::function<bool(QSqlQuery&)>& work, std::string* why)
@@ -45,10 +55,10 @@ bool FleetTable::run(const std::function<bool(QSqlQuery&)>& work, std::string* w
     {
         QSqlDatabase db = database();
         QSqlQuery q(db);
-        ok = db.transaction() && work(q) && db.commit();
+        ok = begin(db) && work(q) && commit(db);
         if (!ok) {
-            if (why) *why = (q.lastError().isValid() ? q.lastError() : db.lastError()).text().toStdString();
-            if (db.isOpen()) db.rollback();
+            if (why) *why = errorText(q.lastError().isValid() ? q.lastError() : db.lastError()).toStdString();
+            if (db.isOpen()) rollback(db);
         }
     }
     // The server may have gone (restarted): connect anew next time.
@@ -60,11 +70,11 @@ bool FleetTable::enrol(const Enrolment& e, std::string* why)
 {
     return run(
         [&](QSqlQuery& q) {
-            q.prepare(QStringLiteral("INSERT INTO fleet_collectors (collector, host, pid, pools, version, started, lease_s, heartbeat, "
-                                     "stopped) VALUES (?, ?, ?, ?, ?, ?, ?, %1, NULL) ON CONFLICT (collector) DO UPDATE SET "
-                                     "host = excluded.host, pid = excluded.pid, pools = excluded.pools, lease_s = excluded.lease_s, "
-                                     "version = excluded.version, started = excluded.started, "
-                                     "heartbeat = excluded.heartbeat, stopped = NULL")
+            prepare(q, QStringLiteral("INSERT INTO fleet_collectors (collector, host, pid, pools, version, started, lease_s, heartbeat, "
+                                      "stopped) VALUES (?, ?, ?, ?, ?, ?, ?, %1, NULL) ON CONFLICT (collector) DO UPDATE SET "
+                                      "host = excluded.host, pid = excluded.pid, pools = excluded.pools, lease_s = excluded.lease_s, "
+                                      "version = excluded.version, started = excluded.started, "
+                                      "heartbeat = excluded.heartbeat, stopped = NULL")
                           .arg(kNow));
             q.addBindValue(QString::fromStdString(e.collector));
             q.addBindValue(QString::fromStdString(e.host));
@@ -73,25 +83,25 @@ bool FleetTable::enrol(const Enrolment& e, std::string* why)
             q.addBindValue(QString::fromLatin1(kZrvVersion));
             q.addBindValue(e.started);
             q.addBindValue(m_leaseS);
-            if (!q.exec()) return false;
+            if (!exec(q)) return false;
             if (e.fresh) {
-                q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
-                                         "WHERE lease_holder = ?"));
+                prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
+                                          "WHERE lease_holder = ?"));
                 q.addBindValue(QString::fromStdString(e.collector));
-                if (!q.exec()) return false;
+                if (!exec(q)) return false;
             }
             // Who may call a station and how often is the roster's; when it
             // is due is the table's, once it has the station.
-            q.prepare(QStringLiteral("INSERT INTO fleet_stations (station, pool, host, every_s, next_due) "
-                                     "VALUES (?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET pool = excluded.pool, "
-                                     "host = excluded.host, every_s = excluded.every_s"));
+            prepare(q, QStringLiteral("INSERT INTO fleet_stations (station, pool, host, every_s, next_due) "
+                                      "VALUES (?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET pool = excluded.pool, "
+                                      "host = excluded.host, every_s = excluded.every_s"));
             for (const Enrolment::Row& r : e.stations) {
                 q.addBindValue(QString::fromStdString(r.station));
                 q.addBindValue(r.pool.empty() ? QVariant() : QVariant(QString::fromStdString(r.pool)));
                 q.addBindValue(r.host.empty() ? QVariant() : QVariant(QString::fromStdString(r.host)));
                 q.addBindValue(r.everyS);
                 q.addBindValue(r.nextDue);
-                if (!q.exec()) return false;
+                if (!exec(q)) return false;
             }
             return true;
         },
@@ -107,19 +117,21 @@ std::optional<std::vector<Claimed>> FleetTable::claim(const std::vector<ClaimGro
                 if (g.candidates.empty() || g.count < 1) continue;
                 // A lease further ahead than any collector renews one is no
                 // lease (a damaged row, or a clock gone wrong): it is taken.
-                q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ? "
-                                         "WHERE station IN (SELECT station FROM fleet_stations WHERE station IN (%2) "
-                                         "AND COALESCE(next_due, 0) <= %1 AND (lease_holder IS NULL OR lease_until IS NULL "
-                                         "OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
-                                         "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED) RETURNING station")
+                prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ?, "
+                                          "lease_token = COALESCE(lease_token, 0) + 1 "
+                                          "WHERE station IN (SELECT station FROM fleet_stations WHERE station IN (%2) "
+                                          "AND COALESCE(next_due, 0) <= %1 AND (lease_holder IS NULL OR lease_until IS NULL "
+                                          "OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
+                                          "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED) "
+                                          "RETURNING station, lease_token")
                               .arg(kNow, placeholders(g.candidates.size())));
                 q.addBindValue(QString::fromStdString(m_collector));
                 q.addBindValue(m_leaseS);
                 for (const std::string& s : g.candidates) q.addBindValue(QString::fromStdString(s));
                 q.addBindValue(m_leaseS);
                 q.addBindValue(g.count);
-                if (!q.exec()) return false;
-                while (q.next()) out.push_back({g.key, q.value(0).toString().toStdString(), {}, {}});
+                if (!exec(q)) return false;
+                while (q.next()) out.push_back({g.key, q.value(0).toString().toStdString(), q.value(1).toLongLong(), {}, {}});
             }
             return true;
         },
@@ -137,16 +149,16 @@ bool FleetTable::renew(const std::vector<std::string>& calling, std::string* why
 {
     return run(
         [&](QSqlQuery& q) {
-            q.prepare(QStringLiteral("UPDATE fleet_collectors SET heartbeat = %1, stopped = NULL WHERE collector = ?").arg(kNow));
+            prepare(q, QStringLiteral("UPDATE fleet_collectors SET heartbeat = %1, stopped = NULL WHERE collector = ?").arg(kNow));
             q.addBindValue(QString::fromStdString(m_collector));
-            if (!q.exec()) return false;
+            if (!exec(q)) return false;
             if (calling.empty()) return true;
-            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_until = %1 + ? WHERE lease_holder = ? AND station IN (%2)")
+            prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_until = %1 + ? WHERE lease_holder = ? AND station IN (%2)")
                           .arg(kNow, placeholders(calling.size())));
             q.addBindValue(m_leaseS);
             q.addBindValue(QString::fromStdString(m_collector));
             for (const std::string& s : calling) q.addBindValue(QString::fromStdString(s));
-            return q.exec();
+            return exec(q);
         },
         why);
 }
@@ -156,12 +168,12 @@ void FleetTable::release(const std::vector<std::string>& stations)
     if (stations.empty()) return;
     run(
         [&](QSqlQuery& q) {
-            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
-                                     "WHERE lease_holder = ? AND station IN (%1)")
+            prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL "
+                                      "WHERE lease_holder = ? AND station IN (%1)")
                           .arg(placeholders(stations.size())));
             q.addBindValue(QString::fromStdString(m_collector));
             for (const std::string& s : stations) q.addBindValue(QString::fromStdString(s));
-            return q.exec();
+            return exec(q);
         },
         nullptr);
 }
@@ -170,12 +182,12 @@ void FleetTable::leave()
 {
     run(
         [&](QSqlQuery& q) {
-            q.prepare(QStringLiteral("UPDATE fleet_collectors SET stopped = %1 WHERE collector = ?").arg(kNow));
+            prepare(q, QStringLiteral("UPDATE fleet_collectors SET stopped = %1 WHERE collector = ?").arg(kNow));
             q.addBindValue(QString::fromStdString(m_collector));
-            if (!q.exec()) return false;
-            q.prepare(QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL WHERE lease_holder = ?"));
+            if (!exec(q)) return false;
+            prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = NULL, lease_until = NULL WHERE lease_holder = ?"));
             q.addBindValue(QString::fromStdString(m_collector));
-            return q.exec();
+            return exec(q);
         },
         nullptr);
 }

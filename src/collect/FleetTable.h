@@ -44,6 +44,9 @@ struct ClaimGroup {
 
 struct Claimed {
     std::string group, station;
+    // The claim's own number: the call made under it carries it into the
+    // transaction that stores it (see SqlStore::write).
+    long long token = 0;
     // Read in the claim's connection: what the store holds now, whichever
     // collector called the station last.
     std::map<unsigned, journal::JournalCursor> cursors;
@@ -53,6 +56,10 @@ struct Claimed {
 class FleetTable : public SqlStore {
 public:
     FleetTable(StoreUrl url, std::string collector, int leaseS);
+    // How long a statement on the shared database may take before it
+    // counts as out of reach: for the table, and the store on the same
+    // database.
+    static std::chrono::milliseconds statementLimit(int leaseS);
 
     bool enrol(const Enrolment& enrolment, std::string* why);
     // The claimed stations, the longest due first; nothing and why when the

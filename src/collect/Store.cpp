@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -18,6 +19,8 @@
 #include <QVariant>
 
 #include <QJsonObject>
+
+#include <libpq-fe.h>
 
 #include <algorithm>
 #include <cmath>
@@ -147,9 +150,48 @@ QSqlDatabase SqlStore::database() const
     return QSqlDatabase::database(m_connection, false);
 }
 
+void SqlStore::setStatementLimit(std::chrono::milliseconds limit)
+{
+    m_limit = std::max(limit, std::chrono::milliseconds(1000));
+}
+
+bool SqlStore::bounded(const std::function<bool()>& statement)
+{
+    bool ok = false;
+    if (!m_deadline) {
+        m_timedOut = false;
+        return statement();
+    }
+    // Bringing a large store's schema forward may take minutes, and must
+    // not be cut short for it; a database that hangs is still noticed.
+    const std::chrono::milliseconds limit = m_migrating ? std::max(m_limit, std::chrono::milliseconds(15 * 60'000)) : m_limit;
+    const bool fired = m_deadline->run(limit, [&] { ok = statement(); });
+    // What fails on a connection shut down under a statement fails for
+    // that reason too.
+    m_timedOut = fired || (m_timedOut && !ok);
+    return ok && !fired;
+}
+
+bool SqlStore::exec(QSqlQuery& q) { return bounded([&] { return q.exec(); }); }
+// The driver prepares on the server: a round trip like any statement.
+bool SqlStore::prepare(QSqlQuery& q, const QString& sql) { return bounded([&] { return q.prepare(sql); }); }
+bool SqlStore::exec(QSqlQuery& q, const QString& sql) { return bounded([&] { return q.exec(sql); }); }
+bool SqlStore::begin(QSqlDatabase& db) { return bounded([&] { return db.transaction(); }); }
+bool SqlStore::commit(QSqlDatabase& db) { return bounded([&] { return db.commit(); }); }
+void SqlStore::rollback(QSqlDatabase& db) { bounded([&] { return db.rollback(); }); }
+
+QString SqlStore::errorText(const QSqlError& error) const
+{
+    if (m_timedOut)
+        return QStringLiteral("база данных не ответила за %1 с: связь с ней пропала или зависла")
+            .arg(QString::number(double(m_limit.count()) / 1000.0, 'g', 3));
+    return error.text();
+}
+
 void SqlStore::close()
 {
     m_open = false;
+    if (m_deadline) m_deadline->watch(-1);
     if (!QSqlDatabase::contains(m_connection)) return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -188,16 +230,52 @@ bool SqlStore::open(SinkError* error)
         db.setDatabaseName(m_url.database);
         // libpq's parameters (sslmode, sslrootcert, service, ...) go through
         // as written; without a password libpq takes ~/.pgpass or PGPASSFILE.
-        db.setConnectOptions(QStringLiteral("connect_timeout=5") +
-                             (m_url.pgOptions.isEmpty() ? QString() : QLatin1Char(';') + m_url.pgOptions));
+        // A database that stops answering is noticed within the statement
+        // limit: the connection's start by libpq's own time-out, a peer
+        // gone quiet by TCP keepalives and the kernel's time-out for data
+        // never acknowledged, anything else by the watcher (see
+        // StatementDeadline.h). libpq's parameters (sslmode, sslrootcert,
+        // service, ...) follow as written, and override these; without a
+        // password libpq takes ~/.pgpass or PGPASSFILE.
+        const long long limitS = std::max<long long>(1, (m_limit.count() + 999) / 1000);
+        QStringList options{QStringLiteral("connect_timeout=%1").arg(std::clamp<long long>(limitS, 2, 5)),
+                            QStringLiteral("keepalives=1"),
+                            QStringLiteral("keepalives_idle=%1").arg(std::max<long long>(1, limitS / 2)),
+                            QStringLiteral("keepalives_interval=1"),
+                            QStringLiteral("keepalives_count=%1").arg(std::max<long long>(1, limitS / 2)),
+                            QStringLiteral("tcp_user_timeout=%1").arg(m_limit.count())};
+        if (!m_url.pgOptions.isEmpty()) options << m_url.pgOptions;
+        db.setConnectOptions(options.join(QLatin1Char(';')));
     }
+    m_timedOut = false;
     if (!db.open()) {
-        if (why) *why = db.lastError().text().toStdString();
+        if (why) *why = errorText(db.lastError()).toStdString();
         return false;
     }
-    // "already exists, skipping" and the like are no news for a log.
-    if (m_url.kind == StoreUrl::Postgres) QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO warning"));
-    if (!migrate(error)) {
+    if (m_url.kind == StoreUrl::Postgres) {
+        if (!m_deadline) m_deadline = std::make_unique<StatementDeadline>();
+        const QVariant handle = db.driver()->handle();
+        // The driver's handle is libpq's connection, whichever name its
+        // type was declared under.
+        const bool libpq = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                                qstrcmp(handle.typeName(), "pg_conn*") == 0);
+        PGconn* pg = libpq ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
+        m_deadline->watch(pg ? PQsocket(pg) : -1);
+        QSqlQuery settings(db);
+        // "already exists, skipping" and the like are no news for a log;
+        // the server ends a statement that waits too long (a lock) itself.
+        if (!exec(settings, QStringLiteral("SET client_min_messages TO warning")) ||
+            !exec(settings, QStringLiteral("SET statement_timeout = %1").arg(m_limit.count()))) {
+            if (why) *why = errorText(settings.lastError()).toStdString();
+            close();
+            return false;
+        }
+    }
+    m_migrating = true;
+    const bool migrated = migrate(error);
+    m_migrating = false;
+    if (!migrated) {
+        if (m_deadline) m_deadline->watch(-1);
         db.close();
         return false;
     }
@@ -211,40 +289,41 @@ bool SqlStore::migrate(SinkError* error)
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     const auto fail = [&](const QSqlQuery& failed) {
-        if (why) *why = failed.lastError().text().toStdString();
-        db.rollback();
+        if (why) *why = errorText(failed.lastError()).toStdString();
+        rollback(db);
         return false;
     };
     // SQLite: take the write lock at once, so that a second collector on the
     // same new file waits here rather than fail on a table made meanwhile.
-    const bool begun = m_url.kind == StoreUrl::Sqlite ? q.exec(QStringLiteral("BEGIN IMMEDIATE")) : db.transaction();
+    const bool begun = m_url.kind == StoreUrl::Sqlite ? exec(q, QStringLiteral("BEGIN IMMEDIATE")) : begin(db);
     if (!begun) {
-        if (why) *why = (m_url.kind == StoreUrl::Sqlite ? q.lastError() : db.lastError()).text().toStdString();
+        if (why) *why = errorText(m_url.kind == StoreUrl::Sqlite ? q.lastError() : db.lastError()).toStdString();
         return false;
     }
     // Several collectors may start on one new PostgreSQL database at once:
     // one migrates, the others wait and find it done. (SQLite's write lock
     // does the same for a shared file.)
-    if (m_url.kind == StoreUrl::Postgres && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(7274201)")))
+    if (m_url.kind == StoreUrl::Postgres && (!exec(q, QStringLiteral("SET LOCAL statement_timeout = 0")) ||
+                                             !exec(q, QStringLiteral("SELECT pg_advisory_xact_lock(7274201)"))))
         return fail(q);
-    if (!q.exec(QString::fromLatin1(fleet::kCreateSchemaTable))) return fail(q);
+    if (!exec(q, QString::fromLatin1(fleet::kCreateSchemaTable))) return fail(q);
     int version = 0;
-    if (!q.exec(QString::fromLatin1(fleet::kSchemaVersionQuery))) return fail(q);
+    if (!exec(q, QString::fromLatin1(fleet::kSchemaVersionQuery))) return fail(q);
     if (q.next() && !q.value(0).isNull()) version = q.value(0).toInt();
     if (version > fleet::kSchemaVersion) {
-        db.rollback();
+        rollback(db);
         if (error) *error = {SinkError::SchemaNewer, fleet::newerSchemaText(version)};
         return false;
     }
     for (int v = version; v < fleet::kSchemaVersion; ++v) {
         for (const std::string& sql : fleet::schemaSteps()[std::size_t(v)])
-            if (!q.exec(QString::fromStdString(sql))) return fail(q);
-        q.prepare(QString::fromLatin1(fleet::kAddSchemaVersion));
+            if (!exec(q, QString::fromStdString(sql))) return fail(q);
+        prepare(q, QString::fromLatin1(fleet::kAddSchemaVersion));
         q.addBindValue(v + 1);
-        if (!q.exec()) return fail(q);
+        if (!exec(q)) return fail(q);
     }
-    if (!db.commit()) {
-        if (why) *why = db.lastError().text().toStdString();
+    if (!commit(db)) {
+        if (why) *why = errorText(db.lastError()).toStdString();
         return false;
     }
     return true;
@@ -255,9 +334,9 @@ std::map<unsigned, journal::JournalCursor> SqlStore::journalCursors(const std::s
     std::map<unsigned, journal::JournalCursor> out;
     if (!m_open) return out;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT device_number, keys, journal_end, gaps FROM cursors WHERE station = ?"));
+    prepare(q, QStringLiteral("SELECT device_number, keys, journal_end, gaps FROM cursors WHERE station = ?"));
     q.addBindValue(QString::fromStdString(station));
-    if (!q.exec()) return out;
+    if (!exec(q)) return out;
     while (q.next()) {
         bool ok = false;
         const int device = q.value(0).toInt(&ok);
@@ -282,20 +361,21 @@ bool SqlStore::saveCursor(const CallResult& c, SinkError* error)
     // A call replayed from the spool after a newer one moved the cursor
     // must not move it back.
     const QString at = c.started.toString(Qt::ISODateWithMs);
-    q.prepare(QStringLiteral("INSERT INTO cursors (station, device_number, keys, updated_utc, journal_end, gaps) "
-                             "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (station, device_number) DO UPDATE SET "
-                             "keys = excluded.keys, updated_utc = excluded.updated_utc, "
-                             "journal_end = excluded.journal_end, gaps = excluded.gaps "
-                             "WHERE cursors.updated_utc IS NULL OR cursors.updated_utc <= excluded.updated_utc"));
+    prepare(q, QStringLiteral("INSERT INTO cursors (station, device_number, keys, updated_utc, journal_end, gaps) "
+                              "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (station, device_number) DO UPDATE SET "
+                              "keys = excluded.keys, updated_utc = excluded.updated_utc, "
+                              "journal_end = excluded.journal_end, gaps = excluded.gaps "
+                              "WHERE cursors.updated_utc IS NULL OR cursors.updated_utc <= excluded.updated_utc"));
     q.addBindValue(QString::fromStdString(c.station));
     q.addBindValue(int(c.deviceNumber));
     q.addBindValue(QString::fromStdString(journal::formatRecordKeys(c.cursor->keys)));
     q.addBindValue(at);
     q.addBindValue(c.cursor->end ? QVariant(int(*c.cursor->end)) : QVariant());
     q.addBindValue(QString::fromStdString(journal::formatGaps(c.cursor->gaps)));
-    if (!q.exec()) {
-        if (why) *why = q.lastError().text().toStdString();
+    if (!exec(q)) {
+        if (why) *why = errorText(q.lastError()).toStdString();
         m_open = false;
+        if (m_deadline) m_deadline->watch(-1);
         db.close();
         return false;
     }
@@ -310,14 +390,15 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
     QSqlQuery q(db);
     const auto fail = [&](const QString& error) {
         if (why) *why = error.toStdString();
-        db.rollback();
+        rollback(db);
         // The connection may be gone (a restarted server): open anew next time.
         m_open = false;
+        if (m_deadline) m_deadline->watch(-1);
         db.close();
         return false;
     };
-    if (!db.transaction()) return fail(db.lastError().text());
-    q.prepare(QStringLiteral(
+    if (!begin(db)) return fail(errorText(db.lastError()));
+    prepare(q, QStringLiteral(
         "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, device_number, "
         "p1, p2, tg, qi, vbat, clock_offset_s, device_time, clock_set, records_read, setpoint_differences, "
         "differing_registers, journal_cut_short, tx_ok, tx_failed, tx_timeouts, tx_crc_errors, tx_exceptions, tx_other, "
@@ -354,11 +435,11 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
                                          &CallResult::Limits::p1Min})
         q.addBindValue(c.limits ? finiteOrNull((*c.limits).*f) : none);
     q.addBindValue(c.collector.empty() ? none : QVariant(QString::fromStdString(c.collector)));
-    if (!q.exec()) return fail(q.lastError().text());
+    if (!exec(q)) return fail(errorText(q.lastError()));
 
-    q.prepare(QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "
-                             "p1, p2, t, q, entries, text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                             "ON CONFLICT (station, device_number, start_address, stamp) DO NOTHING"));
+    prepare(q, QStringLiteral("INSERT INTO journal (device_number, start_address, stamp, recorded_at, station, call_id, "
+                              "p1, p2, t, q, entries, text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              "ON CONFLICT (station, device_number, start_address, stamp) DO NOTHING"));
     for (const journal::RecordData& r : c.records) {
         const QString at = stampIso(r.stamp);
         q.addBindValue(int(c.deviceNumber));
@@ -370,38 +451,49 @@ bool SqlStore::write(const CallResult& c, SinkError* error)
         for (float v : {r.p1, r.p2, r.t, r.q}) q.addBindValue(finiteOrNull(v));
         q.addBindValue(r.entries);
         q.addBindValue(QString::fromStdString(r.text));
-        if (!q.exec()) return fail(q.lastError().text());
+        if (!exec(q)) return fail(errorText(q.lastError()));
     }
 
     QString findingsError;
     if (!writeFindings(c, &findingsError)) return fail(findingsError);
-    if (c.nextDue && !moveSchedule(q, c)) return fail(q.lastError().text());
+    if (c.nextDue && !moveSchedule(q, c)) return fail(errorText(q.lastError()));
 
-    if (!db.commit()) return fail(db.lastError().text());
+    if (!commit(db)) return fail(errorText(db.lastError()));
     return true;
 }
 
 // In the call's own transaction: when the station is due next, and the
 // claim its collector held on it let go. A call replayed from the spool after
-// a newer one moved the schedule leaves it (and a claim taken since).
+// a newer one moved the schedule leaves it (and a claim taken since). A call
+// made under a claim moves the schedule only while that claim is still the
+// station's last: its collector may have been paused or cut off past the
+// lease, and another have taken the station meanwhile; its rows are stored
+// all the same. A call made without a claim (a round, a port's own station)
+// leaves a station another collector holds a live claim on.
 bool SqlStore::moveSchedule(QSqlQuery& q, const CallResult& c)
 {
     const double at = double(c.started.toMSecsSinceEpoch()) / 1000.0;
     // A call stopped before it reached the device says nothing of it: the
     // failures in a row stand as they were.
     const int fails = c.ok() ? 0 : c.outcome == Outcome::Stopped ? -1 : 1;
-    q.prepare(QStringLiteral(
+    const QString ours = c.leaseToken ? QStringLiteral("fleet_stations.lease_token = ?")
+                                      : QStringLiteral("fleet_stations.lease_holder = excluded.last_collector");
+    const QString mayMove = c.leaseToken
+                                ? QStringLiteral("fleet_stations.lease_token = ?")
+                                : QStringLiteral("(fleet_stations.lease_holder IS NULL OR fleet_stations.lease_holder = "
+                                                 "excluded.last_collector OR fleet_stations.lease_until IS NULL OR "
+                                                 "fleet_stations.lease_until < ?)");
+    prepare(q, QStringLiteral(
         "INSERT INTO fleet_stations (station, next_due, last_attempt, last_success, fails, last_outcome, last_why, "
         "last_collector) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET "
         "next_due = excluded.next_due, last_attempt = excluded.last_attempt, "
         "last_success = COALESCE(excluded.last_success, fleet_stations.last_success), "
         "fails = CASE excluded.fails WHEN 0 THEN 0 WHEN 1 THEN fleet_stations.fails + 1 ELSE fleet_stations.fails END, "
         "last_outcome = excluded.last_outcome, last_why = excluded.last_why, last_collector = excluded.last_collector, "
-        "lease_until = CASE WHEN fleet_stations.lease_holder = excluded.last_collector THEN NULL "
-        "ELSE fleet_stations.lease_until END, "
-        "lease_holder = CASE WHEN fleet_stations.lease_holder = excluded.last_collector THEN NULL "
-        "ELSE fleet_stations.lease_holder END "
-        "WHERE fleet_stations.last_attempt IS NULL OR fleet_stations.last_attempt <= excluded.last_attempt"));
+        "lease_until = CASE WHEN %1 THEN NULL ELSE fleet_stations.lease_until END, "
+        "lease_holder = CASE WHEN %1 THEN NULL ELSE fleet_stations.lease_holder END "
+        "WHERE (fleet_stations.last_attempt IS NULL OR fleet_stations.last_attempt <= excluded.last_attempt) AND %2")
+                  .arg(ours, mayMove));
     const QVariant none;
     q.addBindValue(QString::fromStdString(c.station));
     q.addBindValue(double(c.nextDue->toMSecsSinceEpoch()) / 1000.0);
@@ -411,7 +503,12 @@ bool SqlStore::moveSchedule(QSqlQuery& q, const CallResult& c)
     q.addBindValue(QString::fromLatin1(outcomeName(c.outcome)));
     q.addBindValue(c.why.empty() ? none : QVariant(QString::fromStdString(c.why)));
     q.addBindValue(QString::fromStdString(c.collector));
-    return q.exec();
+    if (c.leaseToken) {
+        for (int i = 0; i < 3; ++i) q.addBindValue(*c.leaseToken);
+    } else {
+        q.addBindValue(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0);
+    }
+    return exec(q);
 }
 
 // In the call's own transaction: the findings follow the call or neither is
@@ -421,16 +518,16 @@ bool SqlStore::writeFindings(const CallResult& c, QString* error)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     const auto failed = [&] {
-        *error = q.lastError().text();
+        *error = errorText(q.lastError());
         return false;
     };
     const QString station = QString::fromStdString(c.station);
     const QString at = c.started.toString(Qt::ISODateWithMs);
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM findings WHERE station = ? AND (seen_utc > ? OR cleared_utc > ?)"));
+    prepare(q, QStringLiteral("SELECT COUNT(*) FROM findings WHERE station = ? AND (seen_utc > ? OR cleared_utc > ?)"));
     q.addBindValue(station);
     q.addBindValue(at);
     q.addBindValue(at);
-    if (!q.exec()) return failed();
+    if (!exec(q)) return failed();
     if (q.next() && q.value(0).toLongLong() > 0) return true;
     std::set<std::string> open;
     for (const Finding& f : c.health.open) {
@@ -439,8 +536,8 @@ bool SqlStore::writeFindings(const CallResult& c, QString* error)
             QString::fromUtf8(QJsonDocument(findingValuesToJson(f.values)).toJson(QJsonDocument::Compact));
         // At most one open row of a kind: a finding already open is only
         // seen again.
-        q.prepare(QStringLiteral("INSERT INTO findings (finding_id, station, kind, severity, since_utc, seen_utc, opened_call, "
-                                 "text, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
+        prepare(q, QStringLiteral("INSERT INTO findings (finding_id, station, kind, severity, since_utc, seen_utc, opened_call, "
+                                  "text, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
         q.addBindValue(c.callId + QLatin1Char(':') + QString::fromStdString(f.kind));
         q.addBindValue(station);
         q.addBindValue(QString::fromStdString(f.kind));
@@ -450,26 +547,26 @@ bool SqlStore::writeFindings(const CallResult& c, QString* error)
         q.addBindValue(c.callId);
         q.addBindValue(QString::fromStdString(f.text));
         q.addBindValue(detail);
-        if (!q.exec()) return failed();
-        q.prepare(QStringLiteral("UPDATE findings SET severity = ?, seen_utc = ?, text = ?, detail = ? "
-                                 "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
+        if (!exec(q)) return failed();
+        prepare(q, QStringLiteral("UPDATE findings SET severity = ?, seen_utc = ?, text = ?, detail = ? "
+                                  "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
         q.addBindValue(QString::fromStdString(f.severity));
         q.addBindValue(at);
         q.addBindValue(QString::fromStdString(f.text));
         q.addBindValue(detail);
         q.addBindValue(station);
         q.addBindValue(QString::fromStdString(f.kind));
-        if (!q.exec()) return failed();
+        if (!exec(q)) return failed();
     }
     for (const std::string& kind : c.health.judged) {
         if (open.count(kind)) continue;
-        q.prepare(QStringLiteral("UPDATE findings SET cleared_utc = ?, cleared_call = ? "
-                                 "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
+        prepare(q, QStringLiteral("UPDATE findings SET cleared_utc = ?, cleared_call = ? "
+                                  "WHERE station = ? AND kind = ? AND cleared_utc IS NULL"));
         q.addBindValue(at);
         q.addBindValue(c.callId);
         q.addBindValue(station);
         q.addBindValue(QString::fromStdString(kind));
-        if (!q.exec()) return failed();
+        if (!exec(q)) return failed();
     }
     return true;
 }
@@ -496,11 +593,11 @@ std::optional<StationHistory> SqlStore::history(const std::string& station)
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     const QString name = QString::fromStdString(station);
     StationHistory h;
-    q.prepare(QStringLiteral("SELECT started_utc, outcome, vbat, clock_offset_s, clock_set, tx_ok, tx_failed, seconds "
-                             "FROM calls WHERE station = ? AND started_utc >= ? ORDER BY started_utc DESC LIMIT 1000"));
+    prepare(q, QStringLiteral("SELECT started_utc, outcome, vbat, clock_offset_s, clock_set, tx_ok, tx_failed, seconds, why "
+                              "FROM calls WHERE station = ? AND started_utc >= ? ORDER BY started_utc DESC LIMIT 1000"));
     q.addBindValue(name);
     q.addBindValue(QDateTime::currentDateTimeUtc().addDays(-31).toString(Qt::ISODateWithMs));
-    if (!q.exec()) return std::nullopt;
+    if (!exec(q)) return std::nullopt;
     while (q.next()) {
         PastCall p;
         p.started = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
@@ -514,22 +611,24 @@ std::optional<StationHistory> SqlStore::history(const std::string& station)
         p.clockSet = q.value(4).toInt() != 0;
         p.transactionsOk = std::clamp(q.value(5).toInt(), 0, 1'000'000);
         p.transactionsFailed = std::clamp(q.value(6).toInt(), 0, 1'000'000);
+        const std::optional<Outcome> outcome = outcomeNamed(q.value(1).toString().toStdString());
+        p.lineTaken = outcome && lineTaken(*outcome, q.value(8).toString().toStdString());
         h.calls.push_back(p);
     }
-    q.prepare(QStringLiteral("SELECT started_utc, seconds FROM calls WHERE station = ? AND outcome = ? "
-                             "ORDER BY started_utc DESC LIMIT 1"));
+    prepare(q, QStringLiteral("SELECT started_utc, seconds FROM calls WHERE station = ? AND outcome = ? "
+                              "ORDER BY started_utc DESC LIMIT 1"));
     q.addBindValue(name);
     q.addBindValue(QString::fromLatin1(kOkWord));
-    if (!q.exec()) return std::nullopt;
+    if (!exec(q)) return std::nullopt;
     if (q.next()) {
         const QDateTime at = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
         const double seconds = q.value(1).toDouble();
         if (at.isValid()) h.lastSuccess = at.addMSecs(qint64(std::clamp(seconds, 0.0, 86400.0) * 1000));
     }
-    q.prepare(QStringLiteral("SELECT kind, severity, since_utc, text, detail FROM findings "
-                             "WHERE station = ? AND cleared_utc IS NULL ORDER BY kind"));
+    prepare(q, QStringLiteral("SELECT kind, severity, since_utc, text, detail FROM findings "
+                              "WHERE station = ? AND cleared_utc IS NULL ORDER BY kind"));
     q.addBindValue(name);
-    if (!q.exec()) return std::nullopt;
+    if (!exec(q)) return std::nullopt;
     while (q.next()) h.open.push_back(findingFromRow(q, 0));
     return h;
 }

@@ -5,13 +5,17 @@
 // read twice or a call replayed from the spool never doubles.
 
 #include "collect/FleetTypes.h"
+#include "collect/StatementDeadline.h"
 
 #include <QSqlDatabase>
 #include <QString>
 
+class QSqlError;
 class QSqlQuery;
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -105,18 +109,37 @@ public:
     std::optional<StationHistory> history(const std::string& station) override;
     QString name() const override { return m_url.display(); }
 
+    // How long one statement may keep a PostgreSQL connection waiting
+    // before the database counts as unreachable (see StatementDeadline.h);
+    // before the store is first opened.
+    void setStatementLimit(std::chrono::milliseconds limit);
+
 protected:
     // The connection, on the thread that opened it.
     QSqlDatabase database() const;
     const StoreUrl& url() const { return m_url; }
+    // Each statement within the limit. errorText says a statement that ran
+    // past it in words, and any other failure as the driver put it.
+    bool prepare(QSqlQuery& q, const QString& sql);
+    bool exec(QSqlQuery& q);
+    bool exec(QSqlQuery& q, const QString& sql);
+    bool begin(QSqlDatabase& db);
+    bool commit(QSqlDatabase& db);
+    void rollback(QSqlDatabase& db);
+    QString errorText(const QSqlError& error) const;
 
 private:
+    bool bounded(const std::function<bool()>& statement);
     bool migrate(SinkError* error);
     bool writeFindings(const CallResult& call, QString* error);
     bool moveSchedule(QSqlQuery& q, const CallResult& call);
     StoreUrl m_url;
     QString m_connection;
     bool m_open = false;
+    std::chrono::milliseconds m_limit{30'000};
+    std::unique_ptr<StatementDeadline> m_deadline;  // PostgreSQL's alone
+    bool m_timedOut = false;  // the last statement ran past the limit
+    bool m_migrating = false;
 };
 
 std::unique_ptr<Sink> makeSink(const StoreUrl& url);

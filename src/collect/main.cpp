@@ -291,6 +291,8 @@ int main(int argc, char** argv)
     for (std::optional<StoreUrl>& url : urls) {
         url->tlsNoVerify = url->tls && roster->insecureTlsNoVerify;
         auto sink = makeSink(*url);
+        if (fleetUrl && &url == &urls.front())
+            static_cast<SqlStore&>(*sink).setStatementLimit(FleetTable::statementLimit(roster->leaseS));
         // A store that cannot be reached is no refusal: its calls are
         // spooled. One that refuses its schema is.
         // A database written by a newer collector is refused before anything

@@ -79,6 +79,9 @@ struct CallResult {
     // a call from before schedules.
     std::string collector;
     std::optional<QDateTime> nextDue;
+    // The number of the claim the call was made under (a shared roster's
+    // pool or port station); none for a call made without one.
+    std::optional<long long> leaseToken;
 
     bool ok() const { return outcome == Outcome::Ok; }
 };

@@ -2,6 +2,7 @@
 
 #include "fleet/CallResult.h"
 #include "fleet/Roster.h"
+#include "modem/ModemDialogue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -178,7 +179,9 @@ struct Judge {
     void link()
     {
         const HealthRules& r = station.health;
-        if (call.outcome == Outcome::Stopped) return;  // the collector's stop says nothing of the line
+        // The collector's stop, or a line another call held, says nothing of
+        // the line's health.
+        if (call.outcome == Outcome::Stopped || lineTaken(call.outcome, call.why)) return;
         long long ok = call.transactionsOk, failed = call.transactionsFailed;
         int n = 1;
         for (std::size_t i = 0; i < history.calls.size() && n < r.linkCalls; ++i, ++n) {
@@ -190,7 +193,7 @@ struct Judge {
             inARow = 1;
             for (const PastCall& p : history.calls) {
                 if (p.ok) break;
-                ++inARow;
+                inARow += !p.lineTaken;
             }
         }
         look(kind::kLink);
@@ -210,6 +213,11 @@ struct Judge {
 };
 
 }  // namespace
+
+bool lineTaken(Outcome outcome, const std::string& why)
+{
+    return outcome == Outcome::DialFailed && why == modem::resultText(modem::Result::Busy);
+}
 
 bool plausibleVolts(double v) { return std::isfinite(v) && v > 0.5 && v < 60.0; }
 bool plausibleOffset(long long s) { return s > -315'360'000 && s < 315'360'000; }
@@ -277,6 +285,7 @@ void remember(StationHistory& history, const CallResult& call, const Health& hea
     p.clockSet = call.clockSet;
     p.transactionsOk = call.transactionsOk;
     p.transactionsFailed = call.transactionsFailed;
+    p.lineTaken = lineTaken(call.outcome, call.why);
     history.calls.insert(history.calls.begin(), p);
     history.open = health.open;
     if (call.ok()) history.lastSuccess = call.started.addMSecs(qint64(call.seconds * 1000));

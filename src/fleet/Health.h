@@ -7,6 +7,7 @@
 // clears anything.
 
 #include "fleet/Findings.h"
+#include "fleet/Outcome.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -27,12 +28,20 @@ struct PastCall {
     std::optional<long long> clockOffsetS;
     bool clockSet = false;
     int transactionsOk = 0, transactionsFailed = 0;
+    bool lineTaken = false;  // see lineTaken()
 };
 struct StationHistory {
     std::vector<PastCall> calls;  // newest first, at most the last 30 days
     std::vector<Finding> open;
     std::optional<QDateTime> lastSuccess;
 };
+
+// A dial the modem answered BUSY: the station's line was held by another
+// call (another collector's, after a claim passed on, or one still hanging
+// up). It is stored as the failed call it is and backs the schedule off, but
+// says nothing of the line's health: the link finding passes it over. A line
+// that stays busy shows as overdue.
+bool lineTaken(Outcome outcome, const std::string& why);
 
 Health judgeCall(const Station& station, const StationHistory& history, const CallResult& call);
 

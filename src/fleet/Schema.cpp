@@ -75,6 +75,13 @@ const std::vector<std::vector<std::string>>& schemaSteps()
             "DROP TABLE journal_v3",
             "CREATE INDEX journal_station ON journal (station, recorded_at)",
         },
+        {
+            // Each claim's own number, counted up by every claim of the
+            // station: a call stored under a claim that has since been
+            // taken over (its collector paused, or cut off from the table,
+            // past its lease) keeps its rows but moves no schedule.
+            "ALTER TABLE fleet_stations ADD COLUMN lease_token BIGINT",
+        },
     };
     return steps;
 }

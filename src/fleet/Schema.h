@@ -9,7 +9,7 @@
 namespace zrv::fleet {
 
 // The schema version this program writes and reads.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // One row per version a store has been brought to: made when missing, asked
 // for its highest, and a row added after each step.

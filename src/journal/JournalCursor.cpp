@@ -67,6 +67,11 @@ GapWalk walkGap(const JournalGap& g, uint16_t writePosition, const RegisterImage
         lostDownFrom(g.above.start);
         return w;
     }
+    // The gap's newest record takes its entries' times from the record above
+    // it, not from whatever this call built last.
+    DecodedRecord above;
+    std::copy(g.above.stamp.begin(), g.above.stamp.end(), above.words + 1);
+    builder.continueBelow(stampOf(above));
     uint16_t end = g.above.start;
     uint16_t start = image.input(g.above.start);
     std::vector<uint16_t> words;

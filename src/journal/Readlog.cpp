@@ -42,7 +42,10 @@ std::string TReadLog::run(const std::function<int32_t(journal::ReportBuilder&, c
         m_cursorReading.cutShort = m_result.cutShort;
         return builder.summary(0) + (m_result.cutShort ? journal::cutShortNote(failureText()) : std::string());
     }
-    if (m_sink.piece) m_sink.piece(builder.header(m_link.image(), m_link.slaveAddress()));
+    // The header sets the first record's entry base from the device clock, so
+    // it is built even when nobody shows it (the collector's call).
+    const std::string header = builder.header(m_link.image(), m_link.slaveAddress());
+    if (m_sink.piece) m_sink.piece(header);
 
     journal::JournalHooks hooks;
     hooks.readInputs = [this](uint16_t start, uint16_t count) { return readInputs(start, count); };

@@ -69,6 +69,11 @@ public:
     // "Загружено 5 записей в период c <opening> по <closing>"
     std::string summary(int32_t recordsRead) const;
 
+    // Goes on below a record read earlier (the one above a gap in the
+    // collector's reading): the next record's entries are placed on that
+    // record's stamp, as when the two are read one after the other.
+    void continueBelow(const Stamp& newer) { setBase(newer); }
+
     std::string entryLine(const Entry& e) const;
 
     const std::string& openingDate() const { return m_opening; }

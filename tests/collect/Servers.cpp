@@ -6,8 +6,10 @@
 #include <QThread>
 
 #include <utility>
+#include <vector>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -283,4 +285,73 @@ QByteArray NodeExporter::scrape() const
     const qsizetype body = reply.indexOf("\r\n\r\n");
     if (!reply.startsWith("HTTP/1.0 200") && !reply.startsWith("HTTP/1.1 200")) return {};
     return body < 0 ? QByteArray() : reply.mid(body + 4);
+}
+
+Forwarder::Forwarder(int target) : m_target(target)
+{
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(m_listen, 64) == 0 &&
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { loop(); });
+}
+
+Forwarder::~Forwarder()
+{
+    m_stopping = true;
+    m_thread.join();
+    ::close(m_listen);
+}
+
+void Forwarder::loop()
+{
+    std::vector<std::pair<int, int>> pairs;  // client, server
+    while (!m_stopping) {
+        if (m_frozen) {
+            QThread::msleep(20);
+            continue;
+        }
+        std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
+        for (const auto& [client, server] : pairs) {
+            fds.push_back({client, POLLIN, 0});
+            fds.push_back({server, POLLIN, 0});
+        }
+        if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
+        if (fds[0].revents & POLLIN) {
+            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            const int server = client >= 0 ? connectLoopback(m_target) : -1;
+            if (server >= 0) pairs.emplace_back(client, server);
+            else if (client >= 0) ::close(client);
+        }
+        std::vector<std::size_t> closed;
+        for (std::size_t i = 0; i < pairs.size() && !m_frozen; ++i) {
+            for (int side = 0; side < 2; ++side) {
+                const pollfd& p = fds[1 + 2 * i + std::size_t(side)];
+                if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                char buf[16384];
+                const ssize_t n = ::read(p.fd, buf, sizeof buf);
+                const int to = side == 0 ? pairs[i].second : pairs[i].first;
+                bool ok = n > 0;
+                for (ssize_t done = 0; ok && done < n;) {
+                    const ssize_t w = ::write(to, buf + done, std::size_t(n - done));
+                    ok = w > 0;
+                    done += std::max<ssize_t>(w, 0);
+                }
+                if (!ok && (closed.empty() || closed.back() != i)) closed.push_back(i);
+            }
+        }
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+            ::close(pairs[*it].first);
+            ::close(pairs[*it].second);
+            pairs.erase(pairs.begin() + std::ptrdiff_t(*it));
+        }
+    }
+    for (const auto& [client, server] : pairs) {
+        ::close(client);
+        ::close(server);
+    }
 }

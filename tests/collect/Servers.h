@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <thread>
+
 #include "support/LoopbackPort.h"
 
 // A test CA and a server certificate for "localhost" only (so 127.0.0.1 is
@@ -73,4 +76,22 @@ public:
 private:
     int m_port = 0;
     qint64 m_pid = 0;
+};
+
+// A TCP forwarder on a free loopback port in front of a server, that the
+// test can freeze: frozen, it keeps every connection open and answers
+// nothing (the kernel still accepts and acknowledges), as a WAN link, a
+// firewall that dropped its state or a VPN that hangs does.
+class Forwarder {
+public:
+    explicit Forwarder(int target);
+    ~Forwarder();
+    int port() const { return m_port; }
+    void freeze(bool frozen) { m_frozen = frozen; }
+
+private:
+    void loop();
+    int m_target, m_port = 0, m_listen = -1;
+    std::atomic<bool> m_frozen{false}, m_stopping{false};
+    std::thread m_thread;
 };

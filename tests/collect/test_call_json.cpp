@@ -88,9 +88,13 @@ TEST(CallJson, ValuesThatAreNoNumberAreNullInJsonAbsentFromLineProtocolAndSurviv
     // Blanks, commas and quotes of the name escaped as tags want them.
     EXPECT_TRUE(influx.startsWith(QStringLiteral("zrv_call,station=ГРП\\ №3\\,\\ \"Речная\",outcome=ok "))) << influx.toStdString();
 
-    // Written to the spool and read back: the same call, cursor and all.
-    const auto back = callFromJson(QJsonDocument::fromJson(QJsonDocument(o).toJson()).object());
+    // Written to the spool and read back: the same call, cursor, claim and all.
+    CallResult claimed = c;
+    claimed.leaseToken = 4'000'000'000'123LL;
+    const auto back = callFromJson(QJsonDocument::fromJson(QJsonDocument(callToJson(claimed)).toJson()).object());
     ASSERT_TRUE(back);
+    EXPECT_EQ(back->leaseToken, claimed.leaseToken);
+    EXPECT_FALSE(callFromJson(o)->leaseToken);
     EXPECT_TRUE(std::isnan(back->measurements->p1));
     EXPECT_FLOAT_EQ(back->measurements->p2, 1.25f);
     EXPECT_TRUE(std::isnan(back->records[0].p2));
@@ -111,6 +115,8 @@ TEST(CallJson, ASpoolLineHoldingWhatNoCallCanHoldIsRefusedAndNothingOverflows)
         {"a count that is text", [](QJsonObject& o) { o["transactions_ok"] = "many"; }},
         {"a negative count", [](QJsonObject& o) { o["timeouts"] = -1; }},
         {"an attempt of a billion", [](QJsonObject& o) { o["attempt"] = 1e9; }},
+        {"a claim's number that is no whole number", [](QJsonObject& o) { o["lease"] = 2.5; }},
+        {"a claim's number below zero", [](QJsonObject& o) { o["lease"] = -1; }},
         {"a measurement that is text",
          [](QJsonObject& o) {
              QJsonObject m = o["measurements"].toObject();

@@ -10,6 +10,8 @@
 #include "collect/Store.h"
 #include "fleet/Roster.h"
 #include "fleet/Schema.h"
+#include "journal/JournalReading.h"
+#include "journal/ReportBuilder.h"
 #include "link/RegisterImage.h"
 #include "setpoints/SetpointFile.h"
 
@@ -142,6 +144,48 @@ private:
             for (int i = 1; i < n; ++i) start = d.inputs[start];
             return start;
         });
+    }
+    // Each record a call stored reads as the terminal's report of the same
+    // ring and the same device clock has it: the newest one's entries on the
+    // clock, every older one's on the stamp of the record above it (so a
+    // record read into a gap of an earlier call too).
+    static void storedAsTheTerminalReports(zrvsim::SimServer& s, const QString& db, const QString& callId)
+    {
+        const auto pieces = s.withDevice([](zrvsim::DeviceModel& d, auto&) {
+            zrv::RegisterImage image;
+            for (uint16_t a = 20; a <= 25; ++a) image.setInput(a, d.inputs[a]);
+            zrv::journal::ReportBuilder report;
+            report.header(image, 1);
+            std::map<int, std::string> out;
+            uint16_t end = d.writePosition(), start = d.inputs[end];
+            while (out.size() < 200 && zrv::journal::inRing(start) && !out.count(start) &&
+                   zrv::journal::recordLength(start, end) >= zrv::journal::kRecordHead) {
+                std::vector<uint16_t> words(zrv::journal::recordLength(start, end));
+                for (uint32_t i = 0; i < words.size(); ++i) words[i] = d.inputs[zrv::journal::ringAddress(start, i)];
+                out[start] = report.recordPiece(zrv::journal::decodeRecord(words));
+                end = start;
+                start = words[0];
+            }
+            return out;
+        });
+        int compared = 0;
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "texts");
+            d.setDatabaseName(db);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            q.prepare("SELECT start_address, text FROM journal WHERE call_id = ?");
+            q.addBindValue(callId);
+            QVERIFY(q.exec());
+            while (q.next()) {
+                ++compared;
+                const int start = q.value(0).toInt();
+                QVERIFY2(pieces.count(start), qPrintable(QString::number(start)));
+                QCOMPARE(q.value(1).toString(), QString::fromStdString(pieces.at(start)));
+            }
+        }
+        QSqlDatabase::removeDatabase("texts");
+        QVERIFY(compared > 0);
     }
     // Each line among the metrics node_exporter serves (its textfile
     // collector read the file, and found it well formed).
@@ -438,6 +482,7 @@ private slots:
             d.holdMeasurements = true;
             d.setInputFloat(zrv::reg::kInP1, std::numeric_limits<float>::quiet_NaN());  // 0x0000 0x7FC0
             d.setInputFloat(zrv::reg::kInP2, 1.25f);
+            d.holdClock = true;  // one device clock for the collector's reading and the report it is held against
             slave.faults.silentInputAt = -1;
             return 0;
         });
@@ -453,6 +498,7 @@ private slots:
         Round r = runRound(*roster, "sqlite:" + db, Format::Influx);
         QCOMPARE(r.results.front().outcome, Outcome::Incomplete);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 11);
+        storedAsTheTerminalReports(sim, db, r.results.front().callId);
 
         // Line protocol as an agent parses it: measurement,tags fields time,
         // every field a number, a quoted string or an integer; P1 left out.
@@ -474,6 +520,7 @@ private slots:
         QCOMPARE(r.results.front().outcome, Outcome::Ok);
         QCOMPARE(r.results.front().records.size(), std::size_t(3 + 19));
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 33);
+        storedAsTheTerminalReports(sim, db, r.results.front().callId);
         const QJsonObject call = QJsonDocument::fromJson(r.out.split('\n').front().toUtf8()).object();
         QVERIFY(call["measurements"].toObject()["p1"].isNull());
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE p1 IS NULL AND p2 IS NOT NULL"), 2);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +21,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <netinet/in.h>
@@ -215,15 +217,28 @@ private slots:
         QCOMPARE(row(), QString("120 2  c2 0"));
         QVERIFY2(store.write(call("s", 2, zrv::fleet::Outcome::Stopped, 0), &error), error.why.c_str());
         QCOMPARE(row(), QString("120 2  c2 0"));
-        QVERIFY(q.exec("UPDATE fleet_stations SET lease_holder = 'c3', lease_until = 1e12"));
+        // Another collector's live claim: a call made without a claim, or
+        // under an earlier claim of the station (its collector paused or cut
+        // off past the lease), is stored but moves neither the schedule nor
+        // the claim. The holder's own call does, and lets its claim go.
+        QVERIFY(q.exec("UPDATE fleet_stations SET lease_holder = 'c3', lease_until = 1e12, lease_token = 7"));
         QVERIFY2(store.write(call("ok", 3, zrv::fleet::Outcome::Ok, 3600), &error), error.why.c_str());
-        QCOMPARE(row(), QString("3780 0 c3 c2 1"));
+        QCOMPARE(row(), QString("120 2 c3 c2 0"));
+        CallResult stale = call("stale", 3, zrv::fleet::Outcome::Ok, 3600);
+        stale.leaseToken = 6;
+        QVERIFY2(store.write(stale, &error), error.why.c_str());
+        QCOMPARE(row(), QString("120 2 c3 c2 0"));
+        CallResult held = call("held", 3, zrv::fleet::Outcome::Ok, 3600);
+        held.collector = "c3";
+        held.leaseToken = 7;
+        QVERIFY2(store.write(held, &error), error.why.c_str());
+        QCOMPARE(row(), QString("3780 0  c3 1"));
         int n = 0;
         // A call replayed from a spool after a newer one leaves the schedule.
         QVERIFY2(store.write(call("late", 1, zrv::fleet::Outcome::NoDevice, 30), &error), error.why.c_str());
-        QCOMPARE(row(), QString("3780 0 c3 c2 1"));
+        QCOMPARE(row(), QString("3780 0  c3 1"));
         QVERIFY(q.exec("SELECT COUNT(*) FROM calls WHERE collector = 'c2'") && q.next());
-        QCOMPARE(q.value(0).toInt(), 5);
+        QCOMPARE(q.value(0).toInt(), 6);
         q.finish();
 
         // Identical regulators share a device number: a record two of them
@@ -550,6 +565,189 @@ private slots:
         for (const QStringList& r : rows("SELECT c.station, (SELECT COUNT(*) FROM journal j WHERE j.station = c.station "
                                          "AND j.recorded_at LIKE '2026-11-%') FROM calls c WHERE c.outcome = 'ok' "
                                          "GROUP BY c.station"))
+            QVERIFY2(r[1].toInt() == 4, qPrintable(r.join(' ')));
+        for (auto& s : sims) {
+            s->terminate();
+            s->waitForFinished(5000);
+        }
+    }
+
+    // As a utility's network treats it: one collector paused in the middle
+    // of a pool call past its lease, then another cut off from the database
+    // alone (its connections held open, nothing answered) past its lease.
+    void aLateOrCutOffCollectorMovesNoScheduleAnotherHolds()
+    {
+        PgServer pg;
+        QString why;
+        QVERIFY2(pg.start(&why), qPrintable(why));
+        m_pgPort = pg.port();
+        const int tcpStations = 12, poolStations = 8, leaseS = 5, tcpEvery = 10, poolEvery = 60;
+        const int base = freePortRun(tcpStations);
+        QVERIFY(base > 0);
+        std::vector<std::unique_ptr<QProcess>> sims;
+        const auto sim = [&](const QStringList& args) {
+            sims.push_back(std::make_unique<QProcess>());
+            sims.back()->start(ZRVSIM_PROGRAM, args);
+            return sims.back()->waitForReadyRead(10000);
+        };
+        QVERIFY(sim({"--tcp", QString::number(base), "--fleet", QString::number(tcpStations), "--journal", "4", "--seed", "5"}));
+        QString roster = QString("[fleet]\ncoordinate = \"%1\"\nlease = \"%2s\"\n[defaults]\nevery = \"%3s\"\n")
+                             .arg(pg.url())
+                             .arg(leaseS)
+                             .arg(tcpEvery);
+        const QStringList names{"c1", "c2", "c3"};
+        // c1's modem answers at once, the others at 9600 baud: a call that
+        // takes c1's station over is still on the line when c1 comes back.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(sim(QStringList{"--com", QString::number(21 + i), "--modem", "--fleet", QString::number(poolStations),
+                                    "--journal", "4", "--seed", "80"} +
+                        (i ? QStringList{"--pace"} : QStringList{})));
+            roster += QString("[[pool]]\nname = \"P\"\nhost = \"%1\"\nports = [\"COM%2\"]\n").arg(names[i]).arg(21 + i);
+        }
+        std::map<QString, QString> owner;
+        for (int i = 0; i < tcpStations; ++i) {
+            owner[QString("T%1").arg(i)] = names[i % 3];
+            roster += QString("[[station]]\nname = \"T%1\"\nport = \"tcp 127.0.0.1 %2\"\nhost = \"%3\"\n")
+                          .arg(i)
+                          .arg(base + i)
+                          .arg(names[i % 3]);
+        }
+        for (int i = 0; i < poolStations; ++i)
+            roster += QString("[[station]]\nname = \"P%1\"\npool = \"P\"\nphone = \"%2\"\nevery = \"%3s\"\n").arg(i).arg(i * 10).arg(poolEvery);
+        const QString rosterPath = m_dir.path() + "/late.toml";
+        QFile f(rosterPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(roster.toUtf8());
+        f.close();
+
+        // Each collector reaches the database through a forwarder of its own.
+        std::map<QString, std::unique_ptr<Forwarder>> link;
+        std::map<QString, std::unique_ptr<QProcess>> c;
+        std::map<QString, QString> err;
+        for (const QString& name : names) {
+            link[name] = std::make_unique<Forwarder>(pg.port());
+            c[name] = std::make_unique<QProcess>();
+            c[name]->start(ZRVCOLLECT_PROGRAM, {"--serve", "--roster", rosterPath, "--name", name, "--coordinate",
+                                                QString("postgresql://postgres@127.0.0.1:%1/zrv").arg(link[name]->port()),
+                                                "--state-dir", m_dir.path() + "/late-" + name});
+            QVERIFY(c[name]->waitForStarted());
+        }
+        // Every station's next due time as the table holds it, watched all
+        // along: it never moves backwards.
+        std::map<QString, double> due;
+        QStringList backwards;
+        const auto pump = [&](int ms) {
+            QElapsedTimer t;
+            t.start();
+            do {
+                for (auto& [name, p] : c) {
+                    if (p->state() == QProcess::Running) p->waitForReadyRead(20);
+                    err[name] += QString::fromUtf8(p->readAllStandardError());
+                }
+                const bool made = rows("SELECT to_regclass('fleet_stations') IS NOT NULL").value(0).value(0) == "true";
+                for (const QStringList& r : made ? rows("SELECT station, next_due, last_collector FROM fleet_stations")
+                                                 : QList<QStringList>{}) {
+                    const double next = r[1].toDouble();
+                    if (due.count(r[0]) && next < due[r[0]] - 0.001)
+                        backwards << QString("%1: %2 after %3 (%4)").arg(r[0]).arg(next, 0, 'f', 3).arg(due[r[0]], 0, 'f', 3).arg(r[2]);
+                    due[r[0]] = std::max(due[r[0]], next);
+                }
+                QThread::msleep(50);
+            } while (t.elapsed() < ms);
+        };
+        const auto waitFor = [&](const std::function<bool()>& done, int ms) {
+            QElapsedTimer t;
+            t.start();
+            while (!done() && t.elapsed() < ms) pump(200);
+            return done();
+        };
+        const auto calledOn = [&](const QString& name, const QString& port, qsizetype from) {
+            const qsizetype at = err[name].indexOf(port + ": вызов ", from);
+            if (at < 0) return QString();
+            const qsizetype begin = at + port.size() + 8;
+            const qsizetype end = err[name].indexOf('\n', begin);
+            return end < 0 ? QString() : err[name].mid(begin, end - begin);
+        };
+
+        // c1 stops in the middle of a pool call: another collector takes
+        // the station once the lease has lapsed, and calls it. c1
+        // comes back while that call runs and stores its own, late: its rows
+        // are kept, the schedule stays the holder's.
+        QString held;
+        QVERIFY2(waitFor([&] { return !(held = calledOn("c1", "COM21", 0)).isEmpty(); }, 30000), qPrintable(err["c1"]));
+        ::kill(pid_t(c["c1"]->processId()), SIGSTOP);
+        const qint64 pausedMs = QDateTime::currentMSecsSinceEpoch();
+        const qsizetype heard2 = err["c2"].size(), heard3 = err["c3"].size();
+        QString holder;
+        QVERIFY2(waitFor(
+                     [&] {
+                         const QString line = ": вызов " + held + "\n";
+                         holder = err["c2"].indexOf("COM22" + line, heard2) >= 0   ? "c2"
+                                  : err["c3"].indexOf("COM23" + line, heard3) >= 0 ? "c3"
+                                                                                   : "";
+                         return !holder.isEmpty();
+                     },
+                     40000),
+                 qPrintable(held + " was not taken over: " + err["c2"].mid(heard2) + err["c3"].mid(heard3)));
+        QVERIFY(QDateTime::currentMSecsSinceEpoch() >= pausedMs + leaseS * 1000);
+        ::kill(pid_t(c["c1"]->processId()), SIGCONT);
+        const auto stored = [&](const QString& who) {
+            return !rows(QString("SELECT 1 FROM calls WHERE station = '%1' AND collector = '%2'").arg(held, who)).isEmpty();
+        };
+        QVERIFY2(waitFor([&] { return stored("c1"); }, 20000), qPrintable(err["c1"]));
+        const bool holderStillCalling = !stored(holder);
+        const QStringList late = rows(QString("SELECT last_collector, lease_holder FROM fleet_stations WHERE station = '%1'").arg(held)).value(0);
+        QVERIFY2(late.value(0) != "c1" && late.value(1) == holder, qPrintable(held + ": " + late.join(' ')));
+        QVERIFY2(waitFor([&] { return stored(holder); }, 30000), qPrintable(err[holder]));
+        pump(500);
+        const QStringList after = rows(QString("SELECT last_collector, lease_holder FROM fleet_stations WHERE station = '%1'").arg(held)).value(0);
+        QCOMPARE(after.value(0), holder);
+        QVERIFY(holderStillCalling);  // the late call came while the station was another's
+
+        // c2 is cut off from the database alone: it says so within the
+        // lease, goes on with its own stations into its spool, and hands
+        // the spool over once the link heals.
+        link["c2"]->freeze(true);
+        const qint64 cutMs = QDateTime::currentMSecsSinceEpoch();
+        const qsizetype before = err["c2"].size();
+        qint64 noticedMs = 0;
+        QVERIFY2(waitFor([&] { return err["c2"].indexOf("общий список станций недоступен", before) >= 0; }, 4 * leaseS * 1000),
+                 qPrintable(err["c2"].mid(before)));
+        noticedMs = QDateTime::currentMSecsSinceEpoch();
+        QVERIFY2(noticedMs - cutMs <= leaseS * 1000 + 500, qPrintable(QString::number(noticedMs - cutMs)));
+        const QString spool = m_dir.path() + "/late-c2/spool.jsonl";
+        QVERIFY2(waitFor([&] { return QFileInfo(spool).size() > 0; }, (tcpEvery + leaseS) * 1000), qPrintable(err["c2"].mid(before)));
+        pump(int(std::max<qint64>(0, cutMs + 4 * leaseS * 1000 - QDateTime::currentMSecsSinceEpoch())));
+        link["c2"]->freeze(false);
+        QVERIFY2(waitFor([&] { return QFileInfo(spool).size() == 0; }, 6 * leaseS * 1000), qPrintable(err["c2"].right(2000)));
+        pump(2 * tcpEvery * 1000);
+
+        const qint64 endMs = QDateTime::currentMSecsSinceEpoch();
+        for (auto& [name, p] : c) ::kill(pid_t(p->processId()), SIGTERM);
+        for (auto& [name, p] : c) {
+            QVERIFY(waitFor([&] { return p->state() == QProcess::NotRunning; }, 30000));
+            QVERIFY2(p->exitCode() == 0, qPrintable(err[name]));
+        }
+        QVERIFY2(backwards.isEmpty(), qPrintable(backwards.join('\n')));
+        // Each collector's own stations kept their period through the pause
+        // and the cut (c1's aside while it was stopped): the calls c2 made
+        // cut off are in the store now, each once, with every record.
+        std::map<QString, std::vector<qint64>> starts;
+        for (const QStringList& r : rows("SELECT station, started_utc FROM calls WHERE outcome = 'ok' AND station LIKE 'T%' "
+                                         "ORDER BY started_utc"))
+            starts[r[0]].push_back(msOf(r[1]));
+        for (const auto& [station, list] : starts) {
+            QVERIFY2(list.size() >= 4 && list.back() >= endMs - tcpEvery * 1000 - 5000, qPrintable(station));
+            for (std::size_t i = 1; i < list.size(); ++i) {
+                const bool paused = owner[station] == "c1" && list[i] > pausedMs && list[i - 1] < pausedMs + 3 * leaseS * 1000;
+                QVERIFY2(list[i] - list[i - 1] >= tcpEvery * 1000 - 1500, qPrintable(station));
+                QVERIFY2(paused || list[i] - list[i - 1] <= (tcpEvery + leaseS) * 1000,
+                         qPrintable(station + QString(": %1 ms between calls").arg(list[i] - list[i - 1])));
+            }
+        }
+        QCOMPARE(rows("SELECT COUNT(*) FROM (SELECT call_id FROM calls GROUP BY call_id HAVING COUNT(*) > 1) d").value(0).value(0), QString("0"));
+        for (const QStringList& r : rows("SELECT c.station, (SELECT COUNT(*) FROM journal j WHERE j.station = c.station "
+                                         "AND j.recorded_at LIKE '2026-11-%') FROM calls c WHERE c.outcome = 'ok' GROUP BY c.station"))
             QVERIFY2(r[1].toInt() == 4, qPrintable(r.join(' ')));
         for (auto& s : sims) {
             s->terminate();

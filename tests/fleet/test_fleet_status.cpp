@@ -2,6 +2,7 @@
 // it should be.
 
 #include "fleet/FleetStatus.h"
+#include "fleet/Schema.h"
 #include "link/PortMap.h"
 
 #include <gtest/gtest.h>
@@ -159,16 +160,18 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     // A newer collector's store is said so; a clock 2^63 off is unknown; a
     // store held by a writer is busy, not gone; the reasons are Russian.
     ASSERT_EQ(sqlite3_open((m_dir + "/other.db").c_str(), &db), SQLITE_OK);
+    const std::string newerVersion = std::to_string(zrv::fleet::kSchemaVersion + 1);
     sqlite3_exec(db,
-                 "CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (2), (3), (4), (5);"
-                 "UPDATE calls SET clock_offset_s = 9223372036854775807 WHERE station = 'B';",
+                 ("CREATE TABLE zrv_schema (version INTEGER); INSERT INTO zrv_schema VALUES (1), (" + newerVersion +
+                  "); UPDATE calls SET clock_offset_s = 9223372036854775807 WHERE station = 'B';")
+                     .c_str(),
                  nullptr, nullptr, nullptr);
     std::string remark;
     bool busy = true;
     const auto newer = readLastCalls(m_dir + "/other.db", &why, &busy, &remark);
     ASSERT_TRUE(newer) << why;
     EXPECT_FALSE(busy);
-    EXPECT_NE(remark.find("версии 5 новее"), std::string::npos) << remark;
+    EXPECT_NE(remark.find("версии " + newerVersion + " новее"), std::string::npos) << remark;
     EXPECT_FALSE(newer->at("B").clockOffsetS);
     ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE calls SET why = 'x';", nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_FALSE(readLastCalls(m_dir + "/other.db", &why, &busy));

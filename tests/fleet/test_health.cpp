@@ -104,9 +104,24 @@ TEST(Health, DriftCountsFromAClockSetAndTheLineFromCallsInARow)
     ASSERT_EQ(judged.opened.size(), 1u);
     EXPECT_EQ(judged.opened[0].kind, kind::kLink);
     EXPECT_TRUE(judged.opened[0].critical());
-    // A collector stopped mid-call says nothing of the line.
+    // A collector stopped mid-call says nothing of the line, nor does a dial
+    // the modem answered BUSY (the line held by another collector's call):
+    // neither this one, nor one among the calls in a row.
     failed.outcome = Outcome::Stopped;
     EXPECT_TRUE(judgeCall(s, h, failed).open.empty());
+    CallResult busy = failed;
+    busy.outcome = Outcome::DialFailed;
+    busy.why = "Занято";
+    EXPECT_TRUE(judgeCall(s, h, busy).open.empty());
+    StationHistory withBusy = h;
+    remember(withBusy, busy, {});
+    EXPECT_TRUE(withBusy.calls.front().lineTaken && !withBusy.calls.front().ok);
+    withBusy.calls.erase(withBusy.calls.begin() + 1);  // one failure, then the busy dial
+    failed.outcome = Outcome::NoDevice;
+    EXPECT_TRUE(judgeCall(s, withBusy, failed).opened.empty());
+    busy.why = "Нет несущей";  // no carrier is the line's own fault
+    remember(withBusy, busy, {});
+    EXPECT_EQ(kinds(judgeCall(s, withBusy, failed).opened), std::set<std::string>{kind::kLink});
     // A quarter of the exchanges failed over the last calls: a warning.
     h.calls = {past(1, 3.6, 0), past(2, 3.6, 0)};
     CallResult shaky = okCall(3.6f, 0);

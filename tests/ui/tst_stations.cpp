@@ -141,6 +141,9 @@ private slots:
         // Before any round there is no store: the roster alone, said so.
         t().main->StationsF->trigger();
         QVERIFY(stations()->isVisible());
+        // At the terminal's own size every filter's caption is whole.
+        for (const QCheckBox* filter : {stations()->AttentionOnly, stations()->FindingsOnly})
+            QVERIFY2(filter->width() >= filter->sizeHint().width() && filter->isVisible(), qPrintable(filter->text()));
         stations()->chooseFile = [&] { return rosterPath; };
         QTest::mouseClick(stations()->OpenRoster, Qt::LeftButton);
         QCOMPARE(column(stations()->Table, TStations::Name, false),

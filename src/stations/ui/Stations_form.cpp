@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -190,7 +191,9 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     top->addWidget(OpenRoster);
     layout->addLayout(top);
 
-    auto* filterBar = new QHBoxLayout;
+    // The filters one above the other, each with its button: at the
+    // terminal's own width the two captions side by side would be cut.
+    auto* filterBar = new QGridLayout;
     AttentionOnly = new QCheckBox(QStringLiteral("Только неудачный вызов или отличие от профиля"), client);
     AttentionOnly->setObjectName("AttentionOnly");
     Choose = new QPushButton(QStringLiteral("Выбрать"), client);
@@ -201,11 +204,11 @@ TStations::TStations(QMdiArea* area, zrv::Session& session)
     ShowHistory = new QPushButton(QStringLiteral("История..."), client);
     ShowHistory->setObjectName("ShowHistory");
     ShowHistory->setToolTip(QStringLiteral("Давления, пределы отсечки, батарея и часы станции за 7, 30 или 90 дней"));
-    filterBar->addWidget(AttentionOnly);
-    filterBar->addWidget(FindingsOnly);
-    filterBar->addStretch(1);
-    filterBar->addWidget(ShowHistory);
-    filterBar->addWidget(Choose);
+    filterBar->addWidget(AttentionOnly, 0, 0);
+    filterBar->addWidget(FindingsOnly, 1, 0);
+    filterBar->setColumnStretch(1, 1);
+    filterBar->addWidget(ShowHistory, 0, 2);
+    filterBar->addWidget(Choose, 1, 2);
     layout->addLayout(filterBar);
 
     Table = makeTable(client, "Table",
