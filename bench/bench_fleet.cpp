@@ -17,9 +17,15 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QThread>
+#include <QSqlError>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -133,14 +139,110 @@ void throughput(PgServer& pg, const QString& dir, int collectors)
 
 // The claim alone: one pool of 9,000 stations and 1,000 on ports of their
 // own, all due; a collector with two free modems claims two of the pool, or
-// a free port its one station.
+// a free port its one station; by one claimer, then by eight at once (each
+// its own connection, as eight collectors), and as the claim was made before
+// (every candidate station named in the statement) beside it.
+// Each station claimed is then stored as a call would store it (due again
+// a day later, its claim let go), or with `giveBack` only let go.
+std::vector<double> claims(const QString& url, const std::string& name, int rounds,
+                           const std::function<std::optional<std::vector<Claimed>>(FleetTable&, std::string*)>& claim,
+                           bool giveBack)
+{
+    std::string error;
+    FleetTable table(*parseStoreUrl(url, &error), name, 120);
+    std::vector<double> ms;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const auto claimed = claim(table, &error);
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!claimed) {
+            std::printf("claim: %s\n", error.c_str());
+            return {};
+        }
+        std::vector<std::string> back;
+        for (const Claimed& c : *claimed) {
+            back.push_back(c.station);
+            if (giveBack) continue;
+            CallResult call;
+            call.callId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            call.station = c.station;
+            call.started = QDateTime::currentDateTimeUtc();
+            call.outcome = zrv::fleet::Outcome::Ok;
+            call.collector = name;
+            call.nextDue = call.started.addDays(1);
+            call.leaseToken = c.token;
+            SinkError stored;
+            if (!table.write(call, &stored)) std::printf("store: %s\n", stored.why.c_str());
+        }
+        if (giveBack) table.release(back);
+        // A serving collector claims once a second at most; eight of them
+        // here claim a hundred times as often, and still overlap.
+        QThread::msleep(10);
+    }
+    return ms;
+}
+
+void printLatency(const char* what, int claimers, std::vector<double> ms)
+{
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    std::printf("claim, %s, %d claimer%s: median %.2f ms, 99th %.2f ms\n", what, claimers, claimers > 1 ? "s" : "",
+                ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]);
+    std::fflush(stdout);
+}
+
+// The statement the claim was before: the candidates as bind values.
+std::optional<std::vector<Claimed>> claimByList(const std::string& name, const QString& url,
+                                                const std::vector<std::string>& candidates, int count, std::string* why)
+{
+    std::vector<Claimed> out;
+    {
+        QSqlDatabase d = QSqlDatabase::database(QString::fromStdString("list-" + name), false);
+        if (!d.isValid()) {
+            std::string error;
+            const auto u = parseStoreUrl(url, &error);
+            d = QSqlDatabase::addDatabase("QPSQL", QString::fromStdString("list-" + name));
+            d.setHostName(u->host);
+            d.setPort(u->port);
+            d.setUserName(u->user);
+            d.setDatabaseName(u->database);
+        }
+        if (!d.isOpen() && !d.open()) {
+            *why = "no connection";
+            return std::nullopt;
+        }
+        QStringList marks;
+        for (std::size_t i = 0; i < candidates.size(); ++i) marks << "?";
+        const QString now = "extract(epoch from clock_timestamp())";
+        d.transaction();
+        QSqlQuery q(d);
+        q.prepare(QString("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + 120 WHERE station IN (SELECT station "
+                          "FROM fleet_stations WHERE station IN (%2) AND COALESCE(next_due, 0) <= %1 AND (lease_holder IS NULL "
+                          "OR lease_until IS NULL OR lease_until < %1 OR lease_until > %1 + 240) ORDER BY next_due, station "
+                          "LIMIT ? FOR UPDATE SKIP LOCKED) RETURNING station")
+                      .arg(now, marks.join(',')));
+        q.addBindValue(QString::fromStdString(name));
+        for (const std::string& c : candidates) q.addBindValue(QString::fromStdString(c));
+        q.addBindValue(count);
+        if (!q.exec()) {
+            *why = q.lastError().text().toStdString();
+            d.rollback();
+            return std::nullopt;
+        }
+        while (q.next()) out.push_back({"pool P", q.value(0).toString().toStdString(), 0, {}, {}});
+        d.commit();
+    }
+    return out;
+}
+
 void claimLatency(PgServer& pg)
 {
     QString why;
     pg.sql("CREATE DATABASE claims", &why);
     std::string error;
-    auto url = parseStoreUrl(QString("postgresql://postgres@127.0.0.1:%1/claims").arg(pg.port()), &error);
-    FleetTable table(*url, "bench", 120);
+    const QString url = QString("postgresql://postgres@127.0.0.1:%1/claims").arg(pg.port());
+    FleetTable table(*parseStoreUrl(url, &error), "bench", 120);
     Enrolment e;
     e.collector = "bench";
     e.host = "bench";
@@ -148,34 +250,75 @@ void claimLatency(PgServer& pg)
     std::vector<std::string> pool;
     for (int i = 0; i < 10000; ++i) {
         const std::string name = "S" + std::to_string(i);
-        e.stations.push_back({name, i < 9000 ? "P" : "", i < 9000 ? "" : "bench", 86400, 1000.0 + i});
+        e.stations.push_back({name, i < 9000 ? "P" : "", i < 9000 ? "" : "bench", 86400, 1000.0 + i,
+                              i < 9000 ? "" : "tcp 10.0.0.1 " + std::to_string(i), std::nullopt});
         if (i < 9000) pool.push_back(name);
     }
     if (!table.enrol(e, &error)) {
         std::printf("enrol: %s\n", error.c_str());
         return;
     }
-    const auto timed = [&](const std::vector<ClaimGroup>& groups, const char* what) {
-        std::vector<double> ms;
-        for (int i = 0; i < 200; ++i) {
-            QElapsedTimer t;
-            t.start();
-            const auto claimed = table.claim(groups, &error);
-            ms.push_back(double(t.nsecsElapsed()) / 1e6);
-            if (!claimed) {
-                std::printf("claim: %s\n", error.c_str());
-                return;
-            }
-            std::vector<std::string> back;
-            for (const Claimed& c : *claimed) back.push_back(c.station);
-            table.release(back);
-        }
-        std::sort(ms.begin(), ms.end());
-        std::printf("claim with 10000 stations in the table, %s: median %.1f ms, 95th %.1f ms\n", what, ms[ms.size() / 2],
-                    ms[ms.size() * 95 / 100]);
+    const int minute = 600;
+    const auto byPool = [&](FleetTable& t, std::string* w) {
+        return t.claimTransaction({{"pool P", "P", "", 2, minute, {}}}, w);
     };
-    timed({{"pool P", pool, 2}}, "two of a 9000-station pool");
-    timed({{"COM1", {"S9500"}, 1}}, "a port's own station");
+    const auto byPort = [&](FleetTable& t, std::string* w) {
+        return t.claimTransaction({{"tcp 10.0.0.1 9500", "", "tcp 10.0.0.1 9500", 1, minute, {}}}, w);
+    };
+    const auto byPoolAndRead = [&](FleetTable& t, std::string* w) {
+        return t.claim({{"pool P", "P", "", 2, minute, {}}}, w);
+    };
+    const auto atOnce = [&](int claimers, int rounds, const auto& claim, bool giveBack = false) {
+        std::vector<std::vector<double>> each(static_cast<std::size_t>(claimers));
+        std::vector<std::thread> threads;
+        for (int c = 0; c < claimers; ++c)
+            threads.emplace_back([&, c] { each[std::size_t(c)] = claims(url, "bench", rounds, claim, giveBack); });
+        for (std::thread& t : threads) t.join();
+        std::vector<double> all;
+        for (const auto& v : each) all.insert(all.end(), v.begin(), v.end());
+        return all;
+    };
+    for (const int claimers : {1, 8}) {
+        printLatency("before (every candidate named), two of a 9000-station pool", claimers,
+                     atOnce(claimers, 40, [&](FleetTable& t, std::string* w) {
+                         static std::atomic<int> threads{0};
+                         thread_local const std::string connection = "list" + std::to_string(threads++);
+                         (void)t;
+                         return claimByList(connection, url, pool, 2, w);
+                     }, true));
+        printLatency("two of a 9000-station pool", claimers, atOnce(claimers, 200, byPool));
+        printLatency("a port's own station", claimers, atOnce(claimers, 200, byPort, true));
+        printLatency("two of the pool, then their cursors and history", claimers, atOnce(claimers, 200, byPoolAndRead));
+    }
+
+    // A collector dies holding a station: another, claiming once a second
+    // as a serving collector does, takes it this long after its lease lapsed.
+    FleetTable dead(*parseStoreUrl(url, &error), "dead", 5);
+    FleetTable heir(*parseStoreUrl(url, &error), "bench", 5);
+    const auto held = dead.claim({{"pool P", "P", "", 1, minute, {}}}, &error);
+    if (!held || held->empty()) {
+        std::printf("takeover: nothing claimed (%s)\n", error.c_str());
+        return;
+    }
+    const qint64 lapse = QDateTime::currentMSecsSinceEpoch() + 5000;
+    std::vector<std::string> taken;
+    while (QDateTime::currentMSecsSinceEpoch() < lapse + 10'000) {
+        const auto claimed = heir.claim({{"pool P", "P", "", 2, minute, {}}}, &error);
+        bool found = false;
+        for (const Claimed& c : claimed.value_or(std::vector<Claimed>{})) {
+            taken.push_back(c.station);
+            found = found || c.station == held->front().station;
+        }
+        if (found) {
+            std::printf("takeover of a dead collector's station: %.2f s after its lease lapsed (lease 5 s, target <= 1 s)\n",
+                        double(QDateTime::currentMSecsSinceEpoch() - lapse) / 1000.0);
+            break;
+        }
+        heir.release(taken);
+        taken.clear();
+        QThread::msleep(1000);
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace

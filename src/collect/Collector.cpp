@@ -518,17 +518,18 @@ void Collector::claim(const std::vector<Port*>& free, int room)
     std::map<std::string, int> poolFree;
     for (Port* p : free) {
         if (!poolPort(p->name)) {
-            ClaimGroup g{p->name, {}, 1};
+            ClaimGroup g{p->name, {}, p->name, 1, minute, {}};
+            bool any = false;
             for (const Station& st : m_roster.stations) {
-                if (st.port != p->name || !st.pool.empty() || m_busy.count(st.name) || !withinHours(st.window, minute) ||
-                    !mayCall(m_roster, st, m_options.name, m_options.machineHost))
+                if (st.port != p->name || !st.pool.empty() || !mayCall(m_roster, st, m_options.name, m_options.machineHost))
                     continue;
                 // This collector's own stations: its own record of their
                 // calls also says (a call made while the table was away
                 // may not have reached it yet).
-                if (dueAt(st, m_history, now) <= now) g.candidates.push_back(st.name);
+                if (m_busy.count(st.name) || dueAt(st, m_history, now) > now) g.exclude.push_back(st.name);
+                else any = any || withinHours(st.window, minute);
             }
-            if (!g.candidates.empty()) groups.push_back(std::move(g));
+            if (any) groups.push_back(std::move(g));
         }
         for (const Pool& pool : m_roster.pools)
             if (hasModems(pool, m_options.name) && std::find(pool.ports.begin(), pool.ports.end(), p->name) != pool.ports.end())
@@ -537,11 +538,13 @@ void Collector::claim(const std::vector<Port*>& free, int room)
     // Back from an outage, the pools wait one lease: every collector's
     // spool reaches the table first, and with it what was called meanwhile.
     if (QDateTime::currentMSecsSinceEpoch() < m_poolsFromMs) poolFree.clear();
+    // A pool's stations are picked by the table; only those being called
+    // here are named (at most one a port).
     for (const auto& [pool, n] : poolFree) {
-        ClaimGroup g{"pool " + pool, {}, n};
+        ClaimGroup g{"pool " + pool, pool, {}, n, minute, {}};
         for (const Station& st : m_roster.stations)
-            if (st.pool == pool && !m_busy.count(st.name) && withinHours(st.window, minute)) g.candidates.push_back(st.name);
-        if (!g.candidates.empty()) groups.push_back(std::move(g));
+            if (st.pool == pool && m_busy.count(st.name)) g.exclude.push_back(st.name);
+        groups.push_back(std::move(g));
     }
     // No more than the free calls allow, the own ports first.
     for (ClaimGroup& g : groups) {
@@ -604,7 +607,8 @@ void Collector::enrol(bool fresh)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const Station& st : m_roster.stations)
         e.stations.push_back({st.name, st.pool, st.pool.empty() ? ownerOf(st, m_options.machineHost) : std::string(),
-                              st.everyS, double(dueAt(st, m_history, now).toMSecsSinceEpoch()) / 1000.0});
+                              st.everyS, double(dueAt(st, m_history, now).toMSecsSinceEpoch()) / 1000.0, st.port,
+                              st.window});
     m_renewInFlight = true;
     m_fleet->post([this, e](Sink& s) {
         std::string why;

@@ -99,8 +99,11 @@ int printFleetReport(const ReportOptions& o, FILE* out)
                         QString state = QStringLiteral("на связи");
                         if (stopped) state = QStringLiteral("остановлен");
                         else if (!fresh) {
+                            // Gone without saying so is critical for a
+                            // collector of the roster; a row no collector of
+                            // it wrote is a warning, whatever its age.
                             state = QStringLiteral("не отвечает");
-                            problems.push_back({2, QStringLiteral("сборщик %1 не отвечает с %2")
+                            problems.push_back({known(name) ? 2 : 1, QStringLiteral("сборщик %1 не отвечает с %2")
                                                        .arg(QString::fromStdString(name), when(beat))});
                         } else {
                             ++alive;

@@ -90,45 +90,98 @@ bool FleetTable::enrol(const Enrolment& e, std::string* why)
                 q.addBindValue(QString::fromStdString(e.collector));
                 if (!exec(q)) return false;
             }
-            // Who may call a station and how often is the roster's; when it
-            // is due is the table's, once it has the station.
-            prepare(q, QStringLiteral("INSERT INTO fleet_stations (station, pool, host, every_s, next_due) "
-                                      "VALUES (?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET pool = excluded.pool, "
-                                      "host = excluded.host, every_s = excluded.every_s"));
+            // Who may call a station, when and how often is the roster's; when
+            // it is due is the table's, once it has the station.
+            prepare(q, QStringLiteral("INSERT INTO fleet_stations (station, pool, host, every_s, next_due, port, hours_from, "
+                                      "hours_to, enrolled, retired) VALUES (?, ?, ?, ?, ?, ?, ?, ?, extract(epoch from now()), 0) "
+                                      "ON CONFLICT (station) DO UPDATE SET pool = excluded.pool, host = excluded.host, "
+                                      "every_s = excluded.every_s, port = excluded.port, hours_from = excluded.hours_from, "
+                                      "hours_to = excluded.hours_to, enrolled = excluded.enrolled, retired = 0"));
+            const QVariant none;
             for (const Enrolment::Row& r : e.stations) {
                 q.addBindValue(QString::fromStdString(r.station));
-                q.addBindValue(r.pool.empty() ? QVariant() : QVariant(QString::fromStdString(r.pool)));
-                q.addBindValue(r.host.empty() ? QVariant() : QVariant(QString::fromStdString(r.host)));
+                q.addBindValue(r.pool.empty() ? none : QVariant(QString::fromStdString(r.pool)));
+                q.addBindValue(r.host.empty() ? none : QVariant(QString::fromStdString(r.host)));
                 q.addBindValue(r.everyS);
                 q.addBindValue(r.nextDue);
+                q.addBindValue(r.port.empty() || !r.pool.empty() ? none : QVariant(QString::fromStdString(r.port)));
+                q.addBindValue(r.window ? QVariant(r.window->first) : none);
+                q.addBindValue(r.window ? QVariant(r.window->second) : none);
                 if (!exec(q)) return false;
             }
-            return true;
+            // A station of this collector's ports or pools that its roster no
+            // longer names (or a row no roster wrote) is claimed by nobody.
+            // now() is the transaction's start: the same for every row above.
+            QString pools;
+            for (std::size_t i = 0; i < e.pools.size(); ++i) pools += i ? QStringLiteral(", ?") : QStringLiteral("?");
+            prepare(q, QStringLiteral("UPDATE fleet_stations SET retired = 1 WHERE ((host = ? AND pool IS NULL)%1) "
+                                      "AND (enrolled IS NULL OR enrolled < extract(epoch from now()))")
+                           .arg(pools.isEmpty() ? QString() : QStringLiteral(" OR pool IN (%1)").arg(pools)));
+            q.addBindValue(QString::fromStdString(e.collector));
+            for (const std::string& p : e.pools) q.addBindValue(QString::fromStdString(p));
+            // The claim's plan wants to know the table's size and spread (a
+            // pool's stations in due order through its index, rather than
+            // all of them sorted): a freshly filled table has no statistics
+            // until autovacuum gets to it. A role that does not own the table
+            // is only warned, and autovacuum does it later.
+            return exec(q) && exec(q, QStringLiteral("ANALYZE fleet_stations"));
         },
         why);
 }
 
 std::optional<std::vector<Claimed>> FleetTable::claim(const std::vector<ClaimGroup>& groups, std::string* why)
 {
+    auto out = claimTransaction(groups, why);
+    if (out) readClaimed(*out);
+    return out;
+}
+
+void FleetTable::readClaimed(std::vector<Claimed>& claimed)
+{
+    // Read after the claim's commit: the last call of another collector is in.
+    for (Claimed& c : claimed) {
+        c.cursors = journalCursors(c.station);
+        c.history = history(c.station);
+    }
+}
+
+std::optional<std::vector<Claimed>> FleetTable::claimTransaction(const std::vector<ClaimGroup>& groups, std::string* why)
+{
     std::vector<Claimed> out;
     const bool ok = run(
         [&](QSqlQuery& q) {
             for (const ClaimGroup& g : groups) {
-                if (g.candidates.empty() || g.count < 1) continue;
-                // A lease further ahead than any collector renews one is no
-                // lease (a damaged row, or a clock gone wrong): it is taken.
+                if (g.count < 1) continue;
+                // By what the table knows (the pool, or this collector's port),
+                // through the index that serves it. A lease further ahead than
+                // any collector renews one is no lease (a damaged row, or a
+                // clock gone wrong): it is taken.
+                const QString which = g.pool.empty() ? QStringLiteral("host = ? AND port = ? AND pool IS NULL")
+                                                     : QStringLiteral("pool = ?");
+                const QString except = g.exclude.empty()
+                                           ? QString()
+                                           : QStringLiteral(" AND station NOT IN (%1)").arg(placeholders(g.exclude.size()));
                 prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ?, "
                                           "lease_token = COALESCE(lease_token, 0) + 1 "
-                                          "WHERE station IN (SELECT station FROM fleet_stations WHERE station IN (%2) "
-                                          "AND COALESCE(next_due, 0) <= %1 AND (lease_holder IS NULL OR lease_until IS NULL "
-                                          "OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
+                                          "WHERE station IN (SELECT station FROM fleet_stations WHERE %2 AND retired = 0 "
+                                          "AND (next_due <= %1 OR next_due IS NULL) AND (lease_holder IS NULL OR "
+                                          "lease_until IS NULL OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
+                                          "AND (hours_from IS NULL OR hours_to IS NULL OR (hours_from < hours_to AND ? >= hours_from "
+                                          "AND ? < hours_to) OR (hours_from >= hours_to AND (? >= hours_from OR ? < hours_to)))%3 "
                                           "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED) "
                                           "RETURNING station, lease_token")
-                              .arg(kNow, placeholders(g.candidates.size())));
+                                .arg(kNow, which, except));
                 q.addBindValue(QString::fromStdString(m_collector));
                 q.addBindValue(m_leaseS);
-                for (const std::string& s : g.candidates) q.addBindValue(QString::fromStdString(s));
+                if (g.pool.empty()) {
+                    q.addBindValue(QString::fromStdString(m_collector));
+                    q.addBindValue(QString::fromStdString(g.port));
+                } else {
+                    q.addBindValue(QString::fromStdString(g.pool));
+                }
                 q.addBindValue(m_leaseS);
+                for (int i = 0; i < 4; ++i) q.addBindValue(g.minute);
+                for (const std::string& s : g.exclude) q.addBindValue(QString::fromStdString(s));
                 q.addBindValue(g.count);
                 if (!exec(q)) return false;
                 while (q.next()) out.push_back({g.key, q.value(0).toString().toStdString(), q.value(1).toLongLong(), {}, {}});
@@ -137,11 +190,6 @@ std::optional<std::vector<Claimed>> FleetTable::claim(const std::vector<ClaimGro
         },
         why);
     if (!ok) return std::nullopt;
-    // Read after the claim's commit: the last call of another collector is in.
-    for (Claimed& c : out) {
-        c.cursors = journalCursors(c.station);
-        c.history = history(c.station);
-    }
     return out;
 }
 

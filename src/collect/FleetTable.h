@@ -30,16 +30,24 @@ struct Enrolment {
         std::string station, pool, host;
         int everyS = 0;
         double nextDue = 0;  // for a station the table does not have yet
+        std::string port;    // a station of a port of its own
+        std::optional<std::pair<int, int>> window;  // the roster's hours
     };
     std::vector<Row> stations;
 };
 
 // Stations that one free port (or the free modems of one pool) may call,
-// and how many of them to claim.
+// and how many of them to claim: a pool's, or this collector's own stations
+// of a port, as the table knows them from the enrolments, within their hours
+// at this local minute, less those named (being called here, or not yet due
+// by this collector's own record).
 struct ClaimGroup {
     std::string key;
-    std::vector<std::string> candidates;
+    std::string pool;  // a pool's stations; empty: `port`'s own
+    std::string port;
     int count = 1;
+    int minute = 0;  // the local minute of the day
+    std::vector<std::string> exclude;
 };
 
 struct Claimed {
@@ -63,8 +71,13 @@ public:
 
     bool enrol(const Enrolment& enrolment, std::string* why);
     // The claimed stations, the longest due first; nothing and why when the
-    // database cannot be reached.
+    // database cannot be reached. Only stations the enrolled roster has
+    // (see enrol: stations it no longer names are retired).
     std::optional<std::vector<Claimed>> claim(const std::vector<ClaimGroup>& groups, std::string* why);
+    // Its two halves: the one short transaction, then what the store holds
+    // of each station claimed (cursors, history).
+    std::optional<std::vector<Claimed>> claimTransaction(const std::vector<ClaimGroup>& groups, std::string* why);
+    void readClaimed(std::vector<Claimed>& claimed);
     // The heartbeat, and the leases of the stations being called.
     bool renew(const std::vector<std::string>& calling, std::string* why);
     // Claims not called after all (the collector stops, or its port was

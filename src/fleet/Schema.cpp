@@ -81,6 +81,17 @@ const std::vector<std::vector<std::string>>& schemaSteps()
             // taken over (its collector paused, or cut off from the table,
             // past its lease) keeps its rows but moves no schedule.
             "ALTER TABLE fleet_stations ADD COLUMN lease_token BIGINT",
+            // What a claim picks by, so that it names no list of stations:
+            // an own station's port, a station's hours (local minutes of the
+            // day, [from, to)), and whether the roster still has it; with an
+            // index for the pools' claims and one for the ports'.
+            "ALTER TABLE fleet_stations ADD COLUMN port TEXT",
+            "ALTER TABLE fleet_stations ADD COLUMN hours_from INTEGER",
+            "ALTER TABLE fleet_stations ADD COLUMN hours_to INTEGER",
+            "ALTER TABLE fleet_stations ADD COLUMN enrolled DOUBLE PRECISION",
+            "ALTER TABLE fleet_stations ADD COLUMN retired INTEGER NOT NULL DEFAULT 0",
+            "CREATE INDEX fleet_stations_pool ON fleet_stations (pool, next_due)",
+            "CREATE INDEX fleet_stations_port ON fleet_stations (host, port, next_due)",
         },
     };
     return steps;

@@ -287,7 +287,17 @@ private slots:
         e.collector = e.host = "c9";
         e.pools = {"P"};
         e.fresh = true;
-        for (const char* s : {"S1", "S2", "S3"}) e.stations.push_back({s, s[1] == '3' ? "" : "P", "", 60, 1000});
+        for (const char* s : {"S1", "S2", "S3"})
+            e.stations.push_back({s, s[1] == '3' ? "" : "P", s[1] == '3' ? "c9" : "", 60, 1000, "COM1", std::nullopt});
+        // What the claim picks by, besides: a pool station the roster has
+        // since dropped (enrolled once, then no more), one outside its hours
+        // at the claim's minute, and another collector's station on a port
+        // of the same name, due before all of them.
+        Enrolment before = e;
+        before.stations.push_back({"S6", "P", "", 60, 10, "", std::nullopt});
+        QVERIFY2(table.enrol(before, &error), error.c_str());
+        e.stations.push_back({"S5", "P", "", 60, 10, "", std::pair{8 * 60, 17 * 60}});
+        e.stations.push_back({"S7", "", "c7", 60, 10, "COM1", std::nullopt});
         QVERIFY2(table.enrol(e, &error), error.c_str());
         // A newer collector's column, a lease a thousand years ahead, a live
         // lease of a collector nobody knows, and a heartbeat from the future.
@@ -299,17 +309,20 @@ private slots:
                         "WHERE station = 'S2';"
                         "INSERT INTO fleet_collectors (collector, host, pid, heartbeat) "
                         "VALUES ('ghost', 'nowhere', 1, extract(epoch from now()) + 3600);"
+                        // and one the roster does not name, silent for 100 s
+                        "INSERT INTO fleet_collectors (collector, host, pid, lease_s, heartbeat) "
+                        "VALUES ('stranger', 'elsewhere', 2, 10, extract(epoch from now()) - 100);"
                         // and a station since taken out of the roster
                         "INSERT INTO fleet_stations (station, every_s, next_due, last_attempt, last_success) "
                         "VALUES ('S0', 60, 0, 1000, 1000)",
                         &why),
                  qPrintable(why));
-        const auto claimed = table.claim({{"pool P", {"S1", "S2"}, 2}, {"COM1", {"S3"}, 1}}, &error);
+        const auto claimed = table.claim({{"pool P", "P", "", 2, 20 * 60, {}}, {"COM1", "", "COM1", 1, 20 * 60, {}}}, &error);
         QVERIFY2(claimed, error.c_str());
         QStringList names;
         for (const Claimed& c : *claimed) names << QString::fromStdString(c.station);
         names.sort();
-        QCOMPARE(names, (QStringList{"S1", "S3"}));  // S2's lease is live; S1's is no lease
+        QCOMPARE(names, (QStringList{"S1", "S3"}));  // S2's lease is live; S1's is no lease; S5, S6 and S7 not ours now
 
         QProcess status;
         status.start(ZRVCOLLECT_PROGRAM, {"status", "--roster", rosterPath, "--format", "json"});
@@ -319,11 +332,12 @@ private slots:
         const QJsonObject report = QJsonDocument::fromJson(out).object();
         QCOMPARE(report["status"].toString(), QString("warning"));
         QCOMPARE(report["stations"].toInt(), 3);
-        QCOMPARE(report["not_in_roster"].toInt(), 1);
+        QCOMPARE(report["not_in_roster"].toInt(), 4);  // S0, and S5, S6, S7 enrolled above
         QVERIFY(report["overdue"].toArray().isEmpty());
         const QString problems = QString::fromUtf8(QJsonDocument(report["problems"].toArray()).toJson());
         for (const char* said : {"станция S2 захвачена неизвестным сборщиком c8", "сборщик ghost не назван в списке станций",
-                                 "сборщик ghost: сигнал из будущего"})
+                                 "сборщик ghost: сигнал из будущего", "сборщик stranger не отвечает",
+                                 "сборщик stranger не назван в списке станций"})
             QVERIFY2(problems.contains(QString::fromUtf8(said)), qPrintable(problems));
         // Not the store: unreadable is the plugin's 3.
         pg.stop();
