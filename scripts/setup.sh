@@ -12,7 +12,7 @@ packages=(
   file lintian appstream gzip
   libtomlplusplus-dev libqt6sql6-sqlite libqt6sql6-psql sqlite3 libsqlite3-dev postgresql-15
   libmosquitto-dev mosquitto mosquitto-clients systemd adduser openssl
-  libpq-dev libsystemd-dev procps prometheus-node-exporter prometheus
+  libpq-dev libsystemd-dev procps prometheus-node-exporter prometheus qt6-httpserver-dev qt6-websockets-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
 )
 

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 
@@ -44,9 +45,9 @@ Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, Co
         m_sinks.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
         // Connected from the start, as a broker's presence says; a store
         // that cannot be reached now is tried again by each write.
-        m_sinks.back()->post([](Sink& s) {
+        m_sinks.back()->post([t = m_sinks.back().get()](Sink& s) {
             SinkError ignored;
-            s.open(&ignored);
+            t->markUp(s.open(&ignored));
         });
     }
     if (!m_options.textfile.isEmpty())
@@ -249,6 +250,7 @@ void Collector::callFinished(Port& port)
     // collector stopped before it was made leaves it due now).
     const QDateTime now = QDateTime::currentDateTimeUtc();
     r.nextDue = r.outcome == Outcome::Stopped ? now : std::max(now, dueAt(station, history, now));
+    m_own.called(r);
     if (m_serving) {
         m_busy.erase(r.station);
         if (const auto lease = m_leased.find(r.station); lease != m_leased.end()) {
@@ -407,6 +409,18 @@ void Collector::reload(Roster roster)
     QTimer::singleShot(0, this, &Collector::tick);
 }
 
+QByteArray Collector::ownMetrics() const
+{
+    ServiceMetrics::Now now;
+    for (const auto& sink : m_sinks)
+        if (sink->spools()) now.stores.push_back({sink->name(), sink->queued(), sink->up()});
+    if (m_fleet) now.sharedDatabase = m_fleetOnline;
+    now.leases = m_leased.size();
+    now.spoolLines = m_spool.size();
+    now.spoolBytes = QFileInfo(m_spool.path()).size();
+    return m_own.render(now);
+}
+
 QString Collector::statusLine() const
 {
     int calling = 0;
@@ -556,9 +570,18 @@ void Collector::claim(const std::vector<Port*>& free, int room)
     m_claimInFlight = true;
     m_fleet->post([this, groups](Sink& s) {
         std::string why;
-        auto claimed = static_cast<FleetTable&>(s).claim(groups, &why);
-        QMetaObject::invokeMethod(this, [this, claimed = std::move(claimed), why] { onClaimed(claimed, why); },
-                                  Qt::QueuedConnection);
+        QElapsedTimer took;
+        took.start();
+        auto claimed = static_cast<FleetTable&>(s).claimTransaction(groups, &why);
+        const double seconds = double(took.nsecsElapsed()) / 1e9;
+        if (claimed) static_cast<FleetTable&>(s).readClaimed(*claimed);
+        QMetaObject::invokeMethod(
+            this,
+            [this, claimed = std::move(claimed), why, seconds] {
+                if (claimed) m_own.claimed(seconds);
+                onClaimed(claimed, why);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -722,6 +745,7 @@ void Collector::settle(const QString& callId)
     const auto node = m_inFlight.extract(callId);
     const InFlight& f = node.mapped();
     const CallResult& call = f.call;
+    m_own.settled(call, f.missed.empty());
     if (!f.missed.empty()) {
         for (const auto& [sink, why] : f.missed) m_spool.add(sink->name(), call);
         std::string spoolWhy;

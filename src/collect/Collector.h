@@ -10,9 +10,11 @@
 #include "collect/FleetTable.h"
 #include "collect/FleetTypes.h"
 #include "collect/Metrics.h"
+#include "collect/ServiceMetrics.h"
 #include "collect/SinkThread.h"
 #include "collect/Spool.h"
 #include "collect/Store.h"
+#include "text/Version.h"
 
 #include <QObject>
 #include <QTimer>
@@ -77,6 +79,8 @@ public:
     void reload(Roster roster);
     // A line on how serving goes, for the service manager.
     QString statusLine() const;
+    // What this collector did, for its own /metrics (see ServiceMetrics.h).
+    QByteArray ownMetrics() const;
     bool roundRunning() const { return m_roundRunning; }
 
     // The last round's results, in roster order.
@@ -163,6 +167,7 @@ private:
     // cursors, and each call added as it ends.
     std::map<std::string, StationHistory> m_history;
     std::unique_ptr<MetricsFile> m_metrics;
+    ServiceMetrics m_own{kZrvVersion};
     std::map<QString, InFlight> m_inFlight;
     CollectorOptions m_options;
     FILE* m_out;

@@ -52,6 +52,12 @@ void SinkThread::post(std::function<void(Sink&)> job)
     push(std::move(j), Room::Always);
 }
 
+std::size_t SinkThread::queued()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.size();
+}
+
 void SinkThread::runAndWait(std::function<void(Sink&)> job)
 {
     std::promise<void> done;
@@ -87,6 +93,7 @@ void SinkThread::loop()
         lock.unlock();
         SinkError error;
         const bool ok = m_sink->open(&error) && m_sink->write(*job.call, &error);
+        markUp(ok);
         job.done(ok, error);
         lock.lock();
         if (!ok) {

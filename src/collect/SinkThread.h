@@ -7,6 +7,7 @@
 
 #include "collect/Store.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,6 +34,11 @@ public:
     // Whether a call this store could not take goes to the spool (standard
     // output has no later: its writer waits for room instead).
     bool spools() const { return m_spools; }
+    // For the collector's own metrics: what waits, and whether the store
+    // took the last thing it was given (its opening, or a write).
+    std::size_t queued();
+    bool up() const { return m_up.load(std::memory_order_relaxed); }
+    void markUp(bool up) { m_up.store(up, std::memory_order_relaxed); }
 
     // Opens the store and writes the call. False, at once, when the queue is
     // full (unless the store does not spool: then it waits for room).
@@ -70,6 +76,7 @@ private:
     uint64_t m_failedThrough = 0;
     SinkError m_down;
     bool m_stopping = false;
+    std::atomic<bool> m_up{false};
     std::thread m_thread;
 };
 

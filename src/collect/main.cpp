@@ -4,6 +4,7 @@
 #include "collect/Collector.h"
 #include "collect/FleetReport.h"
 #include "collect/FleetTable.h"
+#include "collect/MetricsServer.h"
 #include "collect/FleetTypes.h"
 #include "collect/Store.h"
 #include "fleet/FleetStatus.h"
@@ -32,7 +33,7 @@ namespace {
 const char kUsage[] =
     "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION | --serve]\n"
     "                  [--jobs N] [--format jsonl|influx] [--state-dir DIR] [--textfile FILE]\n"
-    "                  [--coordinate URL] [--name NAME] [--check]\n"
+    "                  [--coordinate URL] [--name NAME] [--metrics [ADDR:]PORT] [--check]\n"
     "       zrvcollect --findings [--roster FILE | --store URL] [--format jsonl]\n"
     "       zrvcollect status [--roster FILE | --coordinate URL | --store URL] [--format text|json]\n"
     "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
@@ -57,6 +58,10 @@ const char kUsage[] =
     "  --state-dir DIR    the spool and locks (default $XDG_STATE_HOME/zrvcollect)\n"
     "  --textfile FILE    the fleet's health as Prometheus metrics, rewritten after each\n"
     "                     call (for node_exporter's textfile collector: FILE ends in .prom)\n"
+    "  --metrics [ADDR:]PORT  with --serve: this collector's own metrics (calls, their\n"
+    "                     duration, records, spool, stores, leases, claims, lines) for\n"
+    "                     Prometheus at http://ADDR:PORT/metrics (ADDR 127.0.0.1 unless\n"
+    "                     given; another than loopback only with --metrics-any-address)\n"
     "  --check            read the roster and the stores, call nobody\n"
     "  --findings         the open findings of the first SQL store, and end with the\n"
     "                     monitoring plugins' status: 0 none, 1 warnings, 2 critical,\n"
@@ -180,6 +185,8 @@ int main(int argc, char** argv)
     bool check = false;
     bool findings = false;
     QString textfile;
+    std::string metrics;
+    bool metricsAnyAddress = false;
     Format format = Format::Summary;
     QString stateDir;
     for (int i = 1; i < argc; ++i) {
@@ -226,6 +233,8 @@ int main(int argc, char** argv)
         else if (a == "--check") check = true;
         else if (a == "--findings") findings = true;
         else if (a == "--textfile") textfile = QString::fromStdString(value());
+        else if (a == "--metrics") metrics = value();
+        else if (a == "--metrics-any-address") metricsAnyAddress = true;
         else {
             std::fputs(kUsage, stderr);
             return refuse("unknown option " + a);
@@ -239,6 +248,13 @@ int main(int argc, char** argv)
     if (rosterPath.empty()) {
         std::fputs(kUsage, stderr);
         return refuse("--roster FILE is needed");
+    }
+
+    std::optional<MetricsAddress> metricsAddress;
+    if (!metrics.empty()) {
+        std::string why;
+        if (!serve) return refuse("--metrics: только с --serve (обход раз за разом сообщает о себе через --textfile)");
+        if (!(metricsAddress = parseMetricsAddress(metrics, metricsAnyAddress, &why))) return refuse(why);
     }
 
     QCoreApplication app(argc, argv);
@@ -326,6 +342,9 @@ int main(int argc, char** argv)
     if (fleetUrl) collector.coordinate(std::make_unique<FleetTable>(*fleetUrl, name, roster->leaseS));
 
     if (serve) {
+        // Taken or refused, the address is said now, before any call.
+        MetricsServer metricsServer([&collector] { return collector.ownMetrics(); });
+        if (metricsAddress && !metricsServer.listen(*metricsAddress, &why)) return refuse(why);
         int status = 0;
         QObject::connect(&collector, &Collector::roundFinished, &app, [&] {
             status = collector.exitStatus();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QUrl>
 
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -268,19 +270,34 @@ bool NodeExporter::start(const QString& folder, QString* why)
     return false;
 }
 
-QByteArray NodeExporter::scrape() const
+QByteArray NodeExporter::scrape() const { return httpGet(m_port, "/metrics"); }
+
+QByteArray httpGet(int port, const QByteArray& path)
 {
-    const int fd = connectLoopback(m_port);
+    const int fd = connectLoopback(port);
     if (fd < 0) return {};
-    const QByteArray request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const QByteArray request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     if (::write(fd, request.constData(), std::size_t(request.size())) != request.size()) {
         ::close(fd);
         return {};
     }
+    // Read to the end of the body its length gives (a server may keep the
+    // connection open all the same), or to the end of the stream.
     QByteArray reply;
     char buf[8192];
     ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) reply.append(buf, n);
+    qsizetype wanted = -1;
+    while ((wanted < 0 || reply.size() < wanted) && (n = ::read(fd, buf, sizeof buf)) > 0) {
+        reply.append(buf, n);
+        const qsizetype end = reply.indexOf("\r\n\r\n");
+        if (wanted < 0 && end >= 0) {
+            const QByteArray head = reply.left(end).toLower();
+            const qsizetype at = head.indexOf("content-length:");
+            if (at >= 0) wanted = end + 4 + head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+        }
+    }
     ::close(fd);
     const qsizetype body = reply.indexOf("\r\n\r\n");
     if (!reply.startsWith("HTTP/1.0 200") && !reply.startsWith("HTTP/1.1 200")) return {};
@@ -354,4 +371,54 @@ void Forwarder::loop()
         ::close(client);
         ::close(server);
     }
+}
+
+PrometheusServer::PrometheusServer() : m_dir(makeDir("zrv-prometheus")) {}
+
+PrometheusServer::~PrometheusServer()
+{
+    if (m_pid > 0) {
+        ::kill(pid_t(m_pid), SIGTERM);
+        for (int i = 0; i < 250 && ::kill(pid_t(m_pid), 0) == 0; ++i) QThread::msleep(20);
+    }
+    if (!m_dir.isEmpty()) QDir(m_dir).removeRecursively();
+}
+
+bool PrometheusServer::start(int target, QString* why)
+{
+    m_port = freeLoopbackPort();
+    QFile conf(m_dir + "/prometheus.yml");
+    if (!conf.open(QIODevice::WriteOnly)) {
+        *why = conf.errorString();
+        return false;
+    }
+    conf.write(QStringLiteral("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                              "scrape_configs:\n  - job_name: zrvcollect\n    static_configs:\n"
+                              "      - targets: ['127.0.0.1:%1']\n")
+                   .arg(target)
+                   .toUtf8());
+    conf.close();
+    QProcess p;
+    p.setProgram(QStringLiteral("/usr/bin/prometheus"));
+    p.setArguments({"--config.file=" + m_dir + "/prometheus.yml", "--storage.tsdb.path=" + m_dir + "/data",
+                    QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_port)});
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(m_dir + "/prometheus.log");
+    if (!p.startDetached(&m_pid)) {
+        *why = QStringLiteral("prometheus did not start");
+        return false;
+    }
+    for (int i = 0; i < 300; ++i) {
+        if (!httpGet(m_port, "/-/ready").isEmpty()) return true;
+        QThread::msleep(50);
+    }
+    QFile log(m_dir + "/prometheus.log");
+    log.open(QIODevice::ReadOnly);
+    *why = QStringLiteral("prometheus does not answer on port %1: ").arg(m_port) + QString::fromUtf8(log.readAll().right(2000));
+    return false;
+}
+
+QByteArray PrometheusServer::query(const QString& expression) const
+{
+    return httpGet(m_port, "/api/v1/query?query=" + QUrl::toPercentEncoding(expression));
 }

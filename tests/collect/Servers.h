@@ -65,6 +65,25 @@ private:
 };
 
 
+// The body of GET path on 127.0.0.1:port when it answers 200; empty else.
+QByteArray httpGet(int port, const QByteArray& path);
+
+// Prometheus scraping one target on 127.0.0.1 every second, with a scrape
+// config and a data folder of its own.
+class PrometheusServer {
+public:
+    PrometheusServer();
+    ~PrometheusServer();
+    bool start(int target, QString* why);
+    // The JSON of an instant query.
+    QByteArray query(const QString& expression) const;
+
+private:
+    QString m_dir;
+    int m_port = 0;
+    qint64 m_pid = 0;
+};
+
 // node_exporter with only its textfile collector, reading `folder`.
 class NodeExporter {
 public:

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -991,6 +992,85 @@ private slots:
         QCOMPARE(QString::fromUtf8(sub.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).size(), records);
         QVERIFY(spool.load(&warning));
         QCOMPARE(spool.size(), std::size_t(0));
+    }
+
+    // A serving collector's own /metrics, as a real Prometheus scrapes it:
+    // the target up, the calls counted as they are made, the histograms
+    // with their buckets, a store that cannot be reached said as down; and
+    // the addresses refused before anything is called.
+    void aServingCollectorsOwnMetricsAreScrapedByPrometheus()
+    {
+        const int base = freeLoopbackPort();
+        QProcess fleet;
+        fleet.start(ZRVSIM_PROGRAM, {"--tcp", QString::number(base), "--fleet", "3", "--journal", "3"});
+        QVERIFY(fleet.waitForReadyRead(10000));
+        const QString rosterPath = m_dir.path() + "/metrics.toml";
+        QFile roster(rosterPath);
+        QVERIFY(roster.open(QIODevice::WriteOnly));
+        QString text = "[defaults]\nevery = \"5s\"\nretries = 0\n";
+        for (int i = 0; i < 3; ++i) text += QString("[[station]]\nname = \"M%1\"\nport = \"tcp 127.0.0.1 %2\"\n").arg(i).arg(base + i);
+        roster.write(text.toUtf8());
+        roster.close();
+        const int port = freeLoopbackPort(), closed = freeLoopbackPort();
+        const QString db = m_dir.path() + "/metrics.db";
+        const QStringList common{"--serve", "--roster", rosterPath, "--state-dir", m_dir.path() + "/metrics-state"};
+        QProcess c;
+        c.start(ZRVCOLLECT_PROGRAM, common + QStringList{"--store", "sqlite:" + db, "--store",
+                                                        QString("postgresql://zrv@127.0.0.1:%1/zrv").arg(closed),
+                                                        "--metrics", QString::number(port)});
+        QVERIFY(c.waitForStarted());
+        // Taken, or not loopback unless asked: refused at the start.
+        for (const QStringList& refused : {QStringList{"--metrics", QString::number(port)},
+                                           QStringList{"--metrics", "0.0.0.0:" + QString::number(closed)}}) {
+            QTest::qWait(300);
+            QProcess other;
+            other.start(ZRVCOLLECT_PROGRAM, QStringList{"--serve", "--roster", rosterPath, "--state-dir",
+                                                        m_dir.path() + "/metrics-other"} + refused);
+            QVERIFY(other.waitForFinished(10000));
+            const QByteArray said = other.readAllStandardError();
+            QVERIFY2(other.exitCode() == 2 && said.contains("--metrics"), said.constData());
+        }
+
+        PrometheusServer prometheus;
+        QString why;
+        QVERIFY2(prometheus.start(port, &why), qPrintable(why));
+        const auto value = [&](const QString& expression) {
+            const QJsonArray result =
+                QJsonDocument::fromJson(prometheus.query(expression)).object()["data"].toObject()["result"].toArray();
+            return result.isEmpty() ? -1.0 : result[0].toObject()["value"].toArray()[1].toString().toDouble();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(value("up{job=\"zrvcollect\"}"), 1.0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(value("sum(zrv_calls_total)") >= 3, 20000);
+        const double first = value("sum(zrv_calls_total)");
+        QTRY_VERIFY_WITH_TIMEOUT(value("sum(zrv_calls_total)") >= first + 3, 20000);
+        QVERIFY(value("zrv_calls_total{outcome=\"ok\"}") >= first + 3);
+        QCOMPARE(value("count(zrv_call_duration_seconds_bucket)"), 12.0);
+        QVERIFY(value("zrv_call_duration_seconds_count") >= first + 3);
+        QCOMPARE(value("zrv_store_up{store=~\"sqlite:.*\"}"), 1.0);
+        QCOMPARE(value("zrv_store_up{store=~\"postgresql:.*\"}"), 0.0);
+        QVERIFY(value("zrv_spool_lines") >= 1);  // what the database missed waits for it
+        QCOMPARE(value("zrv_build_info"), 1.0);
+
+        // The collector's own count against what it stored, at one moment:
+        // at most a call a station ahead (counted as it ends, stored after).
+        const QByteArray scraped = httpGet(port, "/metrics");
+        const int stored = count(db, "SELECT COUNT(*) FROM calls");
+        double counted = 0;
+        for (const QByteArray& line : scraped.split('\n'))
+            if (line.startsWith("zrv_calls_total{")) counted += line.mid(line.lastIndexOf(' ') + 1).toDouble();
+        QVERIFY2(counted >= stored && counted <= stored + 3, qPrintable(QString("%1 counted, %2 stored").arg(counted).arg(stored)));
+        QVERIFY(counted >= value("sum(zrv_calls_total)"));
+        QFile file(m_dir.path() + "/scraped.prom");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(scraped);
+        file.close();
+        checkMetrics(file.fileName());
+
+        ::kill(pid_t(c.processId()), SIGTERM);
+        QVERIFY(c.waitForFinished(20000));
+        QCOMPARE(c.exitCode(), 0);
+        fleet.terminate();
+        fleet.waitForFinished(5000);
     }
 
     void theProgramStopsCleanlyOnTermAndWritesLineProtocol()
