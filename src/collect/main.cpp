@@ -5,6 +5,7 @@
 #include "collect/FleetReport.h"
 #include "collect/FleetTable.h"
 #include "collect/MetricsServer.h"
+#include "collect/StationGauges.h"
 #include "collect/FleetTypes.h"
 #include "collect/Store.h"
 #include "fleet/FleetStatus.h"
@@ -36,6 +37,7 @@ const char kUsage[] =
     "                  [--coordinate URL] [--name NAME] [--metrics [ADDR:]PORT] [--check]\n"
     "       zrvcollect --findings [--roster FILE | --store URL] [--format jsonl]\n"
     "       zrvcollect status [--roster FILE | --coordinate URL | --store URL] [--format text|json]\n"
+    "       zrvcollect metrics [--roster FILE | --coordinate URL | --store URL]\n"
     "  --roster FILE      the stations to call (TOML; see zrvcollect(1))\n"
     "  --store URL        where calls go, several allowed: sqlite:PATH,\n"
     "                     postgresql://USER@HOST:PORT/DB[?sslmode=verify-full&...],\n"
@@ -70,6 +72,9 @@ const char kUsage[] =
     "                     stations due, overdue and failing, each line's failures over the\n"
     "                     last day; exit 0 well, 1 something overdue, 2 a collector or a line\n"
     "                     gone, 3 the store could not be read\n"
+    "  metrics            each station's gauges from the store, whichever collector called\n"
+    "                     (up, last success, battery, clock offset, every, open findings),\n"
+    "                     in the Prometheus text format, for a textfile a timer writes\n"
     "  --help, --version  this text, or the version, and end\n"
     "Exit status: 0 every station ok, 1 some failed or a call neither stored nor\n"
     "spooled, 2 roster or store refused.\n";
@@ -120,9 +125,11 @@ int refuse(const std::string& why)
     return 2;
 }
 
-// `zrvcollect status ...`
+// `zrvcollect status ...` and `zrvcollect metrics ...`: one way to the store.
 int status(int argc, char** argv)
 {
+    const bool metrics = std::strcmp(argv[1], "metrics") == 0;
+    std::map<std::string, int> everyS;
     ReportOptions o;
     std::string roster, coordinate, store;
     for (int i = 2; i < argc; ++i) {
@@ -134,7 +141,7 @@ int status(int argc, char** argv)
         if (a == "--roster") roster = v;
         else if (a == "--coordinate") coordinate = v;
         else if (a == "--store") store = v;
-        else if (a == "--format" && (v == "text" || v == "json")) o.json = v == "json";
+        else if (a == "--format" && !metrics && (v == "text" || v == "json")) o.json = v == "json";
         else return refuse("status: " + a + " " + v + ": see --help");
     }
     QCoreApplication app(argc, argv);
@@ -154,6 +161,8 @@ int status(int argc, char** argv)
         const std::string me = machineHostName();
         for (const Station& s : r->stations) {
             o.stations.push_back(s.name);
+            // Serving calls a station without `every` once a day.
+            everyS[s.name] = s.everyS > 0 ? s.everyS : 86400;
             if (s.pool.empty()) o.knownHosts.push_back(ownerOf(s, me));
         }
         for (const Pool& p : r->pools)
@@ -162,6 +171,7 @@ int status(int argc, char** argv)
     if (!coordinate.empty()) o.source = coordinate;
     else if (!store.empty()) o.source = store.rfind("sqlite:", 0) == 0 ? store.substr(7) : store;
     else o.source = defaultStorePath();
+    if (metrics) return printStationMetrics(o, everyS, stdout, stderr);
     return printFleetReport(o, stdout);
 }
 
@@ -175,7 +185,7 @@ void notify(const QString& state)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "status") == 0) return status(argc, argv);
+    if (argc > 1 && (std::strcmp(argv[1], "status") == 0 || std::strcmp(argv[1], "metrics") == 0)) return status(argc, argv);
     std::string rosterPath;
     std::string coordinate, name;
     bool serve = false;

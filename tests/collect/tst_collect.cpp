@@ -1071,6 +1071,34 @@ private slots:
         QCOMPARE(c.exitCode(), 0);
         fleet.terminate();
         fleet.waitForFinished(5000);
+
+        // Each station's gauges come from the store (whichever collector
+        // called it), once a station, well formed; a store that is not
+        // there is the plugins' 3.
+        QProcess gauges;
+        gauges.start(ZRVCOLLECT_PROGRAM, {"metrics", "--roster", rosterPath, "--store", "sqlite:" + db});
+        QVERIFY(gauges.waitForFinished(20000));
+        QCOMPARE(gauges.exitCode(), 0);
+        const QByteArray printed = gauges.readAllStandardOutput();
+        const double nowS = double(QDateTime::currentSecsSinceEpoch());
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray station = "{station=\"M" + QByteArray::number(i) + "\"}";
+            QCOMPARE(printed.count("zrv_up" + station + " "), 1);
+            QVERIFY2(printed.contains("zrv_up" + station + " 1\n") && printed.contains("zrv_call_interval_seconds" + station + " 5\n"),
+                     printed.constData());
+            const qsizetype at = printed.indexOf("zrv_last_success_timestamp_seconds" + station + ' ');
+            QVERIFY(at >= 0);
+            const double last = printed.mid(printed.indexOf(' ', at) + 1, 20).split('\n').front().toDouble();
+            QVERIFY2(last > nowS - 60 && last <= nowS + 1, printed.constData());
+        }
+        QFile gaugeFile(m_dir.path() + "/gauges.prom");
+        QVERIFY(gaugeFile.open(QIODevice::WriteOnly));
+        gaugeFile.write(printed);
+        gaugeFile.close();
+        checkMetrics(gaugeFile.fileName());
+        gauges.start(ZRVCOLLECT_PROGRAM, {"metrics", "--store", "sqlite:" + m_dir.path() + "/nowhere.db"});
+        QVERIFY(gauges.waitForFinished(20000));
+        QCOMPARE(gauges.exitCode(), 3);
     }
 
     void theProgramStopsCleanlyOnTermAndWritesLineProtocol()

@@ -17,7 +17,7 @@ for path in ./usr/bin/zrvterm ./usr/bin/zrvsim ./usr/share/applications/org.exam
             ./usr/share/man/man1/zrvsim.1.gz ./usr/share/doc/zrvterm/copyright ./usr/bin/zrvcollect \
             ./usr/share/man/man1/zrvcollect.1.gz ./usr/lib/systemd/system/zrvcollect.timer \
             ./usr/lib/systemd/system/zrvcollect.service ./usr/lib/systemd/system/zrvcollect-round.service \
-            ./usr/share/doc/zrvterm/examples/stations.toml; do
+            ./usr/share/doc/zrvterm/examples/stations.toml ./usr/share/zrvterm/prometheus/zrv.rules.yml; do
   grep -qF -- " $path" <<<"$list" || fail "the package lacks $path"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
