@@ -15,14 +15,7 @@ namespace zrv::collect {
 
 namespace {
 
-QByteArray value(double v)
-{
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "+Inf" : "-Inf";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10g", v);
-    return buf;
-}
+QByteArray value(double v) { return metricValue(v); }
 
 struct Family {
     const char* name;
@@ -44,6 +37,15 @@ QByteArray labels(std::initializer_list<std::pair<const char*, QString>> pairs)
 }
 
 }  // namespace
+
+QByteArray metricValue(double v)
+{
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "+Inf" : "-Inf";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
 
 QString labelValue(const QString& v)
 {

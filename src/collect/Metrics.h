@@ -24,6 +24,9 @@ namespace zrv::collect {
 // A value not read (or read out of all reason) is NaN, as the format writes it.
 QByteArray renderMetrics(const Roster& roster, const std::map<std::string, StationHistory>& histories);
 
+// A sample's value as the format writes it: NaN, +Inf, -Inf, or the number.
+QByteArray metricValue(double v);
+
 // "ГРП \"12\"" for a label value: backslash, quote and line feed escaped.
 QString labelValue(const QString& v);
 

@@ -10,14 +10,7 @@ namespace zrv::collect {
 
 namespace {
 
-QByteArray number(double v)
-{
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "+Inf" : "-Inf";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10g", v);
-    return buf;
-}
+QByteArray number(double v) { return metricValue(v); }
 
 QByteArray head(const char* name, const char* type, const char* help)
 {

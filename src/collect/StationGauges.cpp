@@ -19,13 +19,7 @@ using fleet::StoreRow;
 
 std::string cell(const StoreRow& r, std::size_t i) { return i < r.size() && r[i] ? r[i]->substr(0, 256) : std::string(); }
 
-QByteArray number(double v)
-{
-    if (std::isnan(v)) return "NaN";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10g", v);
-    return buf;
-}
+QByteArray number(double v) { return metricValue(v); }
 
 QByteArray stationLabel(const std::string& station, const QByteArray& more = {})
 {
