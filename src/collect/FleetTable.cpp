@@ -112,11 +112,10 @@ bool FleetTable::enrol(const Enrolment& e, std::string* why)
             // A station of this collector's ports or pools that its roster no
             // longer names (or a row no roster wrote) is claimed by nobody.
             // now() is the transaction's start: the same for every row above.
-            QString pools;
-            for (std::size_t i = 0; i < e.pools.size(); ++i) pools += i ? QStringLiteral(", ?") : QStringLiteral("?");
             prepare(q, QStringLiteral("UPDATE fleet_stations SET retired = 1 WHERE ((host = ? AND pool IS NULL)%1) "
                                       "AND (enrolled IS NULL OR enrolled < extract(epoch from now()))")
-                           .arg(pools.isEmpty() ? QString() : QStringLiteral(" OR pool IN (%1)").arg(pools)));
+                           .arg(e.pools.empty() ? QString()
+                                                : QStringLiteral(" OR pool IN (%1)").arg(placeholders(e.pools.size()))));
             q.addBindValue(QString::fromStdString(e.collector));
             for (const std::string& p : e.pools) q.addBindValue(QString::fromStdString(p));
             // The claim's plan wants to know the table's size and spread (a

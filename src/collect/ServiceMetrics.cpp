@@ -4,13 +4,10 @@
 #include "fleet/Outcome.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace zrv::collect {
 
 namespace {
-
-QByteArray number(double v) { return metricValue(v); }
 
 QByteArray head(const char* name, const char* type, const char* help)
 {
@@ -40,10 +37,10 @@ QByteArray Histogram::render(const char* name, const char* help) const
     unsigned long long cumulative = 0;
     for (std::size_t i = 0; i <= m_bounds.size(); ++i) {
         cumulative += m_counts[i];
-        out += QByteArray(name) + "_bucket{le=\"" + (i < m_bounds.size() ? number(m_bounds[i]) : "+Inf") + "\"} " +
+        out += QByteArray(name) + "_bucket{le=\"" + (i < m_bounds.size() ? metricValue(m_bounds[i]) : "+Inf") + "\"} " +
                QByteArray::number(cumulative) + '\n';
     }
-    out += QByteArray(name) + "_sum " + number(m_sum) + '\n';
+    out += QByteArray(name) + "_sum " + metricValue(m_sum) + '\n';
     out += QByteArray(name) + "_count " + QByteArray::number(m_count) + '\n';
     return out;
 }
@@ -122,7 +119,7 @@ QByteArray ServiceMetrics::render(const Now& now) const
                '\n';
     out += head("zrv_line_busy_seconds_total", "counter", "Time a line spent in calls.");
     for (const auto& [line, l] : m_lines)
-        out += "zrv_line_busy_seconds_total" + label("line", QString::fromStdString(line)) + ' ' + number(l.busySeconds) + '\n';
+        out += "zrv_line_busy_seconds_total" + label("line", QString::fromStdString(line)) + ' ' + metricValue(l.busySeconds) + '\n';
     return out;
 }
 

@@ -19,8 +19,6 @@ using fleet::StoreRow;
 
 std::string cell(const StoreRow& r, std::size_t i) { return i < r.size() && r[i] ? r[i]->substr(0, 256) : std::string(); }
 
-QByteArray number(double v) { return metricValue(v); }
-
 QByteArray stationLabel(const std::string& station, const QByteArray& more = {})
 {
     return "{station=\"" + labelValue(QString::fromStdString(station)).toUtf8() + '"' + more + '}';
@@ -122,17 +120,17 @@ int printStationMetrics(const ReportOptions& o, const std::map<std::string, int>
     family("zrv_last_success_timestamp_seconds", "When the station's last successful call ended, Unix time.",
            [&](const std::string& n, const Gauges& s) {
                if (std::isfinite(s.lastSuccess))
-                   text += "zrv_last_success_timestamp_seconds" + stationLabel(n) + ' ' + number(s.lastSuccess) + '\n';
+                   text += "zrv_last_success_timestamp_seconds" + stationLabel(n) + ' ' + metricValue(s.lastSuccess) + '\n';
            });
     family("zrv_battery_volts", "Battery voltage read by the station's last call that read it.",
-           [&](const std::string& n, const Gauges& s) { text += "zrv_battery_volts" + stationLabel(n) + ' ' + number(s.volts) + '\n'; });
+           [&](const std::string& n, const Gauges& s) { text += "zrv_battery_volts" + stationLabel(n) + ' ' + metricValue(s.volts) + '\n'; });
     family("zrv_clock_offset_seconds", "Device clock minus host clock at the station's last call.",
            [&](const std::string& n, const Gauges& s) {
-               text += "zrv_clock_offset_seconds" + stationLabel(n) + ' ' + number(s.offset) + '\n';
+               text += "zrv_clock_offset_seconds" + stationLabel(n) + ' ' + metricValue(s.offset) + '\n';
            });
     family("zrv_call_interval_seconds", "How often the station should be called successfully (its every).",
            [&](const std::string& n, const Gauges& s) {
-               if (std::isfinite(s.every)) text += "zrv_call_interval_seconds" + stationLabel(n) + ' ' + number(s.every) + '\n';
+               if (std::isfinite(s.every)) text += "zrv_call_interval_seconds" + stationLabel(n) + ' ' + metricValue(s.every) + '\n';
            });
     family("zrv_open_findings", "Open findings of the station by kind and severity.",
            [&](const std::string& n, const Gauges& s) {
