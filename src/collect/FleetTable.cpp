@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <memory>
 
 namespace zrv::collect {
 
@@ -20,6 +21,23 @@ QString placeholders(std::size_t n)
     QStringList marks;
     for (std::size_t i = 0; i < n; ++i) marks << QStringLiteral("?");
     return marks.join(QLatin1Char(','));
+}
+
+// PostgreSQL's literal of a text array: every element quoted, so that a
+// station name holding a comma, brace or quote stays one element.
+QString textArray(const std::vector<std::string>& items)
+{
+    QString out = QStringLiteral("{");
+    for (const std::string& item : items) {
+        if (out.size() > 1) out += QLatin1Char(',');
+        out += QLatin1Char('"');
+        for (const QChar c : QString::fromStdString(item)) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('\\')) out += QLatin1Char('\\');
+            out += c;
+        }
+        out += QLatin1Char('"');
+    }
+    return out + QLatin1Char('}');
 }
 
 QString joined(const std::vector<std::string>& list)
@@ -146,50 +164,101 @@ void FleetTable::readClaimed(std::vector<Claimed>& claimed)
 
 std::optional<std::vector<Claimed>> FleetTable::claimTransaction(const std::vector<ClaimGroup>& groups, std::string* why)
 {
+    std::vector<const ClaimGroup*> asked;
+    for (const ClaimGroup& g : groups)
+        if (g.count >= 1) asked.push_back(&g);
     std::vector<Claimed> out;
-    const bool ok = run(
-        [&](QSqlQuery& q) {
-            for (const ClaimGroup& g : groups) {
-                if (g.count < 1) continue;
-                // By what the table knows (the pool, or this collector's port),
-                // through the index that serves it. A lease further ahead than
-                // any collector renews one is no lease (a damaged row, or a
-                // clock gone wrong): it is taken.
-                const QString which = g.pool.empty() ? QStringLiteral("host = ? AND port = ? AND pool IS NULL")
-                                                     : QStringLiteral("pool = ?");
-                const QString except = g.exclude.empty()
-                                           ? QString()
-                                           : QStringLiteral(" AND station NOT IN (%1)").arg(placeholders(g.exclude.size()));
-                prepare(q, QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ?, "
-                                          "lease_token = COALESCE(lease_token, 0) + 1 "
-                                          "WHERE station IN (SELECT station FROM fleet_stations WHERE %2 AND retired = 0 "
-                                          "AND (next_due <= %1 OR next_due IS NULL) AND (lease_holder IS NULL OR "
-                                          "lease_until IS NULL OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
-                                          "AND (hours_from IS NULL OR hours_to IS NULL OR (hours_from < hours_to AND ? >= hours_from "
-                                          "AND ? < hours_to) OR (hours_from >= hours_to AND (? >= hours_from OR ? < hours_to)))%3 "
-                                          "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED) "
-                                          "RETURNING station, lease_token")
-                                .arg(kNow, which, except));
-                q.addBindValue(QString::fromStdString(m_collector));
-                q.addBindValue(m_leaseS);
-                if (g.pool.empty()) {
-                    q.addBindValue(QString::fromStdString(m_collector));
-                    q.addBindValue(QString::fromStdString(g.port));
-                } else {
-                    q.addBindValue(QString::fromStdString(g.pool));
-                }
-                q.addBindValue(m_leaseS);
-                for (int i = 0; i < 4; ++i) q.addBindValue(g.minute);
-                for (const std::string& s : g.exclude) q.addBindValue(QString::fromStdString(s));
-                q.addBindValue(g.count);
-                if (!exec(q)) return false;
-                while (q.next()) out.push_back({g.key, q.value(0).toString().toStdString(), q.value(1).toLongLong(), {}, {}});
-            }
-            return true;
-        },
-        why);
-    if (!ok) return std::nullopt;
+    if (asked.empty()) return out;
+    SinkError error;
+    if (!open(&error)) {
+        if (why) *why = error.why;
+        return std::nullopt;
+    }
+    // One group (a free port, or a pool's free modems: nearly every claim)
+    // is one statement, a transaction of its own, and one round trip: no
+    // BEGIN and COMMIT around it, and the statement prepared once for the
+    // connection. Several groups are claimed together or not at all, so
+    // that a failure leaves no lease nobody calls.
+    const bool alone = asked.size() == 1;
+    bool ok = true;
+    {
+        QSqlDatabase db = database();
+        if (!alone && !begin(db)) {
+            if (why) *why = errorText(db.lastError()).toStdString();
+            ok = false;
+        }
+        for (std::size_t i = 0; ok && i < asked.size(); ++i) ok = claimGroup(*asked[i], out, why);
+        if (ok && !alone && !commit(db)) {
+            if (why) *why = errorText(db.lastError()).toStdString();
+            ok = false;
+        }
+        if (!ok && !alone && db.isOpen()) rollback(db);
+    }
+    if (!ok) {
+        // The server may have gone (restarted): connect anew next time.
+        close();
+        return std::nullopt;
+    }
     return out;
+}
+
+bool FleetTable::claimGroup(const ClaimGroup& g, std::vector<Claimed>& out, std::string* why)
+{
+    std::unique_ptr<QSqlQuery>& q = g.pool.empty() ? m_claimByPort : m_claimByPool;
+    if (!q) {
+        // By what the table knows (the pool, or this collector's port),
+        // through the index that serves it. A lease further ahead than any
+        // collector renews one is no lease (a damaged row, or a clock gone
+        // wrong): it is taken. The stations picked are an array, not a
+        // join: whether the server plans for these values or once for any,
+        // the update finds its rows by their key.
+        const QString which = g.pool.empty() ? QStringLiteral("host = ? AND port = ? AND pool IS NULL")
+                                             : QStringLiteral("pool = ?");
+        auto prepared = std::make_unique<QSqlQuery>(database());
+        if (!prepare(*prepared,
+                     QStringLiteral("UPDATE fleet_stations SET lease_holder = ?, lease_until = %1 + ?, "
+                                    "lease_token = COALESCE(lease_token, 0) + 1 "
+                                    "WHERE station = ANY (ARRAY(SELECT station FROM fleet_stations WHERE %2 AND retired = 0 "
+                                    "AND (next_due <= %1 OR next_due IS NULL) AND (lease_holder IS NULL OR "
+                                    "lease_until IS NULL OR lease_until < %1 OR lease_until > %1 + 2 * ?) "
+                                    "AND (hours_from IS NULL OR hours_to IS NULL OR (hours_from < hours_to AND ? >= hours_from "
+                                    "AND ? < hours_to) OR (hours_from >= hours_to AND (? >= hours_from OR ? < hours_to))) "
+                                    "AND NOT (station = ANY (CAST(? AS TEXT[]))) "
+                                    "ORDER BY next_due, station LIMIT ? FOR UPDATE SKIP LOCKED)) "
+                                    "RETURNING station, lease_token")
+                         .arg(kNow, which))) {
+            if (why) *why = errorText(prepared->lastError()).toStdString();
+            return false;
+        }
+        q = std::move(prepared);
+    }
+    q->addBindValue(QString::fromStdString(m_collector));
+    q->addBindValue(m_leaseS);
+    if (g.pool.empty()) {
+        q->addBindValue(QString::fromStdString(m_collector));
+        q->addBindValue(QString::fromStdString(g.port));
+    } else {
+        q->addBindValue(QString::fromStdString(g.pool));
+    }
+    q->addBindValue(m_leaseS);
+    for (int i = 0; i < 4; ++i) q->addBindValue(g.minute);
+    q->addBindValue(textArray(g.exclude));
+    q->addBindValue(g.count);
+    if (!exec(*q)) {
+        if (why) *why = errorText(q->lastError()).toStdString();
+        return false;
+    }
+    while (q->next()) out.push_back({g.key, q->value(0).toString().toStdString(), q->value(1).toLongLong(), {}, {}});
+    q->finish();
+    return true;
+}
+
+void FleetTable::close()
+{
+    // Prepared on the connection being closed.
+    m_claimByPool.reset();
+    m_claimByPort.reset();
+    SqlStore::close();
 }
 
 bool FleetTable::renew(const std::vector<std::string>& calling, std::string* why)

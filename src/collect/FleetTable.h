@@ -12,7 +12,10 @@
 
 #include "collect/Store.h"
 
+#include <QSqlQuery>
+
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,11 +88,15 @@ public:
     void release(const std::vector<std::string>& stations);
     // A clean stop: said in the collectors' table, every lease let go.
     void leave();
+    void close() override;
 
 private:
+    bool claimGroup(const ClaimGroup& group, std::vector<Claimed>& out, std::string* why);
     bool run(const std::function<bool(QSqlQuery&)>& work, std::string* why);
     std::string m_collector;
     int m_leaseS;
+    // The claim's two statements, prepared once a connection.
+    std::unique_ptr<QSqlQuery> m_claimByPool, m_claimByPort;
 };
 
 }  // namespace zrv::collect

@@ -46,6 +46,7 @@ private:
     std::condition_variable m_cv;
     int m_socket = -1;
     std::optional<std::chrono::steady_clock::time_point> m_until;
+    std::optional<std::chrono::steady_clock::time_point> m_sleepingUntil;  // the watcher's
     bool m_fired = false;
     bool m_stopping = false;
     std::thread m_thread;

@@ -277,7 +277,8 @@ private slots:
                         "[[pool]]\nname = \"P\"\nhost = \"c9\"\nports = [\"COM5\"]\n"
                         "[[station]]\nname = \"S1\"\npool = \"P\"\nphone = \"1\"\n"
                         "[[station]]\nname = \"S2\"\npool = \"P\"\nphone = \"2\"\n"
-                        "[[station]]\nname = \"S3\"\nport = \"COM1\"\nhost = \"c9\"\n")
+                        "[[station]]\nname = \"S3\"\nport = \"COM1\"\nhost = \"c9\"\n"
+                        "[[station]]\nname = \"S4, \\\"q\\\" {\\\\}\"\npool = \"P\"\nphone = \"4\"\n")
                     .arg(pg.url())
                     .toUtf8());
         f.close();
@@ -289,6 +290,9 @@ private slots:
         e.fresh = true;
         for (const char* s : {"S1", "S2", "S3"})
             e.stations.push_back({s, s[1] == '3' ? "" : "P", s[1] == '3' ? "c9" : "", 60, 1000, "COM1", std::nullopt});
+        // Due first, and named as no list may split or quote it wrongly.
+        const std::string awkward = "S4, \"q\" {\\}";
+        e.stations.push_back({awkward, "P", "", 60, 5, "", std::nullopt});
         // What the claim picks by, besides: a pool station the roster has
         // since dropped (enrolled once, then no more), one outside its hours
         // at the claim's minute, and another collector's station on a port
@@ -317,7 +321,12 @@ private slots:
                         "VALUES ('S0', 60, 0, 1000, 1000)",
                         &why),
                  qPrintable(why));
-        const auto claimed = table.claim({{"pool P", "P", "", 2, 20 * 60, {}}, {"COM1", "", "COM1", 1, 20 * 60, {}}}, &error);
+        // Being called here already: what is left of the pool is nothing.
+        const auto none = table.claim({{"pool P", "P", "", 2, 20 * 60, {awkward, "S1"}}}, &error);
+        QVERIFY2(none, error.c_str());
+        QVERIFY(none->empty());
+        const auto claimed =
+            table.claim({{"pool P", "P", "", 2, 20 * 60, {awkward}}, {"COM1", "", "COM1", 1, 20 * 60, {}}}, &error);
         QVERIFY2(claimed, error.c_str());
         QStringList names;
         for (const Claimed& c : *claimed) names << QString::fromStdString(c.station);
@@ -331,7 +340,7 @@ private slots:
         QCOMPARE(status.exitCode(), 1);
         const QJsonObject report = QJsonDocument::fromJson(out).object();
         QCOMPARE(report["status"].toString(), QString("warning"));
-        QCOMPARE(report["stations"].toInt(), 3);
+        QCOMPARE(report["stations"].toInt(), 4);
         QCOMPARE(report["not_in_roster"].toInt(), 4);  // S0, and S5, S6, S7 enrolled above
         QVERIFY(report["overdue"].toArray().isEmpty());
         const QString problems = QString::fromUtf8(QJsonDocument(report["problems"].toArray()).toJson());
