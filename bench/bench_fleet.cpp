@@ -203,10 +203,11 @@ std::optional<std::vector<Claimed>> claimByList(const std::string& connection, c
             std::string error;
             const auto u = parseStoreUrl(url, &error);
             d = QSqlDatabase::addDatabase("QPSQL", QString::fromStdString("list-" + connection));
-            d.setHostName(u->host);
-            d.setPort(u->port);
+            const SqlOptions* sql = u->as<SqlOptions>();
+            d.setHostName(sql->host);
+            d.setPort(sql->port);
             d.setUserName(u->user);
-            d.setDatabaseName(u->database);
+            d.setDatabaseName(sql->database);
         }
         if (!d.isOpen() && !d.open()) {
             *why = "no connection";

@@ -701,9 +701,10 @@ void Collector::loadFromStore()
         sink->runAndWait([&](Sink& s) {
             SinkError error;
             if (!(opened = s.open(&error))) return;
+            CursorKeeper& keeper = *s.cursors();
             for (const std::string& name : names) {
-                cursors[name] = s.journalCursors(name);
-                if (auto h = s.history(name)) history[name] = std::move(*h);
+                cursors[name] = keeper.journalCursors(name);
+                if (auto h = keeper.history(name)) history[name] = std::move(*h);
             }
         });
         if (!opened) continue;
@@ -777,7 +778,7 @@ void Collector::settle(const QString& callId)
         FILE* err = m_err;
         sink->post([call, err](Sink& s) {
             SinkError error;
-            if (!s.saveCursor(call, &error))
+            if (!s.cursors()->saveCursor(call, &error))
                 std::fprintf(err, "%s: курсор журнала не записан (%s); записи будут прочитаны снова\n",
                              s.name().toUtf8().constData(), error.why.c_str());
         });
@@ -801,7 +802,7 @@ void Collector::replaySpool()
             for (const CallResult& c : waiting) {
                 if (!s.write(c, &error)) break;
                 SinkError cursorError;
-                if (s.keepsCursor()) s.saveCursor(c, &cursorError);
+                if (CursorKeeper* keeper = s.cursors()) keeper->saveCursor(c, &cursorError);
                 done.push_back(c.callId);
             }
         });

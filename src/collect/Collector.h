@@ -13,7 +13,7 @@
 #include "collect/ServiceMetrics.h"
 #include "collect/SinkThread.h"
 #include "collect/Spool.h"
-#include "collect/Store.h"
+#include "collect/StdoutSink.h"
 #include "text/Version.h"
 
 #include <QObject>

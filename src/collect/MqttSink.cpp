@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QUuid>
 
 #include <mosquitto.h>
@@ -50,9 +52,61 @@ void initLibrary()
 }
 }  // namespace
 
-MqttSink::MqttSink(StoreUrl url) : m_url(std::move(url))
+namespace {
+
+bool mqttParse(StoreUrl& u, const QUrl* url, std::string* why)
 {
-    m_presenceTopic = m_url.prefix + QStringLiteral("/collector/") + topicLevel(hostName().toStdString());
+    const auto fail = [why](const std::string& w) {
+        if (why) *why = w;
+        return false;
+    };
+    const std::string shown = u.display().toStdString();
+    auto m = std::make_shared<MqttOptions>();
+    m->tls = url->scheme() == QLatin1String("mqtts");
+    m->host = url->host();
+    m->port = url->port(m->tls ? 8883 : 1883);
+    m->prefix = url->path().mid(1);
+    if (m->prefix.isEmpty()) m->prefix = QStringLiteral("zrv");
+    if (m->host.isEmpty()) return fail("mqtt: нужен узел (mqtt://УЗЕЛ:ПОРТ/ПРЕФИКС)");
+    for (const auto& [key, value] : QUrlQuery(*url).queryItems(QUrl::FullyDecoded)) {
+        QString* field = key == QLatin1String("cafile")          ? &m->cafile
+                         : key == QLatin1String("capath")        ? &m->capath
+                         : key == QLatin1String("certfile")      ? &m->certfile
+                         : key == QLatin1String("keyfile")       ? &m->keyfile
+                         : key == QLatin1String("password_file") ? &m->passwordFile
+                                                                 : nullptr;
+        if (!field) return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
+        *field = value;
+    }
+    if (!m->tls && (!m->cafile.isEmpty() || !m->certfile.isEmpty() || !m->keyfile.isEmpty()))
+        return fail(shown + ": сертификаты действуют только с mqtts://");
+    if (m->certfile.isEmpty() != m->keyfile.isEmpty()) return fail(shown + ": certfile и keyfile задаются вместе");
+    // Secrets are the owner's alone: refused now, before any round.
+    for (const QString& secret : {m->keyfile, m->passwordFile}) {
+        std::string problem;
+        if (!secret.isEmpty() && !privateFile(secret.toStdString(), &problem)) return fail(problem);
+    }
+    if (m->tls && m->cafile.isEmpty() && m->capath.isEmpty()) m->capath = QStringLiteral("/etc/ssl/certs");
+    u.options = std::move(m);
+    return true;
+}
+
+}  // namespace
+
+OutputKind mqttOutput()
+{
+    return {{QStringLiteral("mqtt"), QStringLiteral("mqtts")},
+            {QStringLiteral("mqtt://"), QStringLiteral("mqtts://")},
+            true,
+            mqttParse,
+            [](const StoreUrl& url) -> std::unique_ptr<Sink> { return std::make_unique<MqttSink>(url); },
+            false};
+}
+
+MqttSink::MqttSink(StoreUrl url)
+    : m_url(std::move(url)), m_mqtt(m_url.as<MqttOptions>() ? *m_url.as<MqttOptions>() : MqttOptions{})
+{
+    m_presenceTopic = m_mqtt.prefix + QStringLiteral("/collector/") + topicLevel(hostName().toStdString());
 }
 
 MqttSink::~MqttSink() { close(); }
@@ -105,21 +159,21 @@ bool MqttSink::open(SinkError* error)
     mosquitto_publish_callback_set(m_mosq, &MqttCallbacks::onPublish);
     if (!m_url.user.isEmpty()) {
         std::string password = m_url.password.toStdString();
-        if (!m_url.passwordFile.isEmpty() && !readSecretFile(m_url.passwordFile.toStdString(), &password, why)) {
+        if (!m_mqtt.passwordFile.isEmpty() && !readSecretFile(m_mqtt.passwordFile.toStdString(), &password, why)) {
             close();
             return false;
         }
         mosquitto_username_pw_set(m_mosq, m_url.user.toUtf8().constData(), password.empty() ? nullptr : password.c_str());
     }
-    if (m_url.tls) {
+    if (m_mqtt.tls) {
         const auto orNull = [](const QByteArray& b) { return b.isEmpty() ? nullptr : b.constData(); };
-        const QByteArray ca = m_url.cafile.toLocal8Bit(), caPath = m_url.capath.toLocal8Bit(),
-                         cert = m_url.certfile.toLocal8Bit(), key = m_url.keyfile.toLocal8Bit();
+        const QByteArray ca = m_mqtt.cafile.toLocal8Bit(), caPath = m_mqtt.capath.toLocal8Bit(),
+                         cert = m_mqtt.certfile.toLocal8Bit(), key = m_mqtt.keyfile.toLocal8Bit();
         int rc = mosquitto_tls_set(m_mosq, orNull(ca), orNull(caPath), orNull(cert), orNull(key), nullptr);
         // The broker's certificate and its host name are checked unless the
         // roster says, in so many words, that they need not be.
-        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(m_mosq, m_url.tlsNoVerify ? 0 : 1, nullptr, nullptr);
-        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(m_mosq, m_url.tlsNoVerify);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(m_mosq, m_url.insecureTlsAllowed ? 0 : 1, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(m_mosq, m_url.insecureTlsAllowed);
         if (rc != MOSQ_ERR_SUCCESS) {
             if (why) *why = std::string("mqtt: TLS: ") + mosquitto_strerror(rc);
             close();
@@ -129,7 +183,7 @@ bool MqttSink::open(SinkError* error)
     const QByteArray topic = m_presenceTopic.toUtf8();
     mosquitto_will_set(m_mosq, topic.constData(), 7, "offline", 1, true);
     m_connectResult = -1;
-    const int rc = mosquitto_connect(m_mosq, m_url.host.toUtf8().constData(), m_url.port, 30);
+    const int rc = mosquitto_connect(m_mosq, m_mqtt.host.toUtf8().constData(), m_mqtt.port, 30);
     if (rc != MOSQ_ERR_SUCCESS) {
         if (why)
             *why = rc == MOSQ_ERR_TLS ? std::string("mqtt: TLS-соединение не установлено (сертификат брокера не подтверждён "
@@ -142,7 +196,7 @@ bool MqttSink::open(SinkError* error)
     if (!pump([this] { return m_connectResult >= 0; }, 5000) || !m_connected) {
         if (why)
             *why = m_connectResult > 0 ? std::string("mqtt: брокер отказал: ") + mosquitto_connack_string(m_connectResult)
-                   : m_url.tls ? std::string("mqtt: TLS-соединение не установлено (сертификат брокера не подтверждён "
+                   : m_mqtt.tls ? std::string("mqtt: TLS-соединение не установлено (сертификат брокера не подтверждён "
                                              "указанным CA или выдан другому узлу)")
                                : std::string("mqtt: брокер не ответил");
         close();
@@ -157,7 +211,7 @@ bool MqttSink::write(const CallResult& call, SinkError* error)
 {
     std::string* why = error ? &error->why : nullptr;
     if (!open(error)) return false;
-    const QString base = m_url.prefix + QLatin1Char('/') + topicLevel(call.station);
+    const QString base = m_mqtt.prefix + QLatin1Char('/') + topicLevel(call.station);
     QJsonObject state = callToJson(call);
     // The state is small: the records go to the journal topic one by one.
     state.remove(QStringLiteral("records"));
@@ -193,7 +247,7 @@ bool MqttSink::write(const CallResult& call, SinkError* error)
         o["event"] = QLatin1String(what);
         o["call"] = call.callId;
         o["at"] = call.started.toString(Qt::ISODateWithMs);
-        return publish(m_url.prefix + QStringLiteral("/findings"), QJsonDocument(o), false);
+        return publish(m_mqtt.prefix + QStringLiteral("/findings"), QJsonDocument(o), false);
     };
     for (const Finding& f : call.health.opened)
         if (rc == MOSQ_ERR_SUCCESS) rc = event(f, "opened");

@@ -9,7 +9,7 @@
 // of it; otherwise it goes to the spool and is published again later (QoS 1
 // is at least once: a consumer knows a record by device, start and stamp).
 
-#include "collect/Store.h"
+#include "collect/Output.h"
 
 #include <functional>
 #include <vector>
@@ -18,6 +18,18 @@ struct mosquitto;
 
 namespace zrv::collect {
 
+// What an MQTT URL says beyond the address: mqtts:// is TLS, verified
+// against the system's CA store or `cafile`/`capath`, with an optional
+// client certificate and key; the password comes from `password_file` (or
+// the roster's URL).
+struct MqttOptions : OutputOptions {
+    QString host;
+    int port = 0;
+    QString prefix;
+    bool tls = false;
+    QString cafile, capath, certfile, keyfile, passwordFile;
+};
+
 class MqttSink : public Sink {
 public:
     explicit MqttSink(StoreUrl url);
@@ -25,8 +37,6 @@ public:
     bool open(SinkError* error) override;
     bool write(const CallResult& call, SinkError* error) override;
     void close() override;
-    std::map<unsigned, journal::JournalCursor> journalCursors(const std::string&) override { return {}; }
-    bool keepsCursor() const override { return false; }
     QString name() const override { return m_url.display(); }
 
     // A station's name as one topic level: no '/', '+' or '#'.
@@ -36,6 +46,7 @@ private:
     bool pump(const std::function<bool()>& until, int timeoutMs);
 
     StoreUrl m_url;
+    MqttOptions m_mqtt;
     mosquitto* m_mosq = nullptr;
     QString m_presenceTopic;
     bool m_connected = false;

@@ -7,7 +7,7 @@ namespace zrv::collect {
 SinkThread::SinkThread(std::unique_ptr<Sink> sink, std::size_t capacity)
     : m_sink(std::move(sink)),
       m_name(m_sink->name()),
-      m_keepsCursor(m_sink->keepsCursor()),
+      m_keepsCursor(m_sink->cursors() != nullptr),
       m_spools(m_sink->spools()),
       m_capacity(std::max<std::size_t>(1, capacity))
 {

@@ -5,7 +5,7 @@
 // on that thread alone (a Qt SQL connection belongs to the thread that made
 // it).
 
-#include "collect/Store.h"
+#include "collect/Output.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -30,6 +30,7 @@ public:
     SinkThread& operator=(const SinkThread&) = delete;
 
     const QString& name() const { return m_name; }
+    // Whether the output keeps journal cursors and history (see CursorKeeper).
     bool keepsCursor() const { return m_keepsCursor; }
     // Whether a call this store could not take goes to the spool (standard
     // output has no later: its writer waits for room instead).

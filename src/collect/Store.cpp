@@ -1,7 +1,6 @@
 #include "Store.h"
 
 #include "collect/CallJson.h"
-#include "collect/MqttSink.h"
 #include "fleet/FleetStatus.h"
 #include "fleet/Schema.h"
 #include "fleet/Secrets.h"
@@ -28,14 +27,6 @@
 
 namespace zrv::collect {
 
-QString StoreUrl::display() const
-{
-    if (password.isEmpty() || text.startsWith(QLatin1String("sqlite:"))) return text;
-    QUrl u(text);
-    u.setPassword(QString());
-    return u.toString(QUrl::RemovePassword);
-}
-
 namespace {
 
 // libpq quotes values in single quotes with backslash escapes.
@@ -53,93 +44,80 @@ QVariant finiteOrNull(float v) { return std::isfinite(v) ? QVariant(double(v)) :
 
 }  // namespace
 
-std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why, UrlOrigin origin)
+namespace {
+
+bool sqliteParse(StoreUrl& u, const QUrl*, std::string* why)
 {
-    const auto fail = [why](const std::string& w) -> std::optional<StoreUrl> {
+    auto sql = std::make_shared<SqlOptions>();
+    sql->engine = SqlOptions::Sqlite;
+    sql->path = u.text.mid(u.scheme.size() + 1);
+    if (sql->path.isEmpty()) {
+        if (why) *why = "sqlite: нужен путь к файлу базы";
+        return false;
+    }
+    u.options = std::move(sql);
+    return true;
+}
+
+bool postgresParse(StoreUrl& u, const QUrl* url, std::string* why)
+{
+    const auto fail = [why](const std::string& w) {
         if (why) *why = w;
-        return std::nullopt;
+        return false;
     };
-    StoreUrl u;
-    u.text = text;
-    if (text.startsWith(QLatin1String("sqlite:"))) {
-        u.kind = StoreUrl::Sqlite;
-        u.path = text.mid(7);
-        if (u.path.isEmpty()) return fail("sqlite: нужен путь к файлу базы");
-        return u;
-    }
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid()) return fail("неверный адрес хранилища");
-    u.user = url.userName();
-    u.password = url.password();
-    // Never repeat the text of a URL that holds a password.
     const std::string shown = u.display().toStdString();
-    if (!u.password.isEmpty() && origin == UrlOrigin::CommandLine)
-        return fail(shown + ": пароль в командной строке виден всем пользователям (ps). Для PostgreSQL запишите его в "
-                            "~/.pgpass или файл PGPASSFILE (chmod 600), для MQTT укажите password_file=ФАЙЛ (chmod 600), "
-                            "или держите адрес с паролем в списке станций (chmod 600)");
-    const QUrlQuery query(url);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres")) {
-        u.kind = StoreUrl::Postgres;
-        u.host = url.host();
-        u.port = url.port(5432);
-        u.database = url.path().mid(1);
-        QStringList options;
-        for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-            if (key == QLatin1String("host")) {
-                u.host = value;
-                continue;
-            }
-            if (key == QLatin1String("password")) return fail(shown + ": пароль в адресе: запишите его в ~/.pgpass или PGPASSFILE");
-            if (key.isEmpty() || value.contains(QLatin1Char(';')) ||
-                !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }))
-                return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
-            options << key + QLatin1Char('=') + pgValue(value);
+    const QUrlQuery query(*url);
+    auto sql = std::make_shared<SqlOptions>();
+    sql->engine = SqlOptions::Postgres;
+    sql->host = url->host();
+    sql->port = url->port(5432);
+    sql->database = url->path().mid(1);
+    QStringList options;
+    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("host")) {
+            sql->host = value;
+            continue;
         }
-        u.pgOptions = options.join(QLatin1Char(' '));
-        // libpq would pass over a password file others can read with a
-        // warning nobody sees in a service; say it plainly instead.
-        const QByteArray pgpass = qgetenv("PGPASSFILE");
-        const QString passFile = !pgpass.isEmpty() ? QString::fromLocal8Bit(pgpass) : QDir::homePath() + QStringLiteral("/.pgpass");
-        std::string problem;
-        if (QFileInfo::exists(passFile) && !privateFile(passFile.toStdString(), &problem)) return fail(problem);
-        if (u.database.isEmpty() && !query.hasQueryItem(QStringLiteral("service")))
-            return fail("postgresql: нужно имя базы (postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ:ПОРТ/БАЗА)");
-        return u;
+        if (key == QLatin1String("password")) return fail(shown + ": пароль в адресе: запишите его в ~/.pgpass или PGPASSFILE");
+        if (key.isEmpty() || value.contains(QLatin1Char(';')) ||
+            !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }))
+            return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
+        options << key + QLatin1Char('=') + pgValue(value);
     }
-    if (url.scheme() == QLatin1String("mqtt") || url.scheme() == QLatin1String("mqtts")) {
-        u.kind = StoreUrl::Mqtt;
-        u.tls = url.scheme() == QLatin1String("mqtts");
-        u.host = url.host();
-        u.port = url.port(u.tls ? 8883 : 1883);
-        u.prefix = url.path().mid(1);
-        if (u.prefix.isEmpty()) u.prefix = QStringLiteral("zrv");
-        if (u.host.isEmpty()) return fail("mqtt: нужен узел (mqtt://УЗЕЛ:ПОРТ/ПРЕФИКС)");
-        for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-            QString* field = key == QLatin1String("cafile")          ? &u.cafile
-                             : key == QLatin1String("capath")        ? &u.capath
-                             : key == QLatin1String("certfile")      ? &u.certfile
-                             : key == QLatin1String("keyfile")       ? &u.keyfile
-                             : key == QLatin1String("password_file") ? &u.passwordFile
-                                                                     : nullptr;
-            if (!field) return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
-            *field = value;
-        }
-        if (!u.tls && (!u.cafile.isEmpty() || !u.certfile.isEmpty() || !u.keyfile.isEmpty()))
-            return fail(shown + ": сертификаты действуют только с mqtts://");
-        if (u.certfile.isEmpty() != u.keyfile.isEmpty()) return fail(shown + ": certfile и keyfile задаются вместе");
-        // Secrets are the owner's alone: refused now, before any round.
-        for (const QString& secret : {u.keyfile, u.passwordFile}) {
-            std::string problem;
-            if (!secret.isEmpty() && !privateFile(secret.toStdString(), &problem)) return fail(problem);
-        }
-        if (u.tls && u.cafile.isEmpty() && u.capath.isEmpty()) u.capath = QStringLiteral("/etc/ssl/certs");
-        return u;
-    }
-    return fail("хранилище \"" + shown + "\" не sqlite:, postgresql://, mqtt:// и не mqtts://");
+    sql->pgOptions = options.join(QLatin1Char(' '));
+    // libpq would pass over a password file others can read with a
+    // warning nobody sees in a service; say it plainly instead.
+    const QByteArray pgpass = qgetenv("PGPASSFILE");
+    const QString passFile = !pgpass.isEmpty() ? QString::fromLocal8Bit(pgpass) : QDir::homePath() + QStringLiteral("/.pgpass");
+    std::string problem;
+    if (QFileInfo::exists(passFile) && !privateFile(passFile.toStdString(), &problem)) return fail(problem);
+    if (sql->database.isEmpty() && !query.hasQueryItem(QStringLiteral("service")))
+        return fail("postgresql: нужно имя базы (postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ:ПОРТ/БАЗА)");
+    u.options = std::move(sql);
+    return true;
+}
+
+std::unique_ptr<Sink> makeSqlStore(const StoreUrl& url) { return std::make_unique<SqlStore>(url); }
+
+}  // namespace
+
+OutputKind sqliteOutput()
+{
+    return {{QStringLiteral("sqlite")}, {QStringLiteral("sqlite:")}, false, sqliteParse, makeSqlStore, true};
+}
+
+OutputKind postgresOutput()
+{
+    return {{QStringLiteral("postgresql"), QStringLiteral("postgres")},
+            {QStringLiteral("postgresql://")},
+            true,
+            postgresParse,
+            makeSqlStore,
+            true};
 }
 
 SqlStore::SqlStore(StoreUrl url)
-    : m_url(std::move(url)), m_connection(QStringLiteral("zrvcollect-") + QUuid::createUuid().toString(QUuid::Id128))
+    : m_url(std::move(url)), m_sql(m_url.as<SqlOptions>() ? *m_url.as<SqlOptions>() : SqlOptions{}), m_connection(QStringLiteral("zrvcollect-") + QUuid::createUuid().toString(QUuid::Id128))
 {
 }
 
@@ -206,28 +184,28 @@ bool SqlStore::open(SinkError* error)
     if (m_open) return true;
     QSqlDatabase db = QSqlDatabase::contains(m_connection)
                           ? QSqlDatabase::database(m_connection, false)
-                          : QSqlDatabase::addDatabase(m_url.kind == StoreUrl::Sqlite ? QStringLiteral("QSQLITE")
+                          : QSqlDatabase::addDatabase(m_sql.engine == SqlOptions::Sqlite ? QStringLiteral("QSQLITE")
                                                                                      : QStringLiteral("QPSQL"),
                                                       m_connection);
     if (!db.isValid()) {
         if (why) *why = "драйвер базы данных не установлен";
         return false;
     }
-    if (m_url.kind == StoreUrl::Sqlite) {
-        const QString folder = QFileInfo(m_url.path).absolutePath();
+    if (m_sql.engine == SqlOptions::Sqlite) {
+        const QString folder = QFileInfo(m_sql.path).absolutePath();
         if (!QDir().mkpath(folder)) {
             if (why) *why = "не удалось создать папку " + folder.toStdString();
             return false;
         }
-        db.setDatabaseName(m_url.path);
+        db.setDatabaseName(m_sql.path);
         // Several collectors may share one file: wait for the other's write.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
-        db.setHostName(m_url.host);
-        if (m_url.port) db.setPort(m_url.port);
+        db.setHostName(m_sql.host);
+        if (m_sql.port) db.setPort(m_sql.port);
         db.setUserName(m_url.user);
         db.setPassword(m_url.password);
-        db.setDatabaseName(m_url.database);
+        db.setDatabaseName(m_sql.database);
         // libpq's parameters (sslmode, sslrootcert, service, ...) go through
         // as written; without a password libpq takes ~/.pgpass or PGPASSFILE.
         // A database that stops answering is noticed within the statement
@@ -244,7 +222,7 @@ bool SqlStore::open(SinkError* error)
                             QStringLiteral("keepalives_interval=1"),
                             QStringLiteral("keepalives_count=%1").arg(std::max<long long>(1, limitS / 2)),
                             QStringLiteral("tcp_user_timeout=%1").arg(m_limit.count())};
-        if (!m_url.pgOptions.isEmpty()) options << m_url.pgOptions;
+        if (!m_sql.pgOptions.isEmpty()) options << m_sql.pgOptions;
         db.setConnectOptions(options.join(QLatin1Char(';')));
     }
     m_timedOut = false;
@@ -252,7 +230,7 @@ bool SqlStore::open(SinkError* error)
         if (why) *why = errorText(db.lastError()).toStdString();
         return false;
     }
-    if (m_url.kind == StoreUrl::Postgres) {
+    if (m_sql.engine == SqlOptions::Postgres) {
         if (!m_deadline) m_deadline = std::make_unique<StatementDeadline>();
         const QVariant handle = db.driver()->handle();
         // The driver's handle is libpq's connection, whichever name its
@@ -295,15 +273,15 @@ bool SqlStore::migrate(SinkError* error)
     };
     // SQLite: take the write lock at once, so that a second collector on the
     // same new file waits here rather than fail on a table made meanwhile.
-    const bool begun = m_url.kind == StoreUrl::Sqlite ? exec(q, QStringLiteral("BEGIN IMMEDIATE")) : begin(db);
+    const bool begun = m_sql.engine == SqlOptions::Sqlite ? exec(q, QStringLiteral("BEGIN IMMEDIATE")) : begin(db);
     if (!begun) {
-        if (why) *why = errorText(m_url.kind == StoreUrl::Sqlite ? q.lastError() : db.lastError()).toStdString();
+        if (why) *why = errorText(m_sql.engine == SqlOptions::Sqlite ? q.lastError() : db.lastError()).toStdString();
         return false;
     }
     // Several collectors may start on one new PostgreSQL database at once:
     // one migrates, the others wait and find it done. (SQLite's write lock
     // does the same for a shared file.)
-    if (m_url.kind == StoreUrl::Postgres && (!exec(q, QStringLiteral("SET LOCAL statement_timeout = 0")) ||
+    if (m_sql.engine == SqlOptions::Postgres && (!exec(q, QStringLiteral("SET LOCAL statement_timeout = 0")) ||
                                              !exec(q, QStringLiteral("SELECT pg_advisory_xact_lock(7274201)"))))
         return fail(q);
     if (!exec(q, QString::fromLatin1(fleet::kCreateSchemaTable))) return fail(q);
@@ -631,23 +609,6 @@ std::optional<StationHistory> SqlStore::history(const std::string& station)
     if (!exec(q)) return std::nullopt;
     while (q.next()) h.open.push_back(findingFromRow(q, 0));
     return h;
-}
-
-std::unique_ptr<Sink> makeSink(const StoreUrl& url)
-{
-    if (url.kind == StoreUrl::Mqtt) return std::make_unique<MqttSink>(url);
-    return std::make_unique<SqlStore>(url);
-}
-
-bool StdoutSink::write(const CallResult& call, SinkError*)
-{
-    if (m_format == Format::Jsonl) {
-        std::fprintf(m_out, "%s\n", QJsonDocument(callToJson(call)).toJson(QJsonDocument::Compact).constData());
-    } else if (m_format == Format::Influx) {
-        std::fputs(callToInflux(call).toUtf8().constData(), m_out);
-    }
-    std::fflush(m_out);
-    return true;
 }
 
 }  // namespace zrv::collect

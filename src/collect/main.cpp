@@ -7,6 +7,7 @@
 #include "collect/MetricsServer.h"
 #include "collect/StationGauges.h"
 #include "collect/FleetTypes.h"
+#include "collect/StdoutSink.h"
 #include "collect/Store.h"
 #include "fleet/FleetStatus.h"
 #include "fleet/Paths.h"
@@ -87,8 +88,10 @@ int showFindings(const std::vector<std::string>& stores, Format format)
     for (const std::string& text : stores) {
         std::string why;
         const auto url = parseStoreUrl(QString::fromStdString(text), &why, UrlOrigin::Roster);
-        if (!url || url->kind == StoreUrl::Mqtt) continue;
-        const std::string source = url->kind == StoreUrl::Sqlite ? url->path.toStdString() : text;
+        // Only a database is read; a broker keeps no calls.
+        const SqlOptions* sql = url ? url->as<SqlOptions>() : nullptr;
+        if (!sql) continue;
+        const std::string source = sql->engine == SqlOptions::Sqlite ? sql->path.toStdString() : text;
         StationFindings findings;
         if (!readLastCalls(source, &why, nullptr, nullptr, &findings)) {
             std::printf("ZRV UNKNOWN - %s\n", why.c_str());
@@ -297,7 +300,8 @@ int main(int argc, char** argv)
         // A password in --coordinate is refused, as one in --store is.
         fleetUrl = parseStoreUrl(QString::fromStdString(roster->coordinate), &why,
                                  coordinate.empty() ? UrlOrigin::Roster : UrlOrigin::CommandLine);
-        if (!fleetUrl || fleetUrl->kind != StoreUrl::Postgres) return refuse("coordinate: " + (fleetUrl ? "не PostgreSQL" : why));
+        const SqlOptions* sql = fleetUrl ? fleetUrl->as<SqlOptions>() : nullptr;
+        if (!sql || sql->engine != SqlOptions::Postgres) return refuse("coordinate: " + (fleetUrl ? "не PostgreSQL" : why));
         // The schedule moves in the transaction that stores the call: the
         // shared database is a store, and the first (its journal cursors
         // are the ones every collector reads).
@@ -315,7 +319,7 @@ int main(int argc, char** argv)
         if (!urls.back()) return refuse(why);
     }
     for (std::optional<StoreUrl>& url : urls) {
-        url->tlsNoVerify = url->tls && roster->insecureTlsNoVerify;
+        url->insecureTlsAllowed = roster->insecureTlsNoVerify;
         auto sink = makeSink(*url);
         if (fleetUrl && &url == &urls.front())
             static_cast<SqlStore&>(*sink).setStatementLimit(FleetTable::statementLimit(roster->leaseS));
@@ -324,7 +328,7 @@ int main(int argc, char** argv)
         // A database written by a newer collector is refused before anything
         // is called (a broker has no schema); the check's connection is let
         // go here, and the store opened again on its own thread.
-        if (url->kind != StoreUrl::Mqtt) {
+        if (checkedAtStart(*url)) {
             SinkError error;
             if (!sink->open(&error) && error.kind == SinkError::SchemaNewer)
                 return refuse(url->display().toStdString() + ": " + error.why);

@@ -30,12 +30,48 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <mutex>
+
 #include <netdb.h>
 #include <signal.h>
 
 using namespace zrv::collect;
 
 namespace {
+
+// An output of a kind only this test knows ("tally:NAME"): it keeps what it
+// is given, and "tally:down" cannot be reached.
+struct Tally {
+    std::mutex mutex;
+    std::map<QString, std::vector<CallResult>> written;
+};
+Tally& tally()
+{
+    static Tally t;
+    return t;
+}
+
+class TallySink : public Sink {
+public:
+    explicit TallySink(StoreUrl url) : m_url(std::move(url)) {}
+    bool open(SinkError* error) override
+    {
+        if (m_url.text != QLatin1String("tally:down")) return true;
+        error->why = "не отвечает";
+        return false;
+    }
+    bool write(const CallResult& call, SinkError* error) override
+    {
+        if (!open(error)) return false;
+        std::lock_guard<std::mutex> lock(tally().mutex);
+        tally().written[m_url.text].push_back(call);
+        return true;
+    }
+    QString name() const override { return m_url.display(); }
+
+private:
+    StoreUrl m_url;
+};
 
 QString readAll(FILE* f)
 {
@@ -562,6 +598,74 @@ private slots:
         for (const zrvsim::SeenRequest& q : sim.requests())
             QVERIFY2(q.frame[1] <= 4, qPrintable(QStringLiteral("function %1 sent").arg(q.frame[1])));
         QCOMPARE(sim.withDevice([](zrvsim::DeviceModel& d, auto&) { return d.coils[zrv::reg::kCoilExternalControl]; }), 1);
+    }
+
+    // A kind the program does not know, added by the test alone: the round
+    // writes every call to it, spools for it when it is away, and reads the
+    // journal cursors from the store that keeps them, whatever its place.
+    void anOutputOfAKindOnlyTheTestKnowsTakesTheRoundsCalls()
+    {
+        addOutputKind({{"tally"},
+                       {"tally:"},
+                       false,
+                       [](StoreUrl&, const QUrl*, std::string*) { return true; },
+                       [](const StoreUrl& url) -> std::unique_ptr<Sink> { return std::make_unique<TallySink>(url); },
+                       false});
+        std::string why;
+        QVERIFY(!parseStoreUrl("ftp://h/x", &why));
+        QCOMPARE(QString::fromStdString(why),
+                 QString("хранилище \"ftp://h/x\" не sqlite:, postgresql://, mqtt://, mqtts:// и не tally:"));
+
+        zrvsim::SimServer& a = tcpSim(4, 41);
+        zrvsim::SimServer& b = tcpSim(2, 42);
+        const auto roster = parseRoster(QStringLiteral("[[station]]\nname = \"T1\"\nport = \"%1\"\n"
+                                                       "[[station]]\nname = \"T2\"\nport = \"%2\"\n")
+                                            .arg(tcpPort(a), tcpPort(b))
+                                            .toStdString(),
+                                        (m_dir.path() + "/tally.toml").toStdString(), &why);
+        QVERIFY2(roster, why.c_str());
+        const QString db = m_dir.path() + "/tally.db";
+        const QString state = m_dir.path() + "/state";
+        QFile::remove(state + "/spool.jsonl");
+        const QStringList stores{"tally:up", "tally:down", "sqlite:" + db};
+        const Round one = runRounds({*roster}, stores).front();
+        QCOMPARE(one.status, 0);  // every call made, and each safe: on disk for the one away
+        QCOMPARE(int(one.results.size()), 2);
+        {
+            std::lock_guard<std::mutex> lock(tally().mutex);
+            const auto& got = tally().written["tally:up"];
+            QCOMPARE(int(got.size()), 2);
+            QStringList ids;
+            for (const CallResult& c : got) ids << c.callId + QString::fromStdString(c.station) + QString::number(c.records.size());
+            for (const CallResult& c : one.results)
+                QVERIFY(ids.contains(c.callId + QString::fromStdString(c.station) + QString::number(c.records.size())));
+            QVERIFY(tally().written["tally:down"].empty());
+        }
+        QVERIFY2(one.err.contains("tally:down: недоступно (не отвечает)"), qPrintable(one.err));
+        Spool spool(state + "/spool.jsonl");
+        QVERIFY(spool.load(&why));
+        QCOMPARE(int(spool.waitingFor("tally:down").size()), 2);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 6);
+
+        // Two new records on T1: the next round reads those alone, by the
+        // cursors the database kept, though the tally comes first.
+        grow(a, 2);
+        const Round two = runRounds({*roster}, {"tally:up", "sqlite:" + db}).front();
+        QCOMPARE(two.status, 0);
+        std::map<std::string, int> read;
+        for (const CallResult& c : two.results) read[c.station] = int(c.records.size());
+        QCOMPARE(read["T1"], 2);
+        QCOMPARE(read["T2"], 0);
+        QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 8);
+        {
+            std::lock_guard<std::mutex> lock(tally().mutex);
+            QCOMPARE(int(tally().written["tally:up"].size()), 4);
+        }
+        // Not named in this run, the one away keeps what waits for it.
+        Spool after(state + "/spool.jsonl");
+        QVERIFY(after.load(&why));
+        QCOMPARE(int(after.waitingFor("tally:down").size()), 2);
+        QFile::remove(state + "/spool.jsonl");
     }
 
     void aSpoolThatCannotBeWrittenFailsTheRunAndLosesNothing()
