@@ -19,6 +19,8 @@
 
 namespace zrv::collect {
 
+using zrv::fleet::localMinute;
+
 namespace {
 
 QString padded(const QString& s, int width, bool right = false)

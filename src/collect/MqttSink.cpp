@@ -22,6 +22,9 @@
 
 namespace zrv::collect {
 
+using zrv::fleet::readSecretFile;
+using zrv::fleet::privateFile;
+
 struct MqttCallbacks {
     static void onConnect(mosquitto*, void* self, int rc)
     {

@@ -27,6 +27,9 @@
 
 namespace zrv::collect {
 
+using zrv::fleet::privateFile;
+using zrv::fleet::kWhyRead;
+
 namespace {
 
 // libpq quotes values in single quotes with backslash escapes.

@@ -28,6 +28,11 @@
 #include <cstring>
 #include <string>
 
+using zrv::fleet::readLastCalls;
+using zrv::fleet::defaultStorePath;
+using zrv::fleet::defaultStateDir;
+using zrv::fleet::StationFindings;
+
 using namespace zrv::collect;
 
 namespace {

@@ -48,47 +48,6 @@ std::size_t TrendStore::lowerBound(double t) const
     return lo;
 }
 
-std::vector<TrendPoint> TrendStore::decimate(int series, double t0, double t1, int columns) const
-{
-    std::vector<TrendPoint> out;
-    if (series < 0 || series >= kTrendSeriesCount || m_size == 0 || !(t1 > t0) || columns <= 0) return out;
-    const std::vector<float>& v = m_v[std::size_t(series)];
-    std::size_t i = lowerBound(t0);
-    const std::size_t end = lowerBound(std::nextafter(t1, INFINITY));
-    const auto push = [&](std::size_t k) {
-        const float y = v[slot(k)];
-        if (std::isfinite(y)) out.push_back({time(k), double(y)});
-    };
-    if (i > 0) push(i - 1);
-    const double width = (t1 - t0) / columns;
-    while (i < end) {
-        const int column = std::clamp(int((time(i) - t0) / width), 0, columns - 1);
-        const double columnEnd = column == columns - 1 ? INFINITY : t0 + width * (column + 1);
-        std::size_t lo = 0, hi = 0;
-        bool any = false;
-        // The first sample always belongs to this column, so that rounding
-        // at a column's edge can never stall the loop.
-        do {
-            const float y = v[slot(i)];
-            if (std::isfinite(y)) {
-                if (!any) {
-                    lo = hi = i;
-                    any = true;
-                } else {
-                    if (y < v[slot(lo)]) lo = i;
-                    if (y > v[slot(hi)]) hi = i;
-                }
-            }
-            ++i;
-        } while (i < end && time(i) < columnEnd);
-        if (!any) continue;
-        push(std::min(lo, hi));
-        if (lo != hi) push(std::max(lo, hi));
-    }
-    if (end < m_size) push(end);
-    return out;
-}
-
 std::string TrendStore::csv(const std::function<std::string(double)>& wallClock) const
 {
     std::string out = "\xEF\xBB\xBF";

@@ -42,12 +42,6 @@ public:
     // The first sample at or after t.
     std::size_t lowerBound(double t) const;
 
-    // The samples of `series` in [t0, t1], thinned to at most two points per
-    // column (its lowest and highest, in the order they came) for `columns`
-    // columns, plus the nearest sample on each side so that the line runs
-    // to the edges. Values that are not finite are left out.
-    std::vector<TrendPoint> decimate(int series, double t0, double t1, int columns) const;
-
     // "t, s;P1;P2;Tг;Qи;Mq;V" then one row per sample, semicolons and a
     // decimal comma, UTF-8 with a byte-order mark; `wallClock` gives each
     // row's local date and time from its t.

@@ -76,8 +76,6 @@ public:
 
     std::string entryLine(const Entry& e) const;
 
-    const std::string& openingDate() const { return m_opening; }
-    const std::string& closingDate() const { return m_closing; }
 
 private:
     void setBase(const Stamp& s);

@@ -16,11 +16,8 @@
 // One state (stateChanged: the connection, the work in flight, external
 // control) tells each window which of its commands apply; the windows never
 // look at each other. shell/Terminal wires them together. The collector runs
-// a whole call as one script here (runCall).
-//
-//   text <- link <- logic (monitor, setpoints, clock, journal, modem)
-//        <- session <- fleet <- collect
-//        <- session <- windowbase <- windows <- shell
+// a whole call as one script here (runCall). Where the session stands among
+// the layers is written once, in cmake/Layers.cmake.
 
 #include "clock/ClockLogic.h"
 #include "clock/DeviceClock.h"

@@ -60,13 +60,9 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     // A station chosen fills "Выбор устройства" and the modem's number the
     // way the operator would; connecting stays the operator's press.
     stations->fillSelection = [this](const StationChoice& c) -> QString {
-        if (c.com < 1 || c.com > select->NameCOM->count()) return QStringLiteral("нет порта COM%1").arg(c.com);
-        if (c.address < 1 || c.address > select->Address->count())
-            return QStringLiteral("адрес %1 вне 1..%2, которые предлагает «Выбор устройства»").arg(c.address).arg(select->Address->count());
-        select->NameCOM->setCurrentIndex(c.com - 1);
-        select->Address->setCurrentIndex(c.address - 1);
-        select->ModemEnable->setChecked(!c.phone.isEmpty());
-        if (!c.phone.isEmpty()) connectModem->Number->setText(c.phone);
+        QString why;
+        if (!select->choose(c.com, c.address, !c.phone.isEmpty(), &why)) return why;
+        if (!c.phone.isEmpty()) connectModem->setNumber(c.phone);
         select->showNormal();
         select->raise();
         return {};
@@ -76,14 +72,11 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     TSelect* chooser = select;
     TSets* setsWindow = sets;
     QObject::connect(&s, &zrv::Session::deviceFound, sets, [fleet, chooser, setsWindow] {
-        setsWindow->offerSetpointFile(fleet->profileFor(chooser->NameCOM->currentIndex() + 1, chooser->slaveAddress()));
+        setsWindow->offerSetpointFile(fleet->profileFor(chooser->comIndex() + 1, chooser->slaveAddress()));
     });
     main->settingsSource = [this] { return settingsSnapshot(); };
     TTimeZRV* clock = timeZRV;
-    QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] {
-        clock->Timer1->start();
-        clock->exec();
-    });
+    QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] { clock->run(); });
     TLogView* viewer = logView;
     QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
         s.readJournal(viewer->knownRecords(s.deviceNumber()));
@@ -112,12 +105,9 @@ Terminal::~Terminal()
 
 void Terminal::connectAtStart(int com, int address, const QString& modemNumber)
 {
-    if (com < 1 || com > select->NameCOM->count() || address < 1 || address > select->Address->count()) return;
-    select->NameCOM->setCurrentIndex(com - 1);
-    select->Address->setCurrentIndex(address - 1);
-    select->ModemEnable->setChecked(!modemNumber.isEmpty());
+    if (!select->choose(com, address, !modemNumber.isEmpty())) return;
     if (!modemNumber.isEmpty()) {
-        connectModem->Number->setText(modemNumber);
+        connectModem->setNumber(modemNumber);
         connectModem->dialWhenShown();
     }
     select->ConnectClick();
@@ -143,13 +133,13 @@ zrv::SettingsSnapshot Terminal::settingsSnapshot() const
 {
     zrv::SettingsSnapshot s;
     s.select = select->place();
-    s.modemEnable = select->ModemEnable->isChecked();
-    s.comIndex = select->NameCOM->currentIndex();
-    s.addressIndex = select->Address->currentIndex();
+    s.modemEnable = select->modemChosen();
+    s.comIndex = select->comIndex();
+    s.addressIndex = select->addressIndex();
     s.measure = measure->place();
     s.sets = sets->place();
     s.frontPanel = frontPanel->place();
-    s.phoneNumber = connectModem->Number->text().toStdString();
+    s.phoneNumber = connectModem->number().toStdString();
     s.journalFileName = logView->journalFileName();
     return s;
 }

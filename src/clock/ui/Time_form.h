@@ -30,6 +30,13 @@ public:
     QPushButton* Cancel = nullptr;
     QTimer* Timer1 = nullptr;  // SecondTik every 500 ms while shown
 
+    // Shown modally, its clock ticking from the start.
+    int run()
+    {
+        Timer1->start();
+        return exec();
+    }
+
 public slots:
     void SecondTik();
     void TimeChange();

@@ -103,6 +103,23 @@ QString TSelect::portName() const { return QStringLiteral("COM%1").arg(NameCOM->
 
 int TSelect::slaveAddress() const { return std::max(Address->currentIndex(), 0) + 1; }
 
+bool TSelect::choose(int com, int address, bool modem, QString* why)
+{
+    const auto refuse = [why](const QString& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (com < 1 || com > NameCOM->count()) return refuse(QStringLiteral("нет порта COM%1").arg(com));
+    if (address < 1 || address > Address->count())
+        return refuse(QStringLiteral("адрес %1 вне 1..%2, которые предлагает «Выбор устройства»").arg(address).arg(Address->count()));
+    NameCOM->setCurrentIndex(com - 1);
+    Address->setCurrentIndex(address - 1);
+    ModemEnable->setChecked(modem);
+    return true;
+}
+
+bool TSelect::modemChosen() const { return ModemEnable->isChecked(); }
+
 void TSelect::ConnectClick()
 {
     // Numbers are always shown and parsed with "." here; nothing to switch.

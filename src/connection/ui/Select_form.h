@@ -33,6 +33,14 @@ public:
     QString portName() const;
     // The selected entry's position + 1.
     int slaveAddress() const;
+    // Picks the port (COMn), the address and whether through the modem as
+    // the operator would; false, and nothing changed, when either is not
+    // offered here. `why` says which, in the operator's words.
+    bool choose(int com, int address, bool modem, QString* why = nullptr);
+    // What is picked, as the settings keep it.
+    int comIndex() const { return NameCOM->currentIndex(); }
+    int addressIndex() const { return Address->currentIndex(); }
+    bool modemChosen() const;
 
 public slots:
     void ConnectClick();

@@ -2,6 +2,7 @@
 
 #include "windowbase/MessageBox.h"
 #include "windowbase/Preferences.h"
+#include "windowbase/Text.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -12,10 +13,6 @@
 #include <QVBoxLayout>
 
 namespace zrv::diagnostics {
-
-namespace {
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-}  // namespace
 
 void TrafficModel::append(TrafficRow row)
 {
@@ -60,17 +57,17 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
         return QColor(Qt::darkRed);
     // A long reply is cut off in its cell; the tip shows it whole.
     if (role == Qt::ToolTipRole && (index.column() == 4 || index.column() == 5))
-        return q(hexBytes(index.column() == 4 ? r.request : r.reply));
+        return uiText(hexBytes(index.column() == 4 ? r.request : r.reply));
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
     switch (index.column()) {
-    case 0: return q(clockText(row.at));
+    case 0: return uiText(clockText(row.at));
     case 1: return int(r.slave);
     case 2: return int(r.function);
-    case 3: return q(requestSummary(r.function, r.start, r.countOrValue));
-    case 4: return q(hexBytes(r.request));
-    case 5: return q(hexBytes(r.reply));
-    case 6: return q(outcomeText(r));
-    case 7: return q(durationText(r.duration));
+    case 3: return uiText(requestSummary(r.function, r.start, r.countOrValue));
+    case 4: return uiText(hexBytes(r.request));
+    case 5: return uiText(hexBytes(r.reply));
+    case 6: return uiText(outcomeText(r));
+    case 7: return uiText(durationText(r.duration));
     }
     return {};
 }
@@ -79,7 +76,7 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
 {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Horizontal && section >= 0 && section < int(columnCaptions().size()))
-        return q(columnCaptions()[std::size_t(section)]);
+        return uiText(columnCaptions()[std::size_t(section)]);
     if (orientation == Qt::Vertical) return section + 1;
     return {};
 }

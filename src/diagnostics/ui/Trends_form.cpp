@@ -1,5 +1,7 @@
 #include "Trends_form.h"
 
+#include "windowbase/TimeChart.h"
+
 #include "windowbase/MessageBox.h"
 #include "windowbase/Preferences.h"
 
@@ -142,34 +144,18 @@ TTrends::TTrends(QMdiArea* area, zrv::Session& session)
                               QColor(0, 130, 60), QColor(120, 60, 160), QColor(80, 80, 80)};
     for (const ChartSpec& spec : chartSpecs()) {
         auto* chart = new QChart;
-        chart->setMargins(QMargins(2, 2, 2, 2));
-        chart->setBackgroundRoundness(0);
         // The legend names each line with its unit; an axis title would
         // take the room the value labels need in a chart this low.
-        chart->legend()->setVisible(true);
-        chart->legend()->setAlignment(Qt::AlignRight);
-        QFont small = chart->legend()->font();
-        small.setPointSizeF(7.5);
-        chart->legend()->setFont(small);
-        auto* timeAxis = new QDateTimeAxis;
-        timeAxis->setFormat(QStringLiteral("hh:mm:ss"));
-        timeAxis->setTickCount(7);
-        timeAxis->setLabelsFont(small);
-        auto* valueAxis = new QValueAxis;
-        valueAxis->setLabelFormat(QStringLiteral("%.4g"));
-        valueAxis->setLabelsFont(small);
-        valueAxis->setTickCount(3);
-        chart->addAxis(timeAxis, Qt::AlignBottom);
-        chart->addAxis(valueAxis, Qt::AlignLeft);
+        const zrv::TimeChartAxes axes = zrv::styleTimeChart(chart, QStringLiteral("hh:mm:ss"));
+        QDateTimeAxis* timeAxis = axes.time;
+        QValueAxis* valueAxis = axes.value;
         for (int s : spec.series) {
             auto* line = new QLineSeries;
             const QString unit = QString::fromUtf8(spec.title);
             line->setName(QString::fromUtf8(dg::trendCaption(s)) + (unit.isEmpty() ? QString() : QStringLiteral(", ") + unit));
             line->setPen(QPen(colours[s], 1));
             line->setUseOpenGL(false);
-            chart->addSeries(line);
-            line->attachAxis(timeAxis);
-            line->attachAxis(valueAxis);
+            zrv::addTimeLine(chart, axes, line);
             m_series[std::size_t(s)] = line;
         }
         auto* view = new TTrendView(chart, m_plots);

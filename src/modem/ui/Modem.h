@@ -38,6 +38,9 @@ public:
     // The next dialogue dials the number at once, as if "Соединить" were
     // pressed (a connection asked for on the command line).
     void dialWhenShown() { m_dialWhenShown = true; }
+    // The number the next dialogue offers, as the operator would type it.
+    void setNumber(const QString& number) { Number->setText(number); }
+    QString number() const { return Number->text(); }
 
 public slots:
     void Button2Click();

@@ -22,7 +22,7 @@ public:
     QLabel* Mq = nullptr;
     QLabel* Vbat = nullptr;
 
-    // Redraws the six fields from the register image.
+    // Redraws the six fields from one poll's values.
     void showPoll(const zrv::PollSnapshot& s);
     // Sets every field to "0" (disconnection).
     void resetFields();

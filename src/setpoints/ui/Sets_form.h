@@ -44,7 +44,7 @@ public:
 
     // Writes the set to a file; a message says why it could not.
     bool saveSetpointFile(const QString& path);
-    // Reads a set from a file into the image as if typed and marks the rows
+    // Reads a set from a file into the draft as if typed and marks the rows
     // that differ from the device's last read. A damaged file changes nothing.
     bool loadSetpointFile(const QString& path);
     // Lists the rows whose value on the device, as last read, differs from

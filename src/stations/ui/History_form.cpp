@@ -1,5 +1,7 @@
 #include "History_form.h"
 
+#include "windowbase/TimeChart.h"
+
 #include "fleet/FleetStatus.h"
 #include "fleet/StoreReader.h"
 #include "stations/ui/ReadAside.h"
@@ -26,35 +28,15 @@ QChart* makeChart(QChartView* view, const QString& unit, std::initializer_list<s
                   QDateTimeAxis** time)
 {
     QChart* chart = view->chart();
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    chart->setBackgroundRoundness(0);
-    chart->legend()->setVisible(true);
-    chart->legend()->setAlignment(Qt::AlignRight);
-    QFont small = chart->legend()->font();
-    small.setPointSizeF(7.5);
-    chart->legend()->setFont(small);
-    auto* timeAxis = new QDateTimeAxis;
-    timeAxis->setFormat(QStringLiteral("dd.MM hh:mm"));
-    timeAxis->setTickCount(7);
-    timeAxis->setLabelsFont(small);
-    auto* valueAxis = new QValueAxis;
-    valueAxis->setLabelFormat(QStringLiteral("%.4g"));
-    valueAxis->setLabelsFont(small);
-    valueAxis->setTickCount(3);
-    valueAxis->setTitleText(unit);
-    valueAxis->setTitleFont(small);
-    chart->addAxis(timeAxis, Qt::AlignBottom);
-    chart->addAxis(valueAxis, Qt::AlignLeft);
+    const zrv::TimeChartAxes axes = zrv::styleTimeChart(chart, QStringLiteral("dd.MM hh:mm"), unit);
     for (auto [line, colour] : series) {
         QPen pen(colour, 1);
         if (line->name().contains(QLatin1String("max")) || line->name().contains(QLatin1String("min")))
             pen.setStyle(Qt::DashLine);
         line->setPen(pen);
-        chart->addSeries(line);
-        line->attachAxis(timeAxis);
-        line->attachAxis(valueAxis);
+        zrv::addTimeLine(chart, axes, line);
     }
-    *time = timeAxis;
+    *time = axes.time;
     return chart;
 }
 

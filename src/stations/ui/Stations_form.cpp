@@ -6,6 +6,7 @@
 #include "stations/ui/History_form.h"
 #include "stations/ui/ReadAside.h"
 #include "windowbase/Preferences.h"
+#include "windowbase/Text.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -37,6 +38,8 @@ QThreadPool* readerPool()
 
 using zrv::stations::readAside;
 
+using zrv::uiText;
+
 namespace {
 
 constexpr char kRosterKey[] = "stations/roster";
@@ -45,7 +48,6 @@ constexpr char kOwnEntryKey[] = "stations/ownEntry";
 // The packaged collector's roster: what a dispatcher's machine has.
 constexpr char kSystemRoster[] = "/etc/zrvcollect/stations.toml";
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 // A cell that sorts by its key (numbers as numbers, an empty cell first),
 // not by the text it shows. A cell with no key is empty.
@@ -288,7 +290,7 @@ bool TStations::openRoster(const QString& path)
         // The roster shown before stays: a faulty new one costs nothing.
         // With none shown, this one is read again on each refresh, so that
         // once mended on disk it is taken.
-        m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(q(error));
+        m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(uiText(error));
         if (m_rosterPath.isEmpty()) {
             m_rosterPath = QFileInfo(path).absoluteFilePath();
             RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
@@ -357,17 +359,17 @@ void TStations::refresh()
                     m_rosterProblem.clear();
                     if (first) RosterPath->setText(QStringLiteral("Список станций: %1").arg(m_rosterPath));
                 } else {
-                    m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(q(r.rosterWhy));
+                    m_rosterProblem = QStringLiteral("Список станций не прочитан: %1").arg(uiText(r.rosterWhy));
                     rosterNote = m_roster.stations.empty() ? m_rosterProblem
                                                           : m_rosterProblem + QStringLiteral("; показан последний прочитанный.");
                 }
                 QString state;
-                const QString store = q(zrv::fleet::shownSource(r.store));
+                const QString store = uiText(zrv::fleet::shownSource(r.store));
                 if (r.store.empty()) {
                     m_calls.clear();
                     m_findings.clear();
                     m_source.clear();
-                    state = q(r.why);
+                    state = uiText(r.why);
                 } else if (r.calls) {
                     m_calls = std::move(*r.calls);
                     m_findings = std::move(r.findings);
@@ -375,7 +377,7 @@ void TStations::refresh()
                     m_callsStore = store;
                     m_callsReadAt = QDateTime::currentDateTime();
                     state = QStringLiteral("Последние вызовы: %1").arg(store);
-                    if (!r.remark.empty()) state += QStringLiteral(" (%1)").arg(q(r.remark));
+                    if (!r.remark.empty()) state += QStringLiteral(" (%1)").arg(uiText(r.remark));
                 } else if (r.busy && m_callsStore == store) {
                     // The collector writes its round: what was read stays.
                     state = QStringLiteral("Хранилище %1 занято сборщиком: показаны вызовы, прочитанные в %2; "
@@ -386,7 +388,7 @@ void TStations::refresh()
                     m_calls.clear();
                     m_findings.clear();
                     m_callsStore.clear();
-                    state = QStringLiteral("Последние вызовы не прочитаны: %1").arg(q(r.why));
+                    state = QStringLiteral("Последние вызовы не прочитаны: %1").arg(uiText(r.why));
                 }
                 StoreState->setText(rosterNote.isEmpty() ? state : rosterNote + QLatin1Char('\n') + state);
             }
@@ -406,21 +408,21 @@ void TStations::fillTable()
     Table->setRowCount(int(m_roster.stations.size()));
     for (int i = 0; i < int(m_roster.stations.size()); ++i) {
         const zrv::fleet::Station& s = m_roster.stations[std::size_t(i)];
-        auto* name = new Cell(q(s.name));
+        auto* name = new Cell(uiText(s.name));
         // The roster's order, whatever the sorting: the station behind a row.
         name->setData(Qt::UserRole + 1, i);
         Table->setItem(i, Name, name);
-        Table->setItem(i, Port, boundedCell(q(s.port)));
+        Table->setItem(i, Port, boundedCell(uiText(s.port)));
         Table->setItem(i, Address, new Cell(QString::number(s.address), s.address));
-        Table->setItem(i, Phone, new Cell(q(s.phone)));
+        Table->setItem(i, Phone, new Cell(uiText(s.phone)));
         const auto open = m_findings.find(s.name);
         if (open != m_findings.end() && !open->second.empty()) {
             QStringList words, lines;
             int critical = 0;
             for (const zrv::fleet::Finding& f : open->second) {
-                words << q(zrv::fleet::kindText(f.kind));
-                lines << (f.critical() ? QStringLiteral("критично: ") : QStringLiteral("внимание: ")) + q(f.text) +
-                             QStringLiteral(" (с %1)").arg(localTime(q(f.since)));
+                words << uiText(zrv::fleet::kindText(f.kind));
+                lines << (f.critical() ? QStringLiteral("критично: ") : QStringLiteral("внимание: ")) + uiText(f.text) +
+                             QStringLiteral(" (с %1)").arg(localTime(uiText(f.since)));
                 critical += f.critical();
             }
             // Sorted by weight: the critical first when sorted descending.
@@ -437,12 +439,12 @@ void TStations::fillTable()
             continue;
         }
         const zrv::fleet::LastCall& call = found->second;
-        const QString when = localTime(q(call.startedUtc));
-        Table->setItem(i, LastCall, new Cell(when, QDateTime::fromString(q(call.startedUtc), Qt::ISODateWithMs).isValid()
-                                                       ? QVariant(q(call.startedUtc))
+        const QString when = localTime(uiText(call.startedUtc));
+        Table->setItem(i, LastCall, new Cell(when, QDateTime::fromString(uiText(call.startedUtc), Qt::ISODateWithMs).isValid()
+                                                       ? QVariant(uiText(call.startedUtc))
                                                        : QVariant()));
-        QString said = q(zrv::fleet::outcomeWords(call.outcome));
-        if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + q(call.why);
+        QString said = uiText(zrv::fleet::outcomeWords(call.outcome));
+        if (call.failed() && !call.why.empty()) said += QStringLiteral(": ") + uiText(call.why);
         auto* outcomeCell = boundedCell(said);
         if (call.failed()) outcomeCell->setForeground(QColor(Qt::darkRed));
         Table->setItem(i, Outcome, outcomeCell);
@@ -500,11 +502,11 @@ bool TStations::showHistory(int row)
         return false;
     }
     if (m_source.empty()) {
-        ChoiceState->setText(QStringLiteral("История «%1» не показана: хранилище вызовов не прочитано.").arg(q(s->name)));
+        ChoiceState->setText(QStringLiteral("История «%1» не показана: хранилище вызовов не прочитано.").arg(uiText(s->name)));
         return false;
     }
     if (!m_history) m_history = new TStationHistory(mdiArea());
-    m_history->showStation(q(s->name), m_source);
+    m_history->showStation(uiText(s->name), m_source);
     showOrPutAside(m_history, true);
     return true;
 }
@@ -516,7 +518,7 @@ bool TStations::chooseRow(int row)
         ChoiceState->setText(QStringLiteral("Выберите строку станции."));
         return false;
     }
-    const QString name = q(s->name);
+    const QString name = uiText(s->name);
     if (m_session.state().connection != zrv::Connection::Disconnected) {
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: соединение уже есть; нажмите Stop в окне «Выбор устройства».").arg(name));
         return false;
@@ -528,11 +530,11 @@ bool TStations::chooseRow(int row)
         if (const std::optional<int> n = zrv::comNumberFromName(other.port)) reserved.insert(*n);
     const std::optional<zrv::fleet::PortChoice> port = zrv::fleet::preparePort(s->port, reserved, ownEntry(), &why);
     if (!port) {
-        ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, q(why)));
+        ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, uiText(why)));
         return false;
     }
     if (!port->madeEntry.empty()) setOwnEntry(zrv::fleet::OwnEntry{port->com, port->madeEntry});
-    const StationChoice choice{name, port->com, s->address, q(s->phone), q(s->profile)};
+    const StationChoice choice{name, port->com, s->address, uiText(s->phone), uiText(s->profile)};
     const QString refused = fillSelection ? fillSelection(choice) : QStringLiteral("некуда");
     if (!refused.isEmpty()) {
         // Nothing is left behind by a refusal.
@@ -545,9 +547,9 @@ bool TStations::chooseRow(int row)
     }
     QString said = QStringLiteral("«%1» выбрана в окне «Выбор устройства»: COM%2").arg(name).arg(port->com);
     if (!port->madeEntry.empty())
-        said += QStringLiteral(" (в папке портов записано: %1)").arg(q(port->madeEntry));
+        said += QStringLiteral(" (в папке портов записано: %1)").arg(uiText(port->madeEntry));
     said += QStringLiteral(", адрес %1").arg(s->address);
-    if (!s->phone.empty()) said += QStringLiteral(", модем, номер %1").arg(q(s->phone));
+    if (!s->phone.empty()) said += QStringLiteral(", модем, номер %1").arg(uiText(s->phone));
     ChoiceState->setText(said + QStringLiteral(". Нажмите Connect."));
     return true;
 }
@@ -565,14 +567,14 @@ std::optional<zrv::fleet::OwnEntry> TStations::ownEntry() const
 void TStations::setOwnEntry(const std::optional<zrv::fleet::OwnEntry>& entry)
 {
     zrv::prefs::setValue(QLatin1String(kOwnEntryKey),
-                         entry ? QStringLiteral("COM%1\t%2").arg(entry->com).arg(q(entry->content)) : QString());
+                         entry ? QStringLiteral("COM%1\t%2").arg(entry->com).arg(uiText(entry->content)) : QString());
 }
 
 QString TStations::profileFor(int com, int address)
 {
     openRememberedRoster();
     for (const zrv::fleet::Station& s : m_roster.stations)
-        if (s.address == address && !s.profile.empty() && zrv::fleet::stationOnCom(s.port, com)) return q(s.profile);
+        if (s.address == address && !s.profile.empty() && zrv::fleet::stationOnCom(s.port, com)) return uiText(s.profile);
     return {};
 }
 
@@ -598,8 +600,8 @@ void TStations::showChanges()
     std::stable_sort(rows.begin(), rows.end(), [](const zrv::ChangeRow* a, const zrv::ChangeRow* b) { return a->utc > b->utc; });
     constexpr std::size_t kShown = 20;
     if (rows.size() > kShown) rows.resize(kShown);
-    ChangesCaption->setText(rows.empty() ? QStringLiteral("Последние изменения «%1»: нет").arg(q(s->name))
-                                         : QStringLiteral("Последние изменения «%1»:").arg(q(s->name)));
+    ChangesCaption->setText(rows.empty() ? QStringLiteral("Последние изменения «%1»: нет").arg(uiText(s->name))
+                                         : QStringLiteral("Последние изменения «%1»:").arg(uiText(s->name)));
     fillChangeRows(Changes, rows);
 }
 
