@@ -22,12 +22,6 @@ QJsonObject recordToJson(const journal::RecordData& r);
 QJsonObject findingToJson(const Finding& f);
 std::optional<Finding> findingFromJson(const QJsonObject& o);
 
-// The record's stamp as "yyyy-MM-ddTHH:mm:ss" (device local time); empty
-// when the device wrote an impossible time or date.
-QString stampIso(const journal::Stamp& s);
-// The key's stamp words as "hhhh:hhhh:hhhh".
-QString stampKey(const journal::RecordKey& k);
-
 // InfluxDB line protocol: one "zrv_call" line for the call and one
 // "zrv_journal" line per record, at the record's own time (the device's
 // local time, placed in the host's time zone, which is the one its clock

@@ -6,6 +6,7 @@
 #include "fleet/CallResult.h"
 #include "fleet/Health.h"
 #include "fleet/Outcome.h"
+#include "fleet/RecordStamp.h"
 #include "fleet/Roster.h"
 
 namespace zrv::collect {
@@ -41,4 +42,6 @@ using zrv::fleet::plausibleOffset;
 using zrv::fleet::plausibleVolts;
 using zrv::fleet::poolPorts;
 using zrv::fleet::withinHours;
+using zrv::fleet::stampIso;
+using zrv::fleet::stampKey;
 }  // namespace zrv::collect
