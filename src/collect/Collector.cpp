@@ -1,6 +1,7 @@
 #include "Collector.h"
 
 #include "collect/CallJson.h"
+#include "collect/Printout.h"
 #include "collect/StationCall.h"
 #include "fleet/Schedule.h"
 
@@ -21,37 +22,31 @@ namespace zrv::collect {
 
 using zrv::fleet::localMinute;
 
-namespace {
-
-QString padded(const QString& s, int width, bool right = false)
-{
-    if (s.size() >= width) return s;
-    const QString fill(width - s.size(), QLatin1Char(' '));
-    return right ? fill + s : s + fill;
-}
-
-}  // namespace
-
 Collector::Collector(Roster roster, std::vector<std::unique_ptr<Sink>> sinks, CollectorOptions options, FILE* out,
                      FILE* err, QObject* parent)
     : QObject(parent),
       m_roster(std::move(roster)),
       m_options(std::move(options)),
       m_out(out),
-      m_err(err),
-      m_spool(m_options.stateDir + QStringLiteral("/spool.jsonl"))
+      m_err(err)
 {
+    std::vector<std::unique_ptr<SinkThread>> outputs;
     if (m_options.format != Format::Summary)
-        m_sinks.push_back(std::make_unique<SinkThread>(std::make_unique<StdoutSink>(m_options.format, m_out), m_options.sinkQueue));
+        outputs.push_back(std::make_unique<SinkThread>(std::make_unique<StdoutSink>(m_options.format, m_out), m_options.sinkQueue));
     for (auto& sink : sinks) {
-        m_sinks.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
+        outputs.push_back(std::make_unique<SinkThread>(std::move(sink), m_options.sinkQueue));
         // Connected from the start, as a broker's presence says; a store
         // that cannot be reached now is tried again by each write.
-        m_sinks.back()->post([t = m_sinks.back().get()](Sink& s) {
+        outputs.back()->post([t = outputs.back().get()](Sink& s) {
             SinkError ignored;
             t->markUp(s.open(&ignored));
         });
     }
+    m_fanout = std::make_unique<Fanout>(std::move(outputs), m_options.stateDir + QStringLiteral("/spool.jsonl"), m_err, this);
+    m_fanout->settled = [this](const CallResult& call, bool everywhere) {
+        m_own.settled(call, everywhere);
+        if (roundOver()) endRound();
+    };
     if (!m_options.textfile.isEmpty())
         m_metrics = std::make_unique<MetricsFile>(m_options.textfile, [err = m_err](const std::string& why) {
             std::fprintf(err, "метрики не записаны (%s); вызовы продолжаются\n", why.c_str());
@@ -81,7 +76,7 @@ QString Collector::lockPathFor(const QString& stateDir, const std::string& port)
 
 int Collector::exitStatus() const
 {
-    if (m_unsaved > 0) return 1;
+    if (m_fanout->unsaved() > 0) return 1;
     if (m_serving) return 0;
     for (std::size_t i = 0; i < m_results.size(); ++i)
         if (!m_results[i].ok() && !m_notDue.count(i) && !m_elsewhere.count(i)) return 1;
@@ -94,10 +89,10 @@ void Collector::startRound()
     m_roundRunning = true;
     m_results.assign(m_roster.stations.size(), CallResult{});
     m_haveResult.assign(m_roster.stations.size(), false);
-    m_unsaved = 0;
+    m_fanout->clearUnsaved();
     QDir().mkpath(m_options.stateDir);
-    replaySpool();
-    loadFromStore();
+    m_fanout->replaySpool();
+    m_fanout->loadFromStore(stationNames());
     writeMetrics();
 
     // Every station, in roster order; or in a scheduled round those due,
@@ -107,9 +102,9 @@ void Collector::startRound()
     std::vector<std::size_t> order;
     if (m_options.scheduled) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        order = dueStations(m_roster, m_history, now);
+        order = dueStations(m_roster, m_fanout->histories(), now);
         for (std::size_t i = 0; i < m_roster.stations.size(); ++i)
-            if (std::find(order.begin(), order.end(), i) == order.end()) m_notDue[i] = dueAt(m_roster.stations[i], m_history, now);
+            if (std::find(order.begin(), order.end(), i) == order.end()) m_notDue[i] = dueAt(m_roster.stations[i], m_fanout->histories(), now);
     } else {
         for (std::size_t i = 0; i < m_roster.stations.size(); ++i) order.push_back(i);
     }
@@ -224,7 +219,7 @@ void Collector::nextOnPort(Port& port)
     port.calling = m_roster.stations[job.station];
     if (!port.calling.pool.empty()) port.calling.port = port.name;
     const Station& station = port.calling;
-    port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, m_cursors[station.name]},
+    port.call = std::make_unique<StationCall>(CallPlan{station, job.attempt, m_fanout->cursors(station.name)},
                                               [this, &port](const QString& phase) { showPhase(port, phase); });
     connect(port.call.get(), &StationCall::finished, this,
             [this, &port] { QMetaObject::invokeMethod(this, [this, &port] { callFinished(port); }, Qt::QueuedConnection); });
@@ -244,7 +239,7 @@ void Collector::callFinished(Port& port)
     // The session may still be closing its thread: let it go once back in
     // the event loop.
     port.call.release()->deleteLater();
-    StationHistory& history = m_history[r.station];
+    StationHistory& history = m_fanout->history(r.station);
     r.health = judgeCall(station, history, r);
     remember(history, r, r.health);
     r.collector = m_options.name;
@@ -265,7 +260,7 @@ void Collector::callFinished(Port& port)
         m_results[port.current] = r;
         m_haveResult[port.current] = true;
     }
-    store(r);
+    m_fanout->store(r);
     writeMetrics();
     // Serving, a failed station is due again after its back-off (see
     // Schedule.h) rather than queued on this port.
@@ -277,20 +272,9 @@ void Collector::callFinished(Port& port)
         ++port.done;
     }
     if (!m_options.live) {
-        QString line = QStringLiteral("%1: %2: %3").arg(printable(QString::fromStdString(port.name)),
-                                                         printable(QString::fromStdString(r.station)),
-                                                         QString::fromUtf8(outcomeText(r.outcome)));
-        if (!r.why.empty()) line += QStringLiteral(" (%1)").arg(printable(QString::fromStdString(r.why)));
-        if (r.ok()) line += QStringLiteral(", записей %1").arg(r.records.size());
-        if (r.recordsLost) line += QStringLiteral(", около %1 записей перезаписаны в кольце прибора").arg(r.recordsLost);
-        if (retry) line += QStringLiteral(", повтор через %1 с").arg(qint64(station.retryDelayS) << std::min(r.attempt - 1, 10));
-        for (const Finding& f : r.health.opened)
-            line += QStringLiteral("\n%1: замечание: %2").arg(printable(QString::fromStdString(r.station)),
-                                                              printable(QString::fromStdString(f.text)));
-        for (const Finding& f : r.health.cleared)
-            line += QStringLiteral("\n%1: снято замечание: %2").arg(printable(QString::fromStdString(r.station)),
-                                                                    QString::fromStdString(kindText(f.kind)));
-        std::fprintf(m_err, "%s\n", line.toUtf8().constData());
+        const std::optional<qint64> again =
+            retry ? std::optional<qint64>(qint64(station.retryDelayS) << std::min(r.attempt - 1, 10)) : std::nullopt;
+        std::fprintf(m_err, "%s\n", callLine(port.name, r, again).toUtf8().constData());
         std::fflush(m_err);
     }
     nextOnPort(port);
@@ -312,7 +296,7 @@ void Collector::portDone(Port& port)
 
 bool Collector::roundOver() const
 {
-    if (!m_roundRunning || !m_inFlight.empty()) return false;
+    if (!m_roundRunning || !m_fanout->idle()) return false;
     if (m_serving && (!m_stopping || m_claimInFlight)) return false;
     for (const auto& p : m_ports)
         if (p->running || p->call || !p->queue.empty()) return false;
@@ -374,9 +358,9 @@ void Collector::serve()
     m_roundRunning = true;
     m_startedS = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     QDir().mkpath(m_options.stateDir);
-    replaySpool();
+    m_fanout->replaySpool();
     m_lastReplayMs = QDateTime::currentMSecsSinceEpoch();
-    loadFromStore();
+    m_fanout->loadFromStore(stationNames());
     writeMetrics();
     buildPorts();
     connect(&m_tick, &QTimer::timeout, this, &Collector::tick, Qt::UniqueConnection);
@@ -414,12 +398,12 @@ void Collector::reload(Roster roster)
 QByteArray Collector::ownMetrics() const
 {
     ServiceMetrics::Now now;
-    for (const auto& sink : m_sinks)
+    for (const auto& sink : m_fanout->outputs())
         if (sink->spools()) now.stores.push_back({sink->name(), sink->queued(), sink->up()});
     if (m_fleet) now.sharedDatabase = m_fleetOnline;
     now.leases = m_leased.size();
-    now.spoolLines = m_spool.size();
-    now.spoolBytes = QFileInfo(m_spool.path()).size();
+    now.spoolLines = m_fanout->spool().size();
+    now.spoolBytes = QFileInfo(m_fanout->spool().path()).size();
     return m_own.render(now);
 }
 
@@ -493,9 +477,9 @@ void Collector::tick()
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     // Calls a store missed, once it may be back (and, sharing, once the
     // table answers: the schedule the calls move lives there too).
-    if (m_spool.size() > 0 && nowMs - m_lastReplayMs > 30'000 && (!m_fleet || m_fleetOnline)) {
+    if (m_fanout->spool().size() > 0 && nowMs - m_lastReplayMs > 30'000 && (!m_fleet || m_fleetOnline)) {
         m_lastReplayMs = nowMs;
-        replaySpool();
+        m_fanout->replaySpool();
     }
     int running = 0;
     std::vector<Port*> free;
@@ -512,7 +496,7 @@ void Collector::tick()
     // Alone, or the shared table out of reach: this collector's own ports
     // by its own schedule; a pool's stations wait (another collector may be
     // calling them), so no station is called twice.
-    for (const std::size_t i : dueStations(m_roster, m_history, QDateTime::currentDateTimeUtc())) {
+    for (const std::size_t i : dueStations(m_roster, m_fanout->histories(), QDateTime::currentDateTimeUtc())) {
         const Station& st = m_roster.stations[i];
         if (room <= 0) break;
         if (m_busy.count(st.name) || !mayCall(m_roster, st, m_options.name, m_options.machineHost) ||
@@ -542,7 +526,7 @@ void Collector::claim(const std::vector<Port*>& free, int room)
                 // This collector's own stations: its own record of their
                 // calls also says (a call made while the table was away
                 // may not have reached it yet).
-                if (m_busy.count(st.name) || dueAt(st, m_history, now) > now) g.exclude.push_back(st.name);
+                if (m_busy.count(st.name) || dueAt(st, m_fanout->histories(), now) > now) g.exclude.push_back(st.name);
                 else any = any || withinHours(st.window, minute);
             }
             if (any) groups.push_back(std::move(g));
@@ -608,8 +592,8 @@ void Collector::onClaimed(std::optional<std::vector<Claimed>> claimed, const std
             back.push_back(c.station);
             continue;
         }
-        m_cursors[c.station] = std::move(c.cursors);
-        m_history[c.station] = c.history ? std::move(*c.history) : StationHistory{};
+        m_fanout->cursors(c.station) = std::move(c.cursors);
+        m_fanout->history(c.station) = c.history ? std::move(*c.history) : StationHistory{};
         m_leased[c.station] = c.token;
         enqueue(*port, std::size_t(it - m_roster.stations.begin()));
     }
@@ -632,7 +616,7 @@ void Collector::enrol(bool fresh)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const Station& st : m_roster.stations)
         e.stations.push_back({st.name, st.pool, st.pool.empty() ? ownerOf(st, m_options.machineHost) : std::string(),
-                              st.everyS, double(dueAt(st, m_history, now).toMSecsSinceEpoch()) / 1000.0, st.port,
+                              st.everyS, double(dueAt(st, m_fanout->histories(), now).toMSecsSinceEpoch()) / 1000.0, st.port,
                               st.window});
     m_renewInFlight = true;
     m_fleet->post([this, e](Sink& s) {
@@ -683,143 +667,16 @@ void Collector::setOnline(bool online, const std::string& why)
     QTimer::singleShot(0, this, &Collector::tick);
 }
 
-void Collector::writeMetrics()
+std::vector<std::string> Collector::stationNames() const
 {
-    if (m_metrics) m_metrics->post(renderMetrics(m_roster, m_history));
-}
-
-void Collector::loadFromStore()
-{
-    m_cursors.clear();
-    m_history.clear();
-    m_cursorSource = nullptr;
     std::vector<std::string> names;
     for (const Station& s : m_roster.stations) names.push_back(s.name);
-    for (auto& sink : m_sinks) {
-        if (!sink->keepsCursor()) continue;
-        bool opened = false;
-        decltype(m_cursors) cursors;
-        decltype(m_history) history;
-        sink->runAndWait([&](Sink& s) {
-            SinkError error;
-            if (!(opened = s.open(&error))) return;
-            CursorKeeper& keeper = *s.cursors();
-            for (const std::string& name : names) {
-                cursors[name] = keeper.journalCursors(name);
-                if (auto h = keeper.history(name)) history[name] = std::move(*h);
-            }
-        });
-        if (!opened) continue;
-        m_cursorSource = sink.get();
-        m_cursors = std::move(cursors);
-        m_history = std::move(history);
-        return;
-    }
+    return names;
 }
 
-void Collector::store(const CallResult& call)
+void Collector::writeMetrics()
 {
-    InFlight& f = m_inFlight[call.callId];
-    f.call = call;
-    for (auto& sink : m_sinks) {
-        SinkThread* t = sink.get();
-        ++f.waiting;
-        const bool queued = t->write(call, [this, t, id = call.callId](bool ok, const SinkError& error) {
-            QMetaObject::invokeMethod(this, [this, t, id, ok, error] { written(id, t, ok, error); }, Qt::QueuedConnection);
-        });
-        if (queued) continue;
-        --f.waiting;
-        f.missed.emplace_back(t, "очередь записи заполнена: хранилище не успевает");
-    }
-    if (f.waiting == 0) settle(call.callId);
-}
-
-void Collector::written(const QString& callId, SinkThread* sink, bool ok, const SinkError& error)
-{
-    const auto it = m_inFlight.find(callId);
-    if (it == m_inFlight.end()) return;
-    if (ok) it->second.wrote.push_back(sink);
-    else it->second.missed.emplace_back(sink, error.why);
-    if (--it->second.waiting == 0) settle(callId);
-}
-
-void Collector::settle(const QString& callId)
-{
-    const auto node = m_inFlight.extract(callId);
-    const InFlight& f = node.mapped();
-    const CallResult& call = f.call;
-    m_own.settled(call, f.missed.empty());
-    if (!f.missed.empty()) {
-        for (const auto& [sink, why] : f.missed) m_spool.add(sink->name(), call);
-        std::string spoolWhy;
-        const bool spooled = m_spool.save(&spoolWhy);
-        if (!spooled) m_spool.forget(call.callId);  // what is not on disk is not spooled
-        for (const auto& [sink, why] : f.missed) {
-            if (spooled)
-                std::fprintf(m_err, "%s: недоступно (%s); вызов %s сохранён до следующего запуска в %s\n",
-                             sink->name().toUtf8().constData(), why.c_str(), printable(QString::fromStdString(call.station)).toUtf8().constData(),
-                             m_spool.path().toUtf8().constData());
-            else
-                std::fprintf(m_err,
-                             "%s: недоступно (%s), и отложить вызов %s в %s не удалось (%s): вызов не сохранён; "
-                             "курсор журнала не сдвинут, записи будут прочитаны снова\n",
-                             sink->name().toUtf8().constData(), why.c_str(), printable(QString::fromStdString(call.station)).toUtf8().constData(),
-                             m_spool.path().toUtf8().constData(), spoolWhy.c_str());
-        }
-        if (!spooled) {
-            // The stores that have it keep their cursor where it was, so the
-            // next call reads these records again for the one that has not.
-            ++m_unsaved;
-            if (roundOver()) endRound();
-            return;
-        }
-    }
-    for (SinkThread* sink : f.wrote) {
-        if (!sink->keepsCursor()) continue;
-        if (sink == m_cursorSource && call.cursor && call.deviceNumber) m_cursors[call.station][call.deviceNumber] = *call.cursor;
-        FILE* err = m_err;
-        sink->post([call, err](Sink& s) {
-            SinkError error;
-            if (!s.cursors()->saveCursor(call, &error))
-                std::fprintf(err, "%s: курсор журнала не записан (%s); записи будут прочитаны снова\n",
-                             s.name().toUtf8().constData(), error.why.c_str());
-        });
-    }
-    if (roundOver()) endRound();
-}
-
-void Collector::replaySpool()
-{
-    std::string warning;
-    if (!m_spool.load(&warning) || !warning.empty()) std::fprintf(m_err, "%s\n", warning.c_str());
-    if (m_spool.size() == 0) return;
-    std::size_t replayed = 0;
-    for (auto& sink : m_sinks) {
-        const std::vector<CallResult> waiting = m_spool.waitingFor(sink->name());
-        if (waiting.empty()) continue;
-        std::vector<QString> done;
-        sink->runAndWait([&](Sink& s) {
-            SinkError error;
-            if (!s.open(&error)) return;
-            for (const CallResult& c : waiting) {
-                if (!s.write(c, &error)) break;
-                SinkError cursorError;
-                if (CursorKeeper* keeper = s.cursors()) keeper->saveCursor(c, &cursorError);
-                done.push_back(c.callId);
-            }
-        });
-        for (const QString& id : done) m_spool.written(sink->name(), id);
-        replayed += done.size();
-    }
-    std::string why;
-    if (!m_spool.save(&why)) {
-        // Rows are written once however often they are replayed: what the
-        // file still holds is tried again, and the count says so.
-        std::fprintf(m_err, "%s: %s\n", m_spool.path().toUtf8().constData(), why.c_str());
-        std::string ignored;
-        m_spool.load(&ignored);
-    }
-    if (replayed) std::fprintf(m_err, "из отложенных записано вызовов: %zu\n", replayed);
+    if (m_metrics) m_metrics->post(renderMetrics(m_roster, m_fanout->histories()));
 }
 
 void Collector::showPhase(Port& port, const QString& phase)
@@ -830,72 +687,19 @@ void Collector::showPhase(Port& port, const QString& phase)
 void Collector::redraw()
 {
     if (!m_options.live) return;
-    QByteArray out;
-    if (m_drawnLines > 0) out += "\033[" + QByteArray::number(m_drawnLines) + "A";
-    for (const auto& p : m_ports) {
-        QString line = QString::fromStdString(p->name) + QStringLiteral(": ");
-        if (p->call)
-            line += QStringLiteral("%1 из %2, %3: ").arg(p->done + 1).arg(p->total).arg(QString::fromStdString(m_roster.stations[p->current].name));
-        line += p->phase;
-        out += "\r\033[K" + line.left(160).toUtf8() + "\n";
-    }
+    std::vector<PortLine> lines;
+    for (const auto& p : m_ports)
+        lines.push_back({p->name, p->done, p->total, p->call ? m_roster.stations[p->current].name : std::string(), p->phase});
+    std::fputs(liveLines(lines, m_drawnLines).constData(), m_err);
     m_drawnLines = int(m_ports.size());
-    std::fputs(out.constData(), m_err);
     std::fflush(m_err);
 }
 
 void Collector::printSummary()
 {
     FILE* f = m_options.format == Format::Summary ? m_out : m_err;
-    int nameWidth = 7;
-    for (const Station& st : m_roster.stations) nameWidth = std::max(nameWidth, int(printable(QString::fromStdString(st.name)).size()));
-    QString t = padded(QStringLiteral("Станция"), nameWidth) + QStringLiteral("  ") + padded(QStringLiteral("Итог"), 20) +
-                QStringLiteral("  Записей  Часы, с  Уставки  Обмен ок/сбой  Время, с\n");
-    for (std::size_t i = 0; i < m_results.size(); ++i) {
-        const CallResult& r = m_results[i];
-        if (const auto other = m_elsewhere.find(i); other != m_elsewhere.end()) {
-            t += padded(printable(QString::fromStdString(m_roster.stations[i].name)), nameWidth) + QStringLiteral("  ") +
-                 QStringLiteral("не здесь: %1\n").arg(printable(QString::fromStdString(other->second)));
-            continue;
-        }
-        if (const auto later = m_notDue.find(i); later != m_notDue.end()) {
-            // Due later, or due but outside its hours.
-            const QDateTime at = later->second.toLocalTime();
-            t += padded(printable(QString::fromStdString(m_roster.stations[i].name)), nameWidth) + QStringLiteral("  ") +
-                 (later->second > QDateTime::currentDateTimeUtc()
-                      ? QStringLiteral("не пора, до %1").arg(at.toString(QStringLiteral("dd.MM hh:mm")))
-                      : QStringLiteral("вне часов вызова (%1)").arg(QString::fromStdString(m_roster.stations[i].hours))) +
-                 QLatin1Char('\n');
-            continue;
-        }
-        t += padded(printable(QString::fromStdString(r.station)), nameWidth) + QStringLiteral("  ") +
-             padded(QString::fromUtf8(outcomeText(r.outcome)), 20) + QStringLiteral("  ") +
-             padded(QString::number(r.records.size()), 7, true) + QStringLiteral("  ") +
-             padded(r.clockOffsetS ? QString::number(*r.clockOffsetS) + (r.clockSet ? QStringLiteral("*") : QString())
-                                   : QStringLiteral("-"),
-                    7, true) +
-             QStringLiteral("  ") +
-             padded(r.hasProfile ? QString::number(r.setpointDifferences.size()) : QStringLiteral("-"), 7, true) +
-             QStringLiteral("  ") +
-             padded(QStringLiteral("%1/%2").arg(r.transactionsOk).arg(r.transactionsFailed), 13, true) +
-             QStringLiteral("  ") + padded(QString::number(r.seconds, 'f', 1), 8, true) + QLatin1Char('\n');
-    }
-    int failed = 0;
-    for (std::size_t i = 0; i < m_results.size(); ++i) failed += !m_results[i].ok() && !m_notDue.count(i) && !m_elsewhere.count(i);
-    const int called = int(m_results.size() - m_notDue.size() - m_elsewhere.size());
-    t += QStringLiteral("Станций: %1, успешно: %2, со сбоем: %3").arg(m_results.size()).arg(called - failed).arg(failed);
-    if (!m_notDue.empty()) t += QStringLiteral(", не пора: %1").arg(m_notDue.size());
-    if (!m_elsewhere.empty()) t += QStringLiteral(", у других сборщиков: %1").arg(m_elsewhere.size());
-    if (m_spool.size()) t += QStringLiteral("; отложено для хранилищ: %1").arg(m_spool.size());
-    if (m_unsaved) t += QStringLiteral("; НЕ СОХРАНЕНО вызовов: %1 (ни в хранилище, ни в отложенных)").arg(m_unsaved);
-    t += QLatin1Char('\n');
-    for (const CallResult& r : m_results)
-        if (r.recordsLost)
-            t += QStringLiteral("%1: около %2 записей журнала перезаписаны в кольце прибора, прежде чем их удалось дочитать\n")
-                     .arg(printable(QString::fromStdString(r.station)))
-                     .arg(r.recordsLost);
-    if (std::any_of(m_results.begin(), m_results.end(), [](const CallResult& r) { return r.clockSet; }))
-        t += QStringLiteral("* часы прибора установлены\n");
+    const QString t =
+        roundSummary({m_roster, m_results, m_notDue, m_elsewhere, m_fanout->spool().size(), m_fanout->unsaved()});
     std::fputs(t.toUtf8().constData(), f);
     std::fflush(f);
 }

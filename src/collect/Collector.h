@@ -7,12 +7,11 @@
 // on the store's own thread (see SinkThread.h), or to the spool for a store
 // that cannot take it; the round ends once every store has answered.
 
+#include "collect/Fanout.h"
 #include "collect/FleetTable.h"
 #include "collect/FleetTypes.h"
 #include "collect/Metrics.h"
 #include "collect/ServiceMetrics.h"
-#include "collect/SinkThread.h"
-#include "collect/Spool.h"
 #include "collect/StdoutSink.h"
 #include "text/Version.h"
 
@@ -123,20 +122,7 @@ private:
     void nextOnPort(Port& port);
     void callFinished(Port& port);
     void portDone(Port& port);
-    // A call handed to every store; settled once each has answered.
-    struct InFlight {
-        CallResult call;
-        int waiting = 0;
-        std::vector<SinkThread*> wrote;
-        std::vector<std::pair<SinkThread*, std::string>> missed;
-    };
-    void store(const CallResult& call);
-    void written(const QString& callId, SinkThread* sink, bool ok, const SinkError& error);
-    void settle(const QString& callId);
-    void replaySpool();
-    // The cursors and each station's history, from the first store that
-    // keeps them.
-    void loadFromStore();
+    std::vector<std::string> stationNames() const;
     void writeMetrics();
     bool roundOver() const;
     void endRound();
@@ -157,22 +143,13 @@ private:
     void printSummary();
 
     Roster m_roster;
-    std::vector<std::unique_ptr<SinkThread>> m_sinks;
-    // Where each station's journal reading stands, by device: read from the
-    // first store that keeps cursors when a round starts, moved when a call
-    // is safe in every store.
-    SinkThread* m_cursorSource = nullptr;
-    std::map<std::string, std::map<unsigned, journal::JournalCursor>> m_cursors;
-    // What each station's next call is judged against: read with the
-    // cursors, and each call added as it ends.
-    std::map<std::string, StationHistory> m_history;
+    // The outputs, the spool, and where each station's reading stands.
+    std::unique_ptr<Fanout> m_fanout;
     std::unique_ptr<MetricsFile> m_metrics;
     ServiceMetrics m_own{kZrvVersion};
-    std::map<QString, InFlight> m_inFlight;
     CollectorOptions m_options;
     FILE* m_out;
     FILE* m_err;
-    Spool m_spool;
     std::vector<std::unique_ptr<Port>> m_ports;
     std::vector<CallResult> m_results;
     std::vector<bool> m_haveResult;
@@ -200,7 +177,6 @@ private:
     QTimer m_redraw;
     QTimer m_wake;  // a back-off ends
     int m_drawnLines = 0;
-    int m_unsaved = 0;  // calls some store got neither written nor spooled
     bool m_stopping = false;
     bool m_roundRunning = false;
 };
