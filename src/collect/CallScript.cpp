@@ -96,6 +96,7 @@ Outcome callOnLine(CallLine& line, const CallPlan& plan, const CallProgress& pro
     case Detection::Stopped: return stopped();
     case Detection::NoDevice: r.why = "нет ответа на запросы"; return Outcome::NoDevice;
     case Detection::TablesUnread: r.why = "таблицы прибора не прочитаны"; return Outcome::TablesUnread;
+    case Detection::PortUnavailable: return Outcome::PortUnavailable;  // the port is open by now
     }
     r.deviceNumber = journal::reportDeviceNumber(line.image());
     progress(QStringLiteral("ZRV-%1 найден, опрос").arg(r.deviceNumber));

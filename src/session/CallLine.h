@@ -19,11 +19,14 @@ namespace zrv {
 
 class Session;
 
+// How the connection step ended, for the terminal's connection and the
+// collector's call alike.
 enum class Detection {
-    Found,         // answered and read whole
-    NoDevice,      // nobody answered
-    TablesUnread,  // answered, but its tables could not be read
-    Stopped,       // the stop came first
+    Found,            // answered and read whole
+    PortUnavailable,  // the port could not be opened
+    NoDevice,         // nobody answered
+    TablesUnread,     // answered, but its tables could not be read
+    Stopped,          // the stop came first
 };
 
 class CallLine {

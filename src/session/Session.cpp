@@ -227,7 +227,7 @@ void Session::connectDevice(const QString& portName, bool viaModem)
         if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
             post([this, reason] {
-                emit connectionFailed(ConnectFailure::PortUnavailable, reason);
+                emit connectionFailed(Detection::PortUnavailable, reason);
                 setConnection(Connection::Disconnected);
             });
             return;
@@ -250,9 +250,8 @@ void Session::detectDevice()
     // Stopped: the disconnection queued behind closes the port.
     if (found == Detection::Stopped) return;
     if (found != Detection::Found) {
-        const ConnectFailure why = found == Detection::NoDevice ? ConnectFailure::NoDevice : ConnectFailure::TablesUnread;
-        post([this, why] {
-            emit connectionFailed(why, QString());
+        post([this, found] {
+            emit connectionFailed(found, QString());
             setConnection(Connection::Disconnected);
         });
         return;

@@ -84,13 +84,6 @@ struct SessionState {
     bool operator==(const SessionState&) const = default;
 };
 
-// Why a connection did not come about.
-enum class ConnectFailure {
-    PortUnavailable,  // the port could not be opened
-    NoDevice,         // nobody answered the detection
-    TablesUnread,     // found, but its tables could not be read
-};
-
 using ClockReading = clock::ClockReading;
 
 // How a journal reading ended.
@@ -256,7 +249,7 @@ signals:
     void stateChanged(const zrv::SessionState& state);
     // Why the connection did not come about; for PortUnavailable, the
     // system's words for the port.
-    void connectionFailed(zrv::ConnectFailure why, const QString& portError);
+    void connectionFailed(zrv::Detection why, const QString& portError);
     // Detected and read whole: the device as found.
     void deviceFound(const zrv::PollSnapshot& found);
     // What the modem hang-up says while it runs (its own words).

@@ -83,14 +83,17 @@ TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& se
     connect(Monitoring, &QRadioButton::toggled, this, [this](bool on) { if (on) MonitoringClick(); });
     connect(ExtControl, &QRadioButton::toggled, this, [this](bool on) { if (on) ExtControlClick(); });
     connect(&m_session, &zrv::Session::stateChanged, this, &TSelect::SessionStateChange);
-    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::ConnectFailure why, const QString&) {
+    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::Detection why, const QString&) {
         switch (why) {
-        case zrv::ConnectFailure::PortUnavailable:
+        case zrv::Detection::PortUnavailable:
             return ShowMessage(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
-        case zrv::ConnectFailure::NoDevice:
+        case zrv::Detection::NoDevice:
             return ShowMessage(QStringLiteral("Устройство не обнаружено"), QStringLiteral("Ошибка"));
-        case zrv::ConnectFailure::TablesUnread:
+        case zrv::Detection::TablesUnread:
             return ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
+        case zrv::Detection::Found:
+        case zrv::Detection::Stopped:
+            return;  // not a failure
         }
     });
 
