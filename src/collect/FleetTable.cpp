@@ -169,36 +169,33 @@ std::optional<std::vector<Claimed>> FleetTable::claimTransaction(const std::vect
         if (g.count >= 1) asked.push_back(&g);
     std::vector<Claimed> out;
     if (asked.empty()) return out;
-    SinkError error;
-    if (!open(&error)) {
-        if (why) *why = error.why;
-        return std::nullopt;
-    }
     // One group (a free port, or a pool's free modems: nearly every claim)
     // is one statement, a transaction of its own, and one round trip: no
     // BEGIN and COMMIT around it, and the statement prepared once for the
     // connection. Several groups are claimed together or not at all, so
     // that a failure leaves no lease nobody calls.
-    const bool alone = asked.size() == 1;
-    bool ok = true;
-    {
-        QSqlDatabase db = database();
-        if (!alone && !begin(db)) {
-            if (why) *why = errorText(db.lastError()).toStdString();
-            ok = false;
+    if (asked.size() == 1) {
+        SinkError error;
+        if (!open(&error)) {
+            if (why) *why = error.why;
+            return std::nullopt;
         }
-        for (std::size_t i = 0; ok && i < asked.size(); ++i) ok = claimGroup(*asked[i], out, why);
-        if (ok && !alone && !commit(db)) {
-            if (why) *why = errorText(db.lastError()).toStdString();
-            ok = false;
-        }
-        if (!ok && !alone && db.isOpen()) rollback(db);
-    }
-    if (!ok) {
+        if (claimGroup(*asked.front(), out, why)) return out;
         // The server may have gone (restarted): connect anew next time.
         close();
         return std::nullopt;
     }
+    std::string failed;
+    const bool ok = run(
+        [&](QSqlQuery&) {
+            for (const ClaimGroup* g : asked)
+                if (!claimGroup(*g, out, &failed)) return false;
+            return true;
+        },
+        why);
+    // The statement's own words, not the transaction's.
+    if (!ok && why && !failed.empty()) *why = failed;
+    if (!ok) return std::nullopt;
     return out;
 }
 

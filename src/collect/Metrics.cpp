@@ -15,8 +15,6 @@ namespace zrv::collect {
 
 namespace {
 
-QByteArray value(double v) { return metricValue(v); }
-
 struct Family {
     const char* name;
     const char* help;
@@ -79,7 +77,7 @@ QByteArray renderMetrics(const Roster& roster, const std::map<std::string, Stati
         up.lines += "zrv_up" + station + ' ' + (!h.calls.empty() && h.calls.front().ok ? "1" : "0") + '\n';
         if (h.lastSuccess && h.lastSuccess->isValid())
             success.lines += "zrv_last_success_timestamp_seconds" + station + ' ' +
-                             value(double(h.lastSuccess->toMSecsSinceEpoch()) / 1000.0) + '\n';
+                             metricValue(double(h.lastSuccess->toMSecsSinceEpoch()) / 1000.0) + '\n';
         double v = std::nan(""), off = std::nan("");
         for (const PastCall& p : h.calls)
             if (p.vbat) {
@@ -91,8 +89,8 @@ QByteArray renderMetrics(const Roster& roster, const std::map<std::string, Stati
                 if (plausibleOffset(*p.clockOffsetS)) off = double(*p.clockOffsetS);
                 break;
             }
-        volts.lines += "zrv_battery_volts" + station + ' ' + value(v) + '\n';
-        offset.lines += "zrv_clock_offset_seconds" + station + ' ' + value(off) + '\n';
+        volts.lines += "zrv_battery_volts" + station + ' ' + metricValue(v) + '\n';
+        offset.lines += "zrv_clock_offset_seconds" + station + ' ' + metricValue(off) + '\n';
         for (const Finding& f : h.open)
             findings.lines += "zrv_open_findings" +
                               labels({{"station", QString::fromStdString(s.name)}, {"kind", QString::fromStdString(f.kind)},
@@ -108,7 +106,7 @@ QByteArray renderMetrics(const Roster& roster, const std::map<std::string, Stati
     }
     for (const auto& [name, c] : lines)
         line.lines += "zrv_line_failure_ratio" + labels({{"line", QString::fromStdString(name)}}) + ' ' +
-                      value(c.ok + c.failed > 0 ? double(c.failed) / double(c.ok + c.failed) : std::nan("")) + '\n';
+                      metricValue(c.ok + c.failed > 0 ? double(c.failed) / double(c.ok + c.failed) : std::nan("")) + '\n';
     QByteArray out;
     for (const Family* f : {&up, &success, &volts, &offset, &findings, &line}) {
         if (f->lines.isEmpty()) continue;

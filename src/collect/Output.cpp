@@ -25,6 +25,13 @@ const OutputKind* kindOf(const QString& scheme, bool url)
     return nullptr;
 }
 
+// The kind a parsed URL is of.
+const OutputKind* kindOf(const StoreUrl& url)
+{
+    const OutputKind* kind = kindOf(url.scheme, true);
+    return kind ? kind : kindOf(url.scheme, false);
+}
+
 }  // namespace
 
 const std::vector<OutputKind>& outputKinds() { return kinds(); }
@@ -81,15 +88,13 @@ std::optional<StoreUrl> parseStoreUrl(const QString& text, std::string* why, Url
 
 std::unique_ptr<Sink> makeSink(const StoreUrl& url)
 {
-    const OutputKind* kind = kindOf(url.scheme, true);
-    if (!kind) kind = kindOf(url.scheme, false);
+    const OutputKind* kind = kindOf(url);
     return kind ? kind->make(url) : nullptr;
 }
 
 bool checkedAtStart(const StoreUrl& url)
 {
-    const OutputKind* kind = kindOf(url.scheme, true);
-    if (!kind) kind = kindOf(url.scheme, false);
+    const OutputKind* kind = kindOf(url);
     return kind && kind->checkedAtStart;
 }
 

@@ -68,7 +68,11 @@ int printStationMetrics(const ReportOptions& o, const std::map<std::string, int>
                        if (Gauges* s = station(r)) {
                            s->up = cell(r, 1) == "ok";
                            const double off = fleet::storeReal(r[2]);
-                           s->offset = std::isfinite(off) && std::fabs(off) < 315'360'000 ? off : std::nan("");
+                           // The same bounds as the findings judge by (clamped first: a
+                           // wild value from the store must not overflow the cast).
+                           const bool plausible =
+                               std::isfinite(off) && plausibleOffset(static_cast<long long>(std::clamp(off, -1e12, 1e12)));
+                           s->offset = plausible ? off : std::nan("");
                        }
                    },
                    &why) &&
@@ -80,7 +84,7 @@ int printStationMetrics(const ReportOptions& o, const std::map<std::string, int>
         db->select(newest("c.vbat", "vbat IS NOT NULL"), {},
                    [&](const StoreRow& r) {
                        const double v = fleet::storeReal(r[1]);
-                       if (Gauges* s = station(r)) s->volts = v > 0.5 && v < 60 ? v : std::nan("");
+                       if (Gauges* s = station(r)) s->volts = plausibleVolts(v) ? v : std::nan("");
                    },
                    &why);
     if (!read) return unreadable(why);

@@ -37,6 +37,9 @@ using namespace zrv::collect;
 
 namespace {
 
+// Serving, a station without `every` is called once a day.
+constexpr int kServingEveryS = 86400;
+
 const char kUsage[] =
     "usage: zrvcollect --roster FILE [--store URL]... [--once | --every DURATION | --serve]\n"
     "                  [--jobs N] [--format jsonl|influx] [--state-dir DIR] [--textfile FILE]\n"
@@ -169,8 +172,7 @@ int status(int argc, char** argv)
         const std::string me = machineHostName();
         for (const Station& s : r->stations) {
             o.stations.push_back(s.name);
-            // Serving calls a station without `every` once a day.
-            everyS[s.name] = s.everyS > 0 ? s.everyS : 86400;
+            everyS[s.name] = s.everyS > 0 ? s.everyS : kServingEveryS;
             if (s.pool.empty()) o.knownHosts.push_back(ownerOf(s, me));
         }
         for (const Pool& p : r->pools)
@@ -284,7 +286,7 @@ int main(int argc, char** argv)
         // Serving, a station without `every` is called once a day.
         if (serve)
             for (Station& s : r->stations)
-                if (s.everyS == 0) s.everyS = 86400;
+                if (s.everyS == 0) s.everyS = kServingEveryS;
         return r;
     };
     auto roster = loadFor(&why);
