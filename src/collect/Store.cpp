@@ -32,14 +32,6 @@ using zrv::fleet::kWhyRead;
 
 namespace {
 
-// libpq quotes values in single quotes with backslash escapes.
-QString pgValue(QString v)
-{
-    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    v.replace(QLatin1Char('\''), QLatin1String("\\'"));
-    return QLatin1Char('\'') + v + QLatin1Char('\'');
-}
-
 // A device's float that is no number (NaN, infinite) is stored as NULL, in
 // SQLite and PostgreSQL alike, as the JSON output writes null and the line
 // protocol leaves the field out: one meaning, "no value read".
@@ -70,24 +62,10 @@ bool postgresParse(StoreUrl& u, const QUrl* url, std::string* why)
     };
     const std::string shown = u.display().toStdString();
     const QUrlQuery query(*url);
+    if (query.hasQueryItem(QStringLiteral("password")))
+        return fail(shown + ": пароль в адресе: запишите его в ~/.pgpass или PGPASSFILE");
     auto sql = std::make_shared<SqlOptions>();
-    sql->engine = SqlOptions::Postgres;
-    sql->host = url->host();
-    sql->port = url->port(5432);
-    sql->database = url->path().mid(1);
-    QStringList options;
-    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("host")) {
-            sql->host = value;
-            continue;
-        }
-        if (key == QLatin1String("password")) return fail(shown + ": пароль в адресе: запишите его в ~/.pgpass или PGPASSFILE");
-        if (key.isEmpty() || value.contains(QLatin1Char(';')) ||
-            !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }))
-            return fail(shown + ": непонятный параметр \"" + key.toStdString() + "\"");
-        options << key + QLatin1Char('=') + pgValue(value);
-    }
-    sql->pgOptions = options.join(QLatin1Char(' '));
+    if (!fleet::postgresAddress(*url, shown, sql.get(), why)) return false;
     // libpq would pass over a password file others can read with a
     // warning nobody sees in a service; say it plainly instead.
     const QByteArray pgpass = qgetenv("PGPASSFILE");
@@ -173,60 +151,24 @@ void SqlStore::close()
 {
     m_open = false;
     if (m_deadline) m_deadline->watch(-1);
-    if (!QSqlDatabase::contains(m_connection)) return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        if (db.isValid()) db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
+    fleet::removeStoreDatabase(m_connection);
 }
 
 bool SqlStore::open(SinkError* error)
 {
     std::string* why = error ? &error->why : nullptr;
     if (m_open) return true;
-    QSqlDatabase db = QSqlDatabase::contains(m_connection)
-                          ? QSqlDatabase::database(m_connection, false)
-                          : QSqlDatabase::addDatabase(m_sql.engine == SqlOptions::Sqlite ? QStringLiteral("QSQLITE")
-                                                                                     : QStringLiteral("QPSQL"),
-                                                      m_connection);
-    if (!db.isValid()) {
-        if (why) *why = "драйвер базы данных не установлен";
-        return false;
-    }
     if (m_sql.engine == SqlOptions::Sqlite) {
         const QString folder = QFileInfo(m_sql.path).absolutePath();
         if (!QDir().mkpath(folder)) {
             if (why) *why = "не удалось создать папку " + folder.toStdString();
             return false;
         }
-        db.setDatabaseName(m_sql.path);
-        // Several collectors may share one file: wait for the other's write.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    } else {
-        db.setHostName(m_sql.host);
-        if (m_sql.port) db.setPort(m_sql.port);
-        db.setUserName(m_url.user);
-        db.setPassword(m_url.password);
-        db.setDatabaseName(m_sql.database);
-        // libpq's parameters (sslmode, sslrootcert, service, ...) go through
-        // as written; without a password libpq takes ~/.pgpass or PGPASSFILE.
-        // A database that stops answering is noticed within the statement
-        // limit: the connection's start by libpq's own time-out, a peer
-        // gone quiet by TCP keepalives and the kernel's time-out for data
-        // never acknowledged, anything else by the watcher (see
-        // StatementDeadline.h). libpq's parameters (sslmode, sslrootcert,
-        // service, ...) follow as written, and override these; without a
-        // password libpq takes ~/.pgpass or PGPASSFILE.
-        const long long limitS = std::max<long long>(1, (m_limit.count() + 999) / 1000);
-        QStringList options{QStringLiteral("connect_timeout=%1").arg(std::clamp<long long>(limitS, 2, 5)),
-                            QStringLiteral("keepalives=1"),
-                            QStringLiteral("keepalives_idle=%1").arg(std::max<long long>(1, limitS / 2)),
-                            QStringLiteral("keepalives_interval=1"),
-                            QStringLiteral("keepalives_count=%1").arg(std::max<long long>(1, limitS / 2)),
-                            QStringLiteral("tcp_user_timeout=%1").arg(m_limit.count())};
-        if (!m_sql.pgOptions.isEmpty()) options << m_sql.pgOptions;
-        db.setConnectOptions(options.join(QLatin1Char(';')));
+    }
+    QSqlDatabase db = fleet::addStoreDatabase(m_sql, fleet::StoreAccess::Write, m_limit, m_connection);
+    if (!db.isValid()) {
+        if (why) *why = "драйвер базы данных не установлен";
+        return false;
     }
     m_timedOut = false;
     if (!db.open()) {
@@ -243,13 +185,14 @@ bool SqlStore::open(SinkError* error)
         PGconn* pg = libpq ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
         m_deadline->watch(pg ? PQsocket(pg) : -1);
         QSqlQuery settings(db);
-        // "already exists, skipping" and the like are no news for a log;
-        // the server ends a statement that waits too long (a lock) itself.
-        if (!exec(settings, QStringLiteral("SET client_min_messages TO warning")) ||
-            !exec(settings, QStringLiteral("SET statement_timeout = %1").arg(m_limit.count()))) {
-            if (why) *why = errorText(settings.lastError()).toStdString();
-            close();
-            return false;
+        for (const QString& setting : fleet::storeSessionSettings(m_sql, fleet::StoreAccess::Write, m_limit)) {
+            if (!exec(settings, setting)) {
+                if (why) *why = errorText(settings.lastError()).toStdString();
+                settings = QSqlQuery();
+                db = QSqlDatabase();
+                close();
+                return false;
+            }
         }
     }
     m_migrating = true;

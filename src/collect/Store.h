@@ -1,12 +1,14 @@
 #pragma once
-// An SQL database as an output (SQLite or PostgreSQL through Qt SQL, one
-// schema, one code path), and the one that keeps journal cursors and each
+// An SQL database as an output (SQLite or PostgreSQL, reached the one way
+// every program reaches the store: fleet/StoreDatabase.h; one schema, one
+// code path), and the one that keeps journal cursors and each
 // station's history. Every row is idempotent: a call by its id, a
 // journal record by its station, device number, start address and stamp, so a record
 // read twice or a call replayed from the spool never doubles.
 
 #include "collect/Output.h"
 #include "collect/StatementDeadline.h"
+#include "fleet/StoreDatabase.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -24,17 +26,9 @@ class QSqlQuery;
 
 namespace zrv::collect {
 
-// What an SQL store's URL says beyond the address.
-struct SqlOptions : OutputOptions {
-    enum Engine { Sqlite, Postgres } engine = Sqlite;
-    QString path;  // sqlite: the file
-    QString host;  // postgresql
-    int port = 0;
-    QString database;
-    // libpq's own parameters from the query (sslmode, sslrootcert, service,
-    // ...), as "key='value' ..." for the driver.
-    QString pgOptions;
-};
+// What an SQL store's URL says beyond the address: where the database is
+// and how libpq is to reach it.
+struct SqlOptions : OutputOptions, fleet::StoreAddress {};
 
 class SqlStore : public Sink, public CursorKeeper {
 public:

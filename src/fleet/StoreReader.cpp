@@ -1,9 +1,16 @@
 #include "StoreReader.h"
 
+#include "fleet/StoreDatabase.h"
 #include "text/SystemError.h"
 
-#include <libpq-fe.h>
-#include <sqlite3.h>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <QUuid>
+#include <QVariant>
+
+#include <sqlite3.h>  // its result codes, as Qt's driver reports them
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,10 +21,12 @@ namespace zrv::fleet {
 
 namespace {
 
+// How long one statement of a reader may take.
+constexpr std::chrono::milliseconds kReadLimit{20'000};
+
 // SQLite's reasons in the operator's words; the code decides, not the text.
-std::string sqliteText(int code, sqlite3* db)
+std::string sqliteText(int code, const std::string& detail)
 {
-    const std::string detail = db ? sqlite3_errmsg(db) : "";
     switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return "хранилище занято другой программой (сборщиком)";
@@ -38,111 +47,102 @@ std::string sqliteText(int code, sqlite3* db)
 
 bool isBusy(int code) { return (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED; }
 
-class SqliteConnection : public StoreConnection {
-public:
-    explicit SqliteConnection(sqlite3* db) : m_db(db) {}
-    ~SqliteConnection() override { sqlite3_close_v2(m_db); }
-
-    bool select(const std::string& sql, const std::vector<std::string>& params,
-                const std::function<void(const StoreRow&)>& row, std::string* why, bool* busy) override
-    {
-        sqlite3_stmt* st = nullptr;
-        int rc = sqlite3_prepare_v2(m_db, sql.c_str(), int(sql.size()), &st, nullptr);
-        const auto failed = [&](int code) {
-            if (busy) *busy = isBusy(code);
-            if (why) *why = sqliteText(code, m_db);
-            sqlite3_finalize(st);
-            return false;
-        };
-        if (rc != SQLITE_OK) return failed(rc);
-        for (std::size_t i = 0; i < params.size(); ++i)
-            sqlite3_bind_text(st, int(i + 1), params[i].data(), int(params[i].size()), SQLITE_TRANSIENT);
-        StoreRow values(std::size_t(sqlite3_column_count(st)));
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                const unsigned char* t = sqlite3_column_text(st, int(i));
-                if (t) values[i].emplace(reinterpret_cast<const char*>(t), std::size_t(sqlite3_column_bytes(st, int(i))));
-                else values[i].reset();
-            }
-            row(values);
-        }
-        if (rc != SQLITE_DONE) return failed(rc);
-        sqlite3_finalize(st);
-        return true;
-    }
-
-    std::optional<bool> hasTable(const std::string& name, std::string* why, bool* busy) override
-    {
-        bool found = false;
-        if (!select("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {name},
-                    [&](const StoreRow&) { found = true; }, why, busy))
-            return std::nullopt;
-        return found;
-    }
-
-private:
-    sqlite3* m_db;
-};
-
-std::string pgText(const char* message)
+// The server's message without the driver's additions: its first line,
+// without the "(SQLSTATE)" the driver appends.
+std::string pgText(const QSqlError& e)
 {
-    std::string m = message ? message : "";
-    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
-    return m;
+    QString m = e.databaseText();
+    const QString code = QLatin1Char('(') + e.nativeErrorCode() + QLatin1Char(')');
+    if (!e.nativeErrorCode().isEmpty() && m.endsWith(code)) m.chop(code.size());
+    m = m.section(QLatin1Char('\n'), 0, 0).trimmed();
+    for (const QLatin1String prefix : {QLatin1String("ERROR:"), QLatin1String("FATAL:")})
+        if (m.startsWith(prefix)) m = m.mid(prefix.size()).trimmed();
+    return m.toStdString();
 }
 
-class PgConnection : public StoreConnection {
+std::string pgFailure(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    if (code == QLatin1String("42P01") || code == QLatin1String("42703"))
+        return "не хранилище zrvcollect: нет нужной таблицы или столбца";
+    if (code == QLatin1String("42501")) return "нет прав на чтение: " + pgText(e);
+    // A failure of the connection carries no code from the server, or one of
+    // its connection classes.
+    if (code.isEmpty() || code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")))
+        return "соединение с PostgreSQL потеряно: " + pgText(e);
+    return "PostgreSQL: " + pgText(e);
+}
+
+// A column's value as text: a whole number whole, a double in the shortest
+// text that reads back as the same double, a PostgreSQL numeric as the
+// server wrote it (the query asks the driver for its text, not a double).
+std::string cellText(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::QByteArray) return v.toByteArray().toStdString();
+    return v.toString().toStdString();
+}
+
+class SqlConnection : public StoreConnection {
 public:
-    explicit PgConnection(PGconn* c) : m_conn(c) {}
-    ~PgConnection() override { PQfinish(m_conn); }
+    SqlConnection(QString name, StoreAddress::Engine engine) : m_name(std::move(name)), m_engine(engine) {}
+    ~SqlConnection() override { removeStoreDatabase(m_name); }
 
     bool select(const std::string& sql, const std::vector<std::string>& params,
                 const std::function<void(const StoreRow&)>& row, std::string* why, bool* busy) override
     {
         if (busy) *busy = false;
-        // libpq numbers its parameters.
-        std::string text;
-        int n = 0;
-        for (char c : sql) text += c == '?' ? "$" + std::to_string(++n) : std::string(1, c);
-        std::vector<const char*> values;
-        for (const std::string& p : params) values.push_back(p.c_str());
-        PGresult* r = PQexecParams(m_conn, text.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
-        if (PQresultStatus(r) != PGRES_TUPLES_OK) {
-            if (why) {
-                const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-                const std::string code = state ? state : "";
-                *why = code == "42P01" || code == "42703" ? "не хранилище zrvcollect: нет нужной таблицы или столбца"
-                       : code == "42501"                  ? "нет прав на чтение: " + pgText(PQresultErrorMessage(r))
-                       : PQstatus(m_conn) != CONNECTION_OK ? "соединение с PostgreSQL потеряно: " + pgText(PQerrorMessage(m_conn))
-                                                           : "PostgreSQL: " + pgText(PQresultErrorMessage(r));
-            }
-            PQclear(r);
-            return false;
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        q.setForwardOnly(true);
+        q.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        const QString text = QString::fromStdString(sql);
+        bool ok = true;
+        if (params.empty()) {
+            ok = q.exec(text);
+        } else {
+            ok = q.prepare(text);
+            for (const std::string& p : params) q.addBindValue(QString::fromStdString(p));
+            ok = ok && q.exec();
         }
-        const int rows = PQntuples(r), columns = PQnfields(r);
-        StoreRow out(std::size_t(columns > 0 ? columns : 0));
-        for (int i = 0; i < rows; ++i) {
-            for (int c = 0; c < columns; ++c) {
-                if (PQgetisnull(r, i, c)) out[std::size_t(c)].reset();
-                else out[std::size_t(c)].emplace(PQgetvalue(r, i, c), std::size_t(PQgetlength(r, i, c)));
+        if (!ok) return failed(q.lastError(), why, busy);
+        StoreRow values(std::size_t(std::max(0, int(q.record().count()))));
+        while (q.next()) {
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                const QVariant v = q.value(int(i));
+                if (v.isNull()) values[i].reset();
+                else values[i] = cellText(v);
             }
-            row(out);
+            row(values);
         }
-        PQclear(r);
+        // A row the engine could not step to ends the loop as the last would.
+        if (q.lastError().type() != QSqlError::NoError) return failed(q.lastError(), why, busy);
         return true;
     }
 
     std::optional<bool> hasTable(const std::string& name, std::string* why, bool* busy) override
     {
         bool found = false;
-        if (!select("SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = ?",
-                    {name}, [&](const StoreRow&) { found = true; }, why, busy))
-            return std::nullopt;
+        const char* sql = m_engine == StoreAddress::Sqlite
+                              ? "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"
+                              : "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = ?";
+        if (!select(sql, {name}, [&](const StoreRow&) { found = true; }, why, busy)) return std::nullopt;
         return found;
     }
 
 private:
-    PGconn* m_conn;
+    bool failed(const QSqlError& e, std::string* why, bool* busy) const
+    {
+        if (m_engine == StoreAddress::Sqlite) {
+            const int code = e.nativeErrorCode().toInt();
+            if (busy) *busy = isBusy(code);
+            if (why) *why = sqliteText(code, e.databaseText().toStdString());
+        } else if (why) {
+            *why = pgFailure(e);
+        }
+        return false;
+    }
+
+    QString m_name;
+    StoreAddress::Engine m_engine;
 };
 
 }  // namespace
@@ -171,38 +171,38 @@ std::unique_ptr<StoreConnection> openStoreForReading(const std::string& source, 
         if (why) *why = shownSource(source) + ": " + w;
         return nullptr;
     };
+    StoreAddress address;
     if (isPostgresSource(source)) {
-        // The URL as libpq reads it, with a bound on the wait: a window
-        // waits for no server that does not answer.
-        const char* keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-        const char* values[] = {source.c_str(), "5", "zrvterm", nullptr};
-        PGconn* c = PQconnectdbParams(keys, values, 1);
-        if (!c) return fail("не хватает памяти");
-        if (PQstatus(c) != CONNECTION_OK) {
-            const std::string w = "нет соединения с PostgreSQL: " + pgText(PQerrorMessage(c));
-            PQfinish(c);
-            return fail(w);
+        const QUrl url(QString::fromStdString(source), QUrl::StrictMode);
+        if (!url.isValid()) return fail("неверный адрес PostgreSQL");
+        if (!postgresAddress(url, shownSource(source), &address, why)) return nullptr;
+    } else {
+        struct stat st{};
+        if (::stat(source.c_str(), &st) != 0) return fail(text::systemErrorText(errno));
+        if (!S_ISREG(st.st_mode)) return fail("не файл базы данных");
+        address.path = QString::fromStdString(source);
+    }
+    const QString name = QStringLiteral("zrv-reader-") + QUuid::createUuid().toString(QUuid::Id128);
+    std::string failure;
+    {
+        QSqlDatabase db = addStoreDatabase(address, StoreAccess::Read, kReadLimit, name);
+        if (!db.isValid()) {
+            failure = "драйвер базы данных не установлен";
+        } else if (!db.open()) {
+            const QSqlError e = db.lastError();
+            failure = address.engine == StoreAddress::Postgres
+                          ? "нет соединения с PostgreSQL: " + pgText(e)
+                          : sqliteText(e.nativeErrorCode().toInt(), e.databaseText().toStdString());
+        } else {
+            for (const QString& setting : storeSessionSettings(address, StoreAccess::Read, kReadLimit))
+                QSqlQuery(db).exec(setting);
         }
-        // This window only reads; should the role be able to write, the
-        // session still cannot, and no query waits on a lock for long.
-        PGresult* r = PQexec(c, "SET default_transaction_read_only = on; SET statement_timeout = '20s'");
-        PQclear(r);
-        return std::make_unique<PgConnection>(c);
     }
-    struct stat st{};
-    if (::stat(source.c_str(), &st) != 0) return fail(text::systemErrorText(errno));
-    if (!S_ISREG(st.st_mode)) return fail("не файл базы данных");
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(source.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (opened != SQLITE_OK) {
-        const std::string w = sqliteText(opened, raw);
-        sqlite3_close_v2(raw);
-        return fail(w);
+    if (!failure.empty()) {
+        removeStoreDatabase(name);
+        return fail(failure);
     }
-    // The collector may be writing its round: wait a moment, not the
-    // operator's whole window.
-    sqlite3_busy_timeout(raw, 500);
-    return std::make_unique<SqliteConnection>(raw);
+    return std::make_unique<SqlConnection>(name, address.engine);
 }
 
 std::optional<long long> storeInteger(const std::optional<std::string>& v)

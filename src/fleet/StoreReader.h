@@ -1,7 +1,8 @@
 #pragma once
 // The collector's store opened for reading only, whichever engine holds it:
-// an SQLite file, or PostgreSQL through libpq (so libpq's own ways hold:
-// ~/.pgpass, PGSERVICE, sslmode; a role that may only read is enough).
+// an SQLite file, or PostgreSQL (reached as the collector reaches it, see
+// StoreDatabase.h; a role that may only read is enough). The rows come as
+// text, so a reader needs no Qt of its own.
 
 #include <functional>
 #include <memory>

@@ -3,6 +3,7 @@
 
 #include "fleet/FleetStatus.h"
 #include "fleet/Schema.h"
+#include "fleet/StoreReader.h"
 #include "link/PortMap.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,48 @@ TEST_F(FleetStatus, AStoreThatIsNotTheCollectorsIsSaidSoAndAnOddRowIsBounded)
     EXPECT_FALSE(readLastCalls(m_dir + "/text.db", &why, &busy));
     EXPECT_FALSE(busy);
     EXPECT_NE(why.find("не база данных SQLite"), std::string::npos) << why;
+}
+
+TEST_F(FleetStatus, AReaderOnlyReadsAndTakesEachValueAsTheEngineWroteIt)
+{
+    const std::string path = m_dir + "/values.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE t (x REAL, n INTEGER, s TEXT);"
+                           "INSERT INTO t VALUES (0.1, 9223372036854775807, 'Северная, \"1\"'), (5.0, -3, NULL)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::string why;
+    const auto store = zrv::fleet::openStoreForReading(path, &why);
+    ASSERT_TRUE(store) << why;
+    std::vector<zrv::fleet::StoreRow> rows;
+    const auto keep = [&](const zrv::fleet::StoreRow& r) { rows.push_back(r); };
+    ASSERT_TRUE(store->select("SELECT x, n, s FROM t ORDER BY n DESC", {}, keep, &why)) << why;
+    ASSERT_EQ(rows.size(), 2u);
+    // A number reads back as the very double stored, the largest whole
+    // number whole (never through a double), NULL as nothing.
+    EXPECT_EQ(zrv::fleet::storeReal(rows[0][0]), 0.1);
+    EXPECT_EQ(rows[0][1], "9223372036854775807");
+    EXPECT_EQ(zrv::fleet::storeInteger(rows[0][1]), 9223372036854775807LL);
+    EXPECT_EQ(rows[0][2], "Северная, \"1\"");
+    EXPECT_EQ(zrv::fleet::storeReal(rows[1][0]), 5.0);
+    EXPECT_FALSE(rows[1][2]);
+    // A parameter is text, compared as the column's kind.
+    rows.clear();
+    ASSERT_TRUE(store->select("SELECT x FROM t WHERE n = ?", {"-3"}, keep, &why)) << why;
+    ASSERT_EQ(rows.size(), 1u);
+    // Whatever it is asked, a reader writes nothing.
+    for (const char* sql : {"INSERT INTO t VALUES (1, 1, 'x')", "DELETE FROM t", "CREATE TABLE u (y)"}) {
+        why.clear();
+        EXPECT_FALSE(store->select(sql, {}, keep, &why)) << sql;
+        EXPECT_FALSE(why.empty()) << sql;
+    }
+    rows.clear();
+    ASSERT_TRUE(store->select("SELECT COUNT(*) FROM t", {}, keep, &why)) << why;
+    EXPECT_EQ(rows.at(0)[0], "2");
+    EXPECT_EQ(store->hasTable("u", &why), std::optional<bool>(false));
 }
 
 TEST_F(FleetStatus, TheRostersStoreIsItsFirstSqliteOneThenPostgresOrTheCollectorsDefault)

@@ -6,6 +6,7 @@
 #include "SimServer.h"
 #include "connection/ui/Select_form.h"
 #include "fleet/Schema.h"
+#include "fleet/StoreReader.h"
 #include "modem/ui/Modem.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
@@ -498,6 +499,22 @@ private slots:
                  qPrintable(stations()->StoreState->text()));
         findingsShown();
         historyDrawn(drawHistory(stations()->rowOf("Север")));
+        // A reader's session writes nothing even where its role could, and
+        // a server's refusal is said in words.
+        std::string reason;
+        const auto owner = zrv::fleet::openStoreForReading(
+            QString("postgresql://postgres@127.0.0.1:%1/zrv").arg(pg.port()).toStdString(), &reason);
+        QVERIFY2(owner, reason.c_str());
+        const auto none = [](const zrv::fleet::StoreRow&) {};
+        QVERIFY(!owner->select("DELETE FROM calls", {}, none, &reason));
+        QVERIFY2(reason.find("read-only") != std::string::npos, reason.c_str());
+        std::vector<std::string> names;
+        QVERIFY2(owner->select("SELECT station FROM calls WHERE station = ? LIMIT 1", {"Север"},
+                               [&](const zrv::fleet::StoreRow& r) { names.push_back(r.at(0).value_or("")); }, &reason),
+                 reason.c_str());
+        QCOMPARE(names, std::vector<std::string>{"Север"});
+        QVERIFY(!owner->select("SELECT nothing FROM calls", {}, none, &reason));
+        QVERIFY2(reason.find("не хранилище zrvcollect") != std::string::npos, reason.c_str());
 
         // The server gone: the window says why, and the roster's rows stay.
         pg.stop();
