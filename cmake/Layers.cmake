@@ -28,18 +28,21 @@ set(ZRV_LAYER_shell ui windowbase session fleet ${ZRV_LOGIC} link text)
 # Inside collect/, its parts, each looking only at those named after it (and
 # at its own): what a call brings back at the bottom; the outputs on it; the
 # fan-out of a call to the outputs (a thread and queue each, the spool) on
-# those; the call itself beside them; the reports; and the collector, which
-# drives all of it, on top.
-set(ZRV_COLLECT_PARTS record outputs fanout call report driver)
+# those; the call itself beside them; the reports; the ports, each calling
+# one station at a time; and on top the drivers (a round, serving) and the
+# collector that holds them.
+set(ZRV_COLLECT_PARTS record outputs fanout call report ports driver)
 set(ZRV_COLLECT_record FleetTypes CallJson Metrics ServiceMetrics StatementDeadline)
 set(ZRV_COLLECT_outputs Output Outputs Store MqttSink StdoutSink FleetTable)
 set(ZRV_COLLECT_fanout SinkThread Spool Fanout)
 set(ZRV_COLLECT_call CallScript StationCall)
 set(ZRV_COLLECT_report FleetReport StationGauges MetricsServer Printout)
-set(ZRV_COLLECT_driver Collector main)
+set(ZRV_COLLECT_ports Ports)
+set(ZRV_COLLECT_driver CollectorParts RoundDriver ServeDriver Collector main)
 set(ZRV_COLLECT_SEES_record "")
 set(ZRV_COLLECT_SEES_outputs record)
 set(ZRV_COLLECT_SEES_fanout outputs record)
 set(ZRV_COLLECT_SEES_call record)
 set(ZRV_COLLECT_SEES_report record)
-set(ZRV_COLLECT_SEES_driver fanout outputs call report record)
+set(ZRV_COLLECT_SEES_ports call report record)
+set(ZRV_COLLECT_SEES_driver ports fanout outputs call report record)
