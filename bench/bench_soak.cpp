@@ -86,10 +86,6 @@ int main(int argc, char** argv)
     bool cut = false;
     int readings = 0, cutReadings = 0;
     std::map<zrv::TransactOutcome, long> outcomes;
-    QObject::connect(&session, &zrv::Session::journalFinished, [&](const zrv::JournalEnd& end) {
-        lastKeys = end.keys;
-        cut = !end.cutShort.isEmpty();
-    });
     QObject::connect(&session, &zrv::Session::transaction,
                      [&](const zrv::TransactionRecord& r) { ++outcomes[r.outcome]; });
 
@@ -98,7 +94,10 @@ int main(int argc, char** argv)
     const auto readJournal = [&] {
         cut = false;
         lastKeys.clear();
-        session.readJournal(known);
+        QObject::connect(session.readJournal(known), &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+            lastKeys = end.keys;
+            cut = !end.cutShort.isEmpty();
+        });
         drain(session);
         ++readings;
         if (cut) {

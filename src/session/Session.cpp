@@ -449,16 +449,36 @@ void Session::step(bool up)
     });
 }
 
-void Session::setMode(int index)
+template <class R>
+R* Session::reply(bool made)
 {
-    if (!state().idle() || !m_externalControl) return;
+    auto* r = new R(this);
+    if (!made) unanswered(r);
+    return r;
+}
+
+void Session::unanswered(Reply* r)
+{
+    // After the asker has connected to it.
+    QMetaObject::invokeMethod(r, [r] { r->end(false); }, Qt::QueuedConnection);
+}
+
+CommandReply* Session::setMode(int index)
+{
+    if (!state().idle() || !m_externalControl) return reply<CommandReply>(false);
     const uint16_t mode = uint16_t(index < 0 ? 0 : index);
-    enqueue(OpKind::Mode, [this, mode] {
+    auto* r = reply<CommandReply>();
+    const bool queued = enqueue(OpKind::Mode, [this, mode, r] {
         const std::string before = std::to_string(m_image.holding(reg::kMode));
         const bool ok = sendMode(m_link, mode, ModeHoldOff);
         recordChange("mode", before, std::to_string(mode), ok);
-        post([this, ok] { emit modeSet(ok); });
+        post([r, ok] {
+            emit r->done(ok);
+            end(r, true);
+        });
     });
+    if (!queued) unanswered(r);
+    return r;
 }
 
 // ---- setpoints ----------------------------------------------------------------
@@ -470,27 +490,28 @@ setpoints::EditResult Session::applyEdit(int tab, int subTab, int row, const std
 
 void Session::loadSetpoints(const setpoints::SetpointSet& set) { m_draft.take(set, m_image, m_weights); }
 
-setpoints::AttemptHook Session::transferAttempts()
+setpoints::AttemptHook Session::transferAttempts(SetpointsReply* reply)
 {
-    return [this](int attempt, int attempts) {
-        post([this, attempt, attempts] {
-            if (m_work == Work::Transfer) emit setpointTransferAttempt(attempt, attempts);
+    return [this, reply](int attempt, int attempts) {
+        post([this, reply, attempt, attempts] {
+            if (m_work == Work::Transfer) emit reply->attempt(attempt, attempts);
         });
     };
 }
 
-void Session::readSetpoints()
+SetpointsReply* Session::readSetpoints()
 {
-    if (!state().idle()) return;
+    if (!state().idle()) return reply<SetpointsReply>(false);
     setPolling(false);
     setWork(Work::Transfer);
-    enqueue(OpKind::ReadSetpoints, [this] {
-        const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
-        if (aborted()) return;
+    auto* r = reply<SetpointsReply>();
+    const bool queued = enqueue(OpKind::ReadSetpoints, [this, r] {
+        const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts(r));
+        if (aborted()) return post([r] { end(r, false); });
         std::optional<setpoints::SetpointSet> set;
         if (ok) set = setpoints::currentSetpoints(m_image, m_weights);
-        post([this, set] {
-            if (m_work != Work::Transfer) return;
+        post([this, r, set] {
+            if (m_work != Work::Transfer) return end(r, false);
             setWork(Work::Idle);
             // After a failed read polling stays stopped.
             if (set) {
@@ -498,18 +519,22 @@ void Session::readSetpoints()
                 m_draft.clear();
                 setPolling(true);
             }
-            emit setpointsRead(set);
+            emit r->read(set);
+            end(r, true);
         });
     });
+    if (!queued) unanswered(r);
+    return r;
 }
 
-void Session::writeSetpoints()
+SetpointsReply* Session::writeSetpoints()
 {
-    if (!state().idle()) return;
+    if (!state().idle()) return reply<SetpointsReply>(false);
     setPolling(false);
     setWork(Work::Transfer);
     const setpoints::DraftRows draft = m_draft.rows();
-    enqueue(OpKind::WriteSetpoints, [this, draft] {
+    auto* r = reply<SetpointsReply>();
+    const bool queued = enqueue(OpKind::WriteSetpoints, [this, r, draft] {
         // The draft goes into the image, and the checks copy the pending
         // weights into it, here, right before the write, where no polling
         // step or table refresh can come between.
@@ -518,7 +543,7 @@ void Session::writeSetpoints()
         draft.applyTo(m_image, m_weights);
         const std::string refusal = setpoints::checkBeforeWrite(m_image, m_weights);
         const bool written =
-            refusal.empty() && setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts());
+            refusal.empty() && setpoints::writeHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts(r));
         if (refusal.empty()) {
             // The registers the write changed: as last read, and as sent.
             std::string was = "{", now = "{";
@@ -530,33 +555,44 @@ void Session::writeSetpoints()
             }
             recordChange("setpoints", was + "}", now + "}", written);
         }
-        if (aborted()) return;
+        if (aborted()) return post([r] { end(r, false); });
         const QString text = fromUtf8(refusal);
-        post([this, written, text, draft] {
+        post([this, r, written, text, draft] {
             if (written) m_draft.forget(draft);
-            if (m_work != Work::Transfer) return;
+            if (m_work != Work::Transfer) return end(r, false);
             setWork(Work::Idle);
             setPolling(true);
-            emit setpointsWritten(written, text);
+            emit r->written(written, text);
+            end(r, true);
         });
     });
+    if (!queued) unanswered(r);
+    return r;
 }
 
 // ---- clock --------------------------------------------------------------------
 
-void Session::readClock(bool time, bool date)
+ClockReply* Session::readClock(bool time, bool date)
 {
-    if (!state().connected() || (!time && !date)) return;
-    enqueue(OpKind::ReadClock, [this, time, date] {
-        const ClockReading r = clock::readDeviceClock(m_link, time, date);
-        post([this, r] { emit clockRead(r); });
+    if (!state().connected() || (!time && !date)) return reply<ClockReply>(false);
+    auto* r = reply<ClockReply>();
+    const bool queued = enqueue(OpKind::ReadClock, [this, r, time, date] {
+        const ClockReading reading = clock::readDeviceClock(m_link, time, date);
+        post([r, reading] {
+            emit r->read(reading);
+            end(r, true);
+        });
     });
+    // Dropped: the read already waiting will do.
+    if (!queued) unanswered(r);
+    return r;
 }
 
-void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
+CommandReply* Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
 {
-    if (!state().connected()) return;
-    enqueue(OpKind::SetClock, [this, time, date] {
+    if (!state().connected()) return reply<CommandReply>(false);
+    auto* r = reply<CommandReply>();
+    const bool queued = enqueue(OpKind::SetClock, [this, r, time, date] {
         const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
         const clock::TimeOfDay t0 = clock::timeFromRegisters(in(0), in(1), in(2));
         const clock::CivilDate d0 = clock::dateFromRegisters(in(3), in(4), in(5));
@@ -567,34 +603,40 @@ void Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& dat
                       time.minutes, time.seconds);
         const bool ok = clock::setDeviceClock(m_link, time, date);
         recordChange("clock", was, now, ok);
-        post([this, ok] { emit clockSet(ok); });
+        post([r, ok] {
+            emit r->done(ok);
+            end(r, true);
+        });
     });
+    if (!queued) unanswered(r);
+    return r;
 }
 
 // ---- journal ------------------------------------------------------------------
 
 unsigned Session::deviceNumber() const { return journal::reportDeviceNumber(m_image); }
 
-void Session::readJournal(std::optional<journal::RecordKeys> known)
+JournalReply* Session::readJournal(std::optional<journal::RecordKeys> known)
 {
-    if (!state().idle()) return;
+    if (!state().idle()) return reply<JournalReply>(false);
     setPolling(false);
     m_journalStop = false;
     const uint64_t run = ++m_journalRun;
     setWork(Work::Journal);
-    emit journalStarted();
-    enqueue(OpKind::Journal, [this, run, known = std::move(known)] {
+    auto* r = reply<JournalReply>();
+    emit journalStarted(r);
+    const bool queued = enqueue(OpKind::Journal, [this, r, run, known = std::move(known)] {
         JournalSink sink;
-        sink.status = [this](const std::string& s) {
+        sink.status = [this, r](const std::string& s) {
             const QString t = fromUtf8(s);
-            post([this, t] { emit journalStatus(t); });
+            post([r, t] { emit r->status(t); });
         };
-        sink.piece = [this](const std::string& s) {
+        sink.piece = [this, r](const std::string& s) {
             const QString t = fromUtf8(s);
-            post([this, t] { emit journalPiece(t); });
+            post([r, t] { emit r->piece(t); });
         };
-        sink.progress = [this](uint16_t words, int32_t records) {
-            post([this, words, records] { emit journalProgress(words, records); });
+        sink.progress = [this, r](uint16_t words, int32_t records) {
+            post([r, words, records] { emit r->progress(words, records); });
         };
         ReadAllTablesHooks refresh;
         refresh.afterHolding = [this] { takeValveWeights(m_image, m_weights); };
@@ -610,12 +652,15 @@ void Session::readJournal(std::optional<journal::RecordKeys> known)
         end.keys = reader.result().keys;
         end.deviceNumber = journal::reportDeviceNumber(m_image);
         if (reader.result().cutShort) end.cutShort = fromUtf8(reader.failureText());
-        post([this, run, end = std::move(end)] {
+        post([this, r, run, end = std::move(end)] {
             if (run == m_journalRun && m_work == Work::Journal) setWork(Work::Idle);
             if (state().idle()) setPolling(true);
-            emit journalFinished(end);
+            emit r->finished(end);
+            Session::end(r, true);
         });
     });
+    if (!queued) unanswered(r);
+    return r;
 }
 
 void Session::stopJournal()

@@ -29,6 +29,7 @@
 #include "monitor/Updatethread.h"
 #include "session/CallLine.h"
 #include "session/ChangeRecord.h"
+#include "session/Replies.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointDraft.h"
@@ -85,17 +86,6 @@ struct SessionState {
 };
 
 using ClockReading = clock::ClockReading;
-
-// How a journal reading ended.
-struct JournalEnd {
-    QString summary;
-    unsigned deviceNumber = 0;
-    journal::RecordKeys keys;  // the records appended, newest first
-    bool newOnly = false;      // only the records newer than the known ones
-    // A request went unanswered (why, in words): the report ends with the
-    // last record read whole.
-    QString cutShort;
-};
 
 // What the queue runs. Each kind declares how it meets the queue: whether a
 // request of it is dropped while one is still waiting (a polling tick, a
@@ -196,7 +186,7 @@ public:
     void poll();
     void toggleValve(int valve);  // 1..8
     void step(bool up);
-    void setMode(int index);
+    CommandReply* setMode(int index);
 
     // Setpoints. An edit goes into the draft, which the write applies on the
     // I/O thread right before its checks; the image stays the device's.
@@ -211,17 +201,19 @@ public:
     // a successful write and a new connection end them; a journal reading's
     // refresh does not.
     bool hasDraft() const { return !m_draft.empty(); }
-    void readSetpoints();
-    void writeSetpoints();
+    SetpointsReply* readSetpoints();
+    SetpointsReply* writeSetpoints();
 
     // Device clock.
-    void readClock(bool time, bool date);
-    void setClock(const clock::TimeOfDay& time, const clock::CivilDate& date);
+    ClockReply* readClock(bool time, bool date);
+    CommandReply* setClock(const clock::TimeOfDay& time, const clock::CivilDate& date);
 
     // Journal. With `known` (the records of the report last read or saved
     // for this device, newest first), only the records newer than the first
     // one already held are read; without, or with none, the whole ring.
-    void readJournal(std::optional<journal::RecordKeys> known = std::nullopt);
+    // Whoever asked, journalStarted hands the reading's reply to every
+    // window that shows one.
+    JournalReply* readJournal(std::optional<journal::RecordKeys> known = std::nullopt);
     // The number the report header gives the device: the sum of its valve
     // weights as last read.
     unsigned deviceNumber() const;
@@ -257,22 +249,8 @@ signals:
     void modemDialogueWanted();
     void modemResult(bool success, const QString& state);
     void polled(const zrv::PollSnapshot& snapshot);
-    void modeSet(bool ok);
-    // The device's setpoints as read, or nothing when the read failed.
-    void setpointsRead(const std::optional<zrv::setpoints::SetpointSet>& set);
-    // Written, or why not: a check's refusal, or (empty) no answer.
-    void setpointsWritten(bool written, const QString& refusal);
-    // A block read or write is about to make its attempt-th of `attempts`.
-    void setpointTransferAttempt(int attempt, int attempts);
-    void clockRead(const zrv::ClockReading& reading);
-    void clockSet(bool ok);
-    void journalStarted();
-    void journalStatus(const QString& text);
-    void journalPiece(const QString& text);
-    void journalProgress(int wordsRead, int recordsRead);
-    // The end of a journal reading: its summary, the records it appended
-    // (newest first), and why it was cut short (empty: it was not).
-    void journalFinished(const zrv::JournalEnd& end);
+    // A journal reading began: its reply.
+    void journalStarted(zrv::JournalReply* reply);
     // After a write to the device: its line is in the change record (empty),
     // or why it could not be written.
     void changeRecorded(const QString& failure);
@@ -289,8 +267,18 @@ private:
     // Queues the operation as its kind's policy says; false when it was
     // dropped for one of its kind already waiting, or for the close.
     bool enqueue(OpKind kind, std::function<void()> run);
-    // I/O thread: hands each attempt of a block transfer to the windows.
-    setpoints::AttemptHook transferAttempts();
+    // I/O thread: hands each attempt of a block transfer to its reply.
+    setpoints::AttemptHook transferAttempts(SetpointsReply* reply);
+    // A reply of this kind, owned by the session until it ends; `made`
+    // false: the request was not taken, and the reply ends unanswered.
+    template <class R>
+    R* reply(bool made = true);
+    // Window thread: the reply's end. A reply lives until then, so the
+    // work it answers holds it plainly; a request the close drops goes with
+    // the session, its reply with it.
+    static void end(Reply* reply, bool answered) { reply->end(answered); }
+    // The reply ends unanswered once back in the event loop.
+    static void unanswered(Reply* reply);
     // Hands f to the window thread, in order, and never waits. The I/O thread
     // touches nothing of Qt: f goes into a queue of our own, and a write to
     // an eventfd wakes the window thread's event loop (a socket notifier),

@@ -42,15 +42,12 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         ++polls;
         p1 = s.measurements.p1;
     });
-    QObject::connect(&session, &Session::setpointsRead,
-                     [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
-    QObject::connect(&session, &Session::setpointsWritten, [&](bool ok, const QString&) { transfers.push_back(ok); });
-    QObject::connect(&session, &Session::journalFinished, [&](const zrv::JournalEnd& end) {
-        keys = end.keys;
-        summary = end.summary;
+    QObject::connect(&session, &Session::journalStarted, [&](zrv::JournalReply* reading) {
+        QObject::connect(reading, &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+            keys = end.keys;
+            summary = end.summary;
+        });
     });
-    QObject::connect(&session, &Session::clockRead, [&](const zrv::ClockReading& r) { clock = r; });
-    QObject::connect(&session, &Session::clockSet, [&](bool ok) { clockSet = ok; });
 
     session.connectDevice(QStringLiteral("COM1"), false);
     settle(session);
@@ -70,7 +67,8 @@ TEST(Headless, AWholeConnectionWithoutWindows)
 
     // Setpoints: read, a typed TPA, then a journal reading refreshes every
     // table; the write still carries the typed value.
-    session.readSetpoints();
+    QObject::connect(session.readSetpoints(), &zrv::SetpointsReply::read,
+                     [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
     settle(session);
     ASSERT_EQ(session.applyEdit(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
     session.readJournal();
@@ -78,17 +76,18 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 40 записей"))) << summary.toStdString();
     EXPECT_EQ(keys.size(), 40u);
     EXPECT_EQ(session.setpointView().holding(zrv::reg::kTPA), 321);
-    session.writeSetpoints();
+    QObject::connect(session.writeSetpoints(), &zrv::SetpointsReply::written,
+                     [&](bool ok, const QString&) { transfers.push_back(ok); });
     settle(session);
     EXPECT_EQ(transfers, (std::vector<bool>{true, true}));
     EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kTPA]; }), 321);
     EXPECT_FALSE(session.hasDraft());
 
     // The clock.
-    session.readClock(true, true);
+    QObject::connect(session.readClock(true, true), &zrv::ClockReply::read, [&](const zrv::ClockReading& r) { clock = r; });
     settle(session);
     EXPECT_TRUE(clock.hasTime && clock.hasDate);
-    session.setClock({10, 11, 12}, {2031, 5, 6});
+    QObject::connect(session.setClock({10, 11, 12}, {2031, 5, 6}), &zrv::CommandReply::done, [&](bool ok) { clockSet = ok; });
     settle(session);
     EXPECT_TRUE(clockSet);
     EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kSetSec + 5]; }), 31);

@@ -121,15 +121,32 @@ TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
     connect();
     session->toggleValve(1);
     session->step(false);
-    session->setMode(1);
+    // A request the session cannot take still ends, unanswered, once the
+    // asker has connected to it.
+    std::vector<std::string> ends;
+    const auto follow = [&](zrv::Reply* r, std::string name) {
+        QObject::connect(r, &zrv::Reply::ended, [&ends, r, name] { ends.push_back(name + (r->answered() ? " answered" : " not made")); });
+    };
+    follow(session->setMode(1), "mode");
+    EXPECT_TRUE(ends.empty());
     settle(*session);
     EXPECT_TRUE(device.written().empty());
     session->setExternalControl(true);
-    session->readSetpoints();
+    follow(session->readSetpoints(), "read");
     EXPECT_EQ(stateName(session->state()), "Busy");
     session->toggleValve(1);  // refused while the transfer runs
-    session->readJournal();
+    follow(session->readJournal(), "journal");
+    // A clock read dropped for the one waiting ends unanswered; the one
+    // waiting answers.
+    zrv::ClockReply* waiting = session->readClock(true, false);
+    int readings = 0;
+    QObject::connect(waiting, &zrv::ClockReply::read, [&] { ++readings; });
+    follow(waiting, "clock");
+    follow(session->readClock(true, true), "clock again");
     settle(*session);
+    EXPECT_EQ(ends, (std::vector<std::string>{"mode not made", "journal not made", "clock again not made", "read answered",
+                                              "clock answered"}));
+    EXPECT_EQ(readings, 1);
     for (const Bytes& f : device.written()) EXPECT_NE(fields(f), (std::array<int, 3>{5, 0, 0xFF00}));
     EXPECT_EQ(stateName(session->state()), "ExternalControl");
 }
@@ -144,15 +161,17 @@ TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
         while (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return std::vector<zrvtest::Chunk>{};
     });
-    bool readAnswered = false;
-    QObject::connect(session.get(), &Session::setpointsRead, [&](const auto&) { readAnswered = true; });
-    session->readSetpoints();
+    bool readAnswered = false, ended = false;
+    zrv::SetpointsReply* read = session->readSetpoints();
+    QObject::connect(read, &zrv::SetpointsReply::read, [&](const auto&) { readAnswered = true; });
+    QObject::connect(read, &zrv::Reply::ended, [&] { ended = !read->answered(); });
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     session->disconnectDevice();
     stopped = true;
     settle(*session);
     EXPECT_EQ(stateName(session->state()), "Disconnected");
     EXPECT_FALSE(readAnswered);  // the operator ended it: no failure box
+    EXPECT_TRUE(ended);          // but the request is over
     // One attempt of the 104, then the disconnection's coil write.
     const auto frames = device.written();
     ASSERT_EQ(frames.size(), 2u);
@@ -235,8 +254,8 @@ TEST_F(SessionTest, JournalStopGivesCommandsBackAtOncePollingAtTheEnd)
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("block125"); });
     connect();
     QString summary;
-    QObject::connect(session.get(), &Session::journalFinished, [&](const zrv::JournalEnd& end) { summary = end.summary; });
-    session->readJournal();
+    QObject::connect(session->readJournal(), &zrv::JournalReply::finished,
+                     [&](const zrv::JournalEnd& end) { summary = end.summary; });
     EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     EXPECT_FALSE(session->polling());
     session->stopJournal();
@@ -257,11 +276,14 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     std::vector<QString> order;
     zrv::journal::RecordKeys keys;
     unsigned deviceNumber = 0;
-    QObject::connect(session.get(), &Session::journalFinished, [&](const zrv::JournalEnd& end) {
-        order.push_back(end.newOnly ? "keys, new" : "keys");
-        keys = end.keys;
-        deviceNumber = end.deviceNumber;
-        order.push_back(end.summary);
+    // Whoever asks, the reading is handed to those who show readings.
+    QObject::connect(session.get(), &Session::journalStarted, [&](zrv::JournalReply* reading) {
+        QObject::connect(reading, &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+            order.push_back(end.newOnly ? "keys, new" : "keys");
+            keys = end.keys;
+            deviceNumber = end.deviceNumber;
+            order.push_back(end.summary);
+        });
     });
     session->readJournal();
     settle(*session);

@@ -265,8 +265,11 @@ private slots:
         period->selectAll();
         QTest::keyClicks(period, "30");
         QVERIFY(w.Download->isEnabled());
-        QSignalSpy attempts(&session(), &zrv::Session::setpointTransferAttempt);
         QTest::mouseClick(w.Download, Qt::LeftButton);
+        // The window's own request, followed from before its first attempt.
+        const auto writes = session().findChildren<zrv::SetpointsReply*>();
+        QCOMPARE(writes.size(), 1);
+        QSignalSpy attempts(writes.front(), &zrv::SetpointsReply::attempt);
         // Where the operator looks: the attempts, and a way out.
         QVERIFY(!w.TransferStop->isHidden() && !w.TransferState->isHidden());
         QSignalSpy stops(&w, &TSets::stopRequested);
@@ -281,10 +284,10 @@ private slots:
         QCOMPARE(attempts.back(), (QList<QVariant>{104, 104}));
         QVERIFY(w.TransferStop->isHidden() && w.TransferState->isHidden());
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
-        const auto writes = summary(m_device->written());
-        QCOMPARE(writes.size(), std::size_t(104));
-        QCOMPARE(writes.front(), (std::array<int, 3>{16, 0, 114}));
-        QCOMPARE(writes.back(), (std::array<int, 3>{16, 0, 11}));
+        const auto sent = summary(m_device->written());
+        QCOMPARE(sent.size(), std::size_t(104));
+        QCOMPARE(sent.front(), (std::array<int, 3>{16, 0, 114}));
+        QCOMPARE(sent.back(), (std::array<int, 3>{16, 0, 11}));
         QVERIFY(session().polling());
         // The typed value stays, and one press tries again.
         QCOMPARE(w.valueEditor(1)->text(), QStringLiteral("30"));

@@ -55,9 +55,6 @@ TTimeZRV::TTimeZRV(QWidget* main, zrv::Session& session) : QDialog(main, Qt::Too
     connect(Download, &QPushButton::clicked, this, &TTimeZRV::DownloadClick);
     connect(Cancel, &QPushButton::clicked, this, &TTimeZRV::CancelClick);
 
-    connect(&m_session, &zrv::Session::clockRead, this, &TTimeZRV::ShowClock);
-    connect(&m_session, &zrv::Session::clockSet, this, &TTimeZRV::SetDone);
-
     setFixedSize(206, 161);
     placeAboveMainCentre(this, main);
 }
@@ -104,7 +101,7 @@ void TTimeZRV::SecondTik()
     }
     // The device's halves come back through ShowClock; a tick whose read is
     // still on its way asks for nothing more.
-    m_session.readClock(wantTime, wantDate);
+    connect(m_session.readClock(wantTime, wantDate), &zrv::ClockReply::read, this, &TTimeZRV::ShowClock);
 }
 
 void TTimeZRV::ShowClock(const zrv::ClockReading& r)
@@ -156,7 +153,7 @@ void TTimeZRV::SyncClick()
 void TTimeZRV::DownloadClick()
 {
     clk::ClockState& st = m_session.clockState();
-    m_session.setClock(st.ClockTime, st.ClockDate);
+    connect(m_session.setClock(st.ClockTime, st.ClockDate), &zrv::CommandReply::done, this, &TTimeZRV::SetDone);
     Download->setEnabled(false);
     st.TimeHoldOff = 0;
     st.DateHoldOff = 0;

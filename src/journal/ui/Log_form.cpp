@@ -56,16 +56,16 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     if (!remembered.isEmpty()) m_openDirectory = m_saveDirectory = QFileInfo(remembered).absolutePath();
 
     // A reading shows the viewer emptied, then the report as it comes.
-    connect(&session, &zrv::Session::journalStarted, this, [this] {
+    connect(&session, &zrv::Session::journalStarted, this, [this](zrv::JournalReply* reading) {
         showNormal();
         Log->clear();
-    });
-    connect(&session, &zrv::Session::journalStatus, this, &TLogView::setStatusText);
-    connect(&session, &zrv::Session::journalPiece, this, &TLogView::appendPiece);
-    connect(&session, &zrv::Session::journalFinished, this, [this](const zrv::JournalEnd& end) {
-        takeRecordKeys(end.deviceNumber, end.keys, end.newOnly);
-        setStatusText(end.summary);
-        if (!end.cutShort.isEmpty()) readingCutShort(end.cutShort);
+        connect(reading, &zrv::JournalReply::status, this, &TLogView::setStatusText);
+        connect(reading, &zrv::JournalReply::piece, this, &TLogView::appendPiece);
+        connect(reading, &zrv::JournalReply::finished, this, [this](const zrv::JournalEnd& end) {
+            takeRecordKeys(end.deviceNumber, end.keys, end.newOnly);
+            setStatusText(end.summary);
+            if (!end.cutShort.isEmpty()) readingCutShort(end.cutShort);
+        });
     });
 
     setClientSize(400, 435);

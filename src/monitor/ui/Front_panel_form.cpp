@@ -165,12 +165,6 @@ TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::S
         ShowValveStates(s);
         if (s.externalControl) EnableButtonsForMode();
     });
-    connect(&m_session, &zrv::Session::modeSet, this, [this](bool ok) {
-        if (!ok)
-            ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
-        else if (m_session.commandsAllowed())
-            EnableButtonsForMode();
-    });
 
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
     applyPlacement(zrv::placementFor(zrv::ChildWindow::FrontPanel, settings));
@@ -273,5 +267,10 @@ void TFront_Panel::ModeChange(int)
     // back into the list.
     const zrv::SessionState s = m_session.state();
     if (!s.idle() || !s.externalControl) return;
-    m_session.setMode(Mode->currentIndex());
+    connect(m_session.setMode(Mode->currentIndex()), &zrv::CommandReply::done, this, [this](bool ok) {
+        if (!ok)
+            ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
+        else if (m_session.commandsAllowed())
+            EnableButtonsForMode();
+    });
 }

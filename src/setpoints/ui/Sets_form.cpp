@@ -197,9 +197,6 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     connect(Upload, &QPushButton::clicked, this, &TSets::UploadClick);
     connect(Download, &QPushButton::clicked, this, &TSets::DownloadClick);
     connect(&m_session, &zrv::Session::stateChanged, this, &TSets::SessionStateChange);
-    connect(&m_session, &zrv::Session::setpointsRead, this, &TSets::ReadDone);
-    connect(&m_session, &zrv::Session::setpointsWritten, this, &TSets::WriteDone);
-    connect(&m_session, &zrv::Session::setpointTransferAttempt, this, &TSets::TransferAttempt);
     connect(&m_session, &zrv::Session::deviceFound, this, [this] {
         rememberDeviceSet();
         BuildTable();
@@ -398,7 +395,9 @@ void TSets::UploadClick()
     // Refused while anything else has the line (a journal reading, say).
     if (!m_session.state().idle()) return;
     m_writing = false;
-    m_session.readSetpoints();
+    zrv::SetpointsReply* reply = m_session.readSetpoints();
+    connect(reply, &zrv::SetpointsReply::attempt, this, &TSets::TransferAttempt);
+    connect(reply, &zrv::SetpointsReply::read, this, &TSets::ReadDone);
 }
 
 void TSets::ReadDone(const std::optional<sp::SetpointSet>& set)
@@ -421,7 +420,9 @@ void TSets::DownloadClick()
     m_edited = false;
     m_writing = true;
     Download->setEnabled(false);
-    m_session.writeSetpoints();
+    zrv::SetpointsReply* reply = m_session.writeSetpoints();
+    connect(reply, &zrv::SetpointsReply::attempt, this, &TSets::TransferAttempt);
+    connect(reply, &zrv::SetpointsReply::written, this, &TSets::WriteDone);
 }
 
 void TSets::WriteDone(bool written, const QString& refusal)
