@@ -8,6 +8,7 @@
 #include "session/Session.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "windowbase/MessageBox.h"
 
@@ -32,7 +33,7 @@ void runUntilIdle(zrv::Session& s)
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
-    } while (!s.isIdle());
+    } while (!zrv::SessionProbe::idle(s));
     QCoreApplication::processEvents();
 }
 
@@ -72,7 +73,7 @@ int main(int argc, char** argv)
     terminal->select->ConnectClick();
     runUntilIdle(session);
     if (!main->Timer1->isActive()) return 1;
-    session.setPollsItself(false);
+    zrv::SessionProbe::setPollsItself(session, false);
 
     // Five transactions: requests of 8 bytes; replies of 7, 61, 8, 21 and 7.
     constexpr double kByte = 10.0 / 9600.0;
@@ -120,7 +121,7 @@ int main(int argc, char** argv)
     main->TrafficF->trigger();
     main->TrendsF->trigger();
 
-    session.setPollsItself(true);
+    zrv::SessionProbe::setPollsItself(session, true);
     const double cpu0 = cpuSeconds();
     QElapsedTimer idle;
     idle.start();
@@ -132,7 +133,7 @@ int main(int argc, char** argv)
 
     // A journal reading runs on the session's thread; the window thread should
     // only ever be busy for the moment it takes to draw a piece or the progress.
-    session.setPollsItself(false);
+    zrv::SessionProbe::setPollsItself(session, false);
     main->N4->trigger();
     QElapsedTimer sinceTick;
     sinceTick.start();
@@ -140,7 +141,7 @@ int main(int argc, char** argv)
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, sinceTick.restart());
-        if (stateName(session.state()) != QLatin1String("ReadingJournal") && session.isIdle())
+        if (stateName(session.state()) != QLatin1String("ReadingJournal") && zrv::SessionProbe::idle(session))
             app.quit();
     });
     probe.start(10);

@@ -12,6 +12,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "windowbase/MessageBox.h"
 
@@ -79,12 +80,12 @@ struct Case {
         sim.reset();
     }
     zrv::Session& session() { return terminal->session(); }
-    bool idle() { return session().isIdle(); }
+    bool idle() { return zrv::SessionProbe::idle(session()); }
     void connect()
     {
         terminal->select->ConnectClick();
         runUntil([this] { return stateName(session().state()) == QLatin1String("Monitoring") && idle(); }, 10000);
-        session().setPollsItself(false);
+        zrv::SessionProbe::setPollsItself(session(), false);
     }
     void silence()
     {
@@ -123,11 +124,11 @@ int main(int argc, char** argv)
         c.connect();
         c.silence();
         probe.start();
-        c.session().setPollsItself(true);
+        zrv::SessionProbe::setPollsItself(c.session(), true);
         QElapsedTimer t;
         t.start();
         runUntil([&] { return t.elapsed() >= 10000; }, 11000);
-        c.session().setPollsItself(false);
+        zrv::SessionProbe::setPollsItself(c.session(), false);
         report("(b) 10 s of polling a silent device", probe.stop());
     }
     {

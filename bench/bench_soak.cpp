@@ -9,6 +9,7 @@
 
 #include "session/Session.h"
 #include "support/MemoryDevice.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 
 #include <QCoreApplication>
@@ -48,9 +49,9 @@ uint64_t packed(uint16_t start, const std::array<uint16_t, 3>& stamp)
 void drain(zrv::Session& session)
 {
     for (;;) {
-        session.waitUntilIdle();
+        zrv::SessionProbe::waitUntilIdle(session);
         QCoreApplication::processEvents();
-        if (session.isIdle()) return;
+        if (zrv::SessionProbe::idle(session)) return;
     }
 }
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv)
 
     zrv::Session session;
     session.setLineOpener(device.opener());
-    session.setPollsItself(false);
+    zrv::SessionProbe::setPollsItself(session, false);
 
     zrv::journal::RecordKeys known;
     zrv::journal::RecordKeys lastKeys;

@@ -12,6 +12,8 @@
 
 #include "clock/DeviceClock.h"
 #include "journal/JournalCursor.h"
+#include "monitor/PollSnapshot.h"
+#include "session/CallLine.h"
 #include "setpoints/SetpointFile.h"
 
 #include <QObject>
@@ -48,6 +50,27 @@ private:
     }
     bool m_finished = false;
     bool m_answered = false;
+};
+
+// A connection: the device found (and read whole), or why not (for
+// PortUnavailable, the system's words for the port). Ended by the operator
+// before either (a disconnection, a dial abandoned): unanswered.
+class ConnectReply : public Reply {
+    Q_OBJECT
+public:
+    explicit ConnectReply(QObject* parent) : Reply(parent) {}
+signals:
+    void found(const zrv::PollSnapshot& device);
+    void failed(zrv::Detection why, const QString& portError);
+};
+
+// A number dialled: whether the modem connected, in its own words.
+class DialReply : public Reply {
+    Q_OBJECT
+public:
+    explicit DialReply(QObject* parent) : Reply(parent) {}
+signals:
+    void dialled(bool success, const QString& state);
 };
 
 // A clock read.

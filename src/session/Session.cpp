@@ -173,6 +173,9 @@ void Session::setConnection(Connection c)
 {
     if (c == m_connection) return;
     m_connection = c;
+    // Left before their answer: the operator ended them.
+    if (m_connecting && (c == Connection::HangingUp || c == Connection::Disconnected)) end(m_connecting, false);
+    if (m_dialling && c != Connection::Dialling) end(m_dialling, false);
     emit stateChanged(state());
 }
 
@@ -213,21 +216,25 @@ void Session::updatePollTimer()
 
 // ---- connection ---------------------------------------------------------------
 
-void Session::connectDevice(const QString& portName, bool viaModem)
+ConnectReply* Session::connectDevice(const QString& portName, bool viaModem)
 {
-    if (m_connection != Connection::Disconnected) return;
+    if (m_connection != Connection::Disconnected) return reply<ConnectReply>(false);
+    m_connecting = reply<ConnectReply>();
     m_abort = false;
     m_externalControl = false;
     m_viaModem = viaModem;
     setConnection(viaModem ? Connection::Dialling : Connection::Detecting);
     const std::string name = portName.toStdString();
     m_portName = name;
-    enqueue(OpKind::Open, [this, name, viaModem] {
+    const bool queued = enqueue(OpKind::Open, [this, name, viaModem] {
         std::string why;
         if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
             post([this, reason] {
-                emit connectionFailed(Detection::PortUnavailable, reason);
+                if (m_connecting) {
+                    emit m_connecting->failed(Detection::PortUnavailable, reason);
+                    end(m_connecting, true);
+                }
                 setConnection(Connection::Disconnected);
             });
             return;
@@ -239,6 +246,9 @@ void Session::connectDevice(const QString& portName, bool viaModem)
         }
         detectDevice();
     });
+    ConnectReply* r = m_connecting;
+    if (!queued) unanswered(r);
+    return r;
 }
 
 void Session::detectDevice()
@@ -251,7 +261,10 @@ void Session::detectDevice()
     if (found == Detection::Stopped) return;
     if (found != Detection::Found) {
         post([this, found] {
-            emit connectionFailed(found, QString());
+            if (m_connecting) {
+                emit m_connecting->failed(found, QString());
+                end(m_connecting, true);
+            }
             setConnection(Connection::Disconnected);
         });
         return;
@@ -263,6 +276,10 @@ void Session::detectDevice()
         m_draft.clear();
         setConnection(Connection::Connected);
         emit deviceFound(device);
+        if (m_connecting) {
+            emit m_connecting->found(device);
+            end(m_connecting, true);
+        }
         setPolling(true);
     });
 }
@@ -366,15 +383,19 @@ void Session::setExternalControl(bool on)
 
 // ---- modem --------------------------------------------------------------------
 
-void Session::dial(const QString& number)
+DialReply* Session::dial(const QString& number)
 {
-    if (m_connection != Connection::Dialling) return;
+    if (m_connection != Connection::Dialling) return reply<DialReply>(false);
+    // A number dialled again: the last one's answer no longer matters.
+    if (m_dialling) end(m_dialling, false);
+    m_dialling = reply<DialReply>();
     const std::string digits = number.toStdString();
     m_modemTimer.stop();
     enqueue(OpKind::Dial, [this, digits] {
         if (m_dialogue) m_dialogue->dial(digits);
     });
     m_modemTimer.start();
+    return m_dialling;
 }
 
 void Session::modemTick()
@@ -389,7 +410,10 @@ void Session::modemTick()
         post([this, success, state] {
             // Nothing stays pending on the line: the next transaction owns it.
             m_modemTimer.stop();
-            emit modemResult(success, state);
+            if (m_dialling) {
+                emit m_dialling->dialled(success, state);
+                end(m_dialling, true);
+            }
         });
         if (!success) return;
         m_dialogue.reset();

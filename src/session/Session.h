@@ -37,6 +37,7 @@
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QString>
 
@@ -145,18 +146,11 @@ public:
     // Whether the connection is polled (one step a second, unless a window
     // holds the line, see holdPolling).
     bool polling() const { return m_polling; }
-    // Whether Timer1's ticks ask for polling steps (on unless set). Off, the
-    // timer still runs and stops as polling says, and whoever drives the
-    // session asks for each step with poll() (tests, benchmarks).
-    void setPollsItself(bool on) { m_pollsItself = on; }
     // The session's own pacing, for the windows that show it (read only).
     const QTimer* pollingTimer() const { return &m_pollTimer; }
     const QTimer* modemTimer() const { return &m_modemTimer; }
     // The clock window has the line while it is shown: polling waits.
     void holdPolling(bool held);
-    // Whether the line is open (it closes on the I/O thread, a moment after
-    // the state says so).
-    bool portOpen() const { return m_portOpen.load(std::memory_order_acquire); }
     // The slave address and reply-length framing ("Быстрый обмен"); they
     // take effect from the next transaction.
     struct LinkOptions {
@@ -167,7 +161,7 @@ public:
     LinkOptions linkOptions() const { return {m_link.slaveAddress(), m_link.fastFraming()}; }
 
     // Connection.
-    void connectDevice(const QString& portName, bool viaModem);
+    ConnectReply* connectDevice(const QString& portName, bool viaModem);
     // Every write to the device is appended to this file (changes.jsonl);
     // empty: no record kept. Set before connecting.
     void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
@@ -178,7 +172,7 @@ public:
 
     // Modem dialogue, while Dialling: dial starts the modem's supervision
     // (a tick every 20 ms) until modemResult.
-    void dial(const QString& number);
+    DialReply* dial(const QString& number);
     void modemTick();
     void cancelDial();
 
@@ -226,12 +220,6 @@ public:
     // The call's script sees it before its next request and hangs up.
     void stopCall();
 
-    // No request queued or running, and no result waiting for delivery.
-    bool isIdle() const;
-    // Requests waiting behind the one running.
-    std::size_t queued() const;
-    // Blocks until no request is queued or running (benchmarks, the close).
-    void waitUntilIdle();
     // The close: the request in flight finishes, queued ones are dropped
     // except the ends of a connection, then the line is closed.
     void shutdown();
@@ -239,15 +227,11 @@ public:
 signals:
     // The connection, the work in flight or external control changed.
     void stateChanged(const zrv::SessionState& state);
-    // Why the connection did not come about; for PortUnavailable, the
-    // system's words for the port.
-    void connectionFailed(zrv::Detection why, const QString& portError);
-    // Detected and read whole: the device as found.
+    // Detected and read whole: the device as found (whoever connected).
     void deviceFound(const zrv::PollSnapshot& found);
     // What the modem hang-up says while it runs (its own words).
     void hangUpStatus(const QString& text);
     void modemDialogueWanted();
-    void modemResult(bool success, const QString& state);
     void polled(const zrv::PollSnapshot& snapshot);
     // A journal reading began: its reply.
     void journalStarted(zrv::JournalReply* reply);
@@ -259,6 +243,11 @@ signals:
 
 private:
     friend class CallLine;
+    // The tests' and benchmarks' view inside (tests/support/SessionProbe.h).
+    friend class SessionProbe;
+    bool isIdle() const;
+    std::size_t queued() const;
+    void waitUntilIdle();
     struct Op {
         OpKind kind;
         std::function<void()> run;
@@ -324,6 +313,10 @@ private:
     QTimer m_modemTimer;
     uint64_t m_journalRun = 0;
     LineOpener m_opener;
+    // The connection being made and the number being dialled, until each
+    // ends.
+    QPointer<ConnectReply> m_connecting;
+    QPointer<DialReply> m_dialling;
     clock::ClockState m_clock;
     setpoints::SetpointDraft m_draft;
 

@@ -7,6 +7,7 @@
 #include "link/ModbusFrame.h"
 #include "session/Session.h"
 #include "support/MemoryDevice.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 
 #include <QCoreApplication>
@@ -28,7 +29,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     });
     Session session;
     session.setLineOpener(device.opener());
-    session.setPollsItself(false);
+    zrv::SessionProbe::setPollsItself(session, false);
 
     int found = 0, polls = 0;
     float p1 = 0;
@@ -106,7 +107,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     session.disconnectDevice();
     settle(session);
     EXPECT_EQ(stateName(session.state()), "Disconnected");
-    EXPECT_FALSE(session.portOpen());
+    EXPECT_FALSE(zrv::SessionProbe::portOpen(session));
     const auto frames = device.written();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(zrvtest::Bytes(frames.back().begin(), frames.back().begin() + 6), (zrvtest::Bytes{1, 5, 0, 15, 0, 0}));

@@ -6,6 +6,7 @@
 #include "journal/Readlog.h"
 #include "session/Session.h"
 #include "support/MemoryDevice.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ protected:
         session = std::make_unique<Session>();
         session->setLineOpener(device.opener());
         // Polling is driven step by step.
-        session->setPollsItself(false);
+        zrv::SessionProbe::setPollsItself(*session, false);
         QObject::connect(session.get(), &Session::stateChanged,
                          [this](const zrv::SessionState& s) { states.push_back(stateName(s)); });
         QObject::connect(session.get(), &Session::transaction,
@@ -74,13 +75,61 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     settle(*session);
     EXPECT_EQ(states, (std::vector<QString>{"Detecting", "Monitoring"}));
     EXPECT_TRUE(session->polling());
-    EXPECT_TRUE(session->portOpen());
+    EXPECT_TRUE(zrv::SessionProbe::portOpen(*session));
     session->disconnectDevice();
     EXPECT_EQ(stateName(session->state()), "HangingUp");
     EXPECT_FALSE(session->polling());
     settle(*session);
     EXPECT_EQ(stateName(session->state()), "Disconnected");
-    EXPECT_FALSE(session->portOpen());
+    EXPECT_FALSE(zrv::SessionProbe::portOpen(*session));
+
+    // Each connection's reply ends once, however the connection ends.
+    std::vector<std::string> ends;
+    const auto follow = [&](zrv::ConnectReply* r) {
+        QObject::connect(r, &zrv::ConnectReply::found, [&ends](const zrv::PollSnapshot& d) {
+            ends.push_back("found " + std::to_string(d.deviceNumber));
+        });
+        QObject::connect(r, &zrv::ConnectReply::failed, [&ends](zrv::Detection why, const QString& port) {
+            ends.push_back("failed " + std::to_string(int(why)) + (port.isEmpty() ? "" : ": " + port.toStdString()));
+        });
+        QObject::connect(r, &zrv::Reply::ended, [&ends, r] { ends.push_back(r->answered() ? "ended" : "not made"); });
+    };
+    follow(session->connectDevice(QStringLiteral("COM1"), false));
+    follow(session->connectDevice(QStringLiteral("COM1"), false));  // one is under way
+    settle(*session);
+    const unsigned number = zrv::snapshotOf(session->image()).deviceNumber;
+    EXPECT_EQ(ends, (std::vector<std::string>{"not made", "found " + std::to_string(number), "ended"}));
+    session->disconnectDevice();
+    settle(*session);
+    ends.clear();
+    silence();
+    follow(session->connectDevice(QStringLiteral("COM1"), false));
+    settle(*session);
+    session->setLineOpener([](const std::string&, std::string* why) -> std::unique_ptr<zrv::SerialLine> {
+        *why = "нет такого порта";
+        return nullptr;
+    });
+    follow(session->connectDevice(QStringLiteral("COM9"), false));
+    settle(*session);
+    EXPECT_EQ(ends, (std::vector<std::string>{"failed " + std::to_string(int(zrv::Detection::NoDevice)), "ended",
+                                              "failed " + std::to_string(int(zrv::Detection::PortUnavailable)) +
+                                                  ": нет такого порта",
+                                              "ended"}));
+    // Through a modem: the dial and the connection given up by the operator
+    // end unanswered.
+    ends.clear();
+    session->setLineOpener(device.opener());
+    follow(session->connectDevice(QStringLiteral("COM1"), true));
+    settle(*session);
+    ASSERT_EQ(stateName(session->state()), "Dialling");
+    zrv::DialReply* dial = session->dial(QStringLiteral("5551234"));
+    bool dialAnswered = true;
+    QObject::connect(dial, &zrv::Reply::ended, [&] { dialAnswered = dial->answered(); });
+    session->disconnectDevice();
+    settle(*session);
+    EXPECT_FALSE(dialAnswered);
+    EXPECT_EQ(ends, (std::vector<std::string>{"not made"}));
+    EXPECT_EQ(stateName(session->state()), "Disconnected");
 }
 
 TEST_F(SessionTest, PollingStepsNeverInterleaveWithCommandsAndTicksDoNotPileUp)
@@ -198,7 +247,7 @@ TEST_F(SessionTest, ShutdownDropsQueuedWorkButStillEndsTheConnection)
     session->readClock(true, true);
     session->disconnectDevice();
     std::thread releaser([&] {
-        while (session->queued() != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (zrv::SessionProbe::queued(*session) != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         release = true;  // only the disconnection is left
     });
     session->shutdown();  // the clock read in flight ends, the disconnection runs, nothing else
@@ -207,7 +256,7 @@ TEST_F(SessionTest, ShutdownDropsQueuedWorkButStillEndsTheConnection)
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(fields(frames.front()), (std::array<int, 3>{4, 20, 6}));
     EXPECT_EQ(fields(frames.back()), (std::array<int, 3>{5, 15, 0}));
-    EXPECT_FALSE(session->portOpen());
+    EXPECT_FALSE(zrv::SessionProbe::portOpen(*session));
 }
 
 TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)

@@ -1,6 +1,7 @@
 #include "Settle.h"
 
 #include "session/Session.h"
+#include "support/SessionProbe.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -9,7 +10,7 @@ void settle(zrv::Session& session)
 {
     // A delivered result may ask for more (a dial's success detects), so
     // look again until both sides are quiet.
-    const auto quiet = [&session] { return session.isIdle(); };
+    const auto quiet = [&session] { return zrv::SessionProbe::idle(session); };
     for (;;) {
         while (!quiet()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);

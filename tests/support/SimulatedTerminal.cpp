@@ -1,4 +1,5 @@
 #include "SimulatedTerminal.h"
+#include "support/SessionProbe.h"
 
 #include "connection/ui/Select_form.h"
 #include "session/Session.h"
@@ -39,7 +40,7 @@ void SimulatedTerminal::createTerminal()
     m_terminal = std::make_unique<Terminal>();
     // Polling is driven step by step by the tests: the timer still runs and
     // stops as the session says, but its ticks ask for nothing.
-    session().setPollsItself(false);
+    zrv::SessionProbe::setPollsItself(session(), false);
     m_terminal->main->show();
 }
 

@@ -10,6 +10,7 @@
 #include "monitor/ui/Measure_form.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "windowbase/MessageBox.h"
@@ -127,7 +128,7 @@ private slots:
         QCOMPARE(m_messages, QStringList{"Ошибка: Устройство не обнаружено"});
         QCOMPARE(requests().size(), std::size_t(4));
         QVERIFY(select()->Connect->isEnabled());
-        QVERIFY(!session().portOpen());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()));
         QVERIFY(!main()->Timer1->isActive());
     }
 
@@ -293,7 +294,7 @@ private slots:
         QVERIFY(!main()->N8->isEnabled() && !main()->N4->isEnabled());
         QVERIFY(!main()->Timer1->isActive());
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Устройство не обнаружено"));
-        QVERIFY(!session().portOpen());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()));
         QCOMPARE(image().coil(15), uint8_t(0));
     }
 

@@ -15,6 +15,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
@@ -50,7 +51,7 @@ private:
     // Until the reader has ended and all it said has reached the windows.
     bool waitForTheReading(int ms)
     {
-        if (!QTest::qWaitFor([this] { return session().isIdle() && !reading(); }, ms)) return false;
+        if (!QTest::qWaitFor([this] { return zrv::SessionProbe::idle(session()) && !reading(); }, ms)) return false;
         settle();
         return true;
     }
@@ -255,7 +256,7 @@ private slots:
         QVERIFY(t().select->Disconnect->isEnabled());
         QTest::mouseClick(t().select->Disconnect, Qt::LeftButton);
         settle();
-        QVERIFY(!session().portOpen());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()));
         const auto seen = m_sim->requests();
         const auto bytes = m_sim->lineBytes();
         QTest::qWait(700);  // longer than a reply time-out: nothing more comes

@@ -8,6 +8,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "shell/Terminal.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "text/Cp1251.h"
@@ -203,7 +204,7 @@ private slots:
         QVERIFY(sets()->rowMarked(10));
         // A journal reading reads all tables again first.
         t().main->N4->trigger();
-        QVERIFY(QTest::qWaitFor([this] { return session().state().idle() && session().isIdle(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return session().state().idle() && zrv::SessionProbe::idle(session()); }, 20000));
         settle();
         QCOMPARE(image().holding(4), m_sim->withDevice([](zrvsim::DeviceModel& d, auto&) { return d.holdings[4]; }));
         // The table still shows the typed values, marked, and the write sends them.

@@ -14,6 +14,7 @@
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
 #include "support/MemoryDevice.h"
+#include "support/SessionProbe.h"
 #include "support/Settle.h"
 #include "support/SimulatedTerminal.h"
 #include "windowbase/MessageBox.h"
@@ -104,7 +105,7 @@ private slots:
         m_session->setLineOpener(m_device->opener());
         // Polling is driven step by step: the timer runs as the session says,
         // its ticks ask for nothing.
-        m_session->setPollsItself(false);
+        zrv::SessionProbe::setPollsItself(*m_session, false);
         m_area = std::make_unique<QMdiArea>();
     }
     void cleanup()
@@ -139,7 +140,7 @@ private slots:
         settle();
         // Monitoring first (its own write), then the disconnection's.
         QCOMPARE(m_device->written(), (std::vector<Bytes>{request({5, 0, 15, 0, 0}), request({5, 0, 15, 0, 0})}));
-        QVERIFY(!session().portOpen());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()));
         QVERIFY(w.Connect->isEnabled() && w.Monitoring->isChecked() && !w.Monitoring->isEnabled());
     }
 
@@ -159,7 +160,7 @@ private slots:
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Устройство не обнаружено"});
         QCOMPARE(m_device->written().size(), std::size_t(4));
-        QVERIFY(!session().portOpen() && w.Connect->isEnabled());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()) && w.Connect->isEnabled());
 
         // Found, but the tables cannot be read: the whole first reading fails.
         m_messages.clear();
@@ -174,7 +175,7 @@ private slots:
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при чтении данных"});
         QCOMPARE(m_device->written().size(), std::size_t(1 + 16));  // detection, then coils 16 down to 1
-        QVERIFY(!session().portOpen() && w.Connect->isEnabled() && !w.Disconnect->isEnabled());
+        QVERIFY(!zrv::SessionProbe::portOpen(session()) && w.Connect->isEnabled() && !w.Disconnect->isEnabled());
     }
 
     void measurementsFollowThePollingAndResetOnDisconnection()
@@ -275,7 +276,7 @@ private slots:
         QSignalSpy stops(&w, &TSets::stopRequested);
         QTest::mouseClick(w.TransferStop, Qt::LeftButton);
         QCOMPARE(stops.size(), 1);  // the wiring ends the connection; alone, nothing does
-        while (!session().isIdle()) {
+        while (!zrv::SessionProbe::idle(session())) {
             QCoreApplication::processEvents();
             if (attempts.size() == 3) QCOMPARE(w.TransferState->text(), QStringLiteral("Запись в ZRV: попытка 3 из 104"));
         }

@@ -83,19 +83,6 @@ TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& se
     connect(Monitoring, &QRadioButton::toggled, this, [this](bool on) { if (on) MonitoringClick(); });
     connect(ExtControl, &QRadioButton::toggled, this, [this](bool on) { if (on) ExtControlClick(); });
     connect(&m_session, &zrv::Session::stateChanged, this, &TSelect::SessionStateChange);
-    connect(&m_session, &zrv::Session::connectionFailed, this, [](zrv::Detection why, const QString&) {
-        switch (why) {
-        case zrv::Detection::PortUnavailable:
-            return ShowMessage(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
-        case zrv::Detection::NoDevice:
-            return ShowMessage(QStringLiteral("Устройство не обнаружено"), QStringLiteral("Ошибка"));
-        case zrv::Detection::TablesUnread:
-            return ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
-        case zrv::Detection::Found:
-        case zrv::Detection::Stopped:
-            return;  // not a failure
-        }
-    });
 
     // Narrow enough to stand beside the measurement window at its default place.
     setClientSize(204, content()->sizeHint().height());
@@ -126,7 +113,20 @@ bool TSelect::modemChosen() const { return ModemEnable->isChecked(); }
 void TSelect::ConnectClick()
 {
     // Numbers are always shown and parsed with "." here; nothing to switch.
-    m_session.connectDevice(portName(), ModemEnable->isChecked());
+    zrv::ConnectReply* reply = m_session.connectDevice(portName(), ModemEnable->isChecked());
+    connect(reply, &zrv::ConnectReply::failed, this, [](zrv::Detection why, const QString&) {
+        switch (why) {
+        case zrv::Detection::PortUnavailable:
+            return ShowMessage(QStringLiteral("Невозможно открыть последовательный порт"), QStringLiteral("Error"));
+        case zrv::Detection::NoDevice:
+            return ShowMessage(QStringLiteral("Устройство не обнаружено"), QStringLiteral("Ошибка"));
+        case zrv::Detection::TablesUnread:
+            return ShowMessage(QStringLiteral("Сбой при чтении данных"), QStringLiteral("Ошибка"));
+        case zrv::Detection::Found:
+        case zrv::Detection::Stopped:
+            return;  // not a failure
+        }
+    });
 }
 
 void TSelect::DisconnectClick()

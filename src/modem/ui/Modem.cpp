@@ -59,7 +59,6 @@ TConnectModem::TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::
     connect(Button1, &QPushButton::clicked, this, &TConnectModem::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TConnectModem::Button2Click);
     connect(&m_session, &zrv::Session::modemDialogueWanted, this, &TConnectModem::runDialogue);
-    connect(&m_session, &zrv::Session::modemResult, this, &TConnectModem::DialResult);
 
     setFixedSize(300, sizeHint().height());
     placeAboveMainCentre(this, main);
@@ -79,7 +78,7 @@ void TConnectModem::runDialogue()
 void TConnectModem::Button2Click()
 {
     State->setText(QStringLiteral("Набор номера..."));
-    m_session.dial(Number->text());
+    connect(m_session.dial(Number->text()), &zrv::DialReply::dialled, this, &TConnectModem::DialResult);
     Button2->setEnabled(false);
 }
 
