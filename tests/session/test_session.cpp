@@ -181,6 +181,13 @@ TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
     settle(*session);
     EXPECT_TRUE(device.written().empty());
     session->setExternalControl(true);
+    // The read holds the line until everything below is asked.
+    std::atomic<bool> release{false};
+    zrvtest::MemoryDevice* d = &device;
+    device.setScript([&release, d](const Bytes& f) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return d->answer(f);
+    });
     follow(session->readSetpoints(), "read");
     EXPECT_EQ(stateName(session->state()), "Busy");
     session->toggleValve(1);  // refused while the transfer runs
@@ -192,6 +199,7 @@ TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
     QObject::connect(waiting, &zrv::ClockReply::read, [&] { ++readings; });
     follow(waiting, "clock");
     follow(session->readClock(true, true), "clock again");
+    release = true;
     settle(*session);
     EXPECT_EQ(ends, (std::vector<std::string>{"mode not made", "journal not made", "clock again not made", "read answered",
                                               "clock answered"}));
