@@ -273,7 +273,7 @@ void Session::detectDevice()
     post([this, device] {
         if (m_connection != Connection::Detecting) return;
         // Edits made against another connection's device are not this one's.
-        m_draft.clear();
+        m_edits.clear();
         setConnection(Connection::Connected);
         emit deviceFound(device);
         if (m_connecting) {
@@ -507,13 +507,6 @@ CommandReply* Session::setMode(int index)
 
 // ---- setpoints ----------------------------------------------------------------
 
-setpoints::EditResult Session::applyEdit(int tab, int subTab, int row, const std::string& text)
-{
-    return m_draft.edit(tab, subTab, row, text, m_image, m_weights);
-}
-
-void Session::loadSetpoints(const setpoints::SetpointSet& set) { m_draft.take(set, m_image, m_weights); }
-
 setpoints::AttemptHook Session::transferAttempts(SetpointsReply* reply)
 {
     return [this, reply](int attempt, int attempts) {
@@ -540,7 +533,7 @@ SetpointsReply* Session::readSetpoints()
             // After a failed read polling stays stopped.
             if (set) {
                 // The operator asked for the device's set: it replaces the edits.
-                m_draft.clear();
+                m_edits.clear();
                 setPolling(true);
             }
             emit r->read(set);
@@ -556,7 +549,7 @@ SetpointsReply* Session::writeSetpoints()
     if (!state().idle()) return reply<SetpointsReply>(false);
     setPolling(false);
     setWork(Work::Transfer);
-    const setpoints::DraftRows draft = m_draft.rows();
+    const setpoints::DraftRows draft = m_edits.rows();
     auto* r = reply<SetpointsReply>();
     const bool queued = enqueue(OpKind::WriteSetpoints, [this, r, draft] {
         // The draft goes into the image, and the checks copy the pending
@@ -582,7 +575,7 @@ SetpointsReply* Session::writeSetpoints()
         if (aborted()) return post([r] { end(r, false); });
         const QString text = fromUtf8(refusal);
         post([this, r, written, text, draft] {
-            if (written) m_draft.forget(draft);
+            if (written) m_edits.forget(draft);
             if (m_work != Work::Transfer) return end(r, false);
             setWork(Work::Idle);
             setPolling(true);

@@ -30,6 +30,7 @@
 #include "session/CallLine.h"
 #include "session/ChangeRecord.h"
 #include "session/Replies.h"
+#include "session/SetpointEdits.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointDraft.h"
@@ -182,19 +183,9 @@ public:
     void step(bool up);
     CommandReply* setMode(int index);
 
-    // Setpoints. An edit goes into the draft, which the write applies on the
-    // I/O thread right before its checks; the image stays the device's.
-    setpoints::EditResult applyEdit(int tab, int subTab, int row, const std::string& text);
-    // A whole set (from a setpoint file) taken as if typed.
-    void loadSetpoints(const setpoints::SetpointSet& set);
-    // What the setpoints table shows: the image with the draft over it
-    // (window thread only; valid until the next call).
-    const RegisterImage& setpointView() { return m_draft.view(m_image, m_weights); }
-    setpoints::SetpointSet setpointViewSet() { return m_draft.viewSet(m_image, m_weights); }
-    // Edits not yet written. A reading of all setpoints ("Загрузить из ZRV"),
-    // a successful write and a new connection end them; a journal reading's
-    // refresh does not.
-    bool hasDraft() const { return !m_draft.empty(); }
+    // Setpoints: the operator's edits (see SetpointEdits.h), and the
+    // device's block read or written.
+    SetpointEdits& setpointEdits() { return m_edits; }
     SetpointsReply* readSetpoints();
     SetpointsReply* writeSetpoints();
 
@@ -318,12 +309,12 @@ private:
     QPointer<ConnectReply> m_connecting;
     QPointer<DialReply> m_dialling;
     clock::ClockState m_clock;
-    setpoints::SetpointDraft m_draft;
 
     // Shared: each entry atomic, written by one thread.
     RegisterImage m_image;
     ValveWeightArray m_weights{};
     ModbusLink m_link{m_image};
+    SetpointEdits m_edits{m_image, m_weights};  // window thread
     std::atomic<bool> m_abort{false};        // the connection is being ended
     std::atomic<bool> m_journalStop{false};  // the operator's stop
     std::atomic<bool> m_portOpen{false};

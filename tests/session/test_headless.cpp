@@ -71,18 +71,18 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     QObject::connect(session.readSetpoints(), &zrv::SetpointsReply::read,
                      [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
     settle(session);
-    ASSERT_EQ(session.applyEdit(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
+    ASSERT_EQ(session.setpointEdits().apply(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
     session.readJournal();
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 40 записей"))) << summary.toStdString();
     EXPECT_EQ(keys.size(), 40u);
-    EXPECT_EQ(session.setpointView().holding(zrv::reg::kTPA), 321);
+    EXPECT_EQ(session.setpointEdits().view().holding(zrv::reg::kTPA), 321);
     QObject::connect(session.writeSetpoints(), &zrv::SetpointsReply::written,
                      [&](bool ok, const QString&) { transfers.push_back(ok); });
     settle(session);
     EXPECT_EQ(transfers, (std::vector<bool>{true, true}));
     EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kTPA]; }), 321);
-    EXPECT_FALSE(session.hasDraft());
+    EXPECT_FALSE(session.setpointEdits().pending());
 
     // The clock.
     QObject::connect(session.readClock(true, true), &zrv::ClockReply::read, [&](const zrv::ClockReading& r) { clock = r; });

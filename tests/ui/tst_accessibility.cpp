@@ -112,9 +112,9 @@ private slots:
         tpa->setFocus();
         tpa->selectAll();
         QTest::keyClick(tpa, Qt::Key_1);
-        QCOMPARE(session().setpointView().holding(4), uint16_t(1));
+        QCOMPARE(session().setpointEdits().view().holding(4), uint16_t(1));
         QTest::keyClick(tpa, Qt::Key_2);
-        QCOMPARE(session().setpointView().holding(4), uint16_t(12));
+        QCOMPARE(session().setpointEdits().view().holding(4), uint16_t(12));
         QCOMPARE(t->cellAt(2, 1)->text(QAccessible::Name), QStringLiteral("12"));
         QVERIFY(sets->Download->isEnabled());
 

@@ -58,7 +58,7 @@ private slots:
         const int modeBefore = onDevice([](zrvsim::DeviceModel& d) { return int(d.holdings[0]); });
         session().setMode(modeBefore == 1 ? 2 : 1);
         settle();
-        QVERIFY(session().applyEdit(3, -1, 3, "95").kind == zrv::setpoints::EditResult::Stored);  // TPA
+        QVERIFY(session().setpointEdits().apply(3, -1, 3, "95").kind == zrv::setpoints::EditResult::Stored);  // TPA
         const int tpaBefore = onDevice([](zrvsim::DeviceModel& d) { return int(d.holdings[4]); });
         session().writeSetpoints();
         settle();

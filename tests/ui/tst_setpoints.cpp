@@ -109,16 +109,16 @@ private slots:
     void editsGoIntoTheDraftAndBadTextIsReported()
     {
         type(1, "1.5");
-        QCOMPARE(session().setpointView().holdingF32(32), 1.5f);
+        QCOMPARE(session().setpointEdits().view().holdingF32(32), 1.5f);
         QCOMPARE(image().holdingF32(32), 0.0f);  // the image stays the device's
-        QVERIFY(session().hasDraft());
+        QVERIFY(session().setpointEdits().pending());
         QVERIFY(m_messages.isEmpty());
         QVERIFY(!sets()->Download->isEnabled());  // not connected
         type(2, "x");
         QCOMPARE(m_messages, QStringList{"MODBUS Terminal: EConvertError\n'x' is not a valid floating point value"});
         // A rebuild replaces the rows without treating them as edits.
         m_messages.clear();
-        QCOMPARE(session().applyEdit(0, 0, 1, "2").kind, zrv::setpoints::EditResult::Stored);
+        QCOMPARE(session().setpointEdits().apply(0, 0, 1, "2").kind, zrv::setpoints::EditResult::Stored);
         sets()->BuildTable();
         QCOMPARE(value(1), QStringLiteral("2"));
         QVERIFY(m_messages.isEmpty());
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(device.first, uint16_t(477));
         QCOMPARE(device.second, uint16_t(weight2 % 32 + 1));
         // Written: the draft is gone and nothing is marked.
-        QVERIFY(!session().hasDraft());
+        QVERIFY(!session().setpointEdits().pending());
         QVERIFY(!sets()->rowMarked(2));
     }
 
@@ -281,7 +281,7 @@ private slots:
         sets()->TabBar->setCurrentIndex(2);
         type(10, "300");
         QVERIFY(m_messages.isEmpty());
-        QCOMPARE(session().setpointViewSet().weights[0], uint8_t(44));
+        QCOMPARE(session().setpointEdits().viewSet().weights[0], uint8_t(44));
         QTest::mouseClick(sets()->Download, Qt::LeftButton);
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Ошибка весового коэффициента клапана 1"});
@@ -363,17 +363,17 @@ private slots:
         QCOMPARE(m_questions, QStringList{QStringLiteral("Файл уставок сохранён для ZRV-%1, подключено ZRV-%2. Загрузить?")
                                               .arg(numberA)
                                               .arg(numberB)});
-        QVERIFY(!session().hasDraft());
+        QVERIFY(!session().setpointEdits().pending());
         QCOMPARE(value(1), ownP2B);
         QVERIFY(!sets()->Download->isEnabled());
         m_answer = true;
         QVERIFY(sets()->loadSetpointFile(windows));
-        const zrv::setpoints::SetpointSet fromWindows = session().setpointViewSet();
+        const zrv::setpoints::SetpointSet fromWindows = session().setpointEdits().viewSet();
         sets()->chooseFile = [path](bool) { return path; };
         QVERIFY(sets()->loadSetpointFile(path));
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
-        QVERIFY(session().setpointViewSet().holding == fromWindows.holding);
-        QVERIFY(session().setpointViewSet().weights == fromWindows.weights);
+        QVERIFY(session().setpointEdits().viewSet().holding == fromWindows.holding);
+        QVERIFY(session().setpointEdits().viewSet().weights == fromWindows.weights);
         QVERIFY(sets()->Download->isEnabled());
         sets()->TabBar->setCurrentIndex(0);
         sets()->TabSet->setCurrentIndex(0);
@@ -404,10 +404,10 @@ private slots:
         // B holds A's set now: the file asks nothing and leaves nothing to
         // write, even over a value typed meanwhile.
         m_questions.clear();
-        session().applyEdit(3, -1, 3, "88");
+        session().setpointEdits().apply(3, -1, 3, "88");
         QVERIFY(sets()->loadSetpointFile(path));
         QVERIFY(m_questions.isEmpty());
-        QVERIFY(!session().hasDraft());
+        QVERIFY(!session().setpointEdits().pending());
         QVERIFY(!sets()->Download->isEnabled());
 
         // The system's reasons are in Russian.
@@ -424,11 +424,11 @@ private slots:
         const QByteArray whole = text.toUtf8();
         bad.write(whole.left(whole.indexOf("HR 60\t")));  // cut off after a whole line
         bad.close();
-        session().applyEdit(3, -1, 3, "88");
+        session().setpointEdits().apply(3, -1, 3, "88");
         QVERIFY(!sets()->loadSetpointFile(bad.fileName()));
         QCOMPARE(m_messages.size(), 1);
         QVERIFY2(m_messages[0].contains(QStringLiteral("файл неполон")), qPrintable(m_messages[0]));
-        QCOMPARE(session().setpointView().holding(4), uint16_t(88));
+        QCOMPARE(session().setpointEdits().view().holding(4), uint16_t(88));
     }
 
     void comparingWithAFileListsExactlyTheRowsThatDiffer()

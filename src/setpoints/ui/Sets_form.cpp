@@ -296,7 +296,7 @@ void TSets::fillRows(int tab, int subTab, bool bySubTabChange)
     Rebuilding = true;
     Table->setRowCount(0);
     // Values as the draft has them: what the table shows is what is written.
-    const zrv::RegisterImage& img = m_session.setpointView();
+    const zrv::RegisterImage& img = m_session.setpointEdits().view();
     int n = 0;
     for (const sp::Row* r : sp::rowsFor(tab, (tab == 0 || tab == 1) ? subTab : sp::kNoSubTab)) {
         Table->insertRow(n);
@@ -344,7 +344,7 @@ void TSets::paintMark(int n, const sp::Row& r)
 
 void TSets::refreshMarks()
 {
-    m_marks = sp::compareSetpoints(m_session.setpointViewSet(), m_deviceSet);
+    m_marks = sp::compareSetpoints(m_session.setpointEdits().viewSet(), m_deviceSet);
     const int tab = TabBar->currentIndex();
     const auto rows = sp::rowsFor(tab, (tab == 0 || tab == 1) ? TabSet->currentIndex() : sp::kNoSubTab);
     for (int n = 0; n < Table->rowCount() && n < int(rows.size()); ++n) paintMark(n, *rows[std::size_t(n)]);
@@ -369,7 +369,7 @@ void TSets::TabSetChange(int index)
 void TSets::SetEditText(int row, const QString& text)
 {
     if (Rebuilding) return;
-    const sp::EditResult r = m_session.applyEdit(TabBar->currentIndex(), TabSet->currentIndex(), row, text.toStdString());
+    const sp::EditResult r = m_session.setpointEdits().apply(TabBar->currentIndex(), TabSet->currentIndex(), row, text.toStdString());
     switch (r.kind) {
     case sp::EditResult::Ignored:
         return;
@@ -495,11 +495,11 @@ bool TSets::loadSetpointFile(const QString& path)
         // The line may have gone while the question was open.
         if (!m_session.state().idle()) return false;
     }
-    m_session.loadSetpoints(r.set);
+    m_session.setpointEdits().load(r.set);
     BuildTable();
     refreshMarks();
     // A file equal to the device leaves nothing to write.
-    m_edited = m_session.hasDraft();
+    m_edited = m_session.setpointEdits().pending();
     Download->setEnabled(m_edited && m_session.state().idle());
     return true;
 }
