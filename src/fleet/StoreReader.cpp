@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -73,13 +74,40 @@ std::string pgFailure(const QSqlError& e)
     return "PostgreSQL: " + pgText(e);
 }
 
-// A column's value as text: a whole number whole, a double in the shortest
-// text that reads back as the same double, a PostgreSQL numeric as the
-// server wrote it (the query asks the driver for its text, not a double).
-std::string cellText(const QVariant& v)
+// A column's value as text into `out` (its room kept from the row before):
+// a whole number whole, a double in the shortest text that reads back as the
+// same double, a PostgreSQL numeric as the server wrote it (the query asks
+// the driver for its text, not a double).
+void cellText(const QVariant& v, std::string& out)
 {
-    if (v.typeId() == QMetaType::QByteArray) return v.toByteArray().toStdString();
-    return v.toString().toStdString();
+    char digits[32];
+    switch (v.typeId()) {
+    case QMetaType::Double: {
+        const auto end = std::to_chars(digits, digits + sizeof digits, v.toDouble()).ptr;
+        out.assign(digits, end);
+        return;
+    }
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::ULongLong:
+    case QMetaType::UInt: {
+        const auto end = v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::UInt
+                             ? std::to_chars(digits, digits + sizeof digits, v.toULongLong()).ptr
+                             : std::to_chars(digits, digits + sizeof digits, v.toLongLong()).ptr;
+        out.assign(digits, end);
+        return;
+    }
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        out.assign(b.constData(), std::size_t(b.size()));
+        return;
+    }
+    default: {
+        const QByteArray utf8 = v.toString().toUtf8();
+        out.assign(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
+    }
 }
 
 class SqlConnection : public StoreConnection {
@@ -108,8 +136,12 @@ public:
         while (q.next()) {
             for (std::size_t i = 0; i < values.size(); ++i) {
                 const QVariant v = q.value(int(i));
-                if (v.isNull()) values[i].reset();
-                else values[i] = cellText(v);
+                if (v.isNull()) {
+                    values[i].reset();
+                } else {
+                    if (!values[i]) values[i].emplace();
+                    cellText(v, *values[i]);
+                }
             }
             row(values);
         }
