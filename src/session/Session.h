@@ -11,8 +11,9 @@
 // command and no transaction overlaps a close.
 //
 // The windows sit on top: they read the image (const) and ask the session
-// for operations; every request returns at once, and results come back as
-// signals on the window thread, in the order the device work produced them.
+// for operations; every request returns at once with its reply
+// (Replies.h), through which its progress and its result come back on the
+// window thread, in the order the device work produced them.
 // One state (stateChanged: the connection, the work in flight, external
 // control) tells each window which of its commands apply; the windows never
 // look at each other. shell/Terminal wires them together. The collector runs
@@ -172,7 +173,7 @@ public:
     void setExternalControl(bool on);
 
     // Modem dialogue, while Dialling: dial starts the modem's supervision
-    // (a tick every 20 ms) until modemResult.
+    // (a tick every 20 ms) until its reply has the modem's answer.
     DialReply* dial(const QString& number);
     void modemTick();
     void cancelDial();
