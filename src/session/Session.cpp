@@ -246,9 +246,7 @@ ConnectReply* Session::connectDevice(const QString& portName, bool viaModem)
         }
         detectDevice();
     });
-    ConnectReply* r = m_connecting;
-    if (!queued) unanswered(r);
-    return r;
+    return taken(m_connecting.data(), queued);
 }
 
 void Session::detectDevice()
@@ -481,6 +479,13 @@ R* Session::reply(bool made)
     return r;
 }
 
+template <class R>
+R* Session::taken(R* r, bool queued)
+{
+    if (!queued) unanswered(r);
+    return r;
+}
+
 void Session::unanswered(Reply* r)
 {
     // After the asker has connected to it.
@@ -501,8 +506,7 @@ CommandReply* Session::setMode(int index)
             end(r, true);
         });
     });
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 // ---- setpoints ----------------------------------------------------------------
@@ -540,8 +544,7 @@ SetpointsReply* Session::readSetpoints()
             end(r, true);
         });
     });
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 SetpointsReply* Session::writeSetpoints()
@@ -583,8 +586,7 @@ SetpointsReply* Session::writeSetpoints()
             end(r, true);
         });
     });
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 // ---- clock --------------------------------------------------------------------
@@ -601,8 +603,7 @@ ClockReply* Session::readClock(bool time, bool date)
         });
     });
     // Dropped: the read already waiting will do.
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 CommandReply* Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
@@ -625,8 +626,7 @@ CommandReply* Session::setClock(const clock::TimeOfDay& time, const clock::Civil
             end(r, true);
         });
     });
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 // ---- journal ------------------------------------------------------------------
@@ -676,8 +676,7 @@ JournalReply* Session::readJournal(std::optional<journal::RecordKeys> known)
             Session::end(r, true);
         });
     });
-    if (!queued) unanswered(r);
-    return r;
+    return taken(r, queued);
 }
 
 void Session::stopJournal()

@@ -260,6 +260,10 @@ private:
     static void end(Reply* reply, bool answered) { reply->end(answered); }
     // The reply ends unanswered once back in the event loop.
     static void unanswered(Reply* reply);
+    // The reply of a request that went into the queue, or was dropped
+    // there (then it ends unanswered).
+    template <class R>
+    static R* taken(R* reply, bool queued);
     // Hands f to the window thread, in order, and never waits. The I/O thread
     // touches nothing of Qt: f goes into a queue of our own, and a write to
     // an eventfd wakes the window thread's event loop (a socket notifier),
