@@ -4,6 +4,7 @@
 # the tests on any include that runs another way.
 #
 #   text <- link <- subsystem logic <- session <- fleet <- collect
+#                                                 fleet <- web
 #                                      session <- windowbase <- windows <- shell
 
 set(ZRV_LOGIC monitor setpoints clock journal modem diagnostics)
@@ -17,6 +18,8 @@ endforeach()
 set(ZRV_LAYER_session ${ZRV_LOGIC} link text)
 set(ZRV_LAYER_fleet ${ZRV_LOGIC} link text)
 set(ZRV_LAYER_collect fleet session ${ZRV_LOGIC} link text)
+# The web console reads the fleet, and knows nothing of a session or a port.
+set(ZRV_LAYER_web fleet ${ZRV_LOGIC} link text)
 set(ZRV_LAYER_windowbase text)
 # Every subsystem's windows (X/ui): the session and the window base; the
 # stations window reads the fleet.
