@@ -14,13 +14,27 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients systemd adduser openssl
   libpq-dev libsystemd-dev procps prometheus-node-exporter prometheus qt6-httpserver-dev qt6-websockets-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
+  chromium
 )
+# The web console's browser tests: Node.js and npm for playwright-core
+# (Debian's, unless the machine has its own).
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# playwright-core as the lock file pins it, beside the tests that use it.
+browser_tests() {
+  local web
+  web="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/web"
+  if [ ! -f "$web/node_modules/.package-lock.json" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+    (cd "$web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  fi
+}
 if [ ${#missing[@]} -eq 0 ]; then
+  browser_tests
   exit 0
 fi
 
@@ -30,3 +44,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+browser_tests
