@@ -14,7 +14,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients systemd adduser openssl
   libpq-dev libsystemd-dev procps prometheus-node-exporter prometheus qt6-httpserver-dev qt6-websockets-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation2
-  chromium
+  chromium zlib1g-dev
 )
 # The web console's browser tests: Node.js and npm for playwright-core
 # (Debian's, unless the machine has its own).

@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -109,6 +111,22 @@ QString advice(const QString& kind)
 }
 
 }  // namespace
+
+QByteArray gzip(const QByteArray& data)
+{
+    z_stream z{};
+    // 15 + 16: a window of 32 KiB, with gzip's header and trailer.
+    if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    const int done = deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return done == Z_STREAM_END ? out : QByteArray();
+}
 
 QByteArray csvField(const QString& text)
 {

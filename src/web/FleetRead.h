@@ -21,6 +21,7 @@ struct FleetSnapshot {
     QByteArray fleetJson;
     QByteArray visitsJson;
     QByteArray visitsCsv;
+    QByteArray fleetGzip, visitsGzip;  // filled by whoever serves them
     std::set<std::string> stations;  // every station shown: the others are 404
     std::string remark;              // a newer schema, say
 };
@@ -59,6 +60,9 @@ std::optional<QByteArray> readJournal(fleet::StoreConnection& db, const std::str
 // calls read), "battery" or "clock" (from the calls).
 std::optional<QByteArray> readChart(fleet::StoreConnection& db, const std::string& station, const std::string& series,
                                     int days, const QDateTime& now, std::string* why);
+
+// gzip's own format (RFC 1952), as browsers take it; nothing when it fails.
+QByteArray gzip(const QByteArray& data);
 
 // A field of CSV, quoted when it must be; a text that a spreadsheet would
 // take for a formula is led by an apostrophe.

@@ -141,7 +141,8 @@ void WebServer::handle(const QHttpServerRequest& request, QHttpServerResponder&&
     r.path = request.url().path();
     r.query = request.url().query(QUrl::FullyEncoded);
     r.authorization = request.value("authorization");
-    r.acceptEncoding = request.value("accept-encoding");
+    r.close = request.value("connection").trimmed().toLower() == "close";
+    r.gzip = request.value("accept-encoding").toLower().contains("gzip");
     r.address = request.remoteAddress().toString();
     const QPointer<QTcpSocket> socket = responder.socket();
     auto shared = std::make_shared<QHttpServerResponder>(std::move(responder));
@@ -197,20 +198,19 @@ QByteArray WebServer::storeState() const
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-WebServer::Response WebServer::fleetPart(QByteArray FleetSnapshot::*part, const QByteArray& type) const
+WebServer::Response WebServer::fleetPart(QByteArray FleetSnapshot::*part, QByteArray FleetSnapshot::*gzipped,
+                                         const QByteArray& type) const
 {
     if (!m_snapshot) {
         Response r = text(503, m_problem.isEmpty() ? QStringLiteral("хранилище ещё не прочитано") : m_problem);
         r.headers.emplace_back("Retry-After", "2");
         return r;
     }
+    // As read, whatever the store's state now (/api/state says that).
     Response r;
     r.type = type;
-    if (type.startsWith("application/json"))
-        // What was read, and in what state the store is now.
-        r.body = "{\"store\":" + storeState() + ",\"data\":" + (*m_snapshot).*part + "}";
-    else
-        r.body = (*m_snapshot).*part;
+    r.body = (*m_snapshot).*part;
+    if (gzipped) r.gzipped = (*m_snapshot).*gzipped;
     return r;
 }
 
@@ -230,11 +230,11 @@ void WebServer::route(const Request& request, const Responder& responder, const 
         r.body = storeState();
         return send(request, responder, socket, r);
     }
-    if (path == QLatin1String("/api/fleet")) return send(request, responder, socket, fleetPart(&FleetSnapshot::fleetJson, "application/json; charset=utf-8"));
+    if (path == QLatin1String("/api/fleet")) return send(request, responder, socket, fleetPart(&FleetSnapshot::fleetJson, &FleetSnapshot::fleetGzip, "application/json; charset=utf-8"));
     if (path == QLatin1String("/api/visits"))
-        return send(request, responder, socket, fleetPart(&FleetSnapshot::visitsJson, "application/json; charset=utf-8"));
+        return send(request, responder, socket, fleetPart(&FleetSnapshot::visitsJson, &FleetSnapshot::visitsGzip, "application/json; charset=utf-8"));
     if (path == QLatin1String("/api/visits.csv")) {
-        Response r = fleetPart(&FleetSnapshot::visitsCsv, "text/csv; charset=utf-8");
+        Response r = fleetPart(&FleetSnapshot::visitsCsv, nullptr, "text/csv; charset=utf-8");
         if (r.status == 200) r.headers.emplace_back("Content-Disposition", "attachment; filename=\"zrv-visits.csv\"");
         return send(request, responder, socket, r);
     }
@@ -244,7 +244,7 @@ void WebServer::route(const Request& request, const Responder& responder, const 
 
     const QUrlQuery q(request.query);
     const std::string name = q.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded).toStdString();
-    if (!m_snapshot) return send(request, responder, socket, fleetPart(&FleetSnapshot::fleetJson, "application/json"));
+    if (!m_snapshot) return send(request, responder, socket, fleetPart(&FleetSnapshot::fleetJson, nullptr, "application/json"));
     if (!m_snapshot->stations.count(name)) return send(request, responder, socket, text(404, QStringLiteral("нет такой станции")));
     const RangeLimits limits = m_options.limits;
     const std::string source = m_options.source;
@@ -252,7 +252,11 @@ void WebServer::route(const Request& request, const Responder& responder, const 
         dropWorkerStore();
         return text(503, QString::fromStdString(why));
     };
-    const QString key = path + QLatin1Char('?') + request.query;
+    // What the answer depends on, and nothing else (a page adds its own
+    // parameter to tell the browser that a picture changed).
+    QString key = path;
+    for (const char* k : {"name", "days", "series", "from", "to"})
+        key += QLatin1Char('\n') + q.queryItemValue(QLatin1String(k), QUrl::FullyDecoded);
     if (station || chart) {
         const auto days = daysOf(q, 7, limits.maxDays);
         if (!days) return send(request, responder, socket, text(400, QStringLiteral("срок: от 1 до %1 дней").arg(limits.maxDays)));
@@ -321,6 +325,7 @@ void WebServer::off(const Request& request, const Responder& responder, const QP
     const std::string generation = m_generation;
     m_pool.start([this, key, work, generation] {
         Response r = work();
+        if (r.status == 200 && r.body.size() > 2048) r.gzipped = gzip(r.body);
         QMetaObject::invokeMethod(this, [this, key, r, generation] {
             if (r.status == 200) {
                 if (m_answers.size() > 128) m_answers.clear();
@@ -344,10 +349,14 @@ void WebServer::send(const Request& request, const Responder& responder, const Q
                                                    {413, "Payload Too Large"},
                                                    {429, "Too Many Requests"},
                                                    {503, "Service Unavailable"}};
+    const bool gzipped = request.gzip && !r.gzipped.isEmpty();
+    const QByteArray& body = gzipped ? r.gzipped : r.body;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasons.value(r.status, "Error") + "\r\n";
     const auto header = [&](const QByteArray& k, const QByteArray& v) { head += k + ": " + v + "\r\n"; };
     header("Content-Type", r.type);
-    header("Content-Length", QByteArray::number(r.body.size()));
+    header("Content-Length", QByteArray::number(body.size()));
+    if (!r.gzipped.isEmpty()) header("Vary", "Accept-Encoding");
+    if (gzipped) header("Content-Encoding", "gzip");
     header("Content-Security-Policy", kPolicy);
     header("X-Content-Type-Options", "nosniff");
     header("X-Frame-Options", "DENY");
@@ -355,12 +364,14 @@ void WebServer::send(const Request& request, const Responder& responder, const Q
     header("Cache-Control", "no-store");
     if (m_options.tls) header("Strict-Transport-Security", "max-age=31536000");
     for (const auto& [k, v] : r.headers) header(k, v);
+    if (request.close) header("Connection", "close");
     head += "\r\n";
-    if (!request.head) head += r.body;
     // Written whole to the socket's buffer: a client that reads slowly
     // holds its own bytes, and nobody's turn.
     socket->write(head);
+    if (!request.head) socket->write(body);
     Listener::answered(socket);
+    if (request.close) socket->disconnectFromHost();
     (void)responder;
 }
 
@@ -383,6 +394,10 @@ void WebServer::poll()
         if (generation && (*generation != known || stale)) {
             snap = readFleet(*db, roster, QDateTime::currentDateTimeUtc(), &why, &busy);
             if (!snap) generation.reset();
+            else {
+                snap->fleetGzip = gzip(snap->fleetJson);
+                snap->visitsGzip = gzip(snap->visitsJson);
+            }
         }
         if (!generation) dropWorkerStore();
         QMetaObject::invokeMethod(this, [this, generation, snap = std::move(snap), why, busy]() mutable {

@@ -61,6 +61,7 @@ private:
         int status = 200;
         QByteArray type = "application/json; charset=utf-8";
         QByteArray body;
+        QByteArray gzipped;  // the body, compressed once, for clients that take it
         std::vector<std::pair<QByteArray, QByteArray>> headers;
     };
     struct Request {
@@ -69,7 +70,8 @@ private:
         QByteArray authorization;
         QString address;
         bool head = false;
-        QByteArray acceptEncoding;
+        bool close = false;  // the client asked to close after the answer
+        bool gzip = false;   // the client takes gzip
     };
     using Responder = std::shared_ptr<QHttpServerResponder>;
     using Work = std::function<Response()>;
@@ -83,7 +85,7 @@ private:
     void off(const Request& request, const Responder& responder, const QPointer<QTcpSocket>& socket, const QString& key,
              Work work);
     void poll();
-    Response fleetPart(QByteArray FleetSnapshot::*part, const QByteArray& type) const;
+    Response fleetPart(QByteArray FleetSnapshot::*part, QByteArray FleetSnapshot::*gzipped, const QByteArray& type) const;
     QByteArray storeState() const;
     static Response text(int status, const QString& words);
 

@@ -436,8 +436,8 @@ private slots:
         QVERIFY2(state["problem"].toString().contains(QStringLiteral("показано прочитанное")), qPrintable(state["problem"].toString()));
         a = http(port, get("/api/fleet"));
         QCOMPARE(a.status, 200);
-        QCOMPARE(QJsonDocument::fromJson(a.body).object()["data"].toObject()["stations"].toArray(),
-                 QJsonDocument::fromJson(fleet).object()["data"].toObject()["stations"].toArray());
+        QCOMPARE(QJsonDocument::fromJson(a.body).object()["stations"].toArray(),
+                 QJsonDocument::fromJson(fleet).object()["stations"].toArray());
         // Damaged: said so too.
         QFile damaged(db);
         QVERIFY(damaged.open(QIODevice::WriteOnly));

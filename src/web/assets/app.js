@@ -133,14 +133,13 @@ function fleetPage(page) {
 
 async function refreshFleet() {
   const doc = await getJson('/api/fleet');
-  showState(doc.store);
-  state.fleet = doc.data;
+  state.fleet = doc;
   fleetRows();
   const tbody = document.getElementById('collector-rows');
   if (tbody) {
-    tbody.replaceChildren(...doc.data.collectors.map(c => el('tr', {}, el('td', {}, c.name), el('td', {}, c.host),
+    tbody.replaceChildren(...doc.collectors.map(c => el('tr', {}, el('td', {}, c.name), el('td', {}, c.host),
       el('td', {}, c.state), el('td', {}, localTime(c.heartbeat)))));
-    if (!doc.data.collectors.length) tbody.replaceChildren(el('tr', {}, el('td', { colspan: 4 }, 'Сборщики без общего списка станций не отмечаются.')));
+    if (!doc.collectors.length) tbody.replaceChildren(el('tr', {}, el('td', { colspan: 4 }, 'Сборщики без общего списка станций не отмечаются.')));
   }
 }
 
@@ -152,14 +151,13 @@ function visitValues(v) {
 
 async function visitsPage(page) {
   const doc = await getJson('/api/visits');
-  showState(doc.store);
-  const visits = doc.data.visits;
+  const visits = doc.visits;
   page.replaceChildren(
     el('h1', {}, 'Что требует выезда'),
     el('p', { class: 'noprint' },
       el('button', { type: 'button', onclick: () => window.print() }, 'Печать'), ' ',
       el('a', { href: '/api/visits.csv', download: 'zrv-visits.csv' }, 'CSV')),
-    el('p', { class: 'printonly' }, `Прочитано ${localTime(doc.data.readAt)}; замечаний ${visits.length}`),
+    el('p', { class: 'printonly' }, `Прочитано ${localTime(doc.readAt)}; замечаний ${visits.length}`),
     visits.length ? el('table', { id: 'visits' },
       el('thead', {}, el('tr', {}, ['Важность', 'Станция', 'С', 'Замечание', 'Значения', 'Взять и сделать'].map(t => el('th', { scope: 'col' }, t)))),
       el('tbody', {}, visits.map(v => el('tr', { class: v.severity === 'critical' ? 'critical' : null },
@@ -274,7 +272,11 @@ window.addEventListener('hashchange', () => {
   route();
 });
 document.addEventListener('DOMContentLoaded', async () => {
-  try { state.serial = (await getJson('/api/state')).serial; } catch (e) { /* shown by the page */ }
+  try {
+    const s = await getJson('/api/state');
+    state.serial = s.serial;
+    showState(s);
+  } catch (e) { /* shown by the page */ }
   await route();
   setTimeout(watch, 2000);
 });
