@@ -53,10 +53,10 @@ function showState(store) {
 
 const columns = [
   { key: 'name', title: 'Станция', value: s => s.name },
-  { key: 'started', title: 'Последний вызов', value: s => s.last ? s.last.started : null, show: v => localTime(v) },
+  { key: 'started', title: 'Последний вызов', value: s => s.last ? s.last.started : null, show: v => localTime(v), nowrap: true },
   { key: 'outcome', title: 'Итог', value: s => s.last ? s.last.outcomeText : null,
     show: (v, s) => s.last && s.last.outcome !== 'ok' && s.last.why ? `${v}: ${s.last.why}` : v },
-  { key: 'nextDue', title: 'Следующий вызов', value: s => s.nextDue, show: v => localTime(v) },
+  { key: 'nextDue', title: 'Следующий вызов', value: s => s.nextDue, show: v => localTime(v), nowrap: true },
   { key: 'overdue', title: 'Просрочена', value: s => s.overdue ? 1 : null, show: v => v ? 'да' : '' },
   { key: 'findings', title: 'Замечания', value: s => s.findings.length ? s.findings.filter(f => f.severity === 'critical').length * 1000 + s.findings.length : null,
     show: (v, s) => s.findings.map(f => `${severityWord(f.severity)}: ${f.text}`).join('; ') },
@@ -64,7 +64,7 @@ const columns = [
   { key: 'clock', title: 'Часы, с', value: s => s.clockOffsetS, show: v => num(v, 0), numeric: true },
   { key: 'p1', title: 'P1', value: s => s.p1, show: v => num(v, 3), numeric: true },
   { key: 'p2', title: 'P2', value: s => s.p2, show: v => num(v, 3), numeric: true },
-  { key: 'line', title: 'Линия', value: s => s.line || null },
+  { key: 'line', title: 'Линия', value: s => s.line || null, nowrap: true },
 ];
 
 // Empty cells first going up, as the stations window sorts.
@@ -100,7 +100,7 @@ function fleetRows() {
     const v = c.value(s);
     const shown = c.show ? c.show(v, s) : (v ?? '');
     if (c.key === 'name') return el('th', { scope: 'row' }, el('a', { href: '#/station/' + encodeURIComponent(s.name) }, s.name));
-    return el('td', { class: c.numeric ? 'num' : null }, shown);
+    return el('td', { class: c.numeric ? 'num' : c.nowrap ? 'nowrap' : null }, shown);
   }))));
   document.getElementById('fleet-count').textContent = `Показано ${Math.min(rows.length, state.shown)} из ${rows.length} (всего станций ${state.fleet.stations.length})`;
   const more = document.getElementById('fleet-more');
