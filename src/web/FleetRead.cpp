@@ -144,14 +144,25 @@ QByteArray csvField(const QString& text)
     return t.toUtf8();
 }
 
-std::optional<std::string> readGeneration(StoreConnection& db, std::string* why, bool* busy)
+std::optional<std::string> readGeneration(StoreConnection& db, bool postgres, std::string* why, bool* busy)
 {
     std::string g;
-    if (!db.select("SELECT COUNT(*), MAX(started_utc) FROM calls", {},
-                   [&](const StoreRow& r) { g = text(r[0]) + '/' + text(r[1]); }, why, busy))
+    const auto add = [&](const StoreRow& r) {
+        for (const auto& c : r) g += text(c) + '/';
+    };
+    if (!postgres) {
+        if (!db.select("SELECT MAX(rowid) FROM calls", {}, add, why, busy)) return std::nullopt;
+        return g;
+    }
+    // The statistics follow a commit within a second or so; the schedules
+    // move in the call's own transaction (not every call moves one).
+    if (!db.select("SELECT n_tup_ins, n_tup_upd FROM pg_stat_user_tables WHERE relname = 'calls' AND schemaname = current_schema()",
+                   {}, add, why, busy))
         return std::nullopt;
-    // Findings are cleared by calls, and the collectors' heartbeats move on
-    // their own: the minute keeps the collectors' states fresh.
+    const std::optional<bool> shared = db.hasTable("fleet_stations", why, busy);
+    if (!shared) return std::nullopt;
+    if (*shared && !db.select("SELECT COUNT(*), MAX(last_attempt), SUM(fails) FROM fleet_stations", {}, add, why, busy))
+        return std::nullopt;
     return g;
 }
 
@@ -188,11 +199,17 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
     };
 
     const std::string collector = *version >= 4 ? "c.collector" : "NULL";
+    // Each station's newest call by one probe of the calls' index a station
+    // (the stations from their schedules), not by grouping every call the
+    // store ever kept; a store from before the schedules groups.
+    const std::string newest =
+        *version >= 4 ? "SELECT f.station AS station, (SELECT MAX(m.started_utc) FROM calls m WHERE m.station = f.station) "
+                        "AS newest FROM fleet_stations f"
+                      : "SELECT station, MAX(started_utc) AS newest FROM calls GROUP BY station";
     const std::string query =
         "SELECT c.station, c.started_utc, c.attempt, c.outcome, substr(c.why, 1, 4096), c.port, c.vbat, c.clock_offset_s, "
-        "c.p1, c.p2, c.setpoint_differences, " + collector +
-        " FROM calls c JOIN (SELECT station, MAX(started_utc) AS newest FROM calls GROUP BY station) n "
-        "ON c.station = n.station AND c.started_utc = n.newest";
+        "c.p1, c.p2, c.setpoint_differences, " + collector + " FROM calls c JOIN (" + newest +
+        ") n ON c.station = n.station AND c.started_utc = n.newest";
     std::map<std::string, long long> attempts;
     if (!db.select(
             query, {},
@@ -226,12 +243,13 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
             why, busy))
         return std::nullopt;
 
-    // Each station's last success, for "overdue" where no shared table says.
-    if (!db.select("SELECT station, MAX(started_utc) FROM calls WHERE outcome = 'ok' GROUP BY station", {},
-                   [&](const StoreRow& c) {
-                       if (Row* r = row(text(c[0]))) r->success = double(utcMs(text(c[1]))) / 1000.0;
-                   },
-                   why, busy))
+    // Each station's last success, for "overdue": the schedule keeps it; a
+    // store from before the schedules is asked its calls.
+    if (*version < 4 && !db.select("SELECT station, MAX(started_utc) FROM calls WHERE outcome = 'ok' GROUP BY station", {},
+                                   [&](const StoreRow& c) {
+                                       if (Row* r = row(text(c[0]))) r->success = double(utcMs(text(c[1]))) / 1000.0;
+                                   },
+                                   why, busy))
         return std::nullopt;
 
     QJsonArray visits;
@@ -257,7 +275,7 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
     QJsonArray collectors;
     if (*version >= 4) {
         const double nowS = double(now.toMSecsSinceEpoch()) / 1000.0;
-        if (!db.select("SELECT station, next_due, every_s FROM fleet_stations", {},
+        if (!db.select("SELECT station, next_due, every_s, last_success FROM fleet_stations", {},
                        [&](const StoreRow& s) {
                            Row* r = row(text(s[0]));
                            if (!r) return;
@@ -265,6 +283,8 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
                            if (std::isfinite(next)) r->nextDue = next;
                            const double every = fleet::storeReal(s[2]);
                            if (std::isfinite(every) && every > 0) r->every = every;
+                           const double success = fleet::storeReal(s[3]);
+                           if (std::isfinite(success) && success > 0) r->success = success;
                        },
                        why, busy))
             return std::nullopt;

@@ -34,9 +34,11 @@ struct RangeLimits {
     int maxCalls = 2000;
 };
 
-// What changes whenever a collector stores a call: the newest call and how
-// many there are. Cheap (the calls' index), so it can be asked every second.
-std::optional<std::string> readGeneration(fleet::StoreConnection& db, std::string* why, bool* busy);
+// What changes whenever a collector stores a call, asked every few seconds
+// of a store that may hold years of calls, so it reads no table through:
+// SQLite's newest row of calls; PostgreSQL's rows of calls inserted as the
+// server counts them, and the stations' schedules.
+std::optional<std::string> readGeneration(fleet::StoreConnection& db, bool postgres, std::string* why, bool* busy);
 
 // The roster, when given, decides which stations are the fleet (with their
 // lines); else every station the store has calls of.

@@ -170,7 +170,7 @@ void WebServer::handle(const QHttpServerRequest& request, QHttpServerResponder&&
     if (!credentials) return send(r, shared, socket, challenge);
     // The key derivation takes its time off the event loop.
     const Users* users = &*m_options.users;
-    QThreadPool::globalInstance()->start([this, users, credentials, r, shared, socket, challenge] {
+    m_pool.start([this, users, credentials, r, shared, socket, challenge] {
         const bool ok = users->check(credentials->first, credentials->second);
         QMetaObject::invokeMethod(this, [this, ok, r, shared, socket, challenge] {
             if (ok) {
@@ -390,7 +390,7 @@ void WebServer::poll()
         std::optional<std::string> generation;
         std::optional<FleetSnapshot> snap;
         fleet::StoreConnection* db = workerStore(source, &why);
-        if (db) generation = readGeneration(*db, &why, &busy);
+        if (db) generation = readGeneration(*db, fleet::isPostgresSource(source), &why, &busy);
         if (generation && (*generation != known || stale)) {
             snap = readFleet(*db, roster, QDateTime::currentDateTimeUtc(), &why, &busy);
             if (!snap) generation.reset();
