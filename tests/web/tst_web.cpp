@@ -17,6 +17,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSslSocket>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -408,6 +409,18 @@ private slots:
         while (t.elapsed() < 10000 && (a = http(port, get("/api/fleet"))).status != 200) QTest::qWait(200);
         QCOMPARE(a.status, 200);
         const QByteArray fleet = a.body;
+        // A client that stalls mid-request, and one that asks and never
+        // reads its answer, hold up nobody.
+        QTcpSocket stalled, deaf;
+        stalled.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        deaf.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(stalled.waitForConnected(5000) && deaf.waitForConnected(5000));
+        stalled.write("GET /api/fleet HTTP/1.1\r\nHost: 127.");
+        deaf.setReadBufferSize(1);
+        for (int i = 0; i < 50; ++i) deaf.write(get("/api/fleet").replace("Connection: close\r\n", ""));
+        stalled.flush();
+        deaf.flush();
+        for (int i = 0; i < 5; ++i) QCOMPARE(http(port, get("/api/visits")).status, 200);
         // A request of 10 MB is cut off as it comes, and the server serves on.
         QByteArray huge = "POST /api/fleet HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10485760\r\n\r\n";
         huge += QByteArray(10 * 1024 * 1024, 'x');
