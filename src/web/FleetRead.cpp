@@ -199,17 +199,18 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
     };
 
     const std::string collector = *version >= 4 ? "c.collector" : "NULL";
-    // Each station's newest call by one probe of the calls' index a station
-    // (the stations from their schedules), not by grouping every call the
-    // store ever kept; a store from before the schedules groups.
-    const std::string newest =
-        *version >= 4 ? "SELECT f.station AS station, (SELECT MAX(m.started_utc) FROM calls m WHERE m.station = f.station) "
-                        "AS newest FROM fleet_stations f"
-                      : "SELECT station, MAX(started_utc) AS newest FROM calls GROUP BY station";
+    // Each station's newest call by probes of the calls' own index: the
+    // stations one after another (each the least name past the one before),
+    // then each one's newest start, rather than by grouping every call the
+    // store ever kept. SQLite and PostgreSQL both take it.
     const std::string query =
+        "WITH RECURSIVE s(station) AS (SELECT MIN(station) FROM calls UNION ALL "
+        "SELECT (SELECT MIN(m.station) FROM calls m WHERE m.station > s.station) FROM s WHERE s.station IS NOT NULL), "
+        "n(station, newest) AS (SELECT s.station, (SELECT MAX(m.started_utc) FROM calls m WHERE m.station = s.station) "
+        "FROM s WHERE s.station IS NOT NULL) "
         "SELECT c.station, c.started_utc, c.attempt, c.outcome, substr(c.why, 1, 4096), c.port, c.vbat, c.clock_offset_s, "
-        "c.p1, c.p2, c.setpoint_differences, " + collector + " FROM calls c JOIN (" + newest +
-        ") n ON c.station = n.station AND c.started_utc = n.newest";
+        "c.p1, c.p2, c.setpoint_differences, " + collector +
+        " FROM n JOIN calls c ON c.station = n.station AND c.started_utc = n.newest";
     std::map<std::string, long long> attempts;
     if (!db.select(
             query, {},
