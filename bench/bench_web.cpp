@@ -8,6 +8,7 @@
 // requests against what it held after the first hundred.
 
 #include "collect/Store.h"
+#include "support/LoopbackPort.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -33,19 +34,6 @@
 #include <vector>
 
 namespace {
-
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 // One GET over its own connection: the status and the bytes of the answer.
 int get(int port, const std::string& path, std::size_t* bytes)
@@ -195,7 +183,7 @@ int main(int argc, char** argv)
     sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(raw);
 
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     QProcess web;
     web.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     web.start(ZRVWEB_PROGRAM, {"--store", db, "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});

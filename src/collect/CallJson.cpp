@@ -344,13 +344,11 @@ QString callToInflux(const CallResult& c)
     const QString station = tagValue(QString::fromStdString(c.station));
     QString out;
     if (const auto at = nanoseconds(c.started.toMSecsSinceEpoch())) {
+        // In one pass: a name holding "%1" must not take a number's place.
         out = QStringLiteral("zrv_call,station=%1,outcome=%2 device=%3i,seconds=%4,records=%5i,tx_ok=%6i,tx_failed=%7i")
-                  .arg(station, QLatin1String(outcomeName(c.outcome)))
-                  .arg(c.deviceNumber)
-                  .arg(c.seconds, 0, 'f', 3)
-                  .arg(c.records.size())
-                  .arg(c.transactionsOk)
-                  .arg(c.transactionsFailed);
+                  .arg(station, QLatin1String(outcomeName(c.outcome)), QString::number(c.deviceNumber),
+                       QString::number(c.seconds, 'f', 3), QString::number(c.records.size()),
+                       QString::number(c.transactionsOk), QString::number(c.transactionsFailed));
         out += QStringLiteral(",timeouts=%1i,crc_errors=%2i,exceptions=%3i").arg(c.timeouts).arg(c.crcErrors).arg(c.exceptions);
         if (c.recordsLost) out += QStringLiteral(",records_lost=%1i").arg(c.recordsLost);
         if (c.measurements) {
@@ -369,13 +367,9 @@ QString callToInflux(const CallResult& c)
         if (!at) continue;
         const QString values = floatFields({{"p1", r.p1}, {"p2", r.p2}, {"t", r.t}, {"q", r.q}}, false);
         out += QStringLiteral("zrv_journal,station=%1,device=%2 %3%4entries=%5i,start=%6i,stamp=%7 %8\n")
-                   .arg(station)
-                   .arg(c.deviceNumber)
-                   .arg(values, values.isEmpty() ? QString() : QStringLiteral(","))
-                   .arg(r.entries)
-                   .arg(r.key.start)
-                   .arg(fieldString(stampKey(r.key)))
-                   .arg(*at);
+                   .arg(station, QString::number(c.deviceNumber), values,
+                        values.isEmpty() ? QString() : QStringLiteral(","), QString::number(r.entries),
+                        QString::number(r.key.start), fieldString(stampKey(r.key)), QString::number(*at));
     }
     return out;
 }

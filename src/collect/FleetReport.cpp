@@ -180,7 +180,7 @@ int printFleetReport(const ReportOptions& o, FILE* out)
                         const double share = calls ? double(failed) / calls : 0;
                         lines.append(QJsonObject{{"line", port}, {"calls", calls}, {"failed", failed}, {"share", share}});
                         if (calls >= 3 && failed == calls)
-                            problems.push_back({2, QStringLiteral("линия %1: все %2 вызовов за сутки со сбоем").arg(port).arg(calls)});
+                            problems.push_back({2, QStringLiteral("линия %1: все %2 вызовов за сутки со сбоем").arg(port, QString::number(calls))});
                     },
                     &why))
         return unknown(why);
@@ -224,7 +224,8 @@ int printFleetReport(const ReportOptions& o, FILE* out)
     }
     for (const QJsonValue& f : failing) {
         const QJsonObject x = f.toObject();
-        t += QStringLiteral("со сбоем: %1 (%2 подряд): %3\n").arg(x["station"].toString()).arg(x["fails"].toInt()).arg(x["why"].toString());
+        t += QStringLiteral("со сбоем: %1 (%2 подряд): %3\n")
+                 .arg(x["station"].toString(), QString::number(x["fails"].toInt()), x["why"].toString());
     }
     for (const QJsonValue& l : lines) {
         const QJsonObject x = l.toObject();

@@ -148,6 +148,18 @@ TEST(CallJson, NoOutputCarriesARawControlCharacter)
     EXPECT_EQ(printable(QStringLiteral("a\u0085b\u007fc")), QStringLiteral("a\uFFFDb\uFFFDc"));
 }
 
+TEST(CallJson, ANameHoldingPercentAndDigitsTakesNoNumbersPlace)
+{
+    // Found by the fuzzer: "%0", "%1" in a station's name were taken for
+    // places of the numbers that followed it, and the line said device=0.165i.
+    CallResult c = sampleCall();
+    c.station = "plain";
+    const QString plain = callToInflux(c);
+    c.station = "ГРП 50%1%2 %7";
+    QString named = callToInflux(c);
+    EXPECT_EQ(named.replace(QStringLiteral("ГРП\\ 50%1%2\\ %7"), QStringLiteral("plain")), plain) << named.toStdString();
+}
+
 TEST(Metrics, UnknownValuesAreNaNNamesAreEscapedAndAnUnwritableFolderIsSaidOnce)
 {
     Roster roster;

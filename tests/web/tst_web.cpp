@@ -240,6 +240,16 @@ class TestWeb : public QObject {
         return web;
     }
 
+    static QSqlDatabase pgConnection(const QString& name, int port, const QString& user)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
+        db.setHostName("127.0.0.1");
+        db.setPort(port);
+        db.setUserName(user);
+        db.setDatabaseName("zrv");
+        return db;
+    }
+
     static void stop(QProcess* p)
     {
         p->terminate();
@@ -327,20 +337,12 @@ private slots:
                         &why),
                  qPrintable(why));
         {
-            QSqlDatabase owner = QSqlDatabase::addDatabase("QPSQL", "owner");
-            owner.setHostName("127.0.0.1");
-            owner.setPort(pg.port());
-            owner.setUserName("postgres");
-            owner.setDatabaseName("zrv");
+            QSqlDatabase owner = pgConnection("owner", pg.port(), "postgres");
             QVERIFY(owner.open());
             const QString viewer = QStringLiteral("postgresql://viewer@127.0.0.1:%1/zrv").arg(pg.port());
             inTheBrowser(owner, pg.url(), {"--roster", roster, "--store", viewer}, "postgresql");
             // The role could not have written had the console tried.
-            QSqlDatabase v = QSqlDatabase::addDatabase("QPSQL", "viewer");
-            v.setHostName("127.0.0.1");
-            v.setPort(pg.port());
-            v.setUserName("viewer");
-            v.setDatabaseName("zrv");
+            QSqlDatabase v = pgConnection("viewer", pg.port(), "viewer");
             QVERIFY(v.open());
             QSqlQuery q(v);
             QVERIFY(!q.exec("DELETE FROM calls"));
