@@ -156,7 +156,7 @@ void TStationHistory::reload()
         return;
     }
     const int days = kDays[std::clamp(Span->currentIndex(), 0, 2)];
-    State->setText(QStringLiteral("Чтение %1 за %2 дней...").arg(m_station).arg(days));
+    State->setText(QStringLiteral("Чтение %1 за %2 дней...").arg(m_station, QString::number(days)));
     const int columns = std::max(100, int(Pressures->chart()->plotArea().width()));
     const std::string station = m_station.toStdString();
     const std::string source = m_source;

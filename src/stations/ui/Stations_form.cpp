@@ -545,7 +545,7 @@ bool TStations::chooseRow(int row)
         ChoiceState->setText(QStringLiteral("«%1» не выбрана: %2").arg(name, refused));
         return false;
     }
-    QString said = QStringLiteral("«%1» выбрана в окне «Выбор устройства»: COM%2").arg(name).arg(port->com);
+    QString said = QStringLiteral("«%1» выбрана в окне «Выбор устройства»: COM%2").arg(name, QString::number(port->com));
     if (!port->madeEntry.empty())
         said += QStringLiteral(" (в папке портов записано: %1)").arg(uiText(port->madeEntry));
     said += QStringLiteral(", адрес %1").arg(s->address);
