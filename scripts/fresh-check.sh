@@ -51,6 +51,13 @@ for m in proc sys dev dev/pts; do
   mounts+=("$target/$m")
 done
 cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
+# The authorities this machine's administrator added (a proxy's, say) are
+# the newcomer's too: npm reaches its registry through them.
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  mkdir -p "$target/usr/local/share/ca-certificates"
+  cp /usr/local/share/ca-certificates/*.crt "$target/usr/local/share/ca-certificates/"
+  chroot "$target" update-ca-certificates >/dev/null 2>&1 || true
+fi
 # The /etc/hosts an installed Debian has (localhost for IPv4 and IPv6, then
 # the host's own name, which sudo looks up); debootstrap leaves none.
 if ! grep -qE '^[[:space:]]*127\.0\.0\.1[[:space:]].*\blocalhost\b' "$target/etc/hosts" 2>/dev/null; then

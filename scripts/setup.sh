@@ -31,7 +31,11 @@ browser_tests() {
   web="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/web"
   [ -f "$web/package-lock.json" ] || return 0  # a tree without the tests
   if [ ! -f "$web/node_modules/.package-lock.json" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
-    (cd "$web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    # Node trusts its own list of authorities; the system's (with a local
+    # one an administrator added, a proxy's say) is what apt and curl trust.
+    local ca="${NODE_EXTRA_CA_CERTS:-}"
+    if [ -z "$ca" ] && [ -f /etc/ssl/certs/ca-certificates.crt ]; then ca=/etc/ssl/certs/ca-certificates.crt; fi
+    (cd "$web" && NODE_EXTRA_CA_CERTS="$ca" npm ci --no-audit --no-fund --loglevel=error >/dev/null)
   fi
 }
 if [ ${#missing[@]} -eq 0 ]; then

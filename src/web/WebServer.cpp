@@ -168,11 +168,23 @@ void WebServer::handle(const QHttpServerRequest& request, QHttpServerResponder&&
     }
     const auto credentials = basicCredentials(r.authorization);
     if (!credentials) return send(r, shared, socket, challenge);
-    // The key derivation takes its time off the event loop.
+    // The key derivation takes its time off the event loop, and is a cost:
+    // an address has two guesses in the works at most, everybody 64.
+    int& checking = m_checking[r.address];
+    if (checking >= 2 || m_checkingAll >= 64) {
+        if (checking == 0) m_checking.remove(r.address);
+        Response slow = text(429, QStringLiteral("пароли проверяются: повторите через 1 с"));
+        slow.headers.emplace_back("Retry-After", "1");
+        return send(r, shared, socket, slow);
+    }
+    ++checking;
+    ++m_checkingAll;
     const Users* users = &*m_options.users;
     m_pool.start([this, users, credentials, r, shared, socket, challenge] {
         const bool ok = users->check(credentials->first, credentials->second);
         QMetaObject::invokeMethod(this, [this, ok, r, shared, socket, challenge] {
+            --m_checkingAll;
+            if (--m_checking[r.address] <= 0) m_checking.remove(r.address);
             if (ok) {
                 if (m_verified.size() > 1000) m_verified.clear();
                 m_verified.insert(r.authorization, true);

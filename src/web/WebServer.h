@@ -104,6 +104,8 @@ private:
     bool m_firstReadSaid = false;
     LoginThrottle m_throttle;
     QHash<QByteArray, bool> m_verified;  // Authorization headers already checked
+    QHash<QString, int> m_checking;      // password checks running, by address
+    int m_checkingAll = 0;
     struct Waiting {
         Request request;
         Responder responder;
