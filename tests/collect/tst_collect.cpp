@@ -1258,7 +1258,9 @@ private slots:
         const QString err = QString::fromUtf8(c.readAllStandardError());
         QCOMPARE(c.exitCode(), 1);
         QVERIFY2(err.contains(QStringLiteral("остановка")), qPrintable(err));
-        QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'"), 2);
+        const int ok = count(db, "SELECT COUNT(*) FROM calls WHERE outcome = 'ok'");
+        QVERIFY2(ok == 2, qPrintable(QStringLiteral("%1 calls ok; the program said:\n%2\n%3")
+                                         .arg(QString::number(ok), QString::fromUtf8(out), err)));
         QCOMPARE(count(db, "SELECT COUNT(*) FROM calls WHERE station = 'S' AND outcome = 'stopped'"), 1);
         QCOMPARE(count(db, "SELECT COUNT(*) FROM journal"), 10);
         // The fleet's log: each device reached once, its connection closed
