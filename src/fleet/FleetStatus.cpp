@@ -36,7 +36,13 @@ std::optional<int> count(std::optional<long long> v)
     return int(*v);
 }
 
-std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bool* busy)
+// A value no device reports (a pressure past reason, a battery of -5 V, a
+// clock ten years off) is drawn as nothing.
+double orNaN(double v, bool plausible) { return plausible ? v : std::nan(""); }
+
+}  // namespace
+
+std::optional<long long> storeSchemaVersion(StoreConnection& db, std::string* why, bool* busy)
 {
     const std::optional<bool> has = db.hasTable("zrv_schema", why, busy);
     if (!has) return std::nullopt;
@@ -46,11 +52,21 @@ std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bo
     return version;
 }
 
-// A value no device reports (a pressure past reason, a battery of -5 V, a
-// clock ten years off) is drawn as nothing.
-double orNaN(double v, bool plausible) { return plausible ? v : std::nan(""); }
+std::string newerStoreRemark(long long version)
+{
+    if (version <= kSchemaVersion) return {};
+    return "схема хранилища версии " + std::to_string(version) + " новее этой программы (" + std::to_string(kSchemaVersion) +
+           "): показанное может быть неполным";
+}
 
-}  // namespace
+std::optional<qint64> recordedAtMs(const std::string& at)
+{
+    int y = 0, mo = 0, d = 0, hh = 0, mi = 0, ss = 0;
+    if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return std::nullopt;
+    const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
+    if (!t.isValid()) return std::nullopt;
+    return t.toMSecsSinceEpoch();
+}
 
 std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& source, std::string* why, bool* busy,
                                                              std::string* remark, StationFindings* findings)
@@ -66,11 +82,9 @@ std::optional<std::map<std::string, LastCall>> readLastCalls(const std::string& 
     std::unique_ptr<StoreConnection> db = openStoreForReading(source, why, busy);
     if (!db) return std::nullopt;
     // A store a newer collector wrote: read what can be read, and say so.
-    const std::optional<long long> version = schemaVersion(*db, &w, busy);
+    const std::optional<long long> version = storeSchemaVersion(*db, &w, busy);
     if (!version) return fail(w);
-    if (*version > kSchemaVersion && remark)
-        *remark = "схема хранилища версии " + std::to_string(*version) + " новее этой программы (" +
-                  std::to_string(kSchemaVersion) + "): показанное может быть неполным";
+    if (remark) *remark = newerStoreRemark(*version);
     // The newest call of each station through the collector's index on
     // (station, started_utc); a retried call shares no start with its first.
     static const char kQuery[] =
@@ -134,7 +148,7 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
     };
     std::unique_ptr<StoreConnection> db = openStoreForReading(source, why);
     if (!db) return std::nullopt;
-    const std::optional<long long> version = schemaVersion(*db, &w, nullptr);
+    const std::optional<long long> version = storeSchemaVersion(*db, &w, nullptr);
     if (!version) return fail(w);
     HistoryRead h;
     // Journal times are the device's local time, as it keeps them.
@@ -142,13 +156,10 @@ std::optional<HistoryRead> readStationHistory(const std::string& source, const s
     const bool journal = db->select(
         "SELECT recorded_at, p1, p2 FROM journal WHERE station = ? AND recorded_at >= ? ORDER BY recorded_at", {station, fromLocal},
         [&](const StoreRow& row) {
-            const std::string at = text(row[0]);
-            int y = 0, mo = 0, d = 0, hh = 0, mi = 0, ss = 0;
-            if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return;
-            const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
-            if (!t.isValid()) return;
+            const std::optional<qint64> at = recordedAtMs(text(row[0]));
+            if (!at) return;
             const double p1 = storeReal(row[1]), p2 = storeReal(row[2]);
-            h.pressures.push_back({t.toMSecsSinceEpoch(), orNaN(p1, plausiblePressure(p1)), orNaN(p2, plausiblePressure(p2))});
+            h.pressures.push_back({*at, orNaN(p1, plausiblePressure(p1)), orNaN(p2, plausiblePressure(p2))});
         },
         &w);
     if (!journal) return fail(w);

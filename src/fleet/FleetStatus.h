@@ -8,6 +8,7 @@
 #include "fleet/Health.h"
 #include "fleet/Paths.h"
 #include "fleet/Roster.h"
+#include "fleet/StoreReader.h"
 #include "link/TransactOutcome.h"
 
 #include <QDateTime>
@@ -66,6 +67,15 @@ struct HistoryRead {
 };
 std::optional<HistoryRead> readStationHistory(const std::string& source, const std::string& station,
                                               const QDateTime& fromUtc, std::string* why);
+
+// The schema version of a store opened for reading (0: from before
+// versions were kept); nothing and why when it cannot be read.
+std::optional<long long> storeSchemaVersion(StoreConnection& db, std::string* why, bool* busy = nullptr);
+// What a reader says of a store a newer collector wrote; empty when it is not.
+std::string newerStoreRemark(long long version);
+// A journal record's time as stored ("yyyy-MM-ddTHH:mm:ss", the device's
+// local time) in ms since the epoch; nothing for what is no such time.
+std::optional<qint64> recordedAtMs(const std::string& recordedAt);
 
 // A store's `why` is read no further than this: a cell shows a line of it.
 inline constexpr int kWhyRead = 4096;

@@ -1,9 +1,9 @@
 #include "FleetRead.h"
 
 #include "fleet/Findings.h"
+#include "fleet/FleetStatus.h"
 #include "fleet/Health.h"
 #include "fleet/Outcome.h"
-#include "fleet/Schema.h"
 #include "web/ChartSvg.h"
 
 #include <QJsonArray>
@@ -42,16 +42,6 @@ qint64 utcMs(const std::string& iso)
     return t.isValid() ? t.toMSecsSinceEpoch() : 0;
 }
 
-// Journal times are the device's local time, as it keeps them.
-std::optional<qint64> localMs(const std::string& at)
-{
-    int y = 0, mo = 0, d = 0, hh = 0, mi = 0, ss = 0;
-    if (std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &hh, &mi, &ss) != 6) return std::nullopt;
-    const QDateTime t(QDate(y, mo, d), QTime(hh, mi, ss), Qt::LocalTime);
-    if (!t.isValid()) return std::nullopt;
-    return t.toMSecsSinceEpoch();
-}
-
 QString localText(const QDateTime& t) { return t.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
 
 QJsonValue isoFromSeconds(const std::optional<std::string>& v)
@@ -59,21 +49,6 @@ QJsonValue isoFromSeconds(const std::optional<std::string>& v)
     const double s = fleet::storeReal(v);
     if (!std::isfinite(s) || s <= 0 || s > 1e11) return QJsonValue();
     return QDateTime::fromMSecsSinceEpoch(qint64(s * 1000), Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
-std::optional<long long> schemaVersion(StoreConnection& db, std::string* why, bool* busy)
-{
-    const std::optional<bool> has = db.hasTable("zrv_schema", why, busy);
-    if (!has) return std::nullopt;
-    if (!*has) {
-        if (why) *why = "не хранилище zrvcollect: нет таблицы версии схемы";
-        return std::nullopt;
-    }
-    long long version = 0;
-    if (!db.select(fleet::kSchemaVersionQuery, {}, [&](const StoreRow& r) { version = fleet::storeInteger(r[0]).value_or(0); },
-                   why, busy))
-        return std::nullopt;
-    return version;
 }
 
 QJsonObject findingJson(const StoreRow& row, std::size_t at)
@@ -169,12 +144,10 @@ std::optional<std::string> readGeneration(StoreConnection& db, bool postgres, st
 std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster* roster, const QDateTime& now,
                                        std::string* why, bool* busy)
 {
-    const std::optional<long long> version = schemaVersion(db, why, busy);
+    const std::optional<long long> version = fleet::storeSchemaVersion(db, why, busy);
     if (!version) return std::nullopt;
     FleetSnapshot snap;
-    if (*version > fleet::kSchemaVersion)
-        snap.remark = "схема хранилища версии " + std::to_string(*version) + " новее этой программы (" +
-                      std::to_string(fleet::kSchemaVersion) + "): показанное может быть неполным";
+    snap.remark = fleet::newerStoreRemark(*version);
 
     struct Row {
         QJsonObject o;
@@ -355,7 +328,7 @@ std::optional<FleetSnapshot> readFleet(StoreConnection& db, const fleet::Roster*
 std::optional<QByteArray> readStation(StoreConnection& db, const std::string& station, int days, const RangeLimits& limits,
                                       std::string* why)
 {
-    const std::optional<long long> version = schemaVersion(db, why, nullptr);
+    const std::optional<long long> version = fleet::storeSchemaVersion(db, why);
     if (!version) return std::nullopt;
     const QDateTime from = QDateTime::currentDateTimeUtc().addDays(-days);
     QJsonArray calls;
@@ -464,7 +437,7 @@ std::optional<QByteArray> readJournal(StoreConnection& db, const std::string& st
 std::optional<QByteArray> readChart(StoreConnection& db, const std::string& station, const std::string& series, int days,
                                     const QDateTime& now, std::string* why)
 {
-    const std::optional<long long> version = schemaVersion(db, why, nullptr);
+    const std::optional<long long> version = fleet::storeSchemaVersion(db, why);
     if (!version) return std::nullopt;
     Chart chart;
     chart.toMs = now.toMSecsSinceEpoch();
@@ -491,7 +464,7 @@ std::optional<QByteArray> readChart(StoreConnection& db, const std::string& stat
                            "GROUP BY substr(recorded_at, 1, " + std::to_string(key) + ") ORDER BY 1",
                        {station, localText(from).toStdString()},
                        [&](const StoreRow& r) {
-                           const auto at = localMs(text(r[0]));
+                           const auto at = fleet::recordedAtMs(text(r[0]));
                            if (!at) return;
                            p1.points.push_back({*at, fleet::storeReal(r[1]), fleet::storeReal(r[2])});
                            p2.points.push_back({*at, fleet::storeReal(r[3]), fleet::storeReal(r[4])});
