@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     const auto readJournal = [&] {
         cut = false;
         lastKeys.clear();
-        QObject::connect(session.readJournal(known), &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+        QObject::connect(session.ask(zrv::journal::Read{known}), &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
             lastKeys = end.keys;
             cut = !end.cutShort.isEmpty();
         });
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
         known = zrv::journal::mergeRecordKeys(lastKeys, known, zrv::journal::kKeysKept);
     };
     const auto line = [&](auto f) { return device.with([&](auto&, zrvsim::ModbusSlave& s, zrvtest::MemoryLine& l) { return f(s, l); }); };
-    session.connectDevice(QStringLiteral("COM1"), false);
+    session.ask(zrv::Connect{"COM1", false});
     drain(session);
     if (stateName(session.state()) != QLatin1String("Monitoring")) {
         std::puts("bench_soak: the simulated device was not found");
@@ -146,7 +146,7 @@ int main(int argc, char** argv)
             readJournal();
             line([](zrvsim::ModbusSlave& s, auto&) { return s.faults.silentFromRequest = 0; });
         } else {
-            session.poll();
+            session.ask(zrv::Poll{});
             drain(session);
         }
         // The next step a second after this one began.

@@ -23,19 +23,19 @@ void StationCall::start()
     // A reply ends when its length says so, not after 50 ms of silence:
     // over a round of hundreds of requests that silence would be most of it.
     m_session->setLinkOptions({m_plan.station.address, true});
-    m_session->runCall([this](CallLine& line) {
+    m_session->ask(RunCall{[this](CallLine& line) {
         const CallProgress progress = [this, &line](const QString& phase) { line.post([this, phase] { m_phase(phase); }); };
         CallResult r = runStationCall(line, m_plan, progress);
         line.post([this, r = std::move(r)]() mutable {
             m_result = std::move(r);
             emit finished();
         });
-    });
+    }});
 }
 
 void StationCall::stop()
 {
-    if (m_session) m_session->stopCall();
+    if (m_session) m_session->stop();
 }
 
 }  // namespace zrv::collect

@@ -8,6 +8,7 @@
 #include "link/ModbusTransact.h"
 #include "link/ReadAllTables.h"
 #include "link/RegisterImage.h"
+#include "link/Requests.h"
 #include "monitor/PollSnapshot.h"
 #include "setpoints/SetpointFile.h"
 
@@ -63,6 +64,14 @@ private:
     friend class Session;
     explicit CallLine(Session& session) : m_session(session) {}
     Session& m_session;
+};
+
+// An unattended call: the script runs straight through on the I/O thread,
+// from opening the port to hanging up, and hands its result back through
+// CallLine::post. The session does not poll for it.
+struct RunCall {
+    std::function<void(CallLine&)> script;
+    QueueRule rule() const { return {}; }
 };
 
 }  // namespace zrv

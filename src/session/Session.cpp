@@ -29,10 +29,10 @@ Session::Session(QObject* parent) : QObject(parent), m_opener(openPort)
     m_pollTimer.setObjectName(QStringLiteral("Timer1"));
     m_pollTimer.setInterval(1000);
     connect(&m_pollTimer, &QTimer::timeout, this, [this] {
-        if (m_pollsItself) poll();
+        if (m_pollsItself) ask(Poll{});
     });
     m_modemTimer.setInterval(modem::kTickInterval);
-    connect(&m_modemTimer, &QTimer::timeout, this, &Session::modemTick);
+    connect(&m_modemTimer, &QTimer::timeout, this, [this] { ask(modem::Tick{}); });
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     auto* wake = new QSocketNotifier(qintptr(m_wakeFd), QSocketNotifier::Read, this);
     connect(wake, &QSocketNotifier::activated, this, &Session::deliverPosted);
@@ -82,14 +82,13 @@ void Session::deliverPosted()
 
 // ---- the queue --------------------------------------------------------------
 
-bool Session::enqueue(OpKind kind, std::function<void()> run)
+bool Session::enqueue(const void* kind, QueueRule rule, std::function<void()> run)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stopping) return false;
-    if (policyOf(kind).coalesce &&
-        std::any_of(m_queue.begin(), m_queue.end(), [kind](const Op& op) { return op.kind == kind; }))
+    if (rule.coalesce && std::any_of(m_queue.begin(), m_queue.end(), [kind](const Op& op) { return op.kind == kind; }))
         return false;
-    m_queue.push_back({kind, std::move(run)});
+    m_queue.push_back({kind, rule, std::move(run)});
     m_cv.notify_all();
     return true;
 }
@@ -147,7 +146,7 @@ void Session::shutdown()
         // dialled line is hung up.
         m_abort = true;
         m_journalStop = true;
-        std::erase_if(m_queue, [](const Op& op) { return !policyOf(op.kind).runsAtClose; });
+        std::erase_if(m_queue, [](const Op& op) { return !op.rule.runsAtClose; });
         m_cv.notify_all();
     }
     if (m_thread.joinable()) m_thread.join();
@@ -216,17 +215,18 @@ void Session::updatePollTimer()
 
 // ---- connection ---------------------------------------------------------------
 
-ConnectReply* Session::connectDevice(const QString& portName, bool viaModem)
+ConnectReply* Session::ask(const Connect& request)
 {
+    const bool viaModem = request.viaModem;
     if (m_connection != Connection::Disconnected) return reply<ConnectReply>(false);
     m_connecting = reply<ConnectReply>();
     m_abort = false;
     m_externalControl = false;
     m_viaModem = viaModem;
     setConnection(viaModem ? Connection::Dialling : Connection::Detecting);
-    const std::string name = portName.toStdString();
+    const std::string name = request.port;
     m_portName = name;
-    const bool queued = enqueue(OpKind::Open, [this, name, viaModem] {
+    const bool queued = enqueue(request, [this, name, viaModem] {
         std::string why;
         if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
@@ -334,7 +334,7 @@ void Session::recordChange(std::string what, std::string before, std::string aft
     post([this, text] { emit changeRecorded(text); });
 }
 
-void Session::disconnectDevice()
+void Session::ask(const Disconnect& request)
 {
     if (m_connection == Connection::Disconnected || m_connection == Connection::HangingUp) return;
     const bool viaModem = m_viaModem;
@@ -345,7 +345,7 @@ void Session::disconnectDevice()
     // The work in flight gives up at its next request.
     m_work = Work::Idle;
     setConnection(Connection::HangingUp);
-    enqueue(OpKind::Disconnect, [this, viaModem] {
+    enqueue(request, [this, viaModem] {
         SerialLine* line = m_link.port();
         if (m_deviceFound) {
             const int failures = m_failuresSeen;
@@ -365,13 +365,13 @@ void Session::disconnectDevice()
     });
 }
 
-void Session::setExternalControl(bool on)
+void Session::ask(const ExternalControl& request)
 {
+    const bool on = request.on;
     if (!state().idle() || on == m_externalControl) return;
     m_externalControl = on;
     emit stateChanged(state());
-    // Giving control back is part of ending a connection: it runs at close.
-    enqueue(on ? OpKind::ControlOn : OpKind::ControlOff, [this, on] {
+    enqueue(request, [this, on] {
         const int failures = m_failuresSeen;
         sendExternalControl(m_link, on);
         recordChange("external control", on ? "false" : "true", on ? "true" : "false",
@@ -381,25 +381,25 @@ void Session::setExternalControl(bool on)
 
 // ---- modem --------------------------------------------------------------------
 
-DialReply* Session::dial(const QString& number)
+DialReply* Session::ask(const modem::Dial& request)
 {
     if (m_connection != Connection::Dialling) return reply<DialReply>(false);
     // A number dialled again: the last one's answer no longer matters.
     if (m_dialling) end(m_dialling, false);
     m_dialling = reply<DialReply>();
-    const std::string digits = number.toStdString();
+    const std::string digits = request.number;
     m_modemTimer.stop();
-    enqueue(OpKind::Dial, [this, digits] {
+    enqueue(request, [this, digits] {
         if (m_dialogue) m_dialogue->dial(digits);
     });
     m_modemTimer.start();
     return m_dialling;
 }
 
-void Session::modemTick()
+void Session::ask(const modem::Tick& request)
 {
     if (m_connection != Connection::Dialling) return;
-    enqueue(OpKind::ModemTick, [this] {
+    enqueue(request, [this] {
         if (!m_dialogue) return;
         const modem::TickOutcome r = m_dialogue->tick();
         if (!r.finished()) return;
@@ -419,11 +419,11 @@ void Session::modemTick()
     });
 }
 
-void Session::cancelDial()
+void Session::ask(const modem::CancelDial& request)
 {
     if (m_connection != Connection::Dialling) return;
     m_modemTimer.stop();
-    enqueue(OpKind::CancelDial, [this] {
+    enqueue(request, [this] {
         if (m_dialogue) m_dialogue->abandon();
         m_dialogue.reset();
         closePort();
@@ -433,11 +433,10 @@ void Session::cancelDial()
 
 // ---- polling and commands -----------------------------------------------------
 
-void Session::poll()
+void Session::ask(const Poll& request)
 {
     if (!state().idle()) return;
-    // A tick while a step still waits is dropped: that step will do.
-    enqueue(OpKind::Poll, [this] {
+    enqueue(request, [this] {
         if (!m_deviceFound || aborted()) return;
         const PollSnapshot r = TUpdate1(m_link, ValveHoldOff, ModeHoldOff).Execute();
         post([this, r] {
@@ -448,10 +447,11 @@ void Session::poll()
     });
 }
 
-void Session::toggleValve(int valve)
+void Session::ask(const ToggleValve& request)
 {
+    const int valve = request.valve;
     if (!commandsAllowed() || valve < 1 || valve > reg::kValveCount) return;
-    enqueue(OpKind::Valve, [this, valve] {
+    enqueue(request, [this, valve] {
         const int failures = m_failuresSeen;
         const auto coil = uint16_t(reg::kCoilValve1 + valve - 1);
         const std::string before = std::to_string(m_image.coil(coil));
@@ -461,10 +461,11 @@ void Session::toggleValve(int valve)
     });
 }
 
-void Session::step(bool up)
+void Session::ask(const Step& request)
 {
+    const bool up = request.up;
     if (!commandsAllowed()) return;
-    enqueue(OpKind::Step, [this, up] {
+    enqueue(request, [this, up] {
         const int failures = m_failuresSeen;
         sendStep(m_link, up, ValveHoldOff);
         recordChange("step", "null", up ? "\"up\"" : "\"down\"", m_failuresSeen == failures);
@@ -492,12 +493,12 @@ void Session::unanswered(Reply* r)
     QMetaObject::invokeMethod(r, [r] { r->end(false); }, Qt::QueuedConnection);
 }
 
-CommandReply* Session::setMode(int index)
+CommandReply* Session::ask(const SetMode& request)
 {
     if (!state().idle() || !m_externalControl) return reply<CommandReply>(false);
-    const uint16_t mode = uint16_t(index < 0 ? 0 : index);
+    const uint16_t mode = uint16_t(request.index < 0 ? 0 : request.index);
     auto* r = reply<CommandReply>();
-    const bool queued = enqueue(OpKind::Mode, [this, mode, r] {
+    const bool queued = enqueue(request, [this, mode, r] {
         const std::string before = std::to_string(m_image.holding(reg::kMode));
         const bool ok = sendMode(m_link, mode, ModeHoldOff);
         recordChange("mode", before, std::to_string(mode), ok);
@@ -520,13 +521,13 @@ setpoints::AttemptHook Session::transferAttempts(SetpointsReply* reply)
     };
 }
 
-SetpointsReply* Session::readSetpoints()
+SetpointsReply* Session::ask(const setpoints::Read& request)
 {
     if (!state().idle()) return reply<SetpointsReply>(false);
     setPolling(false);
     setWork(Work::Transfer);
     auto* r = reply<SetpointsReply>();
-    const bool queued = enqueue(OpKind::ReadSetpoints, [this, r] {
+    const bool queued = enqueue(request, [this, r] {
         const bool ok = setpoints::readHoldingBlock(m_link, [this] { return aborted(); }, transferAttempts(r));
         if (aborted()) return post([r] { end(r, false); });
         std::optional<setpoints::SetpointSet> set;
@@ -547,14 +548,14 @@ SetpointsReply* Session::readSetpoints()
     return taken(r, queued);
 }
 
-SetpointsReply* Session::writeSetpoints()
+SetpointsReply* Session::ask(const setpoints::Write& request)
 {
     if (!state().idle()) return reply<SetpointsReply>(false);
     setPolling(false);
     setWork(Work::Transfer);
     const setpoints::DraftRows draft = m_edits.rows();
     auto* r = reply<SetpointsReply>();
-    const bool queued = enqueue(OpKind::WriteSetpoints, [this, r, draft] {
+    const bool queued = enqueue(request, [this, r, draft] {
         // The draft goes into the image, and the checks copy the pending
         // weights into it, here, right before the write, where no polling
         // step or table refresh can come between.
@@ -591,11 +592,12 @@ SetpointsReply* Session::writeSetpoints()
 
 // ---- clock --------------------------------------------------------------------
 
-ClockReply* Session::readClock(bool time, bool date)
+ClockReply* Session::ask(const clock::Read& request)
 {
+    const bool time = request.time, date = request.date;
     if (!state().connected() || (!time && !date)) return reply<ClockReply>(false);
     auto* r = reply<ClockReply>();
-    const bool queued = enqueue(OpKind::ReadClock, [this, r, time, date] {
+    const bool queued = enqueue(request, [this, r, time, date] {
         const ClockReading reading = clock::readDeviceClock(m_link, time, date);
         post([r, reading] {
             emit r->read(reading);
@@ -606,11 +608,13 @@ ClockReply* Session::readClock(bool time, bool date)
     return taken(r, queued);
 }
 
-CommandReply* Session::setClock(const clock::TimeOfDay& time, const clock::CivilDate& date)
+CommandReply* Session::ask(const clock::Set& request)
 {
+    const clock::TimeOfDay time = request.time;
+    const clock::CivilDate date = request.date;
     if (!state().connected()) return reply<CommandReply>(false);
     auto* r = reply<CommandReply>();
-    const bool queued = enqueue(OpKind::SetClock, [this, r, time, date] {
+    const bool queued = enqueue(request, [this, r, time, date] {
         const auto in = [this](int i) { return m_image.input(uint16_t(reg::kInClockSec + i)); };
         const clock::TimeOfDay t0 = clock::timeFromRegisters(in(0), in(1), in(2));
         const clock::CivilDate d0 = clock::dateFromRegisters(in(3), in(4), in(5));
@@ -631,9 +635,7 @@ CommandReply* Session::setClock(const clock::TimeOfDay& time, const clock::Civil
 
 // ---- journal ------------------------------------------------------------------
 
-unsigned Session::deviceNumber() const { return journal::reportDeviceNumber(m_image); }
-
-JournalReply* Session::readJournal(std::optional<journal::RecordKeys> known)
+JournalReply* Session::ask(const journal::Read& request)
 {
     if (!state().idle()) return reply<JournalReply>(false);
     setPolling(false);
@@ -642,7 +644,7 @@ JournalReply* Session::readJournal(std::optional<journal::RecordKeys> known)
     setWork(Work::Journal);
     auto* r = reply<JournalReply>();
     emit journalStarted(r);
-    const bool queued = enqueue(OpKind::Journal, [this, r, run, known = std::move(known)] {
+    const bool queued = enqueue(request, [this, r, run, known = request.known] {
         JournalSink sink;
         sink.status = [this, r](const std::string& s) {
             const QString t = fromUtf8(s);
@@ -679,33 +681,27 @@ JournalReply* Session::readJournal(std::optional<journal::RecordKeys> known)
     return taken(r, queued);
 }
 
-void Session::stopJournal()
+void Session::stop()
 {
     m_journalStop = true;
-    // The commands come back at once; whatever they ask waits in the queue
-    // behind the reader's last request.
+    if (m_work == Work::Call) m_abort = true;
     if (m_work == Work::Journal) setWork(Work::Idle);
 }
 
 // ---- an unattended call ---------------------------------------------------------
 
-void Session::runCall(std::function<void(CallLine&)> script)
+void Session::ask(RunCall request)
 {
     m_abort = false;
     m_journalStop = false;
     setWork(Work::Call);
-    enqueue(OpKind::Call, [this, script = std::move(script)] {
+    auto script = std::move(request.script);
+    enqueue(request, [this, script = std::move(script)] {
         CallLine line(*this);
         script(line);
         m_callTrace = nullptr;
         post([this] { setWork(Work::Idle); });
     });
-}
-
-void Session::stopCall()
-{
-    m_abort = true;
-    m_journalStop = true;
 }
 
 bool CallLine::open(const std::string& port, std::string* why)

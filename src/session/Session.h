@@ -17,16 +17,21 @@
 // One state (stateChanged: the connection, the work in flight, external
 // control) tells each window which of its commands apply; the windows never
 // look at each other. shell/Terminal wires them together. The collector runs
-// a whole call as one script here (runCall). Where the session stands among
+// a whole call as one script here (RunCall). Where the session stands among
 // the layers is written once, in cmake/Layers.cmake.
 
 #include "clock/ClockLogic.h"
 #include "clock/DeviceClock.h"
+#include "clock/Requests.h"
 #include "journal/JournalCursor.h"
 #include "journal/JournalReading.h"
+#include "journal/Requests.h"
 #include "link/ModbusTransact.h"
+#include "link/Requests.h"
 #include "link/SerialLine.h"
 #include "link/TransactOutcome.h"
+#include "modem/Requests.h"
+#include "monitor/Requests.h"
 #include "monitor/Updatethread.h"
 #include "session/CallLine.h"
 #include "session/ChangeRecord.h"
@@ -36,6 +41,7 @@
 #include "setpoints/SetpointChecks.h"
 #include "setpoints/SetpointDraft.h"
 #include "setpoints/SetpointFile.h"
+#include "setpoints/Requests.h"
 #include "setpoints/ValveWeights.h"
 
 #include <QObject>
@@ -90,35 +96,6 @@ struct SessionState {
 
 using ClockReading = clock::ClockReading;
 
-// What the queue runs. Each kind declares how it meets the queue: whether a
-// request of it is dropped while one is still waiting (a polling tick, a
-// modem tick, a clock read: the one waiting will do), and whether the close
-// still runs it (what ends a connection: control given back, the line hung
-// up, a dial abandoned).
-enum class OpKind {
-    Open, Dial, ModemTick, CancelDial, Disconnect, ControlOn, ControlOff,
-    Poll, Valve, Step, Mode, ReadSetpoints, WriteSetpoints, ReadClock, SetClock, Journal, Call,
-};
-struct OpPolicy {
-    bool coalesce = false;
-    bool runsAtClose = false;
-};
-constexpr OpPolicy policyOf(OpKind kind)
-{
-    switch (kind) {
-    case OpKind::Poll:
-    case OpKind::ModemTick:
-    case OpKind::ReadClock:
-        return {true, false};
-    case OpKind::Disconnect:
-    case OpKind::CancelDial:
-    case OpKind::ControlOff:
-        return {false, true};
-    default:
-        return {};
-    }
-}
-
 class Session : public QObject {
     Q_OBJECT
 public:
@@ -162,55 +139,45 @@ public:
     void setLinkOptions(const LinkOptions& options);
     LinkOptions linkOptions() const { return {m_link.slaveAddress(), m_link.fastFraming()}; }
 
-    // Connection.
-    ConnectReply* connectDevice(const QString& portName, bool viaModem);
     // Every write to the device is appended to this file (changes.jsonl);
     // empty: no record kept. Set before connecting.
     void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
     QString changeRecordPath() const { return QString::fromStdString(m_changePath); }
-    // Ends the connection the way it was made (a modem call is hung up).
-    void disconnectDevice();
-    void setExternalControl(bool on);
 
-    // Modem dialogue, while Dialling: dial starts the modem's supervision
-    // (a tick every 20 ms) until its reply has the modem's answer.
-    DialReply* dial(const QString& number);
-    void modemTick();
-    void cancelDial();
-
-    // Polling and commands.
-    void poll();
-    void toggleValve(int valve);  // 1..8
-    void step(bool up);
-    CommandReply* setMode(int index);
-
-    // Setpoints: the operator's edits (see SetpointEdits.h), and the
-    // device's block read or written.
+    // The setpoint edits of the operator (see SetpointEdits.h); a write
+    // sends them as they stand when it is asked.
     SetpointEdits& setpointEdits() { return m_edits; }
-    SetpointsReply* readSetpoints();
-    SetpointsReply* writeSetpoints();
 
-    // Device clock.
-    ClockReply* readClock(bool time, bool date);
-    CommandReply* setClock(const clock::TimeOfDay& time, const clock::CivilDate& date);
-
-    // Journal. With `known` (the records of the report last read or saved
-    // for this device, newest first), only the records newer than the first
-    // one already held are read; without, or with none, the whole ring.
+    // The requests (link/Requests.h and each subsystem's X/Requests.h).
+    // Each returns at once; a reply, where there is one, always ends, and
+    // ends unanswered when the request does not apply in the present state
+    // or the queue dropped it. A request that does not apply is ignored.
+    ConnectReply* ask(const Connect& request);
+    void ask(const Disconnect& request);
+    void ask(const ExternalControl& request);
+    // While Dialling: the modem's supervision (a tick every 20 ms) runs
+    // until the reply has the modem's answer.
+    DialReply* ask(const modem::Dial& request);
+    void ask(const modem::Tick& request);
+    void ask(const modem::CancelDial& request);
+    void ask(const Poll& request);
+    void ask(const ToggleValve& request);
+    void ask(const Step& request);
+    CommandReply* ask(const SetMode& request);
+    SetpointsReply* ask(const setpoints::Read& request);
+    SetpointsReply* ask(const setpoints::Write& request);
+    ClockReply* ask(const clock::Read& request);
+    CommandReply* ask(const clock::Set& request);
     // Whoever asked, journalStarted hands the reading's reply to every
     // window that shows one.
-    JournalReply* readJournal(std::optional<journal::RecordKeys> known = std::nullopt);
-    // The number the report header gives the device: the sum of its valve
-    // weights as last read.
-    unsigned deviceNumber() const;
-    void stopJournal();
+    JournalReply* ask(const journal::Read& request);
+    void ask(RunCall request);
 
-    // An unattended call: `script` runs straight through on the I/O thread,
-    // from opening the port to hanging up, and hands its result back through
-    // CallLine::post. The session does not poll for it.
-    void runCall(std::function<void(CallLine&)> script);
-    // The call's script sees it before its next request and hangs up.
-    void stopCall();
+    // The long work in flight (a journal reading, an unattended call) gives
+    // up at its next request. A stopped reading gives the commands back at
+    // once: whatever they ask waits in the queue behind its last request. A
+    // call's script sees the stop before its next request and hangs up.
+    void stop();
 
     // The close: the request in flight finishes, queued ones are dropped
     // except the ends of a connection, then the line is closed.
@@ -240,14 +207,23 @@ private:
     bool isIdle() const;
     std::size_t queued() const;
     void waitUntilIdle();
+    // A request's kind in the queue: one address for each request type.
+    template <class Request>
+    static inline const char kindOf = 0;
     struct Op {
-        OpKind kind;
+        const void* kind;
+        QueueRule rule;
         std::function<void()> run;
     };
 
-    // Queues the operation as its kind's policy says; false when it was
+    // Queues the request's work as its queue rule says; false when it was
     // dropped for one of its kind already waiting, or for the close.
-    bool enqueue(OpKind kind, std::function<void()> run);
+    template <class Request>
+    bool enqueue(const Request& request, std::function<void()> run)
+    {
+        return enqueue(&kindOf<Request>, request.rule(), std::move(run));
+    }
+    bool enqueue(const void* kind, QueueRule rule, std::function<void()> run);
     // I/O thread: hands each attempt of a block transfer to its reply.
     setpoints::AttemptHook transferAttempts(SetpointsReply* reply);
     // A reply of this kind, owned by the session until it ends; `made`

@@ -192,7 +192,7 @@ void TMain::buildMenus()
 void TMain::Timer1Timer()
 {
     // Asks for one step; a step still queued or running takes this tick's place.
-    m_session.poll();
+    m_session.ask(zrv::Poll{});
 }
 
 void TMain::toggleView(QAction* item, QMdiSubWindow* window, bool nowTicked)
@@ -240,7 +240,7 @@ void TMain::N8Click()
     emit clockWindowRequested();
 }
 
-void TMain::N4Click() { m_session.readJournal(); }
+void TMain::N4Click() { m_session.ask(zrv::journal::Read{}); }
 
 void TMain::N11Click() { emit aboutRequested(); }
 

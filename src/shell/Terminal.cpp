@@ -9,6 +9,7 @@
 #include "connection/ui/Select_form.h"
 #include "diagnostics/ui/Traffic_form.h"
 #include "diagnostics/ui/Trends_form.h"
+#include "journal/ReportBuilder.h"
 #include "journal/ui/Log_form.h"
 #include "journal/ui/Logprocessform.h"
 #include "modem/ui/Modem.h"
@@ -79,7 +80,7 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] { clock->run(); });
     TLogView* viewer = logView;
     QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
-        s.readJournal(viewer->knownRecords(s.deviceNumber()));
+        s.ask(zrv::journal::Read{viewer->knownRecords(zrv::journal::reportDeviceNumber(s.image()))});
     });
     QObject::connect(sets, &TSets::stopRequested, select, &TSelect::DisconnectClick);
     QObject::connect(main, &TMain::closed, main, [this] {
@@ -96,7 +97,7 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
 Terminal::~Terminal()
 {
     if (!main) return;
-    m_session->stopJournal();
+    m_session->stop();
     m_session->shutdown();
     // The main window owns the dialogs and, through its frame, the children.
     delete main;
@@ -122,7 +123,7 @@ void Terminal::endConnection()
         return;
     case S::Dialling:
         // Stop is not offered while dialling; the dialogue's cancel is.
-        m_session->cancelDial();
+        m_session->ask(zrv::modem::CancelDial{});
         return;
     default:
         select->DisconnectClick();

@@ -50,7 +50,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         });
     });
 
-    session.connectDevice(QStringLiteral("COM1"), false);
+    session.ask(zrv::Connect{"COM1", false});
     settle(session);
     ASSERT_EQ(stateName(session.state()), "Monitoring");
     EXPECT_EQ(found, device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
@@ -60,7 +60,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     }));
 
     for (int i = 0; i < 60; ++i) {
-        session.poll();
+        session.ask(zrv::Poll{});
         settle(session);
     }
     EXPECT_EQ(polls, 60);
@@ -68,16 +68,16 @@ TEST(Headless, AWholeConnectionWithoutWindows)
 
     // Setpoints: read, a typed TPA, then a journal reading refreshes every
     // table; the write still carries the typed value.
-    QObject::connect(session.readSetpoints(), &zrv::SetpointsReply::read,
+    QObject::connect(session.ask(zrv::setpoints::Read{}), &zrv::SetpointsReply::read,
                      [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
     settle(session);
     ASSERT_EQ(session.setpointEdits().apply(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
-    session.readJournal();
+    session.ask(zrv::journal::Read{});
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 40 записей"))) << summary.toStdString();
     EXPECT_EQ(keys.size(), 40u);
     EXPECT_EQ(session.setpointEdits().view().holding(zrv::reg::kTPA), 321);
-    QObject::connect(session.writeSetpoints(), &zrv::SetpointsReply::written,
+    QObject::connect(session.ask(zrv::setpoints::Write{}), &zrv::SetpointsReply::written,
                      [&](bool ok, const QString&) { transfers.push_back(ok); });
     settle(session);
     EXPECT_EQ(transfers, (std::vector<bool>{true, true}));
@@ -85,10 +85,10 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     EXPECT_FALSE(session.setpointEdits().pending());
 
     // The clock.
-    QObject::connect(session.readClock(true, true), &zrv::ClockReply::read, [&](const zrv::ClockReading& r) { clock = r; });
+    QObject::connect(session.ask(zrv::clock::Read{true, true}), &zrv::ClockReply::read, [&](const zrv::ClockReading& r) { clock = r; });
     settle(session);
     EXPECT_TRUE(clock.hasTime && clock.hasDate);
-    QObject::connect(session.setClock({10, 11, 12}, {2031, 5, 6}), &zrv::CommandReply::done, [&](bool ok) { clockSet = ok; });
+    QObject::connect(session.ask(zrv::clock::Set{{10, 11, 12}, {2031, 5, 6}}), &zrv::CommandReply::done, [&](bool ok) { clockSet = ok; });
     settle(session);
     EXPECT_TRUE(clockSet);
     EXPECT_EQ(device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.holdings[zrv::reg::kSetSec + 5]; }), 31);
@@ -99,12 +99,12 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         for (int i = 0; i < 2; ++i) d.appendRecord(d.stampNow(), {{1, 0x0000, 7, 0}});
         return 0;
     });
-    session.readJournal(keys);
+    session.ask(zrv::journal::Read{keys});
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 4 записи"))) << summary.toStdString();
     EXPECT_TRUE(summary.endsWith(QStringLiteral(" (только новые записи)")));
 
-    session.disconnectDevice();
+    session.ask(zrv::Disconnect{});
     settle(session);
     EXPECT_EQ(stateName(session.state()), "Disconnected");
     EXPECT_FALSE(zrv::SessionProbe::portOpen(session));

@@ -4,6 +4,7 @@
 // in-memory line, so silent-device retries cost no real time.
 
 #include "journal/Readlog.h"
+#include "journal/ReportBuilder.h"
 #include "session/Session.h"
 #include "support/MemoryDevice.h"
 #include "support/SessionProbe.h"
@@ -50,7 +51,7 @@ protected:
 
     void connect()
     {
-        session->connectDevice(QStringLiteral("COM1"), false);
+        session->ask(zrv::Connect{"COM1", false});
         settle(*session);
         ASSERT_EQ(stateName(session->state()), "Monitoring");
         device.clearWritten();
@@ -70,13 +71,13 @@ protected:
 
 TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnected)
 {
-    session->connectDevice(QStringLiteral("COM1"), false);
+    session->ask(zrv::Connect{"COM1", false});
     EXPECT_EQ(stateName(session->state()), "Detecting");  // at once, on the caller's thread
     settle(*session);
     EXPECT_EQ(states, (std::vector<QString>{"Detecting", "Monitoring"}));
     EXPECT_TRUE(session->polling());
     EXPECT_TRUE(zrv::SessionProbe::portOpen(*session));
-    session->disconnectDevice();
+    session->ask(zrv::Disconnect{});
     EXPECT_EQ(stateName(session->state()), "HangingUp");
     EXPECT_FALSE(session->polling());
     settle(*session);
@@ -94,22 +95,22 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
         });
         QObject::connect(r, &zrv::Reply::ended, [&ends, r] { ends.push_back(r->answered() ? "ended" : "not made"); });
     };
-    follow(session->connectDevice(QStringLiteral("COM1"), false));
-    follow(session->connectDevice(QStringLiteral("COM1"), false));  // one is under way
+    follow(session->ask(zrv::Connect{"COM1", false}));
+    follow(session->ask(zrv::Connect{"COM1", false}));  // one is under way
     settle(*session);
     const unsigned number = zrv::snapshotOf(session->image()).deviceNumber;
     EXPECT_EQ(ends, (std::vector<std::string>{"not made", "found " + std::to_string(number), "ended"}));
-    session->disconnectDevice();
+    session->ask(zrv::Disconnect{});
     settle(*session);
     ends.clear();
     silence();
-    follow(session->connectDevice(QStringLiteral("COM1"), false));
+    follow(session->ask(zrv::Connect{"COM1", false}));
     settle(*session);
     session->setLineOpener([](const std::string&, std::string* why) -> std::unique_ptr<zrv::SerialLine> {
         *why = "нет такого порта";
         return nullptr;
     });
-    follow(session->connectDevice(QStringLiteral("COM9"), false));
+    follow(session->ask(zrv::Connect{"COM9", false}));
     settle(*session);
     EXPECT_EQ(ends, (std::vector<std::string>{"failed " + std::to_string(int(zrv::Detection::NoDevice)), "ended",
                                               "failed " + std::to_string(int(zrv::Detection::PortUnavailable)) +
@@ -119,13 +120,13 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     // end unanswered.
     ends.clear();
     session->setLineOpener(device.opener());
-    follow(session->connectDevice(QStringLiteral("COM1"), true));
+    follow(session->ask(zrv::Connect{"COM1", true}));
     settle(*session);
     ASSERT_EQ(stateName(session->state()), "Dialling");
-    zrv::DialReply* dial = session->dial(QStringLiteral("5551234"));
+    zrv::DialReply* dial = session->ask(zrv::modem::Dial{"5551234"});
     bool dialAnswered = true;
     QObject::connect(dial, &zrv::Reply::ended, [&] { dialAnswered = dial->answered(); });
-    session->disconnectDevice();
+    session->ask(zrv::Disconnect{});
     settle(*session);
     EXPECT_FALSE(dialAnswered);
     EXPECT_EQ(ends, (std::vector<std::string>{"not made"}));
@@ -143,11 +144,11 @@ TEST_F(SessionTest, PollingStepsNeverInterleaveWithCommandsAndTicksDoNotPileUp)
         while (!queued) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return d->answer(f);
     });
-    session->setExternalControl(true);
-    for (int i = 0; i < 10; ++i) session->poll();  // ticks while a step is queued take its place
-    session->toggleValve(3);
-    session->poll();
-    session->step(true);
+    session->ask(zrv::ExternalControl{true});
+    for (int i = 0; i < 10; ++i) session->ask(zrv::Poll{});  // ticks while a step is queued take its place
+    session->ask(zrv::ToggleValve{3});
+    session->ask(zrv::Poll{});
+    session->ask(zrv::Step{true});
     queued = true;
     settle(*session);
     std::vector<std::array<int, 3>> seen;
@@ -168,19 +169,19 @@ TEST_F(SessionTest, PollingStepsNeverInterleaveWithCommandsAndTicksDoNotPileUp)
 TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
 {
     connect();
-    session->toggleValve(1);
-    session->step(false);
+    session->ask(zrv::ToggleValve{1});
+    session->ask(zrv::Step{false});
     // A request the session cannot take still ends, unanswered, once the
     // asker has connected to it.
     std::vector<std::string> ends;
     const auto follow = [&](zrv::Reply* r, std::string name) {
         QObject::connect(r, &zrv::Reply::ended, [&ends, r, name] { ends.push_back(name + (r->answered() ? " answered" : " not made")); });
     };
-    follow(session->setMode(1), "mode");
+    follow(session->ask(zrv::SetMode{1}), "mode");
     EXPECT_TRUE(ends.empty());
     settle(*session);
     EXPECT_TRUE(device.written().empty());
-    session->setExternalControl(true);
+    session->ask(zrv::ExternalControl{true});
     // The read holds the line until everything below is asked.
     std::atomic<bool> release{false};
     zrvtest::MemoryDevice* d = &device;
@@ -188,17 +189,17 @@ TEST_F(SessionTest, CommandsNeedExternalControlAndNothingElseRunning)
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return d->answer(f);
     });
-    follow(session->readSetpoints(), "read");
+    follow(session->ask(zrv::setpoints::Read{}), "read");
     EXPECT_EQ(stateName(session->state()), "Busy");
-    session->toggleValve(1);  // refused while the transfer runs
-    follow(session->readJournal(), "journal");
+    session->ask(zrv::ToggleValve{1});  // refused while the transfer runs
+    follow(session->ask(zrv::journal::Read{}), "journal");
     // A clock read dropped for the one waiting ends unanswered; the one
     // waiting answers.
-    zrv::ClockReply* waiting = session->readClock(true, false);
+    zrv::ClockReply* waiting = session->ask(zrv::clock::Read{true, false});
     int readings = 0;
     QObject::connect(waiting, &zrv::ClockReply::read, [&] { ++readings; });
     follow(waiting, "clock");
-    follow(session->readClock(true, true), "clock again");
+    follow(session->ask(zrv::clock::Read{true, true}), "clock again");
     release = true;
     settle(*session);
     EXPECT_EQ(ends, (std::vector<std::string>{"mode not made", "journal not made", "clock again not made", "read answered",
@@ -219,11 +220,11 @@ TEST_F(SessionTest, StopDuringALongTransferEndsItAndNothingFollowsTheClose)
         return std::vector<zrvtest::Chunk>{};
     });
     bool readAnswered = false, ended = false;
-    zrv::SetpointsReply* read = session->readSetpoints();
+    zrv::SetpointsReply* read = session->ask(zrv::setpoints::Read{});
     QObject::connect(read, &zrv::SetpointsReply::read, [&](const auto&) { readAnswered = true; });
     QObject::connect(read, &zrv::Reply::ended, [&] { ended = !read->answered(); });
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    session->disconnectDevice();
+    session->ask(zrv::Disconnect{});
     stopped = true;
     settle(*session);
     EXPECT_EQ(stateName(session->state()), "Disconnected");
@@ -249,11 +250,11 @@ TEST_F(SessionTest, ShutdownDropsQueuedWorkButStillEndsTheConnection)
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return d->answer(f);
     });
-    session->readClock(true, false);
+    session->ask(zrv::clock::Read{true, false});
     while (!onTheLine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    session->readSetpoints();
-    session->readClock(true, true);
-    session->disconnectDevice();
+    session->ask(zrv::setpoints::Read{});
+    session->ask(zrv::clock::Read{true, true});
+    session->ask(zrv::Disconnect{});
     std::thread releaser([&] {
         while (zrv::SessionProbe::queued(*session) != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         release = true;  // only the disconnection is left
@@ -271,7 +272,7 @@ TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)
 {
     connect();
     device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.maxCoilRead = 8; });
-    session->poll();
+    session->ask(zrv::Poll{});
     settle(*session);
     ASSERT_GE(records.size(), 4u);
     EXPECT_EQ(records[0].outcome, TransactOutcome::Exception);
@@ -287,7 +288,7 @@ TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)
         s.faults.maxCoilRead = 16;
         return s.faults.corruptCrc = true;
     });
-    session->poll();
+    session->ask(zrv::Poll{});
     settle(*session);
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records[0].outcome, TransactOutcome::CrcError);
@@ -297,7 +298,7 @@ TEST_F(SessionTest, EveryTransactionIsTracedWithItsOutcome)
         s.faults.corruptCrc = false;
         return s.faults.silent = true;
     });
-    session->poll();
+    session->ask(zrv::Poll{});
     settle(*session);
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records[0].outcome, TransactOutcome::Timeout);
@@ -311,11 +312,11 @@ TEST_F(SessionTest, JournalStopGivesCommandsBackAtOncePollingAtTheEnd)
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("block125"); });
     connect();
     QString summary;
-    QObject::connect(session->readJournal(), &zrv::JournalReply::finished,
+    QObject::connect(session->ask(zrv::journal::Read{}), &zrv::JournalReply::finished,
                      [&](const zrv::JournalEnd& end) { summary = end.summary; });
     EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     EXPECT_FALSE(session->polling());
-    session->stopJournal();
+    session->stop();
     EXPECT_EQ(stateName(session->state()), "Monitoring");
     EXPECT_FALSE(session->polling());  // not before the reader has let go of the line
     settle(*session);
@@ -342,13 +343,13 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
             order.push_back(end.summary);
         });
     });
-    session->readJournal();
+    session->ask(zrv::journal::Read{});
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 30 записей")));
     EXPECT_EQ(keys.size(), 30u);
-    EXPECT_EQ(deviceNumber, session->deviceNumber());
+    EXPECT_EQ(deviceNumber, zrv::journal::reportDeviceNumber(session->image()));
 
     device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
         for (int i = 0; i < 3; ++i) {
@@ -359,7 +360,7 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
         return 0;
     });
     order.clear();
-    session->readJournal(keys);
+    session->ask(zrv::journal::Read{keys});
     EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     // The fast rule may be chosen at any moment; it takes the next transaction.
     session->setLinkOptions({1, true});
@@ -374,7 +375,7 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
 
     // No earlier report: the whole ring, as the full reading.
     order.clear();
-    session->readJournal(zrv::journal::RecordKeys{});
+    session->ask(zrv::journal::Read{zrv::journal::RecordKeys{}});
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
@@ -389,12 +390,12 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     given.gaps.push_back({keys.back(), std::nullopt, std::nullopt, 21});
     std::optional<zrv::journal::CursorReading> reading;
     device.with([](auto&, zrvsim::ModbusSlave& s, auto&) { return s.faults.silent = true; });
-    session->runCall([&](zrv::CallLine& line) {
+    session->ask(zrv::RunCall{[&](zrv::CallLine& line) {
         zrv::TReadLog reader(line.link(), line.stopFlag(), {}, line.refreshHooks());
         reader.findNewest();
         reader.ExecuteFromCursor(given);
         reading = reader.cursorReading();
-    });
+    }});
     settle(*session);
     ASSERT_TRUE(reading);
     EXPECT_TRUE(reading->cutShort);
@@ -413,16 +414,16 @@ TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
     });
     QStringList statuses;
     QObject::connect(session.get(), &Session::hangUpStatus, [&](const QString& s) { statuses << s; });
-    session->connectDevice(QStringLiteral("COM1"), true);
+    session->ask(zrv::Connect{"COM1", true});
     settle(*session);
     EXPECT_EQ(stateName(session->state()), "Dialling");
-    session->dial(QStringLiteral("123"));
+    session->ask(zrv::modem::Dial{"123"});
     for (int i = 0; i < 5 && stateName(session->state()) == QLatin1String("Dialling"); ++i) {
-        session->modemTick();
+        session->ask(zrv::modem::Tick{});
         settle(*session);
     }
     ASSERT_EQ(stateName(session->state()), "Monitoring");
-    session->disconnectDevice();
+    session->ask(zrv::Disconnect{});
     settle(*session);
     const auto pauses = device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.pauses; });
     EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(3500))));

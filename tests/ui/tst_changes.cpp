@@ -5,6 +5,7 @@
 
 #include "SimServer.h"
 #include "session/Session.h"
+#include "journal/ReportBuilder.h"
 #include "shell/Terminal.h"
 #include "support/SimulatedTerminal.h"
 
@@ -47,23 +48,23 @@ private slots:
     void everyWriteLeavesOneLineWithWhatWentOnTheWire()
     {
         connectDevice();
-        const unsigned device = session().deviceNumber();
-        session().setExternalControl(true);
+        const unsigned device = zrv::journal::reportDeviceNumber(session().image());
+        session().ask(zrv::ExternalControl{true});
         settle();
         const int coilBefore = onDevice([](zrvsim::DeviceModel& d) { return int(d.coils[2]); });
-        session().toggleValve(3);
+        session().ask(zrv::ToggleValve{3});
         settle();
         const int coilAfter = onDevice([](zrvsim::DeviceModel& d) { return int(d.coils[2]); });
-        session().step(true);  // moves the valves too: read coil 3 before it
+        session().ask(zrv::Step{true});  // moves the valves too: read coil 3 before it
         const int modeBefore = onDevice([](zrvsim::DeviceModel& d) { return int(d.holdings[0]); });
-        session().setMode(modeBefore == 1 ? 2 : 1);
+        session().ask(zrv::SetMode{modeBefore == 1 ? 2 : 1});
         settle();
         QVERIFY(session().setpointEdits().apply(3, -1, 3, "95").kind == zrv::setpoints::EditResult::Stored);  // TPA
         const int tpaBefore = onDevice([](zrvsim::DeviceModel& d) { return int(d.holdings[4]); });
-        session().writeSetpoints();
+        session().ask(zrv::setpoints::Write{});
         settle();
-        session().setClock({10, 20, 30}, {2026, 12, 8});
-        session().setExternalControl(false);
+        session().ask(zrv::clock::Set{{10, 20, 30}, {2026, 12, 8}});
+        session().ask(zrv::ExternalControl{false});
         settle();
 
         const QList<QJsonObject> l = lines();
@@ -96,10 +97,10 @@ private slots:
         // The record cannot be written: a box, and the valve moves anyway.
         QVERIFY(QFile::remove(m_dir.path() + "/changes.jsonl"));
         QVERIFY(QDir(m_dir.path()).mkdir("changes.jsonl"));
-        session().setExternalControl(true);
+        session().ask(zrv::ExternalControl{true});
         settle();
         m_sim->clearRequests();
-        session().toggleValve(3);
+        session().ask(zrv::ToggleValve{3});
         settle();
         bool written = false;  // function 5, coil 2
         for (const auto& r : m_sim->requests()) written = written || (r.frame.size() > 3 && r.frame[1] == 5 && r.frame[3] == 2);

@@ -4,6 +4,7 @@
 #include "SimServer.h"
 #include "connection/ui/Select_form.h"
 #include "link/ModbusTransact.h"
+#include "journal/ReportBuilder.h"
 #include "link/ReadAllTables.h"
 #include "setpoints/ui/Sets_form.h"
 #include "shell/Main_form.h"
@@ -328,7 +329,7 @@ private slots:
         QVERIFY(text.startsWith(QStringLiteral("# Уставки ZRV\n# Устройство: ZRV-")));
         QVERIFY(text.contains(QStringLiteral("\t3.142\t")));
 
-        const unsigned numberA = session().deviceNumber();
+        const unsigned numberA = zrv::journal::reportDeviceNumber(session().image());
         // The same file as Notepad on a Russian Windows saves it after the
         // operator typed decimal commas.
         const QString windows = m_dir.path() + "/a-windows.zrvset";
@@ -353,7 +354,7 @@ private slots:
         QVERIFY2(m_messages[0].contains(QStringLiteral("нет связи с прибором")), qPrintable(m_messages[0]));
         m_messages.clear();
         connectDevice();
-        const unsigned numberB = session().deviceNumber();
+        const unsigned numberB = zrv::journal::reportDeviceNumber(session().image());
         QVERIFY(numberA != numberB);
         sets()->TabBar->setCurrentIndex(0);
         sets()->TabSet->setCurrentIndex(0);

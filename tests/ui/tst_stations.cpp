@@ -6,6 +6,7 @@
 #include "SimServer.h"
 #include "connection/ui/Select_form.h"
 #include "fleet/Schema.h"
+#include "journal/ReportBuilder.h"
 #include "fleet/StoreReader.h"
 #include "modem/ui/Modem.h"
 #include "setpoints/ui/Sets_form.h"
@@ -225,10 +226,10 @@ private slots:
 
         // A write shows among the station's last changes and in the record.
         stations()->Table->setCurrentCell(stations()->rowOf("ГРП-1 Лесная"), 0);
-        session().setExternalControl(true);
+        session().ask(zrv::ExternalControl{true});
         settle();
         const int modeBefore = image().holding(0);
-        session().setMode(modeBefore == 1 ? 2 : 1);
+        session().ask(zrv::SetMode{modeBefore == 1 ? 2 : 1});
         settle();
         QTRY_COMPARE(stations()->Changes->rowCount(), 2);  // newest first
         QCOMPARE(stations()->Changes->item(1, 4)->text(), QString("внешнее управление"));
@@ -366,7 +367,7 @@ private slots:
         QVERIFY(stations()->chooseRow(stations()->rowOf("Модем-Речная")));
         QCOMPARE(t().select->NameCOM->currentText(), QString("COM32"));
         connectDevice();
-        QCOMPARE(session().deviceNumber(), 360u);
+        QCOMPARE(zrv::journal::reportDeviceNumber(session().image()), 360u);
         t().endConnection();
         settle();
 

@@ -66,18 +66,18 @@ private:
     // Connected through the session alone, as if some other window had asked.
     void connect(bool external = false)
     {
-        session().connectDevice(QStringLiteral("COM1"), false);
+        session().ask(zrv::Connect{"COM1", false});
         settle();
         QCOMPARE(stateName(session().state()), QStringLiteral("Monitoring"));
         if (external) {
-            session().setExternalControl(true);
+            session().ask(zrv::ExternalControl{true});
             settle();
         }
         m_device->clearWritten();
     }
     void poll()
     {
-        session().poll();
+        session().ask(zrv::Poll{});
         settle();
     }
     void silence()
@@ -194,7 +194,7 @@ private slots:
         silence();
         poll();  // a silent step keeps the values
         QCOMPARE(w.P1->text(), QStringLiteral("1.23"));
-        session().disconnectDevice();
+        session().ask(zrv::Disconnect{});
         settle();
         QCOMPARE(w.P1->text(), QStringLiteral("0"));
     }
@@ -331,7 +331,7 @@ private slots:
         TLogProgress progress(&owner, session());
         m_device->with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("wrap"); });
         connect();
-        session().readJournal();
+        session().ask(zrv::journal::Read{});
         QVERIFY(progress.isVisible());
         QVERIFY(!view.isMinimized());
         settle();
@@ -357,7 +357,7 @@ private slots:
         });
         w.Number->setText(QStringLiteral("5550"));
         QTimer::singleShot(50, &w, [&w] { w.Button2->click(); });
-        session().connectDevice(QStringLiteral("COM1"), true);
+        session().ask(zrv::Connect{"COM1", true});
         settle();
         QCOMPARE(w.State->text(), QStringLiteral("Соединение успешно"));
         QVERIFY(!w.isVisible());
@@ -376,7 +376,7 @@ private slots:
         QVERIFY(w.Timer1->isActive());
         QCOMPARE(w.StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-%1").arg(session().image().deviceNumber()));
         QCOMPARE(w.StatusPanel1->text(), QStringLiteral("Успешных транзакций 5 /Сбоев 0"));
-        session().disconnectDevice();
+        session().ask(zrv::Disconnect{});
         settle();
         QVERIFY(!w.Timer1->isActive());
         QCOMPARE(w.StatusPanel0->text(), QStringLiteral("Устройство не обнаружено"));

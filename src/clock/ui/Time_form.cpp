@@ -101,7 +101,7 @@ void TTimeZRV::SecondTik()
     }
     // The device's halves come back through ShowClock; a tick whose read is
     // still on its way asks for nothing more.
-    connect(m_session.readClock(wantTime, wantDate), &zrv::ClockReply::read, this, &TTimeZRV::ShowClock);
+    connect(m_session.ask(zrv::clock::Read{wantTime, wantDate}), &zrv::ClockReply::read, this, &TTimeZRV::ShowClock);
 }
 
 void TTimeZRV::ShowClock(const zrv::ClockReading& r)
@@ -153,7 +153,7 @@ void TTimeZRV::SyncClick()
 void TTimeZRV::DownloadClick()
 {
     clk::ClockState& st = m_session.clockState();
-    connect(m_session.setClock(st.ClockTime, st.ClockDate), &zrv::CommandReply::done, this, &TTimeZRV::SetDone);
+    connect(m_session.ask(zrv::clock::Set{st.ClockTime, st.ClockDate}), &zrv::CommandReply::done, this, &TTimeZRV::SetDone);
     Download->setEnabled(false);
     st.TimeHoldOff = 0;
     st.DateHoldOff = 0;

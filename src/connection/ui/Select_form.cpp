@@ -113,7 +113,7 @@ bool TSelect::modemChosen() const { return ModemEnable->isChecked(); }
 void TSelect::ConnectClick()
 {
     // Numbers are always shown and parsed with "." here; nothing to switch.
-    zrv::ConnectReply* reply = m_session.connectDevice(portName(), ModemEnable->isChecked());
+    zrv::ConnectReply* reply = m_session.ask(zrv::Connect{portName().toStdString(), ModemEnable->isChecked()});
     connect(reply, &zrv::ConnectReply::failed, this, [](zrv::Detection why, const QString&) {
         switch (why) {
         case zrv::Detection::PortUnavailable:
@@ -134,11 +134,11 @@ void TSelect::DisconnectClick()
     // Choosing monitoring runs its handler in full when external control was
     // on, so coil 15 is written twice then, as the device's documents say.
     Monitoring->setChecked(true);
-    m_session.disconnectDevice();
+    m_session.ask(zrv::Disconnect{});
 }
 
-void TSelect::MonitoringClick() { m_session.setExternalControl(false); }
-void TSelect::ExtControlClick() { m_session.setExternalControl(true); }
+void TSelect::MonitoringClick() { m_session.ask(zrv::ExternalControl{false}); }
+void TSelect::ExtControlClick() { m_session.ask(zrv::ExternalControl{true}); }
 
 void TSelect::SessionStateChange(const zrv::SessionState& state)
 {

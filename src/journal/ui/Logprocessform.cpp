@@ -46,6 +46,6 @@ void TLogProgress::BitBtn1Click()
 {
     // The reader ends after its current request; the commands come back at
     // once, and whatever they ask waits for that request.
-    m_session.stopJournal();
+    m_session.stop();
     hide();
 }

@@ -78,7 +78,7 @@ void TConnectModem::runDialogue()
 void TConnectModem::Button2Click()
 {
     State->setText(QStringLiteral("Набор номера..."));
-    connect(m_session.dial(Number->text()), &zrv::DialReply::dialled, this, &TConnectModem::DialResult);
+    connect(m_session.ask(zrv::modem::Dial{Number->text().toStdString()}), &zrv::DialReply::dialled, this, &TConnectModem::DialResult);
     Button2->setEnabled(false);
 }
 
@@ -95,7 +95,7 @@ void TConnectModem::Button1Click()
 {
     Button2->setEnabled(true);
     State->clear();
-    m_session.cancelDial();
+    m_session.ask(zrv::modem::CancelDial{});
     m_cancelling = true;
     QDialog::reject();
     m_cancelling = false;

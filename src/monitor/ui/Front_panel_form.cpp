@@ -242,21 +242,21 @@ void TFront_Panel::SessionStateChange(const zrv::SessionState& state)
 void TFront_Panel::ValveClick(int valve)
 {
     if (!m_session.commandsAllowed()) return;
-    m_session.toggleValve(valve);
+    m_session.ask(zrv::ToggleValve{valve});
     DisableButtons();
 }
 
 void TFront_Panel::StepUpClick()
 {
     if (!m_session.commandsAllowed()) return;
-    m_session.step(true);
+    m_session.ask(zrv::Step{true});
     DisableButtons();
 }
 
 void TFront_Panel::StepDownClick()
 {
     if (!m_session.commandsAllowed()) return;
-    m_session.step(false);
+    m_session.ask(zrv::Step{false});
     DisableButtons();
 }
 
@@ -267,7 +267,7 @@ void TFront_Panel::ModeChange(int)
     // back into the list.
     const zrv::SessionState s = m_session.state();
     if (!s.idle() || !s.externalControl) return;
-    connect(m_session.setMode(Mode->currentIndex()), &zrv::CommandReply::done, this, [this](bool ok) {
+    connect(m_session.ask(zrv::SetMode{Mode->currentIndex()}), &zrv::CommandReply::done, this, [this](bool ok) {
         if (!ok)
             ShowMessage(QStringLiteral("Сбой при установке режима"), QStringLiteral("Ошибка"));
         else if (m_session.commandsAllowed())

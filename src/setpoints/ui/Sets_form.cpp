@@ -1,5 +1,6 @@
 #include "Sets_form.h"
 
+#include "journal/ReportBuilder.h"
 #include "setpoints/SetpointCatalogue.h"
 #include "setpoints/SetpointFile.h"
 #include "text/Version.h"
@@ -395,7 +396,7 @@ void TSets::UploadClick()
     // Refused while anything else has the line (a journal reading, say).
     if (!m_session.state().idle()) return;
     m_writing = false;
-    zrv::SetpointsReply* reply = m_session.readSetpoints();
+    zrv::SetpointsReply* reply = m_session.ask(sp::Read{});
     connect(reply, &zrv::SetpointsReply::attempt, this, &TSets::TransferAttempt);
     connect(reply, &zrv::SetpointsReply::read, this, &TSets::ReadDone);
 }
@@ -420,7 +421,7 @@ void TSets::DownloadClick()
     m_edited = false;
     m_writing = true;
     Download->setEnabled(false);
-    zrv::SetpointsReply* reply = m_session.writeSetpoints();
+    zrv::SetpointsReply* reply = m_session.ask(sp::Write{});
     connect(reply, &zrv::SetpointsReply::attempt, this, &TSets::TransferAttempt);
     connect(reply, &zrv::SetpointsReply::written, this, &TSets::WriteDone);
 }
@@ -469,7 +470,7 @@ bool TSets::rowMarked(int row) const
 bool TSets::saveSetpointFile(const QString& path)
 {
     const std::string text = sp::formatSetpointFile(
-        m_session.image(), m_session.valveWeights(), m_session.deviceNumber(),
+        m_session.image(), m_session.valveWeights(), zrv::journal::reportDeviceNumber(m_session.image()),
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")).toStdString(), kZrvVersion);
     return SaveFileOrSay(path, text, QStringLiteral("Не удалось сохранить уставки в файл"));
 }
@@ -490,7 +491,7 @@ bool TSets::loadSetpointFile(const QString& path)
                     QStringLiteral("Ошибка"));
         return false;
     }
-    if (const auto question = sp::otherDeviceQuestion(r, m_session.image(), m_session.deviceNumber())) {
+    if (const auto question = sp::otherDeviceQuestion(r, m_session.image(), zrv::journal::reportDeviceNumber(m_session.image()))) {
         if (!AskQuestion(QString::fromStdString(*question), QString::fromUtf8(kApplicationTitle))) return false;
         // The line may have gone while the question was open.
         if (!m_session.state().idle()) return false;
