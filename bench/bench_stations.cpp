@@ -106,7 +106,9 @@ int main(int argc, char** argv)
     }
 
     zrv::Session session;
-    session.setChangeRecordPath(changes);
+    zrv::Session::Options options = session.options();
+    options.changeRecordPath = changes;
+    session.setOptions(options);
     QMdiArea area;
     area.resize(1100, 700);
     area.show();

@@ -22,7 +22,7 @@ void StationCall::start()
     m_session->setLineOpener(openPortSpec);
     // A reply ends when its length says so, not after 50 ms of silence:
     // over a round of hundreds of requests that silence would be most of it.
-    m_session->setLinkOptions({m_plan.station.address, true});
+    m_session->setOptions({m_plan.station.address, true, {}});
     m_session->ask(RunCall{[this](CallLine& line) {
         const CallProgress progress = [this, &line](const QString& phase) { line.post([this, phase] { m_phase(phase); }); };
         CallResult r = runStationCall(line, m_plan, progress);

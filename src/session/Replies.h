@@ -30,6 +30,9 @@ class Reply : public QObject {
 public:
     bool isFinished() const { return m_finished; }
     bool answered() const { return m_answered; }
+    // The request was not made: the reply ends unanswered once back in the
+    // event loop. Known as soon as the reply is handed out.
+    bool refused() const { return m_refused; }
 
 signals:
     void ended();
@@ -50,6 +53,7 @@ private:
     }
     bool m_finished = false;
     bool m_answered = false;
+    bool m_refused = false;
 };
 
 // A connection: the device found (and read whole), or why not (for
@@ -60,8 +64,21 @@ class ConnectReply : public Reply {
 public:
     explicit ConnectReply(QObject* parent) : Reply(parent) {}
 signals:
+    // Through a modem: the port is open and the modem waits for a number
+    // (modem::Dial).
+    void modemReady();
     void found(const zrv::PollSnapshot& device);
     void failed(zrv::Detection why, const QString& portError);
+};
+
+// A disconnection: answered once the line is closed; through a modem, what
+// the hang-up says as it goes, in its own words.
+class DisconnectReply : public Reply {
+    Q_OBJECT
+public:
+    explicit DisconnectReply(QObject* parent) : Reply(parent) {}
+signals:
+    void status(const QString& text);
 };
 
 // A number dialled: whether the modem connected, in its own words.

@@ -175,20 +175,34 @@ void Session::setConnection(Connection c)
     // Left before their answer: the operator ended them.
     if (m_connecting && (c == Connection::HangingUp || c == Connection::Disconnected)) end(m_connecting, false);
     if (m_dialling && c != Connection::Dialling) end(m_dialling, false);
-    emit stateChanged(state());
+    announce();
 }
 
 void Session::setWork(Work w)
 {
     if (w == m_work) return;
     m_work = w;
-    emit stateChanged(state());
+    announce();
 }
 
-void Session::setLinkOptions(const LinkOptions& options)
+void Session::announce()
+{
+    const SessionState before = m_announced;
+    m_announced = state();
+    if (m_announced == before) return;
+    emit stateChanged(m_announced, before);
+}
+
+void Session::setOptions(const Options& options)
 {
     m_link.setSlaveAddress(uint8_t(options.address));
     m_link.setFastFraming(options.fastFraming);
+    m_changeRecordPath = options.changeRecordPath;
+}
+
+Session::Options Session::options() const
+{
+    return {m_link.slaveAddress(), m_link.fastFraming(), m_changeRecordPath};
 }
 
 void Session::setPolling(bool on)
@@ -225,8 +239,10 @@ ConnectReply* Session::ask(const Connect& request)
     m_viaModem = viaModem;
     setConnection(viaModem ? Connection::Dialling : Connection::Detecting);
     const std::string name = request.port;
-    m_portName = name;
-    const bool queued = enqueue(request, [this, name, viaModem] {
+    const std::string changes = m_changeRecordPath.toStdString();
+    const bool queued = enqueue(request, [this, name, changes, viaModem] {
+        m_portName = name;
+        m_changePath = changes;
         std::string why;
         if (!openLine(name, &why)) {
             const QString reason = fromUtf8(why);
@@ -241,7 +257,9 @@ ConnectReply* Session::ask(const Connect& request)
         }
         if (viaModem) {
             m_dialogue = std::make_unique<modem::ModemDialogue>(*m_link.port());
-            post([this] { emit modemDialogueWanted(); });
+            post([this] {
+                if (m_connecting) emit m_connecting->modemReady();
+            });
             return;
         }
         detectDevice();
@@ -273,7 +291,6 @@ void Session::detectDevice()
         // Edits made against another connection's device are not this one's.
         m_edits.clear();
         setConnection(Connection::Connected);
-        emit deviceFound(device);
         if (m_connecting) {
             emit m_connecting->found(device);
             end(m_connecting, true);
@@ -334,9 +351,11 @@ void Session::recordChange(std::string what, std::string before, std::string aft
     post([this, text] { emit changeRecorded(text); });
 }
 
-void Session::ask(const Disconnect& request)
+DisconnectReply* Session::ask(const Disconnect& request)
 {
-    if (m_connection == Connection::Disconnected || m_connection == Connection::HangingUp) return;
+    if (m_connection == Connection::Disconnected || m_connection == Connection::HangingUp)
+        return reply<DisconnectReply>(false);
+    auto* r = reply<DisconnectReply>();
     const bool viaModem = m_viaModem;
     m_modemTimer.stop();
     m_abort = true;
@@ -345,7 +364,7 @@ void Session::ask(const Disconnect& request)
     // The work in flight gives up at its next request.
     m_work = Work::Idle;
     setConnection(Connection::HangingUp);
-    enqueue(request, [this, viaModem] {
+    const bool queued = enqueue(request, [this, r, viaModem] {
         SerialLine* line = m_link.port();
         if (m_deviceFound) {
             const int failures = m_failuresSeen;
@@ -353,16 +372,20 @@ void Session::ask(const Disconnect& request)
             recordChange("external control", "null", "false", m_failuresSeen == failures);
         }
         if (viaModem && line) {
-            modem::HangUp(*line, [this](const std::string& text) {
+            modem::HangUp(*line, [this, r](const std::string& text) {
                 const QString t = fromUtf8(text);
-                post([this, t] { emit hangUpStatus(t); });
+                post([r, t] { emit r->status(t); });
             });
         }
         m_dialogue.reset();
         closePort();
         m_deviceFound = false;
-        post([this] { setConnection(Connection::Disconnected); });
+        post([this, r] {
+            setConnection(Connection::Disconnected);
+            end(r, true);
+        });
     });
+    return taken(r, queued);
 }
 
 void Session::ask(const ExternalControl& request)
@@ -370,7 +393,7 @@ void Session::ask(const ExternalControl& request)
     const bool on = request.on;
     if (!state().idle() || on == m_externalControl) return;
     m_externalControl = on;
-    emit stateChanged(state());
+    announce();
     enqueue(request, [this, on] {
         const int failures = m_failuresSeen;
         sendExternalControl(m_link, on);
@@ -489,6 +512,7 @@ R* Session::taken(R* r, bool queued)
 
 void Session::unanswered(Reply* r)
 {
+    r->m_refused = true;
     // After the asker has connected to it.
     QMetaObject::invokeMethod(r, [r] { r->end(false); }, Qt::QueuedConnection);
 }
@@ -643,7 +667,6 @@ JournalReply* Session::ask(const journal::Read& request)
     const uint64_t run = ++m_journalRun;
     setWork(Work::Journal);
     auto* r = reply<JournalReply>();
-    emit journalStarted(r);
     const bool queued = enqueue(request, [this, r, run, known = request.known] {
         JournalSink sink;
         sink.status = [this, r](const std::string& s) {

@@ -2,8 +2,8 @@
 // The one owner of the connection.
 //
 // A Session holds what the terminal keeps process-wide: the open line, the
-// MODBUS link with its counters, the register image, the pending valve
-// weights and the clock window's state. Every transaction of the program runs
+// MODBUS link with its counters, the register image, the valve weights as
+// read and the operator's setpoint edits. Every transaction of the program runs
 // on its one I/O thread, queued in the order asked: detection and the first
 // reading of all tables, polling steps, valve, step, mode and control
 // commands, setpoint transfers, clock reads and sets, the journal reading,
@@ -94,6 +94,12 @@ struct SessionState {
     bool operator==(const SessionState&) const = default;
 };
 
+// A device found by the operator's connection, whoever asked for it.
+inline bool deviceFound(const SessionState& state, const SessionState& before)
+{
+    return state.connected() && !before.connected() && state.work != Work::Call;
+}
+
 using ClockReading = clock::ClockReading;
 
 class Session : public QObject {
@@ -113,8 +119,6 @@ public:
     // Read side, for the windows.
     const RegisterImage& image() const { return m_image; }
     const LinkCounters& counters() const { return m_link.counters(); }
-    const ValveWeightArray& valveWeights() const { return m_weights; }
-    clock::ClockState& clockState() { return m_clock; }  // window thread only
     SessionState state() const { return {m_connection, m_work, m_externalControl}; }
     // Valve and step commands: the device grants them while its coil 15 is
     // set, by this terminal's choice or still from an earlier connection.
@@ -130,19 +134,18 @@ public:
     const QTimer* modemTimer() const { return &m_modemTimer; }
     // The clock window has the line while it is shown: polling waits.
     void holdPolling(bool held);
-    // The slave address and reply-length framing ("Быстрый обмен"); they
-    // take effect from the next transaction.
-    struct LinkOptions {
+
+    struct Options {
+        // The slave address and reply-length framing ("Быстрый обмен"); they
+        // take effect from the next transaction.
         int address = 1;
         bool fastFraming = false;
+        // Every write to the device is appended to this file (changes.jsonl);
+        // empty: no record kept. Takes effect from the next connection.
+        QString changeRecordPath;
     };
-    void setLinkOptions(const LinkOptions& options);
-    LinkOptions linkOptions() const { return {m_link.slaveAddress(), m_link.fastFraming()}; }
-
-    // Every write to the device is appended to this file (changes.jsonl);
-    // empty: no record kept. Set before connecting.
-    void setChangeRecordPath(const QString& path) { m_changePath = path.toStdString(); }
-    QString changeRecordPath() const { return QString::fromStdString(m_changePath); }
+    void setOptions(const Options& options);
+    Options options() const;
 
     // The setpoint edits of the operator (see SetpointEdits.h); a write
     // sends them as they stand when it is asked.
@@ -152,8 +155,10 @@ public:
     // Each returns at once; a reply, where there is one, always ends, and
     // ends unanswered when the request does not apply in the present state
     // or the queue dropped it. A request that does not apply is ignored.
+    // Through a modem, the reply says when the modem waits for its number.
     ConnectReply* ask(const Connect& request);
-    void ask(const Disconnect& request);
+    // Through a modem, the reply carries what the hang-up says while it runs.
+    DisconnectReply* ask(const Disconnect& request);
     void ask(const ExternalControl& request);
     // While Dialling: the modem's supervision (a tick every 20 ms) runs
     // until the reply has the modem's answer.
@@ -168,8 +173,6 @@ public:
     SetpointsReply* ask(const setpoints::Write& request);
     ClockReply* ask(const clock::Read& request);
     CommandReply* ask(const clock::Set& request);
-    // Whoever asked, journalStarted hands the reading's reply to every
-    // window that shows one.
     JournalReply* ask(const journal::Read& request);
     void ask(RunCall request);
 
@@ -184,16 +187,11 @@ public:
     void shutdown();
 
 signals:
-    // The connection, the work in flight or external control changed.
-    void stateChanged(const zrv::SessionState& state);
-    // Detected and read whole: the device as found (whoever connected).
-    void deviceFound(const zrv::PollSnapshot& found);
-    // What the modem hang-up says while it runs (its own words).
-    void hangUpStatus(const QString& text);
-    void modemDialogueWanted();
+    // The connection, the work in flight or external control changed, from
+    // `before`. Detected and read whole is the step into Connected outside a
+    // call (deviceFound above): the image then holds the device as found.
+    void stateChanged(const zrv::SessionState& state, const zrv::SessionState& before);
     void polled(const zrv::PollSnapshot& snapshot);
-    // A journal reading began: its reply.
-    void journalStarted(zrv::JournalReply* reply);
     // After a write to the device: its line is in the change record (empty),
     // or why it could not be written.
     void changeRecorded(const QString& failure);
@@ -252,6 +250,8 @@ private:
     void ioLoop();
     void setConnection(Connection c);
     void setWork(Work w);
+    // Tells the windows the state, and the one they were last told.
+    void announce();
     void setPolling(bool on);
     void updatePollTimer();
     // I/O thread: detection and the first reading, after the port opened.
@@ -260,8 +260,8 @@ private:
     // I/O thread: the port by its name, or why not (said on stderr too).
     bool openLine(const std::string& name, std::string* why);
     bool aborted() const { return m_abort.load(std::memory_order_relaxed); }
-    // The change record. The path and the port are set on the window thread
-    // before the work they concern is queued; the rest is the I/O thread's.
+    // The change record, the I/O thread's: the path and the port are taken
+    // from the window thread's with each connection.
     std::string m_changePath;
     std::string m_portName;
     int m_failuresSeen = 0;
@@ -277,10 +277,12 @@ private:
     Connection m_connection = Connection::Disconnected;
     Work m_work = Work::Idle;
     bool m_externalControl = false;
+    SessionState m_announced;
     bool m_polling = false;
     bool m_pollHeld = false;
     bool m_pollsItself = true;
     bool m_viaModem = false;
+    QString m_changeRecordPath;
     QTimer m_pollTimer;
     QTimer m_modemTimer;
     uint64_t m_journalRun = 0;
@@ -289,7 +291,6 @@ private:
     // ends.
     QPointer<ConnectReply> m_connecting;
     QPointer<DialReply> m_dialling;
-    clock::ClockState m_clock;
 
     // Shared: each entry atomic, written by one thread.
     RegisterImage m_image;

@@ -32,6 +32,8 @@ public:
     const RegisterImage& view() { return m_draft.view(m_image, m_weights); }
     setpoints::SetpointSet viewSet() { return m_draft.viewSet(m_image, m_weights); }
     bool pending() const { return !m_draft.empty(); }
+    // The valves' weights as last read from the device.
+    const ValveWeightArray& weights() const { return m_weights; }
 
 private:
     // The session's side: what a write takes, what it wrote, and the end.

@@ -85,15 +85,19 @@ TMain::TMain(zrv::Session& session, QWidget* parent) : QMainWindow(parent), m_se
     // must never get the fast one by surprise.
     const bool fast = zrv::prefs::value(QLatin1String(zrv::prefs::kFastFraming), false).toBool();
     FastF->setChecked(fast);
-    m_session.setLinkOptions({m_session.linkOptions().address, fast});
+    zrv::Session::Options options = m_session.options();
+    options.fastFraming = fast;
+    m_session.setOptions(options);
 
-    connect(&m_session, &zrv::Session::stateChanged, this, &TMain::SessionStateChange);
     const auto found = [this](const zrv::PollSnapshot& s) {
         setDeviceStatus(QStringLiteral("Обнаружен ZRV-%1").arg(s.deviceNumber));
     };
-    connect(&m_session, &zrv::Session::deviceFound, this, found);
+    connect(&m_session, &zrv::Session::stateChanged, this,
+            [this, found](const zrv::SessionState& state, const zrv::SessionState& before) {
+                SessionStateChange(state);
+                if (zrv::deviceFound(state, before)) found(zrv::snapshotOf(m_session.image()));
+            });
     connect(&m_session, &zrv::Session::polled, this, found);
-    connect(&m_session, &zrv::Session::hangUpStatus, this, &TMain::setDeviceStatus);
     connect(&m_session, &zrv::Session::transaction, this, [this] {
         const zrv::LinkCounters& c = m_session.counters();
         setLinkStatus(QString::fromStdString(zrv::transactionStatusText(c.successes.load(std::memory_order_relaxed),
@@ -240,15 +244,15 @@ void TMain::N8Click()
     emit clockWindowRequested();
 }
 
-void TMain::N4Click() { m_session.ask(zrv::journal::Read{}); }
+void TMain::N4Click() { emit journalRequested(); }
 
 void TMain::N11Click() { emit aboutRequested(); }
 
 void TMain::FastFClick(bool ticked)
 {
-    zrv::Session::LinkOptions o = m_session.linkOptions();
+    zrv::Session::Options o = m_session.options();
     o.fastFraming = ticked;
-    m_session.setLinkOptions(o);
+    m_session.setOptions(o);
     zrv::prefs::setValue(QLatin1String(zrv::prefs::kFastFraming), ticked);
 }
 

@@ -75,7 +75,10 @@ public:
 signals:
     void clockWindowRequested();  // shown modally while the signal is handled
     void aboutRequested();
-    void newRecordsRequested();  // the wiring knows which records are held
+    // The wiring asks for the reading and hands its reply to the windows
+    // that show one; it knows which records are held.
+    void journalRequested();
+    void newRecordsRequested();
     // The window has closed and zrvterm.ini is written: the connection is to
     // end and the program with it.
     void closed();

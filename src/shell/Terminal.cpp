@@ -31,7 +31,9 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     zrv::Session& s = *m_session;
     // Every write to a device is recorded beside zrvterm.ini (the data
     // folder when started from the menu).
-    s.setChangeRecordPath(QDir::current().absoluteFilePath(QStringLiteral("changes.jsonl")));
+    zrv::Session::Options options = s.options();
+    options.changeRecordPath = QDir::current().absoluteFilePath(QStringLiteral("changes.jsonl"));
+    s.setOptions(options);
     QObject::connect(&s, &zrv::Session::changeRecorded, [](const QString& why) {
         if (why.isEmpty()) return;
         ShowMessage(QStringLiteral("Изменение не записано в журнал изменений: %1\nКоманда прибору отправлена.").arg(why),
@@ -47,7 +49,7 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     about = new TAbout_Form(main);
     connectModem = new TConnectModem(main, settings, s);
     timeZRV = new TTimeZRV(main, s);
-    logView = new TLogView(area, settings, s);
+    logView = new TLogView(area, settings);
     logProgress = new TLogProgress(main, s);
     // Diagnostics, beyond the operator's usual windows: hidden until asked for.
     traffic = new TTrafficMonitor(area, s);
@@ -72,15 +74,33 @@ Terminal::Terminal() : m_session(std::make_unique<zrv::Session>())
     TStations* fleet = stations;
     TSelect* chooser = select;
     TSets* setsWindow = sets;
-    QObject::connect(&s, &zrv::Session::deviceFound, sets, [fleet, chooser, setsWindow] {
-        setsWindow->offerSetpointFile(fleet->profileFor(chooser->comIndex() + 1, chooser->slaveAddress()));
+    QObject::connect(&s, &zrv::Session::stateChanged, sets,
+                     [fleet, chooser, setsWindow](const zrv::SessionState& state, const zrv::SessionState& before) {
+                         if (!zrv::deviceFound(state, before)) return;
+                         setsWindow->offerSetpointFile(fleet->profileFor(chooser->comIndex() + 1, chooser->slaveAddress()));
+                     });
+    // A connection through the modem dials in its dialogue; what the
+    // hang-up says stands where the device's status does.
+    TConnectModem* dialogue = connectModem;
+    QObject::connect(select, &TSelect::connecting, dialogue, [dialogue](zrv::ConnectReply* r) { dialogue->follow(r); });
+    TMain* mainWindow = main;
+    QObject::connect(select, &TSelect::disconnecting, mainWindow, [mainWindow](zrv::DisconnectReply* r) {
+        QObject::connect(r, &zrv::DisconnectReply::status, mainWindow, &TMain::setDeviceStatus);
     });
     main->settingsSource = [this] { return settingsSnapshot(); };
     TTimeZRV* clock = timeZRV;
     QObject::connect(main, &TMain::clockWindowRequested, clock, [clock] { clock->run(); });
+    // Whoever asked, a reading shows in the viewer and its progress box.
     TLogView* viewer = logView;
-    QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, &s] {
-        s.ask(zrv::journal::Read{viewer->knownRecords(zrv::journal::reportDeviceNumber(s.image()))});
+    TLogProgress* progress = logProgress;
+    const auto readJournal = [viewer, progress, &s](const zrv::journal::Read& request) {
+        zrv::JournalReply* reading = s.ask(request);
+        viewer->follow(reading);
+        progress->follow(reading);
+    };
+    QObject::connect(main, &TMain::journalRequested, viewer, [readJournal] { readJournal({}); });
+    QObject::connect(main, &TMain::newRecordsRequested, viewer, [viewer, readJournal, &s] {
+        readJournal(zrv::journal::Read{viewer->knownRecords(zrv::journal::reportDeviceNumber(s.image()))});
     });
     QObject::connect(sets, &TSets::stopRequested, select, &TSelect::DisconnectClick);
     QObject::connect(main, &TMain::closed, main, [this] {

@@ -38,19 +38,19 @@ TEST(Headless, AWholeConnectionWithoutWindows)
     QString summary;
     zrv::ClockReading clock;
     bool clockSet = false;
-    QObject::connect(&session, &Session::deviceFound, [&](const zrv::PollSnapshot& s) { found = s.deviceNumber; });
     QObject::connect(&session, &Session::polled, [&](const zrv::PollSnapshot& s) {
         ++polls;
         p1 = s.measurements.p1;
     });
-    QObject::connect(&session, &Session::journalStarted, [&](zrv::JournalReply* reading) {
-        QObject::connect(reading, &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+    const auto readJournal = [&](const zrv::journal::Read& request) {
+        QObject::connect(session.ask(request), &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
             keys = end.keys;
             summary = end.summary;
         });
-    });
+    };
 
-    session.ask(zrv::Connect{"COM1", false});
+    QObject::connect(session.ask(zrv::Connect{"COM1", false}), &zrv::ConnectReply::found,
+                     [&](const zrv::PollSnapshot& s) { found = s.deviceNumber; });
     settle(session);
     ASSERT_EQ(stateName(session.state()), "Monitoring");
     EXPECT_EQ(found, device.with([](zrvsim::DeviceModel& d, auto&, auto&) {
@@ -72,7 +72,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
                      [&](const std::optional<zrv::setpoints::SetpointSet>& set) { transfers.push_back(set.has_value()); });
     settle(session);
     ASSERT_EQ(session.setpointEdits().apply(3, -1, 3, "321").kind, zrv::setpoints::EditResult::Stored);
-    session.ask(zrv::journal::Read{});
+    readJournal(zrv::journal::Read{});
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 40 записей"))) << summary.toStdString();
     EXPECT_EQ(keys.size(), 40u);
@@ -99,7 +99,7 @@ TEST(Headless, AWholeConnectionWithoutWindows)
         for (int i = 0; i < 2; ++i) d.appendRecord(d.stampNow(), {{1, 0x0000, 7, 0}});
         return 0;
     });
-    session.ask(zrv::journal::Read{keys});
+    readJournal(zrv::journal::Read{keys});
     settle(session);
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружено 4 записи"))) << summary.toStdString();
     EXPECT_TRUE(summary.endsWith(QStringLiteral(" (только новые записи)")));

@@ -77,16 +77,33 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     EXPECT_EQ(states, (std::vector<QString>{"Detecting", "Monitoring"}));
     EXPECT_TRUE(session->polling());
     EXPECT_TRUE(zrv::SessionProbe::portOpen(*session));
-    session->ask(zrv::Disconnect{});
+    zrv::DisconnectReply* hangUp = session->ask(zrv::Disconnect{});
     EXPECT_EQ(stateName(session->state()), "HangingUp");
     EXPECT_FALSE(session->polling());
+    // One end of a connection at a time: the second is refused on the spot.
+    zrv::DisconnectReply* again = session->ask(zrv::Disconnect{});
+    EXPECT_TRUE(again->refused());
+    EXPECT_FALSE(hangUp->refused());
+    bool closedWhenAnswered = false;
+    QObject::connect(hangUp, &zrv::Reply::ended, [&] {
+        closedWhenAnswered = hangUp->answered() && !zrv::SessionProbe::portOpen(*session) &&
+                             session->state().connection == zrv::Connection::Disconnected;
+    });
     settle(*session);
+    EXPECT_TRUE(closedWhenAnswered);
     EXPECT_EQ(stateName(session->state()), "Disconnected");
     EXPECT_FALSE(zrv::SessionProbe::portOpen(*session));
 
-    // Each connection's reply ends once, however the connection ends.
+    // Each connection's reply ends once, however the connection ends; the
+    // state's step into Connected, told with the state before it, is the
+    // device found, once for each connection that found it.
     std::vector<std::string> ends;
+    int foundSteps = 0;
+    QObject::connect(session.get(), &Session::stateChanged, [&](const zrv::SessionState& s, const zrv::SessionState& before) {
+        if (zrv::deviceFound(s, before)) ++foundSteps;
+    });
     const auto follow = [&](zrv::ConnectReply* r) {
+        QObject::connect(r, &zrv::ConnectReply::modemReady, [&ends] { ends.push_back("modem ready"); });
         QObject::connect(r, &zrv::ConnectReply::found, [&ends](const zrv::PollSnapshot& d) {
             ends.push_back("found " + std::to_string(d.deviceNumber));
         });
@@ -100,6 +117,7 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     settle(*session);
     const unsigned number = zrv::snapshotOf(session->image()).deviceNumber;
     EXPECT_EQ(ends, (std::vector<std::string>{"not made", "found " + std::to_string(number), "ended"}));
+    EXPECT_EQ(foundSteps, 1);
     session->ask(zrv::Disconnect{});
     settle(*session);
     ends.clear();
@@ -116,8 +134,10 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
                                               "failed " + std::to_string(int(zrv::Detection::PortUnavailable)) +
                                                   ": нет такого порта",
                                               "ended"}));
-    // Through a modem: the dial and the connection given up by the operator
-    // end unanswered.
+    EXPECT_EQ(foundSteps, 1);
+    // Through a modem: the modem is ready for its number once the port is
+    // open; the dial and the connection given up by the operator end
+    // unanswered.
     ends.clear();
     session->setLineOpener(device.opener());
     follow(session->ask(zrv::Connect{"COM1", true}));
@@ -129,7 +149,7 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     session->ask(zrv::Disconnect{});
     settle(*session);
     EXPECT_FALSE(dialAnswered);
-    EXPECT_EQ(ends, (std::vector<std::string>{"not made"}));
+    EXPECT_EQ(ends, (std::vector<std::string>{"modem ready", "not made"}));
     EXPECT_EQ(stateName(session->state()), "Disconnected");
 }
 
@@ -334,16 +354,15 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     std::vector<QString> order;
     zrv::journal::RecordKeys keys;
     unsigned deviceNumber = 0;
-    // Whoever asks, the reading is handed to those who show readings.
-    QObject::connect(session.get(), &Session::journalStarted, [&](zrv::JournalReply* reading) {
-        QObject::connect(reading, &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
+    const auto read = [&](const zrv::journal::Read& request) {
+        QObject::connect(session->ask(request), &zrv::JournalReply::finished, [&](const zrv::JournalEnd& end) {
             order.push_back(end.newOnly ? "keys, new" : "keys");
             keys = end.keys;
             deviceNumber = end.deviceNumber;
             order.push_back(end.summary);
         });
-    });
-    session->ask(zrv::journal::Read{});
+    };
+    read(zrv::journal::Read{});
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
@@ -360,12 +379,12 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
         return 0;
     });
     order.clear();
-    session->ask(zrv::journal::Read{keys});
+    read(zrv::journal::Read{keys});
     EXPECT_EQ(stateName(session->state()), "ReadingJournal");
     // The fast rule may be chosen at any moment; it takes the next transaction.
-    session->setLinkOptions({1, true});
+    session->setOptions({1, true, {}});
     settle(*session);
-    session->setLinkOptions({1, false});
+    session->setOptions({1, false, {}});
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys, new");
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 3 записи")));
@@ -375,7 +394,7 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
 
     // No earlier report: the whole ring, as the full reading.
     order.clear();
-    session->ask(zrv::journal::Read{zrv::journal::RecordKeys{}});
+    read(zrv::journal::Read{zrv::journal::RecordKeys{}});
     settle(*session);
     ASSERT_EQ(order.size(), 2u);
     EXPECT_EQ(order[0], "keys");
@@ -413,7 +432,6 @@ TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
         return d->answer(f);
     });
     QStringList statuses;
-    QObject::connect(session.get(), &Session::hangUpStatus, [&](const QString& s) { statuses << s; });
     session->ask(zrv::Connect{"COM1", true});
     settle(*session);
     EXPECT_EQ(stateName(session->state()), "Dialling");
@@ -423,7 +441,7 @@ TEST_F(SessionTest, ADialledConnectionIsHungUpWithItsGuardTimes)
         settle(*session);
     }
     ASSERT_EQ(stateName(session->state()), "Monitoring");
-    session->ask(zrv::Disconnect{});
+    QObject::connect(session->ask(zrv::Disconnect{}), &zrv::DisconnectReply::status, [&](const QString& s) { statuses << s; });
     settle(*session);
     const auto pauses = device.with([](auto&, auto&, zrvtest::MemoryLine& l) { return l.pauses; });
     EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(3500))));

@@ -91,7 +91,7 @@ private slots:
         clockWindow()->DownloadClick();
         settle();
         QVERIFY(m_messages.isEmpty());
-        QVERIFY(!session().clockState().SyncWithPC);
+        QVERIFY(!clockWindow()->state().SyncWithPC);
         QVERIFY(!clockWindow()->Download->isEnabled());
         const auto f = frames();
         QCOMPARE(f.size(), std::size_t(1));
@@ -112,7 +112,7 @@ private slots:
         tick();
         clockWindow()->TimePicker->setTime(QTime(10, 11, 12));  // the operator's change
         QVERIFY(clockWindow()->Download->isEnabled());
-        QCOMPARE(int(session().clockState().TimeHoldOff), 10);
+        QCOMPARE(int(clockWindow()->state().TimeHoldOff), 10);
         tick();  // within five seconds: the time half is held
         QCOMPARE(clockWindow()->TimePicker->time(), QTime(10, 11, 12));
         m_sim->clearRequests();
@@ -155,7 +155,7 @@ private slots:
         // Ten ticks: only the date half was read, the time stayed the operator's.
         QCOMPARE(frames().size(), std::size_t(10));
         QCOMPARE(clockWindow()->TimePicker->time(), QTime(10, 11, 12));
-        QCOMPARE(int(session().clockState().TimeHoldOff), 0);
+        QCOMPARE(int(clockWindow()->state().TimeHoldOff), 0);
         tick();
         QCOMPARE(frames().size(), std::size_t(12));
         QCOMPARE(clockWindow()->TimePicker->time(), QTime(14, 30, 45));
@@ -187,7 +187,7 @@ private slots:
         clockWindow()->DownloadClick();
         settle();
         QCOMPARE(m_messages, QStringList{"Ошибка: Сбой при записи данных"});
-        QVERIFY(session().clockState().SyncWithPC);
+        QVERIFY(clockWindow()->state().SyncWithPC);
         QVERIFY(!clockWindow()->Download->isEnabled());
     }
 

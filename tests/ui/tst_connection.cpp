@@ -327,7 +327,7 @@ private slots:
         QVERIFY2(error.empty(), error.c_str());
         createTerminal();
         main()->FastF->trigger();  // the fast rule over TCP too
-        QVERIFY(session().linkOptions().fastFraming);
+        QVERIFY(session().options().fastFraming);
         connectDevice();
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("; ")));
         QCOMPARE(main()->StatusPanel0->text(), QStringLiteral("Обнаружен ZRV-127"));
@@ -359,7 +359,7 @@ private slots:
         connectDevice();
         QCOMPARE(m_messages, QStringList{"Error: Невозможно открыть последовательный порт"});
         main()->FastF->trigger();
-        QVERIFY(!session().linkOptions().fastFraming);
+        QVERIFY(!session().options().fastFraming);
         QVERIFY(entry.remove());  // the next test's simulator takes COM1 again
     }
 

@@ -220,7 +220,7 @@ private slots:
         createTerminal();
         TMain* m = t().main;
         m->FastF->trigger();
-        QVERIFY(session().linkOptions().fastFraming);
+        QVERIFY(session().options().fastFraming);
         m->close();
         QCOMPARE(readIni().count("\r\n"), 12);
         QVERIFY(!readIni().contains("fast"));
@@ -232,9 +232,9 @@ private slots:
 
         createTerminal();  // the tick comes back, and the link follows it
         QVERIFY(t().main->FastF->isChecked());
-        QVERIFY(session().linkOptions().fastFraming);
+        QVERIFY(session().options().fastFraming);
         t().main->FastF->trigger();
-        QVERIFY(!session().linkOptions().fastFraming);
+        QVERIFY(!session().options().fastFraming);
     }
 
     void settingsThatCannotBeWrittenAreReportedAndTheOldFileKept()

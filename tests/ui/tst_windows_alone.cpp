@@ -326,12 +326,25 @@ private slots:
 
     void viewerAndProgressFollowAJournalReading()
     {
-        TLogView view(m_area.get(), m_settings, session());
+        TLogView view(m_area.get(), m_settings);
         QWidget owner;
         TLogProgress progress(&owner, session());
         m_device->with([](zrvsim::DeviceModel& d, auto&, auto&) { return d.prepareJournalCase("wrap"); });
+        // A reading the session does not make (nothing is connected) leaves
+        // both as they are.
+        view.Log->setPlainText(QStringLiteral("an earlier report"));
+        zrv::JournalReply* refused = session().ask(zrv::journal::Read{});
+        QVERIFY(refused->refused());
+        view.follow(refused);
+        progress.follow(refused);
+        settle();
+        QVERIFY(!progress.isVisible());
+        QCOMPARE(view.lines(), QStringList{QStringLiteral("an earlier report")});
         connect();
-        session().ask(zrv::journal::Read{});
+        zrv::JournalReply* reading = session().ask(zrv::journal::Read{});
+        QVERIFY(!reading->refused());
+        view.follow(reading);
+        progress.follow(reading);
         QVERIFY(progress.isVisible());
         QVERIFY(!view.isMinimized());
         settle();
@@ -357,7 +370,7 @@ private slots:
         });
         w.Number->setText(QStringLiteral("5550"));
         QTimer::singleShot(50, &w, [&w] { w.Button2->click(); });
-        session().ask(zrv::Connect{"COM1", true});
+        w.follow(session().ask(zrv::Connect{"COM1", true}));
         settle();
         QCOMPARE(w.State->text(), QStringLiteral("Соединение успешно"));
         QVERIFY(!w.isVisible());

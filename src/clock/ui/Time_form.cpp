@@ -61,7 +61,7 @@ TTimeZRV::TTimeZRV(QWidget* main, zrv::Session& session) : QDialog(main, Qt::Too
 
 void TTimeZRV::showTime()
 {
-    const clk::TimeOfDay t = m_session.clockState().ClockTime;
+    const clk::TimeOfDay t = m_state.ClockTime;
     m_settingPickers = true;
     TimePicker->setTime(QTime(t.hours, t.minutes, t.seconds));
     m_settingPickers = false;
@@ -69,7 +69,7 @@ void TTimeZRV::showTime()
 
 void TTimeZRV::showDate()
 {
-    const clk::CivilDate d = m_session.clockState().ClockDate;
+    const clk::CivilDate d = m_state.ClockDate;
     m_settingPickers = true;
     Calendar->setDate(QDate(d.year, d.month, d.day));
     m_settingPickers = false;
@@ -77,7 +77,7 @@ void TTimeZRV::showDate()
 
 void TTimeZRV::SecondTik()
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     bool wantTime = false;
     if (st.TimeHoldOff != 0) {
         --st.TimeHoldOff;
@@ -106,7 +106,7 @@ void TTimeZRV::SecondTik()
 
 void TTimeZRV::ShowClock(const zrv::ClockReading& r)
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     // A half the operator changed while the read was on its way stays his.
     if (r.hasTime && st.TimeHoldOff == 0 && !st.SyncWithPC) {
         st.ClockTime = r.time;
@@ -123,7 +123,7 @@ void TTimeZRV::ShowClock(const zrv::ClockReading& r)
 // pickers or the live clock shows.
 void TTimeZRV::TimeChange()
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     Download->setEnabled(true);
     st.SyncWithPC = false;
     st.TimeHoldOff = clk::kPickerHoldOffTicks;
@@ -133,7 +133,7 @@ void TTimeZRV::TimeChange()
 
 void TTimeZRV::ChangeDate()
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     Download->setEnabled(true);
     st.SyncWithPC = false;
     st.DateHoldOff = clk::kPickerHoldOffTicks;
@@ -143,7 +143,7 @@ void TTimeZRV::ChangeDate()
 
 void TTimeZRV::SyncClick()
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     Download->setEnabled(true);
     st.SyncWithPC = true;
     st.TimeHoldOff = 0;
@@ -152,7 +152,7 @@ void TTimeZRV::SyncClick()
 
 void TTimeZRV::DownloadClick()
 {
-    clk::ClockState& st = m_session.clockState();
+    clk::ClockState& st = m_state;
     connect(m_session.ask(zrv::clock::Set{st.ClockTime, st.ClockDate}), &zrv::CommandReply::done, this, &TTimeZRV::SetDone);
     Download->setEnabled(false);
     st.TimeHoldOff = 0;
@@ -165,7 +165,7 @@ void TTimeZRV::SetDone(bool ok)
     if (!ok)
         ShowMessage(QStringLiteral("Сбой при записи данных"), QStringLiteral("Ошибка"));
     else
-        m_session.clockState().SyncWithPC = false;
+        m_state.SyncWithPC = false;
 }
 
 void TTimeZRV::CancelClick()

@@ -44,6 +44,10 @@ public slots:
     void SyncClick();
     void DownloadClick();
     void CancelClick();
+    // What the window keeps between ticks and showings: the clock as last
+    // read, the operator's held halves, the PC's time chosen.
+    const zrv::clock::ClockState& state() const { return m_state; }
+
     // The session's answers: a reading of the device clock, a set's outcome.
     void ShowClock(const zrv::ClockReading& reading);
     void SetDone(bool ok);
@@ -56,5 +60,6 @@ private:
     void showTime();
     void showDate();
     zrv::Session& m_session;
+    zrv::clock::ClockState m_state;
     bool m_settingPickers = false;
 };

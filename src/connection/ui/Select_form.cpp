@@ -72,9 +72,9 @@ TSelect::TSelect(QMdiArea* area, const zrv::Settings& settings, zrv::Session& se
         ModemEnable->setChecked(settings.values[zrv::kSlotModemEnable] != 0);
     }
     const auto takeAddress = [this] {
-        zrv::Session::LinkOptions o = m_session.linkOptions();
+        zrv::Session::Options o = m_session.options();
         o.address = slaveAddress();
-        m_session.setLinkOptions(o);
+        m_session.setOptions(o);
     };
     takeAddress();
     connect(Address, &QComboBox::currentIndexChanged, this, takeAddress);
@@ -127,6 +127,7 @@ void TSelect::ConnectClick()
             return;  // not a failure
         }
     });
+    emit connecting(reply);
 }
 
 void TSelect::DisconnectClick()
@@ -134,7 +135,7 @@ void TSelect::DisconnectClick()
     // Choosing monitoring runs its handler in full when external control was
     // on, so coil 15 is written twice then, as the device's documents say.
     Monitoring->setChecked(true);
-    m_session.ask(zrv::Disconnect{});
+    emit disconnecting(m_session.ask(zrv::Disconnect{}));
 }
 
 void TSelect::MonitoringClick() { m_session.ask(zrv::ExternalControl{false}); }

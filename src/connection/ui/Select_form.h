@@ -42,6 +42,12 @@ public:
     int addressIndex() const { return Address->currentIndex(); }
     bool modemChosen() const;
 
+signals:
+    // The connection asked for here, and its end: the wiring hands them to
+    // the windows that follow them (the modem dialogue, the status bar).
+    void connecting(zrv::ConnectReply* reply);
+    void disconnecting(zrv::DisconnectReply* reply);
+
 public slots:
     void ConnectClick();
     void DisconnectClick();

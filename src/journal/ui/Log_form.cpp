@@ -11,7 +11,7 @@
 #include <QStyle>
 #include <QTextBlock>
 
-TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session)
+TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings)
     : TChildForm(area, QStringLiteral("Журнал событий"), "Log_form", true), m_journalFileName(settings.journalFileName)
 {
     QWidget* client = content();
@@ -55,21 +55,24 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& 
     const QString remembered = QString::fromUtf8(m_journalFileName.c_str());
     if (!remembered.isEmpty()) m_openDirectory = m_saveDirectory = QFileInfo(remembered).absolutePath();
 
-    // A reading shows the viewer emptied, then the report as it comes.
-    connect(&session, &zrv::Session::journalStarted, this, [this](zrv::JournalReply* reading) {
-        showNormal();
-        Log->clear();
-        connect(reading, &zrv::JournalReply::status, this, &TLogView::setStatusText);
-        connect(reading, &zrv::JournalReply::piece, this, &TLogView::appendPiece);
-        connect(reading, &zrv::JournalReply::finished, this, [this](const zrv::JournalEnd& end) {
-            takeRecordKeys(end.deviceNumber, end.keys, end.newOnly);
-            setStatusText(end.summary);
-            if (!end.cutShort.isEmpty()) readingCutShort(end.cutShort);
-        });
-    });
 
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
+}
+
+void TLogView::follow(zrv::JournalReply* reading)
+{
+    if (reading->refused()) return;
+    // The viewer emptied, then the report as it comes.
+    showNormal();
+    Log->clear();
+    connect(reading, &zrv::JournalReply::status, this, &TLogView::setStatusText);
+    connect(reading, &zrv::JournalReply::piece, this, &TLogView::appendPiece);
+    connect(reading, &zrv::JournalReply::finished, this, [this](const zrv::JournalEnd& end) {
+        takeRecordKeys(end.deviceNumber, end.keys, end.newOnly);
+        setStatusText(end.summary);
+        if (!end.cutShort.isEmpty()) readingCutShort(end.cutShort);
+    });
 }
 
 void TLogView::resizeEvent(QResizeEvent* event)

@@ -6,7 +6,7 @@
 #error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
 #endif
 
-#include "session/Session.h"
+#include "session/Replies.h"
 #include "windowbase/ChildForm.h"
 
 #include <QAction>
@@ -20,7 +20,7 @@
 class TLogView : public TChildForm {
     Q_OBJECT
 public:
-    TLogView(QMdiArea* area, const zrv::Settings& settings, zrv::Session& session);
+    TLogView(QMdiArea* area, const zrv::Settings& settings);
 
     QToolBar* ToolBar1 = nullptr;
     QAction* FileOpen1 = nullptr;
@@ -28,6 +28,9 @@ public:
     QPlainTextEdit* Log = nullptr;
     QLabel* StatusBar1 = nullptr;  // the status line's one field
 
+    // A journal reading, whoever asked for it, shown as it comes (a reading
+    // that was not made leaves the viewer as it is).
+    void follow(zrv::JournalReply* reading);
     // Appends one piece of report text on its own lines, followed by one
     // line end.
     void appendPiece(const QString& piece);

@@ -27,19 +27,22 @@ TLogProgress::TLogProgress(QWidget* main, zrv::Session& session)
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setGeometry(80, 62, 121, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &TLogProgress::BitBtn1Click);
-    connect(&m_session, &zrv::Session::journalStarted, this, [this](zrv::JournalReply* reading) {
-        ProgressBar1->setValue(0);
-        ReadCount->setText(QStringLiteral("0"));
-        show();
-        connect(reading, &zrv::JournalReply::progress, this, [this](int wordsRead, int recordsRead) {
-            ProgressBar1->setValue(wordsRead);
-            ReadCaption->setText(QStringLiteral("Прочитано записей: "));
-            ReadCount->setText(QString::number(recordsRead));
-        });
-        connect(reading, &zrv::JournalReply::finished, this, &QWidget::hide);
-    });
     resize(282, 105);
     placeAboveMainCentre(this, main);
+}
+
+void TLogProgress::follow(zrv::JournalReply* reading)
+{
+    if (reading->refused()) return;
+    ProgressBar1->setValue(0);
+    ReadCount->setText(QStringLiteral("0"));
+    show();
+    connect(reading, &zrv::JournalReply::progress, this, [this](int wordsRead, int recordsRead) {
+        ProgressBar1->setValue(wordsRead);
+        ReadCaption->setText(QStringLiteral("Прочитано записей: "));
+        ReadCount->setText(QString::number(recordsRead));
+    });
+    connect(reading, &zrv::JournalReply::finished, this, &QWidget::hide);
 }
 
 void TLogProgress::BitBtn1Click()

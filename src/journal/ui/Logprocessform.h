@@ -22,6 +22,10 @@ public:
     QLabel* ReadCount = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
+    // A journal reading, whoever asked for it: shown until it ends (a
+    // reading that was not made shows nothing).
+    void follow(zrv::JournalReply* reading);
+
 public slots:
     // Stop: the reader ends after its current request; the controls come back.
     void BitBtn1Click();

@@ -58,10 +58,14 @@ TConnectModem::TConnectModem(QWidget* main, const zrv::Settings& settings, zrv::
 
     connect(Button1, &QPushButton::clicked, this, &TConnectModem::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TConnectModem::Button2Click);
-    connect(&m_session, &zrv::Session::modemDialogueWanted, this, &TConnectModem::runDialogue);
 
     setFixedSize(300, sizeHint().height());
     placeAboveMainCentre(this, main);
+}
+
+void TConnectModem::follow(zrv::ConnectReply* connection)
+{
+    connect(connection, &zrv::ConnectReply::modemReady, this, &TConnectModem::runDialogue);
 }
 
 void TConnectModem::runDialogue()

@@ -31,9 +31,10 @@ public:
     QPushButton* Button2 = nullptr;  // "Соединить"
     const QTimer* Timer1 = nullptr;  // the session's supervision, every 20 ms
 
-    // Shows the dialogue modally once the session has opened the port for
-    // dialling; it ends accepted on a connection, or cancelled (the session
-    // then closes the port).
+    // A connection through the modem: the dialogue shows, modally, once the
+    // session has opened the port for dialling; it ends accepted on a
+    // connection, or cancelled (the session then closes the port).
+    void follow(zrv::ConnectReply* connection);
     void runDialogue();
     // The next dialogue dials the number at once, as if "Соединить" were
     // pressed (a connection asked for on the command line).

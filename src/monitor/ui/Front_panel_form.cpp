@@ -159,12 +159,15 @@ TFront_Panel::TFront_Panel(QMdiArea* area, const zrv::Settings& settings, zrv::S
         if (!m_programmaticMode) ModeChange(index);
     });
 
-    connect(&m_session, &zrv::Session::stateChanged, this, &TFront_Panel::SessionStateChange);
+    connect(&m_session, &zrv::Session::stateChanged, this,
+            [this](const zrv::SessionState& state, const zrv::SessionState& before) {
+                SessionStateChange(state);
+                if (!zrv::deviceFound(state, before)) return;
+                const zrv::PollSnapshot s = zrv::snapshotOf(m_session.image());
+                ShowValveStates(s);
+                if (s.externalControl) EnableButtonsForMode();
+            });
     connect(&m_session, &zrv::Session::polled, this, &TFront_Panel::ShowPolled);
-    connect(&m_session, &zrv::Session::deviceFound, this, [this](const zrv::PollSnapshot& s) {
-        ShowValveStates(s);
-        if (s.externalControl) EnableButtonsForMode();
-    });
 
     setClientSize(content()->sizeHint().width(), content()->sizeHint().height());
     applyPlacement(zrv::placementFor(zrv::ChildWindow::FrontPanel, settings));

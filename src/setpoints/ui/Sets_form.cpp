@@ -197,13 +197,15 @@ TSets::TSets(QMdiArea* area, const zrv::Settings& settings, zrv::Session& sessio
     connect(TabSet, &QTabBar::currentChanged, this, &TSets::TabSetChange);
     connect(Upload, &QPushButton::clicked, this, &TSets::UploadClick);
     connect(Download, &QPushButton::clicked, this, &TSets::DownloadClick);
-    connect(&m_session, &zrv::Session::stateChanged, this, &TSets::SessionStateChange);
-    connect(&m_session, &zrv::Session::deviceFound, this, [this] {
-        rememberDeviceSet();
-        BuildTable();
-        m_edited = false;
-        SessionStateChange(m_session.state());
-    });
+    connect(&m_session, &zrv::Session::stateChanged, this,
+            [this](const zrv::SessionState& state, const zrv::SessionState& before) {
+                if (zrv::deviceFound(state, before)) {
+                    rememberDeviceSet();
+                    BuildTable();
+                    m_edited = false;
+                }
+                SessionStateChange(state);
+            });
 
     setClientSize(332, 257);
     setMinimumSize(100, 210);
@@ -447,7 +449,7 @@ void TSets::WriteDone(bool written, const QString& refusal)
 
 void TSets::rememberDeviceSet()
 {
-    m_deviceSet = sp::currentSetpoints(m_session.image(), m_session.valveWeights());
+    m_deviceSet = sp::currentSetpoints(m_session.image(), m_session.setpointEdits().weights());
     m_marks.reset();
 }
 
@@ -470,7 +472,7 @@ bool TSets::rowMarked(int row) const
 bool TSets::saveSetpointFile(const QString& path)
 {
     const std::string text = sp::formatSetpointFile(
-        m_session.image(), m_session.valveWeights(), zrv::journal::reportDeviceNumber(m_session.image()),
+        m_session.image(), m_session.setpointEdits().weights(), zrv::journal::reportDeviceNumber(m_session.image()),
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")).toStdString(), kZrvVersion);
     return SaveFileOrSay(path, text, QStringLiteral("Не удалось сохранить уставки в файл"));
 }

@@ -325,7 +325,7 @@ void TStations::refresh()
     std::string lastStoreWhy;
     const std::string lastStore =
         m_roster.stations.empty() ? std::string() : zrv::fleet::rosterStorePath(m_roster, rosterPath, &lastStoreWhy);
-    const QString changes = m_session.changeRecordPath();
+    const QString changes = m_session.options().changeRecordPath;
     readAside<FleetRead>(
         this,
         [rosterPath, lastStore, lastStoreWhy, changes] {
@@ -650,7 +650,7 @@ void TChangeLog::showEvent(QShowEvent* event)
 void TChangeLog::reload()
 {
     const unsigned generation = ++m_generation;
-    const QString path = m_session.changeRecordPath();
+    const QString path = m_session.options().changeRecordPath;
     readAside<zrv::ChangeLog>(
         this, [path] { return zrv::readChangeLog(path); },
         [this, generation, path](zrv::ChangeLog log) {
