@@ -126,9 +126,6 @@ public:
     {
         return state().idle() && (m_externalControl || m_image.coil(reg::kCoilExternalControl) == 1);
     }
-    // Whether the connection is polled (one step a second, unless a window
-    // holds the line, see holdPolling).
-    bool polling() const { return m_polling; }
     // The session's own pacing, for the windows that show it (read only).
     const QTimer* pollingTimer() const { return &m_pollTimer; }
     const QTimer* modemTimer() const { return &m_modemTimer; }

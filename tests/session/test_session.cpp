@@ -75,11 +75,11 @@ TEST_F(SessionTest, ConnectionGoesThroughDetectionToMonitoringAndEndsDisconnecte
     EXPECT_EQ(stateName(session->state()), "Detecting");  // at once, on the caller's thread
     settle(*session);
     EXPECT_EQ(states, (std::vector<QString>{"Detecting", "Monitoring"}));
-    EXPECT_TRUE(session->polling());
+    EXPECT_TRUE(zrv::SessionProbe::polling(*session));
     EXPECT_TRUE(zrv::SessionProbe::portOpen(*session));
     zrv::DisconnectReply* hangUp = session->ask(zrv::Disconnect{});
     EXPECT_EQ(stateName(session->state()), "HangingUp");
-    EXPECT_FALSE(session->polling());
+    EXPECT_FALSE(zrv::SessionProbe::polling(*session));
     // One end of a connection at a time: the second is refused on the spot.
     zrv::DisconnectReply* again = session->ask(zrv::Disconnect{});
     EXPECT_TRUE(again->refused());
@@ -335,12 +335,12 @@ TEST_F(SessionTest, JournalStopGivesCommandsBackAtOncePollingAtTheEnd)
     QObject::connect(session->ask(zrv::journal::Read{}), &zrv::JournalReply::finished,
                      [&](const zrv::JournalEnd& end) { summary = end.summary; });
     EXPECT_EQ(stateName(session->state()), "ReadingJournal");
-    EXPECT_FALSE(session->polling());
+    EXPECT_FALSE(zrv::SessionProbe::polling(*session));
     session->stop();
     EXPECT_EQ(stateName(session->state()), "Monitoring");
-    EXPECT_FALSE(session->polling());  // not before the reader has let go of the line
+    EXPECT_FALSE(zrv::SessionProbe::polling(*session));  // not before the reader has let go of the line
     settle(*session);
-    EXPECT_TRUE(session->polling());
+    EXPECT_TRUE(zrv::SessionProbe::polling(*session));
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Загружен")));
 }
 
@@ -390,7 +390,7 @@ TEST_F(SessionTest, NewRecordsUpToTheFirstHeldKeysBeforeTheSummary)
     EXPECT_TRUE(order[1].startsWith(QStringLiteral("Загружено 3 записи")));
     EXPECT_TRUE(order[1].endsWith(QStringLiteral(" (только новые записи)")));
     EXPECT_EQ(keys.size(), 3u);
-    EXPECT_TRUE(session->polling());
+    EXPECT_TRUE(zrv::SessionProbe::polling(*session));
 
     // No earlier report: the whole ring, as the full reading.
     order.clear();

@@ -19,6 +19,9 @@ public:
     // Off, the polling timer's ticks ask for nothing, and whoever drives
     // the session asks for each step with poll().
     static void setPollsItself(Session& s, bool on) { s.m_pollsItself = on; }
+    // Whether the connection is polled (one step a second, unless a window
+    // holds the line).
+    static bool polling(const Session& s) { return s.m_polling; }
     // Whether the line is open (it closes on the I/O thread, a moment after
     // the state says so).
     static bool portOpen(const Session& s) { return s.m_portOpen.load(std::memory_order_acquire); }

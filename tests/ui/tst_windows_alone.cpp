@@ -257,7 +257,7 @@ private slots:
         QCOMPARE(reads.size(), std::size_t(104));
         QCOMPARE(reads.front(), (std::array<int, 3>{3, 0, 114}));
         QCOMPARE(reads.back(), (std::array<int, 3>{3, 0, 11}));
-        QVERIFY(!session().polling());  // a failed read leaves polling stopped
+        QVERIFY(!zrv::SessionProbe::polling(session()));  // a failed read leaves polling stopped
 
         m_messages.clear();
         m_device->clearWritten();
@@ -289,7 +289,7 @@ private slots:
         QCOMPARE(sent.size(), std::size_t(104));
         QCOMPARE(sent.front(), (std::array<int, 3>{16, 0, 114}));
         QCOMPARE(sent.back(), (std::array<int, 3>{16, 0, 11}));
-        QVERIFY(session().polling());
+        QVERIFY(zrv::SessionProbe::polling(session()));
         // The typed value stays, and one press tries again.
         QCOMPARE(w.valueEditor(1)->text(), QStringLiteral("30"));
         QVERIFY(w.Download->isEnabled());
@@ -304,7 +304,7 @@ private slots:
         // has the line.
         QVERIFY(session().pollingTimer()->isActive());
         w.show();
-        QVERIFY(!session().pollingTimer()->isActive() && session().polling());
+        QVERIFY(!session().pollingTimer()->isActive() && zrv::SessionProbe::polling(session()));
         w.SecondTik();
         settle();
         QCOMPARE(summary(m_device->written()), (std::vector<std::array<int, 3>>{{4, 20, 6}, {4, 20, 6}}));
@@ -354,7 +354,7 @@ private slots:
         QCOMPARE(view.lines().at(1), QStringLiteral("MODBUS Address: 1"));
         QVERIFY(progress.ProgressBar1->value() > 0);  // words read
         QCOMPARE(stateName(session().state()), QStringLiteral("Monitoring"));
-        QVERIFY(session().polling());
+        QVERIFY(zrv::SessionProbe::polling(session()));
     }
 
     void modemDialsThenTheDeviceIsFound()
