@@ -55,7 +55,6 @@ TLogView::TLogView(QMdiArea* area, const zrv::Settings& settings)
     const QString remembered = QString::fromUtf8(m_journalFileName.c_str());
     if (!remembered.isEmpty()) m_openDirectory = m_saveDirectory = QFileInfo(remembered).absolutePath();
 
-
     setClientSize(400, 435);
     applyPlacement({0, 0, true, false});
 }
