@@ -152,6 +152,7 @@ public:
     // Each returns at once; a reply, where there is one, always ends, and
     // ends unanswered when the request does not apply in the present state
     // or the queue dropped it. A request that does not apply is ignored.
+    //
     // Through a modem, the reply says when the modem waits for its number.
     ConnectReply* ask(const Connect& request);
     // Through a modem, the reply carries what the hang-up says while it runs.
