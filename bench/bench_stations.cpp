@@ -8,7 +8,7 @@
 // read aside and thinned to the chart's width: how long the window thread
 // waits (against 50 ms) and how long the charts take to draw (against 100 ms).
 
-#include "collect/Store.h"
+#include "BenchStore.h"
 #include "session/ChangeRecord.h"
 #include "session/Session.h"
 #include "stations/ui/History_form.h"
@@ -38,18 +38,8 @@ int main(int argc, char** argv)
     const int callsEach = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2500;
 
     const QString db = dir.path() + "/zrv.db";
-    {
-        std::string why;
-        zrv::collect::SqlStore store(*zrv::collect::parseStoreUrl("sqlite:" + db, &why));
-        zrv::collect::SinkError error;
-        if (!store.open(&error)) {
-            std::fprintf(stderr, "bench_stations: %s\n", error.why.c_str());
-            return 1;
-        }
-    }
-    sqlite3* raw = nullptr;
-    sqlite3_open(db.toUtf8().constData(), &raw);
-    sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3* raw = beginBenchStore(db, "bench_stations");
+    if (!raw) return 1;
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(raw,
                        "INSERT INTO calls (call_id, station, port, started_utc, seconds, attempt, outcome, why, "

@@ -7,7 +7,7 @@
 // nothing read before helps); and the server's memory over a thousand more
 // requests against what it held after the first hundred.
 
-#include "collect/Store.h"
+#include "BenchStore.h"
 #include "support/LoopbackPort.h"
 
 #include <QCoreApplication>
@@ -107,20 +107,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString db = dir.path() + "/zrv.db";
-    {
-        std::string why;
-        zrv::collect::SqlStore store(*zrv::collect::parseStoreUrl("sqlite:" + db, &why));
-        zrv::collect::SinkError error;
-        if (!store.open(&error)) {
-            std::fprintf(stderr, "bench_web: %s\n", error.why.c_str());
-            return 1;
-        }
-    }
+    sqlite3* raw = beginBenchStore(db, "bench_web");
+    if (!raw) return 1;
     constexpr int kStations = 10'000, kRecords = 100'000, kCalls = 2160;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    sqlite3* raw = nullptr;
-    sqlite3_open(db.toUtf8().constData(), &raw);
-    sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* call = nullptr;
     sqlite3_prepare_v2(raw,
                        "INSERT INTO calls (call_id, station, port, started_utc, attempt, outcome, why, device_number, p1, p2, "
