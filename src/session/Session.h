@@ -20,7 +20,6 @@
 // a whole call as one script here (RunCall). Where the session stands among
 // the layers is written once, in cmake/Layers.cmake.
 
-#include "clock/ClockLogic.h"
 #include "clock/DeviceClock.h"
 #include "clock/Requests.h"
 #include "journal/JournalCursor.h"

@@ -6,6 +6,7 @@
 #error "a window of another subsystem includes this one: windows know the session, never each other; shell/Terminal wires them"
 #endif
 
+#include "clock/ClockLogic.h"
 #include "session/Session.h"
 
 #include <QDateEdit>
